@@ -1,0 +1,151 @@
+#include "devicerow.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace veltrona {
+
+const std::array<const char *, kColumnCount> kColumnTitles = {
+    "Type", "IP Address", "MAC Address", "Model", "SN",      "FW",
+    "Web",  "AV1",        "AV2",         "Conf",  "Hostname"};
+
+const std::array<int, kColumnCount> kColumnWidths = {60, 120, 125, 90, 90, 40, 40, 90, 90, 50, 90};
+
+namespace {
+
+// Protocol names; a flag of 0 or 1 shows entry 4 or 5.
+constexpr std::array<const char *, 6> kProtocolNames = {"N/A", "vsm", "rtp", "3gpp", "X", "O"};
+
+const char *protocolName(unsigned value) {
+    return value < kProtocolNames.size() ? kProtocolNames[value] : "N/A";
+}
+
+const char *flagName(unsigned value) {
+    return value <= 1 ? kProtocolNames[4 + value] : "N/A";
+}
+
+// Text of a fixed-size field that may lack its terminator.
+template <size_t N> std::string fieldText(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+
+std::string number(unsigned value) {
+    return std::to_string(value);
+}
+
+std::string portWithProtocol(unsigned port, unsigned protocol, unsigned flag) {
+    return number(port) + "/" + protocolName(protocol) + "(" + flagName(flag) + ")";
+}
+
+template <size_t N, size_t M> void copyText(char (&to)[N], const char (&from)[M]) {
+    static_assert(N >= M);
+    const size_t length = strnlen(from, M);
+    std::memcpy(to, from, length < N ? length : N - 1);
+}
+
+} // namespace
+
+std::string formatMac(const uint8_t mac[6]) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%.2X-%.2X-%.2X-%.2X-%.2X-%.2X", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
+}
+
+std::string modeText(int32_t mode) {
+    switch (mode) {
+    case KOVA_MODE_STATIC:
+        return "static";
+    case KOVA_MODE_DHCP:
+        return "dhcp";
+    case KOVA_MODE_PPPOE:
+        return "pppoe";
+    default:
+        return {};
+    }
+}
+
+std::string columnText(const DEVICE_ROW &row, int column) {
+    switch (column) {
+    case ColType:
+        return modeText(row.mode);
+    case ColIpAddress:
+        return fieldText(row.ipAddress);
+    case ColMacAddress:
+        return formatMac(row.mac);
+    case ColModel:
+        return fieldText(row.modelName);
+    case ColSerial:
+        return row.serialNumber[0] == 0 ? "N/A" : fieldText(row.serialNumber);
+    case ColFirmware:
+        // Version numbers: shown unsigned.
+        return row.fwMajor == 0
+                   ? "N/A"
+                   : number(row.fwMajor) + "." + number(row.fwMinor) + "." + number(row.fwPatch);
+    case ColWeb:
+        return row.webPort == 0 ? "N/A" : number(row.webPort);
+    case ColAv1:
+        if (row.av1Port == 0)
+            return "N/A";
+        return row.av2Port == 0 ? number(row.av1Port)
+                                : portWithProtocol(row.av1Port, row.av1Protocol, row.av1Flag);
+    case ColAv2:
+        return row.av2Port == 0 ? "N/A"
+                                : portWithProtocol(row.av2Port, row.av2Protocol, row.av2Flag);
+    case ColConf:
+        return row.conf == 0 ? "N/A" : number(row.conf);
+    case ColHostName:
+        return fieldText(row.hostName);
+    default:
+        return {};
+    }
+}
+
+std::array<std::string, kColumnCount> rowTexts(const DEVICE_ROW &row) {
+    std::array<std::string, kColumnCount> texts;
+    for (int column = 0; column < kColumnCount; ++column)
+        texts[column] = columnText(row, column);
+    return texts;
+}
+
+bool assembleDeviceRow(HKOVAITEM item, DEVICE_ROW &row) {
+    row = DEVICE_ROW{};
+    KOVA_DEVICE_INFO info{};
+    if (kova_GetDeviceInfo(item, &info) != KOVA_OK)
+        return false;
+    copyText(row.ipAddress, info.ipAddress);
+    std::memcpy(row.mac, info.mac, sizeof row.mac);
+    copyText(row.hostName, info.hostName);
+    copyText(row.modelName, info.modelName);
+
+    KOVA_SERVICE_PORTS ports{};
+    if (kova_GetServicePorts(item, &ports) == KOVA_OK) {
+        row.webPort = ports.webPort;
+        row.av1Port = ports.av1Port;
+        row.av2Port = ports.av2Port;
+        row.conf = ports.conf;
+        row.av1Protocol = ports.av1Protocol;
+        row.av2Protocol = ports.av2Protocol;
+        row.av1Flag = ports.av1Flag;
+        row.av2Flag = ports.av2Flag;
+    }
+    KOVA_FIRMWARE_INFO firmware{};
+    if (kova_GetFirmwareInfo(item, &firmware) == KOVA_OK) {
+        row.fwMajor = firmware.fwMajor;
+        row.fwMinor = firmware.fwMinor;
+        row.fwPatch = firmware.fwPatch;
+        row.fwReserved = firmware.fwReserved;
+        std::memcpy(row.serialNumber, firmware.serialNumber, sizeof row.serialNumber);
+    }
+    int32_t guest = 0;
+    int32_t flag = 0;
+    if (kova_GetGuestAccount(item, &guest) != KOVA_OK || kova_GetItemFlag(item, &flag) != KOVA_OK)
+        return false;
+    KOVA_NETWORK_SETTINGS settings{};
+    if (kova_GetNetworkSettings(item, &settings) != KOVA_OK)
+        return false;
+    row.mode = settings.mode;
+    return true;
+}
+
+} // namespace veltrona

@@ -1,0 +1,185 @@
+#include "dialogbuilder.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+#include <QVariant>
+#include <QWidget>
+
+#include <vector>
+
+namespace veltrona::ui {
+
+namespace {
+
+constexpr const char *kIdProperty = "veltronaControlId";
+constexpr const char *kGroupProperty = "veltronaRadioGroup";
+
+QWidget *standardControl(const res::ControlTemplate &c, QWidget *parent) {
+    const QString text = QString::fromLatin1(c.text);
+    switch (c.kind) {
+    case res::ControlKind::PushButton:
+    case res::ControlKind::DefPushButton:
+    case res::ControlKind::OwnerDrawButton: {
+        auto *button = new QPushButton(text, parent);
+        button->setAutoDefault(false);
+        button->setDefault(c.kind == res::ControlKind::DefPushButton);
+        button->setFlat((c.style & res::Flat) != 0);
+        return button;
+    }
+    case res::ControlKind::PushLikeCheckBox: {
+        auto *button = new QPushButton(text, parent);
+        button->setCheckable(true);
+        button->setAutoDefault(false);
+        return button;
+    }
+    case res::ControlKind::AutoRadio:
+        return new QRadioButton(text, parent);
+    case res::ControlKind::AutoCheckBox:
+        return new QCheckBox(text, parent);
+    case res::ControlKind::Edit:
+    case res::ControlKind::IpAddress: {
+        auto *edit = new QLineEdit(text, parent);
+        if (c.style & res::Password)
+            edit->setEchoMode(QLineEdit::Password);
+        edit->setFrame((c.style & res::Border) != 0 || c.kind == res::ControlKind::IpAddress);
+        return edit;
+    }
+    case res::ControlKind::Static: {
+        auto *label = new QLabel(text, parent);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return label;
+    }
+    case res::ControlKind::Icon:
+        return new QLabel(parent);
+    case res::ControlKind::BlackFrame: {
+        auto *frame = new QFrame(parent);
+        frame->setFrameStyle(QFrame::Box | QFrame::Plain);
+        return frame;
+    }
+    case res::ControlKind::GroupBox:
+        return new QGroupBox(text, parent);
+    case res::ControlKind::ListView: {
+        auto *list = new QTreeWidget(parent);
+        list->setRootIsDecorated(false);
+        return list;
+    }
+    case res::ControlKind::DropDownList:
+        return new QComboBox(parent);
+    }
+    return new QWidget(parent);
+}
+
+} // namespace
+
+QFont dialogFont(const res::DialogTemplate &dialog) {
+    if (qstrcmp(dialog.fontFace, "System") == 0) {
+        QFont font(QStringLiteral("Liberation Sans"));
+        font.setPointSize(dialog.fontPointSize);
+        font.setBold(true);
+        return font;
+    }
+    QFont font(qstrcmp(dialog.fontFace, "Arial") == 0 ? QStringLiteral("Liberation Sans")
+                                                      : QString::fromLatin1(dialog.fontFace));
+    font.setPointSize(dialog.fontPointSize);
+    return font;
+}
+
+DialogUnits::DialogUnits(const QFont &font) {
+    const QFontMetrics metrics(font);
+    const int width = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    m_baseWidth = (width / 26 + 1) / 2;
+    m_baseHeight = metrics.height();
+}
+
+QRect DialogUnits::rect(int left, int top, int cx, int cy) const {
+    return QRect(x(left), y(top), x(cx), y(cy));
+}
+
+DialogUnits buildDialog(QWidget *dialog, const res::DialogTemplate &tpl,
+                        const ControlFactory &factory) {
+    const QFont font = dialogFont(tpl);
+    dialog->setFont(font);
+    const DialogUnits units(font);
+    if (tpl.caption[0] != '\0')
+        dialog->setWindowTitle(QString::fromLatin1(tpl.caption));
+    if (tpl.style & res::Child)
+        dialog->resize(units.x(tpl.cx), units.y(tpl.cy));
+    else
+        dialog->setFixedSize(units.x(tpl.cx), units.y(tpl.cy));
+
+    QButtonGroup *group = nullptr;
+    std::vector<QWidget *> tabOrder;
+    std::vector<QWidget *> groupBoxes;
+    for (const res::ControlTemplate &c : tpl.controls) {
+        QWidget *widget = factory ? factory(c, dialog) : nullptr;
+        if (widget == nullptr)
+            widget = standardControl(c, dialog);
+        widget->setParent(dialog);
+        widget->setProperty(kIdProperty, c.id);
+        widget->setFont(font);
+        widget->setGeometry(units.rect(c.x, c.y, c.cx, c.cy));
+        if (c.kind == res::ControlKind::DropDownList)
+            widget->resize(widget->width(), widget->sizeHint().height());
+        widget->setEnabled((c.style & res::Disabled) == 0);
+        widget->setVisible((c.style & res::Visible) != 0);
+        widget->setFocusPolicy((c.style & res::TabStop) ? Qt::StrongFocus : Qt::NoFocus);
+        if (c.style & res::TabStop)
+            tabOrder.push_back(widget);
+
+        if (c.kind == res::ControlKind::AutoRadio) {
+            if (group == nullptr || (c.style & res::Group)) {
+                group = new QButtonGroup(dialog);
+                group->setExclusive(true);
+            }
+            if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
+                group->addButton(button, c.id);
+                button->setProperty(kGroupProperty, QVariant::fromValue<QObject *>(group));
+            }
+        } else if (c.style & res::Group) {
+            group = nullptr;
+        }
+        if (c.kind == res::ControlKind::GroupBox)
+            groupBoxes.push_back(widget);
+    }
+    for (QWidget *box : groupBoxes)
+        box->lower();
+    for (size_t i = 1; i < tabOrder.size(); ++i)
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    return units;
+}
+
+QWidget *controlById(const QWidget *dialog, int id) {
+    if (dialog == nullptr || id == res::IDC_STATIC)
+        return nullptr;
+    const auto children = dialog->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    for (QWidget *child : children) {
+        const QVariant value = child->property(kIdProperty);
+        if (value.isValid() && value.toInt() == id)
+            return child;
+    }
+    return nullptr;
+}
+
+int controlId(const QWidget *control) {
+    const QVariant value = control ? control->property(kIdProperty) : QVariant();
+    return value.isValid() ? value.toInt() : res::IDC_STATIC;
+}
+
+QButtonGroup *radioGroup(const QWidget *radio) {
+    return radio ? qobject_cast<QButtonGroup *>(radio->property(kGroupProperty).value<QObject *>())
+                 : nullptr;
+}
+
+} // namespace veltrona::ui

@@ -1,0 +1,61 @@
+#pragma once
+// Builds a dialog's widgets from its template (resources/dialog_templates.h),
+// converting dialog units with the dialog font's average character width and
+// height: x = dlu * width / 4, y = dlu * height / 8.
+
+#include "dialog_templates.h"
+
+#include <QFont>
+#include <QRect>
+
+#include <functional>
+
+class QButtonGroup;
+class QWidget;
+
+namespace veltrona::ui {
+
+// The font that stands in for a template's font: "Arial" maps to Liberation
+// Sans, "System" to a bold sans of about the same 8 x 16 pixel cell.
+QFont dialogFont(const res::DialogTemplate &dialog);
+
+class DialogUnits {
+public:
+    explicit DialogUnits(const QFont &font);
+    int baseWidth() const { return m_baseWidth; }
+    int baseHeight() const { return m_baseHeight; }
+    int x(int dlu) const { return dlu * m_baseWidth / 4; }
+    int y(int dlu) const { return dlu * m_baseHeight / 8; }
+    QRect rect(int x, int y, int cx, int cy) const;
+
+private:
+    int m_baseWidth;
+    int m_baseHeight;
+};
+
+// Makes the widget for one control, or returns nullptr to let the builder make
+// its standard widget for the control's kind.
+using ControlFactory = std::function<QWidget *(const res::ControlTemplate &, QWidget *parent)>;
+
+// Gives `dialog` the template's font, caption and fixed client size and creates
+// its controls in template order: geometry, text, visibility, enabled state
+// and tab order as the template says. Radio buttons from one with the Group
+// style up to the next such one share an exclusive QButtonGroup. Group boxes
+// are put behind the other controls. Returns the dialog units used.
+DialogUnits buildDialog(QWidget *dialog, const res::DialogTemplate &tpl,
+                        const ControlFactory &factory = {});
+
+// The control with the given template id among the dialog's children.
+QWidget *controlById(const QWidget *dialog, int id);
+
+template <typename T> T *controlAs(const QWidget *dialog, int id) {
+    return qobject_cast<T *>(controlById(dialog, id));
+}
+
+// The template id a built control carries; res::IDC_STATIC when it has none.
+int controlId(const QWidget *control);
+
+// The exclusive group a built radio button belongs to.
+QButtonGroup *radioGroup(const QWidget *radio);
+
+} // namespace veltrona::ui
