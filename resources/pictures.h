@@ -1,0 +1,36 @@
+#pragma once
+// The program's pictures by resource id, from the Qt resource file veltrona.qrc
+// (static library: call Q_INIT_RESOURCE(veltrona) once in main()).
+
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+
+namespace veltrona::res {
+
+// Bitmap ids.
+inline constexpr int IDR_MAINFRAME = 128;    // icon
+inline constexpr int IDB_LIST_BLUE_32 = 132; // list images: 32 x 32 blue disc
+inline constexpr int IDB_LIST_RED_16 = 133;
+inline constexpr int IDB_LIST_RED_32 = 134;
+inline constexpr int IDB_LIST_YELLOW_32 = 135;
+inline constexpr int IDB_LIST_YELLOW_16 = 136;
+inline constexpr int IDB_LIST_BLUE_16 = 137;
+inline constexpr int IDB_BACKGROUND = 140;
+inline constexpr int IDB_MINIMISE_DOWN = 144;
+inline constexpr int IDB_MINIMISE_UP = 145;
+inline constexpr int IDB_INFO_DOWN = 146;
+inline constexpr int IDB_INFO_UP = 147;
+inline constexpr int IDB_CLOSE_DOWN = 148;
+inline constexpr int IDB_CLOSE_UP = 149;
+
+// ":/bitmaps/<id>.png".
+QString bitmapPath(int id);
+
+// The bitmap with the given id; a null pixmap for an unknown id.
+QPixmap loadBitmap(int id);
+
+// Icon 128 in all its sizes (16, 32, 48 and 256 pixels).
+QIcon appIcon();
+
+} // namespace veltrona::res

@@ -1,0 +1,38 @@
+#pragma once
+// The program's pictures, drawn with QPainter. Colours and places follow the
+// window's layout: a dark surround, a white logo tab at the top left, the title
+// in white on the dark band, a white work panel framed by light grey bands.
+
+#include <QImage>
+
+namespace artwork {
+
+// 640 x 580, 24-bit: the main window's background.
+QImage background();
+
+enum class Glyph { Info, Minimise, Close };
+
+// 21 x 21 title button picture; pressed draws the glyph red.
+QImage titleButton(Glyph glyph, bool pressed);
+
+// A disc of the given colour on white, size x size pixels.
+QImage disc(int size, QRgb colour);
+
+// The application icon, size x size pixels with transparency.
+QImage icon(int size);
+
+// The logo (a lens of rings) into the square of the given size at (x, y).
+void drawLogo(class QPainter &painter, qreal x, qreal y, qreal size, bool faint);
+
+inline constexpr QRgb kSurround = 0xFF6E6969;
+inline constexpr QRgb kBand = 0xFFE6E6E6;
+inline constexpr QRgb kWatermark = 0xFFECECEC;
+inline constexpr QRgb kButtonFace = 0xFFF1F1F1;
+inline constexpr QRgb kGlyphRed = 0xFFED1B23;
+inline constexpr QRgb kGlyphDark = 0xFF555555;
+inline constexpr QRgb kGlyphBlack = 0xFF000000;
+inline constexpr QRgb kDiscBlue = 0xFF1C2F8C;
+inline constexpr QRgb kDiscYellow = 0xFFF2C418;
+inline constexpr QRgb kDiscRed = 0xFFD3202A;
+
+} // namespace artwork
