@@ -1,0 +1,47 @@
+#pragma once
+// Asks for the administrator ID and password that a configuration request
+// carries. The ID field opens disabled and preset to "root"; a left click
+// strictly inside it with Ctrl and Shift held enables it.
+
+#include <QDialog>
+#include <QString>
+
+class QLineEdit;
+
+class CAuthenticationDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int IDC_ID = 1003;
+    static constexpr int IDC_PASSWORD = 1033;
+
+    explicit CAuthenticationDlg(QWidget *parent = nullptr);
+
+    // QDialog::Accepted (1) or QDialog::Rejected (0, for Cancel, Esc and the
+    // close box).
+    int DoModal() { return exec(); }
+
+    QString GetID() const { return m_strID; }
+    QString GetPassword() const { return m_strPassword; }
+
+    QLineEdit *idEdit() const { return m_editID; }
+    QLineEdit *passwordEdit() const { return m_editPassword; }
+
+public slots:
+    // Accepts a non-empty ID; an empty one gets "Admin ID is required" and the
+    // dialog stays open with the focus in the ID field.
+    void OnOK();
+    // Enter and other accept requests go through the same check.
+    void accept() override;
+
+protected:
+    // Mouse presses over the disabled ID field arrive here: Qt hands a
+    // disabled widget's mouse events on to its parent.
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    QString m_strPassword;
+    QString m_strID;
+    QLineEdit *m_editID = nullptr;
+    QLineEdit *m_editPassword = nullptr;
+};

@@ -1,0 +1,145 @@
+#include "ipaddressctrl.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpressionValidator>
+
+CIPAddressCtrl::CIPAddressCtrl(QWidget *parent) : QWidget(parent) {
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto *validator =
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), this);
+    for (int i = 0; i < 4; ++i) {
+        auto *edit = new QLineEdit(this);
+        edit->setValidator(validator);
+        edit->setAlignment(Qt::AlignCenter);
+        edit->setFrame(false);
+        edit->setMaxLength(3);
+        edit->installEventFilter(this);
+        connect(edit, &QLineEdit::textEdited, this, [this, i] { onFieldEdited(i); });
+        m_fields[i] = edit;
+        layout->addWidget(edit, 1);
+        if (i < 3) {
+            auto *dot = new QLabel(QStringLiteral("."), this);
+            dot->setAlignment(Qt::AlignCenter);
+            layout->addWidget(dot);
+        }
+    }
+    setFocusProxy(m_fields[0]);
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Base);
+}
+
+void CIPAddressCtrl::setText(const QString &text) {
+    const QStringList parts = text.split(QLatin1Char('.'));
+    for (int i = 0; i < 4; ++i) {
+        QString value;
+        if (i < parts.size()) {
+            bool ok = false;
+            const QString part = parts[i].trimmed();
+            const int number = part.toInt(&ok, 10);
+            if (ok && number >= 0 && number <= 255 && part.size() <= 3)
+                value = QString::number(number);
+        }
+        m_fields[i]->setText(value);
+    }
+}
+
+QString CIPAddressCtrl::text() const {
+    QString result;
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0)
+            result += QLatin1Char('.');
+        result += QString::number(std::max(0, fieldValue(i)));
+    }
+    return result;
+}
+
+void CIPAddressCtrl::clear() {
+    for (QLineEdit *edit : m_fields)
+        edit->clear();
+}
+
+bool CIPAddressCtrl::isBlank() const {
+    for (QLineEdit *edit : m_fields) {
+        if (!edit->text().isEmpty())
+            return false;
+    }
+    return true;
+}
+
+int CIPAddressCtrl::fieldValue(int index) const {
+    const QString text = m_fields[index]->text();
+    if (text.isEmpty())
+        return -1;
+    return std::min(255, text.toInt());
+}
+
+void CIPAddressCtrl::focusField(int index, bool selectAll) {
+    QLineEdit *edit = m_fields[index];
+    edit->setFocus(Qt::OtherFocusReason);
+    if (selectAll)
+        edit->selectAll();
+    else
+        edit->setCursorPosition(edit->text().size());
+}
+
+void CIPAddressCtrl::onFieldEdited(int index) {
+    QLineEdit *edit = m_fields[index];
+    const QString typed = edit->text();
+    if (!typed.isEmpty() && typed.toInt() > 255)
+        edit->setText(QStringLiteral("255"));
+    emit fieldChanged(index, fieldValue(index));
+    // A full field moves on, as a dot would.
+    if (edit->text().size() == 3 && edit->cursorPosition() == 3 && index < 3)
+        focusField(index + 1, true);
+}
+
+bool CIPAddressCtrl::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    int index = -1;
+    for (int i = 0; i < 4; ++i) {
+        if (m_fields[i] == watched)
+            index = i;
+    }
+    if (index < 0)
+        return QWidget::eventFilter(watched, event);
+    auto *key = static_cast<QKeyEvent *>(event);
+    QLineEdit *edit = m_fields[index];
+    switch (key->key()) {
+    case Qt::Key_Period:
+    case Qt::Key_Space:
+        // A dot in a field that holds digits moves on; one in an empty field
+        // is swallowed.
+        if (index < 3 && !edit->text().isEmpty() && !edit->hasSelectedText())
+            focusField(index + 1, true);
+        return true;
+    case Qt::Key_Backspace:
+        if (index > 0 && edit->cursorPosition() == 0 && !edit->hasSelectedText()) {
+            focusField(index - 1, false);
+            return true;
+        }
+        break;
+    case Qt::Key_Left:
+        if (index > 0 && edit->cursorPosition() == 0) {
+            focusField(index - 1, false);
+            return true;
+        }
+        break;
+    case Qt::Key_Right:
+        if (index < 3 && edit->cursorPosition() == edit->text().size()) {
+            focusField(index + 1, false);
+            m_fields[index + 1]->setCursorPosition(0);
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,46 @@
+#pragma once
+// A four-field IPv4 address control: each field takes 0 to 255, a dot or a
+// third digit moves on to the next field, Backspace in an empty field moves
+// back. The control gives and takes dotted text; a blank field reads as 0, so
+// the text it gives is always a parsable address.
+
+#include <QString>
+#include <QWidget>
+
+#include <array>
+
+class QLineEdit;
+
+class CIPAddressCtrl : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit CIPAddressCtrl(QWidget *parent = nullptr);
+
+    // Shows a dotted address. Fields that do not parse as 0 to 255 are left
+    // blank; text with fewer than four fields fills the leading ones.
+    void setText(const QString &text);
+    // The dotted address, blank fields read as 0: always "a.b.c.d".
+    QString text() const;
+    void clear();
+    // True when every field is blank.
+    bool isBlank() const;
+
+    // The field's edit (0 to 3), for keyboard focus and tests.
+    QLineEdit *field(int index) const { return m_fields[index]; }
+
+signals:
+    // The user changed a field (by typing or by leaving a field whose value
+    // was clamped); value is the field's number, -1 for a blank field.
+    void fieldChanged(int field, int value);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void onFieldEdited(int index);
+    void focusField(int index, bool selectAll);
+    int fieldValue(int index) const;
+
+    std::array<QLineEdit *, 4> m_fields{};
+};

@@ -1,0 +1,92 @@
+#pragma once
+// The network page: network type (DHCP, static IP, PPPoE), the static
+// addresses and the PPPoE parameters of the setting page's network settings.
+// The static address group and the PPPoE group share one area; only one is
+// visible at a time, and DHCP keeps the visible one, disabled.
+
+#include "kova.h"
+
+#include <QWidget>
+
+class CIPAddressCtrl;
+class CSettingPageDlg;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+class CNetworkPageDlg : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int IDD = 130;
+    static constexpr int IDC_APPLY = 1025;
+    static constexpr int IDC_RESTORE = 1026;
+    static constexpr int IDC_CLOSE = 1032;
+    static constexpr int IDC_DHCP = 1000;
+    static constexpr int IDC_STATIC_IP = 1001;
+    static constexpr int IDC_PPPOE = 1002;
+    static constexpr int IDC_IP_ADDRESS = 1028;
+    static constexpr int IDC_GATEWAY = 1034;
+    static constexpr int IDC_NET_MASK = 1036;
+    static constexpr int IDC_DNS_SERVER = 1035;
+    static constexpr int IDC_USER_NAME = 1003;
+    static constexpr int IDC_PPPOE_PASSWORD = 1004;
+    static constexpr int IDC_SERVICE_NAME = 1005;
+    static constexpr int IDC_MTU = 1006;
+    static constexpr int IDC_PPPOE_DNS = 1008;
+    static constexpr int IDC_AUTO_DNS = 1037;
+    static constexpr int IDC_MANUAL_DNS = 1038;
+
+    // Builds the page as a child of the setting page and fills it from the
+    // setting page's network settings.
+    explicit CNetworkPageDlg(CSettingPageDlg *parent);
+
+    // Writes the page into `settings`; nothing for a null pointer or when no
+    // network type is checked.
+    void CollectSettings(KOVA_NETWORK_SETTINGS *settings) const;
+    // Shows the setting page's network settings.
+    void FillFromSettings();
+
+    // Handlers, public for tests.
+    void OnNetworkType();
+    void OnDnsMode();
+    void OnModified();
+    void OnAddressChanged();
+    void OnApply();
+    void OnRestore();
+    void OnClose();
+    // The cancel command does nothing on this page.
+    void OnCancel() {}
+
+    // The network type whose layout is shown (-1 none yet, 0 DHCP, 1 static,
+    // 2 PPPoE).
+    int ShownType() const { return m_nShownType; }
+
+private:
+    void UpdateData();
+    void ShowStaticGroup(bool show);
+    void ShowPppoeGroup(bool show);
+    void EnableStaticGroup(int enable);
+    void EnablePppoeGroup(int enable);
+    void SetApplyRestore(bool enable);
+
+    CSettingPageDlg *m_pParent;
+    QLineEdit *m_editServiceName = nullptr;
+    QLineEdit *m_editPppoePassword = nullptr;
+    QLineEdit *m_editMtu = nullptr;
+    QLineEdit *m_editUserName = nullptr;
+    CIPAddressCtrl *m_ipAddress = nullptr;
+    CIPAddressCtrl *m_ipDnsServer = nullptr;
+    CIPAddressCtrl *m_ipNetMask = nullptr;
+    CIPAddressCtrl *m_ipGateway = nullptr;
+    CIPAddressCtrl *m_ipPppoeDns = nullptr;
+    int m_nNetworkType = 0;
+    int m_nDnsMode = -1;
+    int m_nPppoeEnabled = 100;
+    int m_nStaticEnabled = 100;
+    int m_nShownType = -1;
+};
+
+// The signed number of an edit's text as the page reads it: leading blanks,
+// an optional minus and digits only; anything else (or an overflow) is 0.
+int32_t ParseSignedNumber(const QString &text);

@@ -1,0 +1,226 @@
+#include "settingpagedlg.h"
+
+#include "accountpagedlg.h"
+#include "authenticationdlg.h"
+#include "dialogbuilder.h"
+#include "hostnamepagedlg.h"
+#include "messagebox.h"
+#include "networkpagedlg.h"
+#include "pagetext.h"
+
+#include <QFrame>
+#include <QPushButton>
+
+using veltrona::settings::bytesOf;
+
+namespace {
+
+CSettingPageDlg::CredentialsPrompt &credentialsPrompt() {
+    static CSettingPageDlg::CredentialsPrompt prompt;
+    return prompt;
+}
+
+int runAuthenticationDialog(QWidget *owner, QString &id, QString &password) {
+    CAuthenticationDlg dialog(owner);
+    const int result = dialog.DoModal();
+    if (result == QDialog::Accepted) {
+        id = dialog.GetID();
+        password = dialog.GetPassword();
+    }
+    return result;
+}
+
+} // namespace
+
+CSettingPageDlg::CSettingPageDlg(QWidget *parent) : QDialog(parent) {
+    // Caption without a close box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    veltrona::ui::buildDialog(this,
+                              *veltrona::res::findDialogTemplate(veltrona::res::IDD_SETTING_PAGE));
+    for (int id : {IDC_SELECT_NETWORK, IDC_SELECT_HOSTNAME, IDC_SELECT_ACCOUNT}) {
+        connect(Selector(id), &QPushButton::clicked, this, [this, id] { SelectPage(id); });
+    }
+}
+
+CSettingPageDlg::~CSettingPageDlg() {
+    OnDestroy();
+}
+
+void CSettingPageDlg::SetDeviceItem(HKOVAITEM item) {
+    m_item = item;
+}
+
+void CSettingPageDlg::SetReplyCallback(KOVA_REPLY_CALLBACK callback) {
+    m_replyCallback = callback;
+}
+
+int CSettingPageDlg::DoModal() {
+    OnInitDialog();
+    const int result = exec();
+    OnDestroy();
+    return result;
+}
+
+QPushButton *CSettingPageDlg::Selector(int selectorId) const {
+    return veltrona::ui::controlAs<QPushButton>(this, selectorId);
+}
+
+void CSettingPageDlg::OnInitDialog() {
+    SettingPageLibrary &library = Library();
+    // The pages fill themselves from these records while they are built.
+    m_networkSettings = KOVA_NETWORK_SETTINGS{};
+    m_deviceInfo = KOVA_DEVICE_INFO{};
+    m_guestAccount = 0;
+    library.getNetworkSettings(m_item, &m_networkSettings);
+    library.getDeviceInfo(m_item, &m_deviceInfo);
+    library.getGuestAccount(m_item, &m_guestAccount);
+
+    if (m_pNetworkPage == nullptr)
+        m_pNetworkPage = new CNetworkPageDlg(this);
+    if (m_pHostNamePage == nullptr)
+        m_pHostNamePage = new CHostNamePageDlg(this);
+    if (m_pAccountPage == nullptr)
+        m_pAccountPage = new CAccountPageDlg(this);
+
+    QWidget *frame = veltrona::ui::controlById(this, IDC_PAGE_FRAME);
+    const QRect area = frame->geometry();
+    frame->hide();
+    for (QWidget *page :
+         std::initializer_list<QWidget *>{m_pNetworkPage, m_pHostNamePage, m_pAccountPage}) {
+        page->setGeometry(area);
+        page->raise();
+        page->setVisible(page == m_pNetworkPage);
+    }
+    SelectPage(IDC_SELECT_NETWORK);
+}
+
+void CSettingPageDlg::OnDestroy() {
+    delete m_pNetworkPage;
+    m_pNetworkPage = nullptr;
+    delete m_pHostNamePage;
+    m_pHostNamePage = nullptr;
+    delete m_pAccountPage;
+    m_pAccountPage = nullptr;
+}
+
+void CSettingPageDlg::SelectPage(int selectorId) {
+    QWidget *chosen = nullptr;
+    if (selectorId == IDC_SELECT_NETWORK)
+        chosen = m_pNetworkPage;
+    else if (selectorId == IDC_SELECT_HOSTNAME)
+        chosen = m_pHostNamePage;
+    else if (selectorId == IDC_SELECT_ACCOUNT)
+        chosen = m_pAccountPage;
+    else
+        return;
+    for (int id : {IDC_SELECT_NETWORK, IDC_SELECT_HOSTNAME, IDC_SELECT_ACCOUNT})
+        Selector(id)->setChecked(id == selectorId);
+    for (QWidget *page :
+         std::initializer_list<QWidget *>{m_pNetworkPage, m_pHostNamePage, m_pAccountPage}) {
+        if (page != nullptr)
+            page->setVisible(page == chosen);
+    }
+    // Enter presses the shown page's Apply.
+    if (chosen != nullptr) {
+        if (auto *apply = veltrona::ui::controlAs<QPushButton>(chosen, 1025))
+            apply->setDefault(true);
+    }
+}
+
+int CSettingPageDlg::AskCredentials() {
+    QString id;
+    QString password;
+    const CredentialsPrompt &prompt = credentialsPrompt();
+    const int result =
+        prompt ? prompt(this, id, password) : runAuthenticationDialog(this, id, password);
+    if (result != QDialog::Accepted)
+        return result;
+    m_strID = id;
+    m_strPassword = password;
+    return 1;
+}
+
+void CSettingPageDlg::ApplyPage(int pageId) {
+    SettingPageLibrary &library = Library();
+    const KOVA_CONFIG config{m_replyCallback, nullptr, KOVA_CLASS_ID};
+    if (library.initialise(&config) != KOVA_OK) {
+        veltrona::ui::messageBox(this, QStringLiteral("Error : initialising kova..."));
+        // The closed library refuses the request below and sends nothing.
+        library.close();
+    }
+    const QByteArray id = bytesOf(m_strID);
+    const QByteArray password = bytesOf(m_strPassword);
+    // The request's result is not reported: a refused request shows nothing.
+    switch (pageId) {
+    case CNetworkPageDlg::IDD:
+        m_pNetworkPage->CollectSettings(&m_networkSettings);
+        library.setNetworkSettings(m_item, id.constData(), password.constData(),
+                                   &m_networkSettings);
+        break;
+    case CAccountPageDlg::IDD: {
+        QString newPassword;
+        m_pAccountPage->GetAccount(newPassword, &m_guestAccount);
+        library.setAccount(m_item, id.constData(), password.constData(),
+                           bytesOf(newPassword).constData(), &m_guestAccount);
+        break;
+    }
+    case CHostNamePageDlg::IDD: {
+        QString hostName;
+        QString domainName;
+        m_pHostNamePage->GetNames(hostName, domainName);
+        library.setHostName(m_item, id.constData(), password.constData(),
+                            bytesOf(hostName).constData(), bytesOf(domainName).constData());
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void CSettingPageDlg::CloseSettingPage(int result) {
+    m_item = nullptr;
+    done(result);
+}
+
+QString CSettingPageDlg::UpdateResultText(int32_t event) {
+    switch (static_cast<uint32_t>(event)) {
+    case 1:
+        return QStringLiteral("Protocol Type mismatched!");
+    case KOVA_EVENT_AUTH_FAILED:
+        return QStringLiteral("Authentication Failed!");
+    case 3:
+        return QStringLiteral("Update failed! Try later...");
+    case KOVA_EVENT_SUCCESS:
+        return QStringLiteral("Success");
+    case 5:
+        return QStringLiteral("Update failed! Unknown error...");
+    default:
+        return {};
+    }
+}
+
+void CSettingPageDlg::ReportUpdateResult(HKOVAITEM, int32_t event, int32_t) {
+    m_bReporting.store(true);
+    const QString text = UpdateResultText(event);
+    if (!text.isEmpty())
+        veltrona::ui::messageBox(this, text);
+    m_bReporting.store(false);
+    Library().close();
+}
+
+CSettingPageDlg::CredentialsPrompt CSettingPageDlg::SetCredentialsPrompt(CredentialsPrompt prompt) {
+    CredentialsPrompt previous = std::move(credentialsPrompt());
+    credentialsPrompt() = std::move(prompt);
+    return previous;
+}
+
+SettingPageLibrary &CSettingPageDlg::Library() {
+    static SettingPageLibrary library;
+    return library;
+}
+
+SettingPageLibrary CSettingPageDlg::SetLibrary(SettingPageLibrary library) {
+    SettingPageLibrary previous = std::move(Library());
+    Library() = std::move(library);
+    return previous;
+}

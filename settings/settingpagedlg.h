@@ -1,0 +1,113 @@
+#pragma once
+// The window that changes one device's settings: it decodes the device's item
+// at opening, holds the network, host name and account pages as child widgets
+// and sends their configuration requests. The device's answer reaches it
+// through the main window's reply handler (ReportUpdateResult).
+
+#include "kova.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+
+class CNetworkPageDlg;
+class CHostNamePageDlg;
+class CAccountPageDlg;
+class QPushButton;
+
+// The library operations the setting page uses; tests put recorders in place
+// so that nothing is opened or sent.
+struct SettingPageLibrary {
+    std::function<int32_t(HKOVAITEM, KOVA_NETWORK_SETTINGS *)> getNetworkSettings =
+        kova_GetNetworkSettings;
+    std::function<int32_t(HKOVAITEM, KOVA_DEVICE_INFO *)> getDeviceInfo = kova_GetDeviceInfo;
+    std::function<int32_t(HKOVAITEM, int32_t *)> getGuestAccount = kova_GetGuestAccount;
+    std::function<int32_t(const KOVA_CONFIG *)> initialise = kova_Initialise;
+    std::function<void()> close = kova_Close;
+    std::function<int32_t(HKOVAITEM, const char *, const char *, const KOVA_NETWORK_SETTINGS *)>
+        setNetworkSettings = kova_SetNetworkSettings;
+    std::function<int32_t(HKOVAITEM, const char *, const char *, const char *, const char *)>
+        setHostName = kova_SetHostName;
+    std::function<int32_t(HKOVAITEM, const char *, const char *, const char *, const int32_t *)>
+        setAccount = kova_SetAccount;
+};
+
+class CSettingPageDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    // Page selectors and the frame that marks where the pages go.
+    static constexpr int IDC_PAGE_FRAME = 1016;
+    static constexpr int IDC_SELECT_NETWORK = 1020;
+    static constexpr int IDC_SELECT_HOSTNAME = 1010;
+    static constexpr int IDC_SELECT_ACCOUNT = 1011;
+
+    explicit CSettingPageDlg(QWidget *parent = nullptr);
+    ~CSettingPageDlg() override;
+
+    // Called by the main window.
+    void SetDeviceItem(HKOVAITEM item);
+    void SetReplyCallback(KOVA_REPLY_CALLBACK callback);
+    // Opens the pages for the device item, runs the window modally and
+    // destroys the pages again.
+    int DoModal();
+    // Thread-safe: may be polled from the library's receive thread.
+    bool IsReportingResult() const { return m_bReporting.load(); }
+    // Runs on the user-interface thread: shows the text for the device's
+    // answer (none for unknown events) and closes the library in every case.
+    void ReportUpdateResult(HKOVAITEM item, int32_t event, int32_t reserved);
+    // The text shown for a reply event; empty when none is shown.
+    static QString UpdateResultText(int32_t event);
+
+    // Opening and closing steps that DoModal runs around the modal loop;
+    // public so that tests can drive a shown window without a modal loop.
+    void OnInitDialog();
+    void OnDestroy();
+
+    // Called by the pages.
+    // 1 when the user confirmed the authentication dialog, else its result.
+    int AskCredentials();
+    // Initialises the library with the reply callback and sends the request
+    // of the page with the given template id (130, 131 or 132).
+    void ApplyPage(int pageId);
+    // Forgets the item and ends the window with `result`.
+    void CloseSettingPage(int result);
+    // Shows the page of a selector id (1020, 1010 or 1011).
+    void SelectPage(int selectorId);
+
+    const KOVA_DEVICE_INFO &DeviceInfo() const { return m_deviceInfo; }
+    const KOVA_NETWORK_SETTINGS &NetworkSettings() const { return m_networkSettings; }
+    int32_t GuestAccount() const { return m_guestAccount; }
+    HKOVAITEM DeviceItem() const { return m_item; }
+    QString ID() const { return m_strID; }
+    QString Password() const { return m_strPassword; }
+
+    CNetworkPageDlg *NetworkPage() const { return m_pNetworkPage; }
+    CHostNamePageDlg *HostNamePage() const { return m_pHostNamePage; }
+    CAccountPageDlg *AccountPage() const { return m_pAccountPage; }
+    QPushButton *Selector(int selectorId) const;
+
+    // Test seams. The credentials prompt replaces the authentication dialog:
+    // it returns the dialog's result (1 confirmed) and fills the ID and
+    // password. Each setter returns what was in place; an empty value
+    // restores the default.
+    using CredentialsPrompt = std::function<int(QWidget *owner, QString &id, QString &password)>;
+    static CredentialsPrompt SetCredentialsPrompt(CredentialsPrompt prompt);
+    static SettingPageLibrary SetLibrary(SettingPageLibrary library);
+    static SettingPageLibrary &Library();
+
+private:
+    QString m_strID;
+    QString m_strPassword;
+    int32_t m_guestAccount = 0;
+    KOVA_DEVICE_INFO m_deviceInfo{};
+    KOVA_NETWORK_SETTINGS m_networkSettings{};
+    std::atomic<bool> m_bReporting{false};
+    HKOVAITEM m_item = nullptr;
+    CNetworkPageDlg *m_pNetworkPage = nullptr;
+    CHostNamePageDlg *m_pHostNamePage = nullptr;
+    CAccountPageDlg *m_pAccountPage = nullptr;
+    KOVA_REPLY_CALLBACK m_replyCallback = nullptr;
+};

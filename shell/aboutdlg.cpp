@@ -1,0 +1,65 @@
+#include "aboutdlg.h"
+
+#include "dialogbuilder.h"
+#include "kova.h"
+#include "version.h"
+
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+
+#include <cstdio>
+
+CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent) {
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    const veltrona::res::DialogTemplate &tpl =
+        *veltrona::res::findDialogTemplate(veltrona::res::IDD_ABOUTBOX);
+    veltrona::ui::buildDialog(
+        this, tpl, [](const veltrona::res::ControlTemplate &c, QWidget *dialog) -> QWidget * {
+            if (c.kind != veltrona::res::ControlKind::Icon)
+                return nullptr;
+            auto *icon = new QLabel(dialog);
+            icon->setObjectName(QStringLiteral("aboutIcon"));
+            icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            return icon;
+        });
+    if (auto *icon = findChild<QLabel *>(QStringLiteral("aboutIcon"))) {
+        const int side = std::min(icon->width(), icon->height());
+        icon->setPixmap(QIcon(QString::fromLatin1(veltrona::res::kIconPath)).pixmap(side, side));
+        setWindowIcon(QIcon(QString::fromLatin1(veltrona::res::kIconPath)));
+    }
+    veltrona::ui::controlAs<QLabel>(this, IDC_LIBRARY_LINE)->setText(LibraryLine());
+    veltrona::ui::controlAs<QLabel>(this, IDC_PRODUCT_LINE)
+        ->setText(ProductLine(veltrona::res::kProductName, veltrona::res::kProductVersionText,
+                              veltrona::res::kBuildNumberText));
+    veltrona::ui::controlAs<QLabel>(this, IDC_LEGAL_LINE)->setText(LegalNotice());
+    setWindowTitle(QString::fromLatin1(veltrona::res::kProductName));
+    auto *ok = veltrona::ui::controlAs<QPushButton>(this, 1);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    ok->setFocus();
+}
+
+QString CAboutDlg::ProductLine(const char *productName, const char *versionText,
+                               const char *buildText) {
+    QString version = QString::fromLatin1(versionText);
+    version.replace(QStringLiteral(", "), QStringLiteral("."));
+    const qsizetype lastDot = version.lastIndexOf(QLatin1Char('.'));
+    if (lastDot >= 0)
+        version.truncate(lastDot);
+    return QStringLiteral("%1 %2 Build %3")
+        .arg(QString::fromLatin1(productName), version, QString::fromLatin1(buildText));
+}
+
+QString CAboutDlg::LibraryLine() {
+    const KOVA_VERSION v = kova_GetVersion();
+    char line[260];
+    std::snprintf(line, sizeof line, "%s Version: %d. %d. %d. %d", "KOVA Library",
+                  static_cast<int>(v.major), static_cast<int>(v.minor), static_cast<int>(v.release),
+                  static_cast<int>(v.build));
+    return QString::fromLatin1(line);
+}
+
+QString CAboutDlg::LegalNotice() {
+    return QStringLiteral("Copyright (C) Veltrona developers. All rights reserved.");
+}
