@@ -1,0 +1,62 @@
+#include "item_table.h"
+
+#include "wire.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kova {
+
+KOVA_ITEM *RecordRegistry::Allocate() {
+    issued_.reserve(records_.size() + 1); // may throw before anything changes
+    KOVA_ITEM &item = records_.emplace_back();
+    issued_.insert(&item);
+    return &item;
+}
+
+void RecordRegistry::ReleaseAll() {
+    issued_.clear();
+    records_.clear();
+    records_.shrink_to_fit();
+}
+
+uint64_t ItemTable::KeyOf(const uint8_t *datagram) {
+    uint64_t key = 0;
+    for (size_t i = 0; i < wire::kKeySize; ++i)
+        key = (key << 8) | datagram[wire::kKeyOffset + i];
+    return key;
+}
+
+KOVA_ITEM *ItemTable::Store(RecordRegistry &registry,
+                            std::span<const uint8_t, KOVA_MAX_DATAGRAM> work, size_t length,
+                            const uint8_t (&source)[4]) {
+    length = std::min<size_t>(length, KOVA_MAX_DATAGRAM);
+    const bool deviceInfo = work[7] == 5;
+    byKey_.reserve(size_ + 1);
+    KOVA_ITEM *target = nullptr;
+    if (auto found = byKey_.find(KeyOf(work.data())); found != byKey_.end()) {
+        target = found->second;
+    } else {
+        target = registry.Allocate();
+        if (tail_ != nullptr)
+            tail_->next = target;
+        else
+            head_ = target;
+        tail_ = target;
+        ++size_;
+    }
+    if (deviceInfo) {
+        std::memcpy(target->datagram, work.data(), length);
+        std::memset(target->datagram + length, 0, KOVA_MAX_DATAGRAM - length);
+        target->storedLength = static_cast<uint16_t>(length);
+    }
+    // A record is indexed under the key its datagram holds: the device's key,
+    // or all zeros for the record that a result from an unknown device took.
+    byKey_.try_emplace(KeyOf(target->datagram), target);
+    std::memcpy(target->sourceAddress, source, 4);
+    target->version = work[4];
+    std::copy(wire::kTrailer.begin(), wire::kTrailer.end(), target->trailer);
+    return target;
+}
+
+} // namespace kova

@@ -1,0 +1,214 @@
+// The real transport: one UDP socket on the local port plus an eventfd that
+// wakes the receive loop, since closing a socket does not wake a blocked
+// receive on Linux.
+#include "kova.h"
+#include "transport.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace kova {
+
+namespace {
+
+constexpr int kReceiveBuffer = 4 * 1024 * 1024;
+
+// Interface that owns `address` (network order): its name and index.
+bool FindInterface(in_addr address, std::string &name, unsigned &index) {
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return false;
+    bool found = false;
+    for (ifaddrs *a = list; a != nullptr && !found; a = a->ifa_next) {
+        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET)
+            continue;
+        const auto *in = reinterpret_cast<const sockaddr_in *>(a->ifa_addr);
+        if (in->sin_addr.s_addr == address.s_addr) {
+            name = a->ifa_name;
+            index = if_nametoindex(a->ifa_name);
+            found = index != 0;
+        }
+    }
+    freeifaddrs(list);
+    return found;
+}
+
+class UdpTransport final : public Transport {
+public:
+    ~UdpTransport() override {
+        if (socket_ >= 0)
+            ::close(socket_);
+        if (wake_ >= 0)
+            ::close(wake_);
+    }
+
+    bool Open(const std::string &bindAddress) {
+        unsigned index = 0;
+        std::string interfaceName;
+        if (!bindAddress.empty()) {
+            if (inet_pton(AF_INET, bindAddress.c_str(), &local_) != 1)
+                return false;
+            if (!FindInterface(local_, interfaceName, index))
+                return false;
+        }
+        socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (socket_ < 0 || wake_ < 0)
+            return false;
+        const int one = 1;
+        if (::setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
+            return false;
+        if (index != 0) {
+            // Without the privilege for SO_BINDTODEVICE, replies are filtered
+            // by the interface they arrived on.
+            if (::setsockopt(socket_, SOL_SOCKET, SO_BINDTODEVICE, interfaceName.c_str(),
+                             static_cast<socklen_t>(interfaceName.size())) != 0) {
+                if (::setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one) != 0)
+                    return false;
+                filterIndex_ = index;
+            }
+            sendIndex_ = index;
+        }
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_port = htons(KOVA_LOCAL_PORT);
+        any.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (::bind(socket_, reinterpret_cast<const sockaddr *>(&any), sizeof any) != 0)
+            return false;
+        if (::setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0)
+            return false;
+        // A burst of thousands of replies must fit; not fatal when refused.
+        int size = kReceiveBuffer;
+        ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        int granted = 0;
+        socklen_t len = sizeof granted;
+        ::getsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &granted, &len);
+        if (granted < kReceiveBuffer) // the kernel reports twice the size it was asked for
+            ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+        return true;
+    }
+
+    bool Broadcast(std::span<const uint8_t> datagram) override {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(KOVA_DEVICE_PORT);
+        to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+        iovec iov{const_cast<uint8_t *>(datagram.data()), datagram.size()};
+        msghdr msg{};
+        msg.msg_name = &to;
+        msg.msg_namelen = sizeof to;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+        if (sendIndex_ != 0) {
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            cmsghdr *c = CMSG_FIRSTHDR(&msg);
+            c->cmsg_level = IPPROTO_IP;
+            c->cmsg_type = IP_PKTINFO;
+            c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+            in_pktinfo info{};
+            info.ipi_ifindex = static_cast<int>(sendIndex_);
+            info.ipi_spec_dst = local_;
+            std::memcpy(CMSG_DATA(c), &info, sizeof info);
+        }
+        ssize_t sent;
+        do {
+            sent = ::sendmsg(socket_, &msg, MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        return sent == static_cast<ssize_t>(datagram.size());
+    }
+
+    Received Receive(std::span<uint8_t> buffer) override {
+        Received result;
+        for (;;) {
+            pollfd fds[2] = {{wake_, POLLIN, 0}, {socket_, POLLIN, 0}};
+            const int ready = ::poll(fds, 2, -1);
+            if (ready < 0) {
+                if (errno == EINTR)
+                    continue;
+                result.status = Received::Status::Failed;
+                result.error = errno;
+                return result;
+            }
+            if (fds[0].revents != 0) {
+                result.status = Received::Status::Woken;
+                return result;
+            }
+            if (fds[1].revents == 0)
+                continue;
+
+            sockaddr_in from{};
+            iovec iov{buffer.data(), buffer.size()};
+            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+            msghdr msg{};
+            msg.msg_name = &from;
+            msg.msg_namelen = sizeof from;
+            msg.msg_iov = &iov;
+            msg.msg_iovlen = 1;
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            const ssize_t n = ::recvmsg(socket_, &msg, MSG_TRUNC | MSG_DONTWAIT);
+            if (n < 0) {
+                if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+                    continue;
+                result.status = Received::Status::Failed;
+                result.error = errno;
+                return result;
+            }
+            if (filterIndex_ != 0 && ArrivalIndex(msg) != filterIndex_)
+                continue;
+            result.status = Received::Status::Datagram;
+            result.length = static_cast<size_t>(n);
+            std::memcpy(result.sender, &from.sin_addr.s_addr, 4);
+            return result;
+        }
+    }
+
+    void Wake() override {
+        const uint64_t one = 1;
+        // The counter cannot overflow from a handful of wakes; nothing to handle.
+        [[maybe_unused]] const ssize_t n = ::write(wake_, &one, sizeof one);
+    }
+
+private:
+    static unsigned ArrivalIndex(msghdr &msg) {
+        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                in_pktinfo info;
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                return static_cast<unsigned>(info.ipi_ifindex);
+            }
+        }
+        return 0;
+    }
+
+    int socket_ = -1;
+    int wake_ = -1;
+    in_addr local_{};
+    unsigned sendIndex_ = 0;
+    unsigned filterIndex_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<Transport> OpenUdpTransport(const std::string &bindAddress, int32_t &error) {
+    auto transport = std::make_unique<UdpTransport>();
+    if (!transport->Open(bindAddress)) {
+        error = KOVA_ERR_SOCKET;
+        return nullptr;
+    }
+    error = KOVA_OK;
+    return transport;
+}
+
+} // namespace kova

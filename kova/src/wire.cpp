@@ -1,0 +1,379 @@
+#include "wire.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <random>
+
+namespace kova::wire {
+
+namespace {
+
+void PutU16(uint8_t *p, size_t value) {
+    p[0] = static_cast<uint8_t>(value & 0xFF);
+    p[1] = static_cast<uint8_t>((value >> 8) & 0xFF);
+}
+
+void PutU32(uint8_t *p, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>((value >> (8 * i)) & 0xFF);
+}
+
+// Bounded reads over the stored bytes of a reply. Offsets are signed because
+// tail fields are located backwards from the reply's own length field.
+class Reader {
+public:
+    explicit Reader(std::span<const uint8_t> data) : data_(data) {}
+
+    bool Has(long offset, size_t width) const {
+        return offset >= 0 && static_cast<size_t>(offset) <= data_.size() &&
+               width <= data_.size() - static_cast<size_t>(offset);
+    }
+    uint8_t U8(long offset) const { return Has(offset, 1) ? data_[offset] : 0; }
+    uint16_t U16(long offset) const {
+        if (!Has(offset, 2))
+            return 0;
+        return static_cast<uint16_t>(data_[offset] | (data_[offset + 1] << 8));
+    }
+    uint32_t U32(long offset) const {
+        if (!Has(offset, 4))
+            return 0;
+        uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = (v << 8) | data_[offset + i];
+        return v;
+    }
+    // Copies `width` bytes when they are all present, else zeroes `out`.
+    void Bytes(long offset, size_t width, uint8_t *out) const {
+        if (Has(offset, width))
+            std::memcpy(out, data_.data() + offset, width);
+        else
+            std::memset(out, 0, width);
+    }
+    // Dotted text of the 4 address bytes at `offset` ("0.0.0.0" when absent).
+    void Address(long offset, char (&out)[16]) const {
+        uint8_t a[4];
+        Bytes(offset, 4, a);
+        std::snprintf(out, sizeof out, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]);
+    }
+    // Reads the counted string at `offset` into `out` (at most `capacity` bytes,
+    // no terminator written) and returns the offset just past it. A string whose
+    // text is not wholly present reads as empty; a missing length byte counts as 0.
+    long Counted(long offset, char *out, size_t capacity) const {
+        const size_t n = U8(offset);
+        if (Has(offset + 1, n))
+            std::memcpy(out, data_.data() + offset + 1, std::min(n, capacity));
+        return offset + 1 + static_cast<long>(n);
+    }
+
+    uint16_t Length() const { return U16(5); }
+    int EffectiveVersion() const {
+        const uint8_t v = U8(4);
+        return v >= 3 ? v : 2;
+    }
+
+private:
+    std::span<const uint8_t> data_;
+};
+
+// Length of a text argument that lives in a fixed-size field and may fill it.
+template <size_t N> size_t FieldLength(const char (&field)[N]) {
+    return strnlen(field, N);
+}
+
+// inet_addr over a fixed-size field that may lack its terminator.
+template <size_t N> void PutAddress(uint8_t *p, const char (&field)[N]) {
+    char text[N + 1] = {};
+    std::memcpy(text, field, FieldLength(field));
+    const in_addr_t a = inet_addr(text); // network order; unparsable text gives FF FF FF FF
+    std::memcpy(p, &a, 4);
+}
+
+size_t PutCounted(uint8_t *p, const char *text, size_t length) {
+    p[0] = static_cast<uint8_t>(length);
+    std::memcpy(p + 1, text, length);
+    return length + 1;
+}
+
+// The common frame of a configuration request from a copy of the item.
+std::vector<uint8_t> Frame(const KOVA_ITEM &item, uint8_t command) {
+    std::vector<uint8_t> request(item.datagram, item.datagram + KOVA_MAX_DATAGRAM);
+    std::memcpy(request.data(), "ADCT", 4);
+    request[7] = command;
+    return request;
+}
+
+void Close(std::vector<uint8_t> &request, size_t length) {
+    PutU16(&request[5], length);
+    request.resize(length);
+}
+
+} // namespace
+
+uint8_t ProtocolVersionForType(int32_t type) {
+    switch (type) {
+    case 1:
+        return 2;
+    case 2:
+        return 3;
+    case 3:
+        return 4;
+    default:
+        return 5;
+    }
+}
+
+std::vector<uint8_t> Finish(std::span<const uint8_t> request, uint8_t version,
+                            std::span<const uint8_t, 3> trailer) {
+    std::vector<uint8_t> out(request.begin(), request.end());
+    if (out.size() < kHeaderSize)
+        out.resize(kHeaderSize);
+    out[4] = version;
+    if (version >= 4)
+        out.insert(out.end(), trailer.begin(), trailer.end());
+    PutU16(&out[5], out.size());
+    return out;
+}
+
+std::vector<uint8_t> BuildDiscovery(uint8_t version) {
+    const uint8_t request[kHeaderSize] = {'A', 'D', 'C', 'T', 0, 9, 0, KOVA_CMD_DISCOVER, 0xFF};
+    return Finish(request, version, kTrailer);
+}
+
+std::array<uint8_t, 5> ClockSeededDraws() {
+    std::minstd_rand generator(static_cast<std::minstd_rand::result_type>(std::time(nullptr)));
+    std::array<uint8_t, 5> draws{};
+    for (auto &d : draws)
+        d = static_cast<uint8_t>(generator() & 0xFF);
+    return draws;
+}
+
+int32_t FillCredential(std::span<uint8_t, kCredentialSize> block, const char *userId,
+                       const char *password, const BlockRandom &random) {
+    if (userId == nullptr || password == nullptr)
+        return KOVA_ERR_INVALID_ARG;
+    const size_t idLength = std::strlen(userId);
+    const size_t passwordLength = std::strlen(password);
+    if (idLength > 8 || passwordLength > 16)
+        return KOVA_ERR_INVALID_ARG;
+
+    std::fill(block.begin() + 1, block.begin() + 9, uint8_t{0});
+    std::memcpy(block.data() + 1, userId, idLength);
+
+    uint8_t work[16] = {};
+    std::memcpy(work, password, passwordLength);
+    const std::array<uint8_t, 5> draws = random ? random() : ClockSeededDraws();
+    const uint8_t mask = draws[0];
+    for (auto &b : work)
+        b ^= mask;
+    std::reverse(std::begin(work), std::end(work));
+    std::memcpy(block.data() + 9, work, sizeof work);
+    block[25] = static_cast<uint8_t>(mask - 1);
+    std::copy(draws.begin() + 1, draws.end(), block.begin() + 26);
+    block[30] = mask;
+    return KOVA_OK;
+}
+
+int32_t BuildSetNetwork(const KOVA_ITEM &item, const char *userId, const char *password,
+                        const KOVA_NETWORK_SETTINGS *settings, const BlockRandom &random,
+                        std::vector<uint8_t> &request) {
+    if (userId == nullptr || password == nullptr || settings == nullptr)
+        return KOVA_ERR_INVALID_ARG;
+    const size_t idLength = std::strlen(userId);
+    if (idLength == 0 || idLength > 8)
+        return KOVA_ERR_INVALID_ARG;
+    if (std::strlen(password) > 16)
+        return KOVA_ERR_INVALID_ARG;
+    if (std::memcmp(item.datagram, "KOVA", 4) != 0)
+        return KOVA_ERR_BAD_HANDLE;
+    const size_t lu = FieldLength(settings->pppoeUserName);
+    const size_t lp = FieldLength(settings->pppoePassword);
+    const size_t ls = FieldLength(settings->pppoeServiceName);
+    if (settings->mode == KOVA_MODE_PPPOE && (lu > 16 || lp > 32 || ls > 32))
+        return KOVA_ERR_INVALID_ARG;
+
+    std::vector<uint8_t> out = Frame(item, KOVA_CMD_SET_CONFIG);
+    uint8_t *p = out.data();
+    FillCredential(std::span<uint8_t, kCredentialSize>(p + kCredentialOffset, kCredentialSize),
+                   userId, password, random);
+    const int32_t mode = settings->mode;
+    const int32_t selector = mode == 0 ? 1 : mode == 1 ? 0 : mode;
+    p[kCredentialOffset] = static_cast<uint8_t>(selector);
+
+    size_t length = kBodyOffset;
+    if (mode == KOVA_MODE_STATIC) {
+        PutAddress(p + 46, settings->ipAddress);
+        PutAddress(p + 50, settings->netMask);
+        PutAddress(p + 54, settings->gateway);
+        PutAddress(p + 58, settings->dnsServer);
+        length = 62;
+    } else if (mode == KOVA_MODE_PPPOE) {
+        size_t at = kBodyOffset;
+        at += PutCounted(p + at, settings->pppoeUserName, lu);
+        at += PutCounted(p + at, settings->pppoePassword, lp);
+        at += PutCounted(p + at, settings->pppoeServiceName, ls);
+        PutU32(p + at, static_cast<uint32_t>(settings->mtu));
+        p[at + 4] = settings->dnsMode;
+        PutAddress(p + at + 5, settings->pppoeDnsServer);
+        length = at + 9;
+    }
+    Close(out, length);
+    request = std::move(out);
+    return KOVA_OK;
+}
+
+int32_t BuildSetHostName(const KOVA_ITEM &item, const char *userId, const char *password,
+                         const char *hostName, const char *domainName, const BlockRandom &random,
+                         std::vector<uint8_t> &request) {
+    std::vector<uint8_t> out = Frame(item, KOVA_CMD_SET_CONFIG);
+    uint8_t *p = out.data();
+    const int32_t code =
+        FillCredential(std::span<uint8_t, kCredentialSize>(p + kCredentialOffset, kCredentialSize),
+                       userId, password, random);
+    if (code != KOVA_OK)
+        return code;
+    if (hostName == nullptr || domainName == nullptr)
+        return KOVA_ERR_INVALID_ARG;
+    const size_t hl = std::strlen(hostName);
+    if (hl > 32)
+        return KOVA_ERR_INVALID_ARG;
+    const size_t dl = std::strlen(domainName);
+    if (dl > 64)
+        return KOVA_ERR_INVALID_ARG;
+    p[kCredentialOffset] = 3;
+    size_t at = kBodyOffset;
+    at += PutCounted(p + at, hostName, hl);
+    at += PutCounted(p + at, domainName, dl);
+    Close(out, at);
+    request = std::move(out);
+    return KOVA_OK;
+}
+
+int32_t BuildSetAccount(const KOVA_ITEM &item, const char *userId, const char *password,
+                        const char *newPassword, const int32_t *guestAllowed,
+                        const BlockRandom &random, std::vector<uint8_t> &request) {
+    std::vector<uint8_t> out = Frame(item, KOVA_CMD_SET_ACCOUNT);
+    uint8_t *p = out.data();
+    int32_t code =
+        FillCredential(std::span<uint8_t, kCredentialSize>(p + kCredentialOffset, kCredentialSize),
+                       userId, password, random);
+    if (code != KOVA_OK)
+        return code;
+    std::array<uint8_t, kCredentialSize> second{};
+    code = FillCredential(second, userId, newPassword, random);
+    if (code != KOVA_OK)
+        return code;
+    if (guestAllowed == nullptr)
+        return KOVA_ERR_INVALID_ARG;
+    p[kCredentialOffset] = 1;
+    p[46] = *guestAllowed != 0 ? 1 : 0;
+    std::copy(second.begin() + 9, second.end(), p + 47);
+    Close(out, 69);
+    request = std::move(out);
+    return KOVA_OK;
+}
+
+std::optional<int32_t> EventForReply(std::span<const uint8_t> datagram) {
+    if (datagram.size() < kMinReply || std::memcmp(datagram.data(), "KOVA", 4) != 0)
+        return std::nullopt;
+    switch (datagram[7]) {
+    case 5:
+        return KOVA_EVENT_DEVICE_INFO;
+    case 0:
+        return KOVA_EVENT_SUCCESS;
+    case 1:
+        return KOVA_EVENT_STATUS_1;
+    case 2:
+        return KOVA_EVENT_AUTH_FAILED;
+    default:
+        return std::nullopt;
+    }
+}
+
+void DecodeDeviceInfo(std::span<const uint8_t> stored, const uint8_t (&source)[4],
+                      KOVA_DEVICE_INFO &info) {
+    std::memset(&info, 0, sizeof info);
+    const Reader r(stored);
+    r.Bytes(kKeyOffset, kKeySize, info.mac);
+    std::snprintf(info.ipAddress, sizeof info.ipAddress, "%d.%d.%d.%d", source[0], source[1],
+                  source[2], source[3]);
+    long at = 17;
+    at = r.Counted(at, info.modelName, sizeof info.modelName - 1);
+    at = r.Counted(at, info.hostName, sizeof info.hostName - 1);
+    r.Counted(at, info.domainName, sizeof info.domainName - 1);
+}
+
+void DecodeNetworkSettings(std::span<const uint8_t> stored, KOVA_NETWORK_SETTINGS &settings) {
+    std::memset(&settings, 0, sizeof settings);
+    const Reader r(stored);
+    const uint8_t wireMode = r.U8(15);
+    settings.mode = wireMode == 0 ? 1 : wireMode == 1 ? 0 : wireMode;
+    long at = 17;
+    for (int i = 0; i < 3; ++i)
+        at = 1 + at + r.U8(at);
+    r.Address(at, settings.ipAddress);
+    r.Address(at + 4, settings.netMask);
+    r.Address(at + 8, settings.gateway);
+    r.Address(at + 12, settings.dnsServer);
+    at += 16;
+    at = r.Counted(at, settings.pppoeUserName, sizeof settings.pppoeUserName);
+    at = r.Counted(at, settings.pppoePassword, sizeof settings.pppoePassword);
+    at = r.Counted(at, settings.pppoeServiceName, sizeof settings.pppoeServiceName);
+    settings.mtu = static_cast<int32_t>(r.U32(at));
+    settings.dnsMode = r.U8(at + 4);
+    r.Address(at + 5, settings.pppoeDnsServer);
+}
+
+int32_t DecodeGuestAccount(std::span<const uint8_t> stored) {
+    const Reader r(stored);
+    const long tail = r.EffectiveVersion() >= 5 ? 39 : 31;
+    return r.U8(static_cast<long>(r.Length()) - tail);
+}
+
+int32_t DecodeServicePorts(std::span<const uint8_t> stored, KOVA_SERVICE_PORTS &ports) {
+    const Reader r(stored);
+    const int v = r.EffectiveVersion();
+    if (v < 3)
+        return KOVA_ERR_NOT_IMPLEMENTED;
+    std::memset(&ports, 0, sizeof ports);
+    const long L = r.Length();
+    if (v < 5) {
+        ports.av1Port = r.U16(L - 24);
+        ports.webPort = r.U16(L - 22);
+        return KOVA_OK;
+    }
+    ports.av1Port = r.U16(L - 32);
+    ports.webPort = r.U16(L - 30);
+    ports.av2Port = r.U16(L - 8);
+    ports.conf = r.U16(L - 6);
+    ports.av1Protocol = r.U8(L - 4);
+    ports.av2Protocol = r.U8(L - 3);
+    ports.av1Flag = r.U8(L - 2);
+    ports.av2Flag = r.U8(L - 1);
+    return KOVA_OK;
+}
+
+int32_t DecodeFirmwareInfo(std::span<const uint8_t> stored, KOVA_FIRMWARE_INFO &firmware) {
+    const Reader r(stored);
+    const int v = r.EffectiveVersion();
+    if (v < 3)
+        return KOVA_ERR_NOT_IMPLEMENTED;
+    std::memset(&firmware, 0, sizeof firmware);
+    const long at = static_cast<long>(r.Length()) - (v >= 5 ? 28 : 20);
+    firmware.fwMajor = r.U8(at);
+    firmware.fwMinor = r.U8(at + 1);
+    firmware.fwPatch = r.U8(at + 2);
+    firmware.fwReserved = r.U8(at + 3);
+    r.Bytes(at + 4, sizeof firmware.serialNumber,
+            reinterpret_cast<uint8_t *>(firmware.serialNumber));
+    return KOVA_OK;
+}
+
+int32_t ReplyVersion(std::span<const uint8_t> stored) {
+    return Reader(stored).U8(4);
+}
+
+} // namespace kova::wire
