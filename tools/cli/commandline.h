@@ -1,0 +1,106 @@
+#pragma once
+// The command line of veltrona-cli: commands, options, their checks and the
+// exit codes. Everything here is checked before the KOVA library is touched.
+
+#include <QStringList>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace veltrona::cli {
+
+// Exit codes.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitAuthFailed = 1;   // "Authentication Failed!"
+inline constexpr int kExitNoDevice = 2;     // device not found, or no answer in time
+inline constexpr int kExitRefused = 3;      // the library refused (its error text is printed)
+inline constexpr int kExitNotConfirmed = 4; // the device answered, but not with success
+inline constexpr int kExitUsage = 64;       // bad command line or input; nothing was sent
+
+// Longest texts a request can carry, in bytes.
+inline constexpr std::size_t kMaxUserId = 8;
+inline constexpr std::size_t kMaxPassword = 16;
+inline constexpr std::size_t kMaxHostName = 32;
+inline constexpr std::size_t kMaxDomainName = 64;
+inline constexpr std::size_t kMaxPppoeUser = 16;
+inline constexpr std::size_t kMaxPppoePassword = 32;
+inline constexpr std::size_t kMaxPppoeService = 32;
+
+inline constexpr int kDefaultSeconds = 5;
+inline constexpr int kMaxSeconds = 3600;
+inline constexpr std::uint32_t kMaxMtu = 65535;
+
+enum class Command { Help, Scan, SetNetwork, SetHostName, SetAccount };
+enum class Format { Table, Csv, Json };
+
+using MacAddress = std::array<std::uint8_t, 6>;
+
+// Network settings named on the command line; the others keep the device's values.
+struct NetworkChanges {
+    std::optional<std::int32_t> mode; // KOVA_MODE_STATIC, KOVA_MODE_DHCP or KOVA_MODE_PPPOE
+    std::optional<std::string> ipAddress;
+    std::optional<std::string> netMask;
+    std::optional<std::string> gateway;
+    std::optional<std::string> dnsServer;
+    std::optional<std::string> pppoeUserName;
+    std::optional<std::string> pppoeServiceName;
+    std::optional<std::uint32_t> mtu;
+    std::optional<std::uint8_t> dnsMode; // 0 automatic, 1 manual
+    std::optional<std::string> pppoeDnsServer;
+
+    bool any() const;
+};
+
+struct CommandLine {
+    Command command = Command::Help;
+    Command helpFor = Command::Help; // with Command::Help: the command whose help is wanted
+
+    // Every command.
+    std::string bindAddress; // canonical dotted text, empty for any local address
+    int seconds = kDefaultSeconds;
+
+    // scan
+    Format format = Format::Table;
+    bool showSecrets = false;
+
+    // Configuration commands.
+    MacAddress mac{};
+    std::string userId = "root";
+    std::optional<std::string> passwordFile;
+
+    // set-network
+    NetworkChanges network;
+    std::optional<std::string> pppoePasswordFile;
+    bool askPppoePassword = false;
+
+    // set-hostname
+    std::optional<std::string> hostName;
+    std::optional<std::string> domainName;
+
+    // set-account
+    std::optional<bool> guest;
+    std::optional<std::string> newPasswordFile;
+};
+
+struct ParseOutcome {
+    std::optional<CommandLine> commandLine;
+    std::string error; // when there is no command line: what is wrong, naming the option
+};
+
+// Parses the arguments that follow the program name.
+ParseOutcome parseCommandLine(const QStringList &arguments);
+
+// Six bytes written as two hexadecimal digits each, joined by "-" or ":" (one
+// separator throughout), in either case.
+std::optional<MacAddress> parseMac(const std::string &text);
+
+// A dotted IPv4 address of four decimal numbers 0 to 255, in canonical form.
+std::optional<std::string> canonicalIpv4(const std::string &text);
+
+// The usage text of a command (Command::Help: of the whole program).
+std::string usageText(Command command);
+
+} // namespace veltrona::cli

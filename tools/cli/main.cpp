@@ -1,0 +1,209 @@
+// veltrona-cli: finds KOVA devices and changes their settings from the command
+// line. See docs/cli.md.
+
+#include "changes.h"
+#include "commandline.h"
+#include "report.h"
+#include "secrets.h"
+#include "session.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <iostream>
+
+using namespace veltrona::cli;
+using veltrona::formatMac;
+
+namespace {
+
+int fail(int code, const std::string &message) {
+    std::cerr << "veltrona-cli: " << message << '\n';
+    return code;
+}
+
+int refused(const std::string &what, std::int32_t error) {
+    return fail(kExitRefused, what + ": " + kova_ErrorText(error));
+}
+
+void warnAboutLoop(const std::optional<std::int32_t> &loopError) {
+    if (loopError)
+        std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*loopError)
+                  << '\n';
+}
+
+std::string whereText(const std::string &bindAddress) {
+    return bindAddress.empty() ? "" : " on " + bindAddress;
+}
+
+int runScan(const CommandLine &line, bool progress) {
+    const ScanResult result = scan(line.bindAddress, line.seconds, std::nullopt, progress);
+    if (result.error != KOVA_OK)
+        return refused("cannot scan" + whereText(line.bindAddress), result.error);
+    warnAboutLoop(result.loopError);
+    switch (line.format) {
+    case Format::Table:
+        std::cout << formatTable(result.devices, line.showSecrets);
+        break;
+    case Format::Csv:
+        std::cout << formatCsv(result.devices, line.showSecrets);
+        break;
+    case Format::Json:
+        std::cout << formatJson(result.devices, line.showSecrets).toStdString();
+        break;
+    }
+    std::cout.flush();
+    return std::cout ? kExitOk : fail(kExitRefused, "cannot write the list");
+}
+
+// Passwords, all read before anything is sent.
+struct Secrets {
+    std::string password;
+    std::optional<std::string> newPassword;
+    std::optional<std::string> pppoePassword;
+};
+
+std::optional<Secrets> readSecrets(const CommandLine &line, bool interactive, std::string &error) {
+    Secrets secrets;
+    SecretSource admin{"--password-file",   line.passwordFile,
+                       "VELTRONA_PASSWORD", "Password for " + line.userId + ": ",
+                       "password",          kMaxPassword};
+    SecretOutcome outcome = readSecret(admin, interactive, promptWithoutEcho);
+    if (!outcome.value) {
+        error = outcome.error;
+        return std::nullopt;
+    }
+    secrets.password = *outcome.value;
+
+    if (line.command == Command::SetAccount) {
+        SecretSource source{"--new-password-file", line.newPasswordFile, "VELTRONA_NEW_PASSWORD",
+                            "New password: ",      "new password",       kMaxPassword};
+        source.confirm = true;
+        outcome = readSecret(source, interactive, promptWithoutEcho);
+        if (!outcome.value) {
+            error = outcome.error;
+            return std::nullopt;
+        }
+        secrets.newPassword = outcome.value;
+    } else if (line.command == Command::SetNetwork) {
+        // Kept unless given; asked for only with --ask-pppoe-password.
+        SecretSource source{"--pppoe-password-file",
+                            line.pppoePasswordFile,
+                            line.askPppoePassword ? "" : "VELTRONA_PPPOE_PASSWORD",
+                            "New PPPoE password: ",
+                            "PPPoE password",
+                            kMaxPppoePassword};
+        source.mayPrompt = line.askPppoePassword;
+        source.required = line.askPppoePassword;
+        source.confirm = true;
+        if (line.askPppoePassword && !interactive) {
+            error = "--ask-pppoe-password: standard input is not a terminal";
+            return std::nullopt;
+        }
+        outcome = readSecret(source, interactive, promptWithoutEcho);
+        if (!outcome.error.empty()) {
+            error = outcome.error;
+            return std::nullopt;
+        }
+        secrets.pppoePassword = outcome.value;
+    }
+    return secrets;
+}
+
+int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
+    std::string error;
+    const std::optional<Secrets> secrets = readSecrets(line, interactive, error);
+    if (!secrets)
+        return fail(kExitUsage, error);
+    if (line.command == Command::SetNetwork) {
+        if (!line.network.any() && !secrets->pppoePassword)
+            return fail(kExitUsage, "set-network: nothing to change");
+        // With --mode, settings that the mode does not send are refused before anything
+        // is sent; without it, once the device's mode is known.
+        if (line.network.mode) {
+            const std::string problem = checkModeOptions(
+                line.network, secrets->pppoePassword.has_value(), *line.network.mode);
+            if (!problem.empty())
+                return fail(kExitUsage, problem);
+        }
+    }
+
+    const std::string mac = formatMac(line.mac.data());
+    const ScanResult found = scan(line.bindAddress, line.seconds, line.mac, progress);
+    if (found.error != KOVA_OK)
+        return refused("cannot scan" + whereText(line.bindAddress), found.error);
+    const auto device = std::find_if(found.devices.begin(), found.devices.end(),
+                                     [&](auto &d) { return formatMac(d.info.mac) == mac; });
+    if (device == found.devices.end()) {
+        warnAboutLoop(found.loopError);
+        return fail(kExitNoDevice, "no device with MAC address " + mac + " answered within " +
+                                       std::to_string(line.seconds) + " s");
+    }
+
+    std::function<std::int32_t(HKOVAITEM)> send;
+    KOVA_NETWORK_SETTINGS settings = device->network;
+    std::string hostName;
+    std::string domainName;
+    std::int32_t guest = 0;
+    const char *user = line.userId.c_str();
+    const char *password = secrets->password.c_str();
+    switch (line.command) {
+    case Command::SetNetwork:
+        error = applyNetworkChanges(line.network, secrets->pppoePassword, settings);
+        send = [&](HKOVAITEM item) {
+            return kova_SetNetworkSettings(item, user, password, &settings);
+        };
+        break;
+    case Command::SetHostName:
+        error =
+            resolveHostNames(line.hostName, line.domainName, device->info, hostName, domainName);
+        send = [&](HKOVAITEM item) {
+            return kova_SetHostName(item, user, password, hostName.c_str(), domainName.c_str());
+        };
+        break;
+    default:
+        guest = line.guest ? (*line.guest ? 1 : 0) : (device->guestAccount != 0 ? 1 : 0);
+        send = [&](HKOVAITEM item) {
+            return kova_SetAccount(item, user, password, secrets->newPassword->c_str(), &guest);
+        };
+        break;
+    }
+    if (!error.empty())
+        return fail(kExitUsage, error);
+
+    const RequestResult result = request(line.bindAddress, line.seconds, *device, send, progress);
+    if (result.error != KOVA_OK)
+        return refused("request to " + mac + " refused", result.error);
+    if (!result.event)
+        return fail(kExitNoDevice,
+                    "no answer from " + mac + " within " + std::to_string(line.seconds) + " s");
+    if (const std::optional<std::string> text = updateResultText(*result.event))
+        std::cout << *text << std::endl;
+    const int code = exitCodeForEvent(*result.event);
+    if (code == kExitNotConfirmed)
+        std::cerr << "veltrona-cli: " << mac << " answered with event " << *result.event
+                  << "; the change is not confirmed\n";
+    return code;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const ParseOutcome parsed = parseCommandLine(arguments);
+    if (!parsed.commandLine)
+        return fail(kExitUsage, parsed.error);
+    const CommandLine &line = *parsed.commandLine;
+    if (line.command == Command::Help) {
+        std::cout << usageText(line.helpFor);
+        return kExitOk;
+    }
+    const bool progress = isatty(STDERR_FILENO) == 1;
+    if (line.command == Command::Scan)
+        return runScan(line, progress);
+    return runConfiguration(line, isatty(STDIN_FILENO) == 1, progress);
+}

@@ -1,0 +1,201 @@
+#include "report.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QString>
+#include <QStringDecoder>
+
+#include <algorithm>
+
+namespace veltrona::cli {
+
+namespace {
+
+// Device texts are 8-bit; they are UTF-8 when they decode as such, else Latin-1.
+QString jsonText(const std::string &bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    if (decoder.hasError())
+        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    return text;
+}
+
+template <std::size_t N> QString jsonField(const char (&field)[N]) {
+    return jsonText(fieldText(field));
+}
+
+// Texts from the network must not drive the terminal.
+std::string printable(std::string text) {
+    for (char &c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            c = '?';
+    }
+    return text;
+}
+
+// Characters on screen: UTF-8 continuation bytes take no column.
+std::size_t displayWidth(const std::string &text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+std::vector<std::string> titles(bool showSecrets) {
+    std::vector<std::string> result(kColumnTitles.begin(), kColumnTitles.end());
+    if (showSecrets)
+        result.push_back(kSecretColumnTitle);
+    return result;
+}
+
+std::vector<std::string> cells(const FoundDevice &device, bool showSecrets) {
+    const auto texts = rowTexts(device.row);
+    std::vector<std::string> result(texts.begin(), texts.end());
+    if (showSecrets)
+        result.push_back(fieldText(device.network.pppoePassword));
+    return result;
+}
+
+} // namespace
+
+bool decodeDevice(HKOVAITEM item, FoundDevice &device) {
+    device = FoundDevice{};
+    device.item = item;
+    if (!assembleDeviceRow(item, device.row))
+        return false;
+    if (kova_GetDeviceInfo(item, &device.info) != KOVA_OK ||
+        kova_GetNetworkSettings(item, &device.network) != KOVA_OK ||
+        kova_GetGuestAccount(item, &device.guestAccount) != KOVA_OK)
+        return false;
+    std::int32_t version = 0;
+    if (kova_GetReplyVersion(item, &version) == KOVA_OK)
+        device.version = version;
+    KOVA_SERVICE_PORTS ports{};
+    if (kova_GetServicePorts(item, &ports) == KOVA_OK)
+        device.ports = ports;
+    KOVA_FIRMWARE_INFO firmware{};
+    if (kova_GetFirmwareInfo(item, &firmware) == KOVA_OK)
+        device.firmware = firmware;
+    return true;
+}
+
+std::string csvField(const std::string &text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+std::string formatTable(const std::vector<FoundDevice> &devices, bool showSecrets) {
+    std::vector<std::vector<std::string>> lines{titles(showSecrets)};
+    for (const FoundDevice &device : devices) {
+        std::vector<std::string> line = cells(device, showSecrets);
+        for (std::string &cell : line)
+            cell = printable(cell);
+        lines.push_back(std::move(line));
+    }
+    std::vector<std::size_t> widths(lines.front().size(), 0);
+    for (const auto &line : lines)
+        for (std::size_t i = 0; i < line.size(); ++i)
+            widths[i] = std::max(widths[i], displayWidth(line[i]));
+    std::string out;
+    for (const auto &line : lines) {
+        std::string text;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            text += line[i];
+            if (i + 1 < line.size())
+                text += std::string(widths[i] - displayWidth(line[i]) + 2, ' ');
+        }
+        while (!text.empty() && text.back() == ' ')
+            text.pop_back();
+        out += text + "\n";
+    }
+    return out;
+}
+
+std::string formatCsv(const std::vector<FoundDevice> &devices, bool showSecrets) {
+    auto join = [](const std::vector<std::string> &fields) {
+        std::string line;
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            line += (i == 0 ? "" : ",") + csvField(fields[i]);
+        return line + "\n";
+    };
+    std::string out = join(titles(showSecrets));
+    for (const FoundDevice &device : devices)
+        out += join(cells(device, showSecrets));
+    return out;
+}
+
+QJsonObject deviceJson(const FoundDevice &device, bool showSecrets) {
+    QJsonObject columns;
+    const auto texts = rowTexts(device.row);
+    for (int i = 0; i < kColumnCount; ++i)
+        columns.insert(QString::fromLatin1(kColumnTitles[i]), jsonText(texts[i]));
+
+    const KOVA_DEVICE_INFO &info = device.info;
+    const KOVA_NETWORK_SETTINGS &net = device.network;
+    QJsonObject object{
+        {"columns", columns},
+        {"mac", QString::fromStdString(formatMac(info.mac))},
+        {"ipAddress", jsonField(info.ipAddress)},
+        {"modelName", jsonField(info.modelName)},
+        {"hostName", jsonField(info.hostName)},
+        {"domainName", jsonField(info.domainName)},
+        {"mode", net.mode},
+        // The address in the device's network settings; "ipAddress" is the
+        // address its reply came from.
+        {"settingsIpAddress", jsonField(net.ipAddress)},
+        {"netMask", jsonField(net.netMask)},
+        {"gateway", jsonField(net.gateway)},
+        {"dnsServer", jsonField(net.dnsServer)},
+        {"pppoeUserName", jsonField(net.pppoeUserName)},
+        {"pppoeServiceName", jsonField(net.pppoeServiceName)},
+        {"mtu", static_cast<qint64>(static_cast<std::uint32_t>(net.mtu))},
+        {"dnsMode", net.dnsMode},
+        {"pppoeDnsServer", jsonField(net.pppoeDnsServer)},
+        {"guestAccount", device.guestAccount},
+        {"version", device.version ? QJsonValue(*device.version) : QJsonValue()},
+    };
+    if (showSecrets)
+        object.insert("pppoePassword", jsonField(net.pppoePassword));
+
+    // Ports and firmware are null for replies that carry none (below version 3).
+    const std::optional<KOVA_SERVICE_PORTS> &ports = device.ports;
+    auto port = [&](auto member) {
+        return ports ? QJsonValue(static_cast<int>((*ports).*member)) : QJsonValue();
+    };
+    object.insert("av1Port", port(&KOVA_SERVICE_PORTS::av1Port));
+    object.insert("webPort", port(&KOVA_SERVICE_PORTS::webPort));
+    object.insert("av2Port", port(&KOVA_SERVICE_PORTS::av2Port));
+    object.insert("conf", port(&KOVA_SERVICE_PORTS::conf));
+    object.insert("av1Protocol", port(&KOVA_SERVICE_PORTS::av1Protocol));
+    object.insert("av2Protocol", port(&KOVA_SERVICE_PORTS::av2Protocol));
+    object.insert("av1Flag", port(&KOVA_SERVICE_PORTS::av1Flag));
+    object.insert("av2Flag", port(&KOVA_SERVICE_PORTS::av2Flag));
+
+    const std::optional<KOVA_FIRMWARE_INFO> &firmware = device.firmware;
+    auto part = [&](auto member) {
+        return firmware ? QJsonValue(static_cast<int>((*firmware).*member)) : QJsonValue();
+    };
+    object.insert("fwMajor", part(&KOVA_FIRMWARE_INFO::fwMajor));
+    object.insert("fwMinor", part(&KOVA_FIRMWARE_INFO::fwMinor));
+    object.insert("fwPatch", part(&KOVA_FIRMWARE_INFO::fwPatch));
+    object.insert("fwReserved", part(&KOVA_FIRMWARE_INFO::fwReserved));
+    object.insert("serialNumber",
+                  firmware ? QJsonValue(jsonField(firmware->serialNumber)) : QJsonValue());
+    return object;
+}
+
+QByteArray formatJson(const std::vector<FoundDevice> &devices, bool showSecrets) {
+    QJsonArray array;
+    for (const FoundDevice &device : devices)
+        array.append(deviceJson(device, showSecrets));
+    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+
+} // namespace veltrona::cli
