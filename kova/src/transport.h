@@ -40,4 +40,8 @@ using TransportFactory =
 // The real UDP socket.
 std::unique_ptr<Transport> OpenUdpTransport(const std::string &bindAddress, int32_t &error);
 
+// Makes later UDP transports skip SO_BINDTODEVICE and filter replies by their
+// arrival interface instead, as they do without the privilege for it.
+void UseArrivalInterfaceFilter(bool enable);
+
 } // namespace kova

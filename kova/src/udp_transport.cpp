@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -21,6 +22,8 @@ namespace kova {
 namespace {
 
 constexpr int kReceiveBuffer = 4 * 1024 * 1024;
+
+std::atomic<bool> forceArrivalFilter{false};
 
 // Interface that owns `address` (network order): its name and index.
 bool FindInterface(in_addr address, std::string &name, unsigned &index) {
@@ -70,7 +73,8 @@ public:
         if (index != 0) {
             // Without the privilege for SO_BINDTODEVICE, replies are filtered
             // by the interface they arrived on.
-            if (::setsockopt(socket_, SOL_SOCKET, SO_BINDTODEVICE, interfaceName.c_str(),
+            if (forceArrivalFilter.load() ||
+                ::setsockopt(socket_, SOL_SOCKET, SO_BINDTODEVICE, interfaceName.c_str(),
                              static_cast<socklen_t>(interfaceName.size())) != 0) {
                 if (::setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one) != 0)
                     return false;
@@ -200,6 +204,10 @@ private:
 };
 
 } // namespace
+
+void UseArrivalInterfaceFilter(bool enable) {
+    forceArrivalFilter.store(enable);
+}
 
 std::unique_ptr<Transport> OpenUdpTransport(const std::string &bindAddress, int32_t &error) {
     auto transport = std::make_unique<UdpTransport>();

@@ -1,0 +1,293 @@
+// The library over real UDP sockets. Runs only inside a private network
+// namespace (see veltrona_netns_gtest_main); the two-interface case builds its
+// own veth pairs there and moves each device end into a namespace of its own.
+#include "kova.h"
+#include "library.h"
+#include "reply_builder.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <future>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+using namespace std::chrono_literals;
+using kova::test::BuildReply;
+using kova::test::ReplySpec;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+std::mutex seenMutex;
+std::condition_variable seenCv;
+std::vector<HKOVAITEM> seen;
+
+void OnReply(HKOVAITEM item, int32_t, int32_t) {
+    std::lock_guard lock(seenMutex);
+    seen.push_back(item);
+    seenCv.notify_all();
+}
+
+bool WaitSeen(size_t n, std::chrono::milliseconds limit = 2000ms) {
+    std::unique_lock lock(seenMutex);
+    return seenCv.wait_for(lock, limit, [&] { return seen.size() >= n; });
+}
+
+// Last octets of the MACs of every reported item.
+std::set<int> SeenDevices() {
+    std::lock_guard lock(seenMutex);
+    std::set<int> devices;
+    for (HKOVAITEM item : seen) {
+        KOVA_DEVICE_INFO info;
+        if (kova_GetDeviceInfo(item, &info) == KOVA_OK)
+            devices.insert(info.mac[5]);
+    }
+    return devices;
+}
+
+const KOVA_CONFIG kConfig{OnReply, nullptr, KOVA_CLASS_ID};
+
+int UdpSocket(uint16_t port, const char *address = "0.0.0.0") {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    inet_pton(AF_INET, address, &a.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void SendTo(int fd, const Bytes &bytes, const char *address, uint16_t port) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    inet_pton(AF_INET, address, &to.sin_addr);
+    sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+}
+
+// Receives one datagram within `ms`; empty when none came.
+Bytes ReceiveFrom(int fd, int ms, sockaddr_in *from = nullptr) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, ms) != 1)
+        return {};
+    Bytes buffer(2048);
+    socklen_t len = sizeof(sockaddr_in);
+    const ssize_t n = recvfrom(fd, buffer.data(), buffer.size(), 0,
+                               reinterpret_cast<sockaddr *>(from), from ? &len : nullptr);
+    buffer.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return buffer;
+}
+
+class Sockets : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::lock_guard lock(seenMutex);
+        seen.clear();
+    }
+    void TearDown() override {
+        kova_Close();
+        kova::UseArrivalInterfaceFilter(false);
+        EXPECT_EQ(kova::internal::ReapReceiveThreads(2000ms), 0u);
+    }
+};
+
+} // namespace
+
+TEST_F(Sockets, BroadcastDiscoveryAndStoredReply) {
+    const int device = UdpSocket(KOVA_DEVICE_PORT);
+    ASSERT_GE(device, 0);
+    ASSERT_EQ(kova_Initialise(&kConfig), KOVA_OK);
+    const int other = UdpSocket(KOVA_LOCAL_PORT);
+    EXPECT_GE(other, 0) << "the library's port is bound with address reuse";
+    if (other >= 0)
+        close(other); // it would take the unicast replies below
+    ASSERT_EQ(kova_SendDiscovery(), KOVA_OK);
+    sockaddr_in from{};
+    const Bytes discovery = ReceiveFrom(device, 1000, &from);
+    EXPECT_EQ(discovery, (Bytes{'A', 'D', 'C', 'T', 5, 12, 0, 3, 0xFF, 0xE0, 0, 0}));
+    EXPECT_EQ(ntohs(from.sin_port), KOVA_LOCAL_PORT);
+
+    // A stray empty and an oversized datagram do not stop the loop.
+    SendTo(device, {}, "127.0.0.1", KOVA_LOCAL_PORT);
+    ReplySpec big;
+    big.gap = 250;
+    SendTo(device, BuildReply(big), "127.0.0.1", KOVA_LOCAL_PORT);
+    ReplySpec spec;
+    spec.mac[5] = 7;
+    SendTo(device, BuildReply(spec), "127.0.0.1", KOVA_LOCAL_PORT);
+    ASSERT_TRUE(WaitSeen(1));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(SeenDevices(), std::set<int>{7});
+    KOVA_DEVICE_INFO info;
+    ASSERT_EQ(kova_GetDeviceInfo(seen.at(0), &info), KOVA_OK);
+    EXPECT_STREQ(info.ipAddress, "127.0.0.1");
+    EXPECT_STREQ(info.modelName, "VX-100");
+    close(device);
+}
+
+TEST_F(Sockets, CloseWakesTheBlockedLoopQuickly) {
+    ASSERT_EQ(kova_Initialise(&kConfig), KOVA_OK);
+    ASSERT_EQ(kova_SendDiscovery(), KOVA_OK);
+    std::this_thread::sleep_for(20ms); // let the loop block in its receive
+    const auto start = std::chrono::steady_clock::now();
+    kova_Close();
+    EXPECT_EQ(kova::internal::ReapReceiveThreads(1000ms), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+    EXPECT_EQ(kova_InitialiseEx(&kConfig, "10.99.99.99"), KOVA_ERR_SOCKET) << "not this host's";
+    EXPECT_EQ(kova_InitialiseEx(&kConfig, "not.an.address"), KOVA_ERR_SOCKET);
+    EXPECT_EQ(kova_InitialiseEx(&kConfig, "127.0.0.1"), KOVA_OK);
+}
+
+namespace {
+
+// A device in a network namespace of its own behind one end of a veth pair.
+class Device {
+public:
+    Device(std::string link, std::string address, uint8_t macByte)
+        : link_(std::move(link)), address_(std::move(address)), mac_(macByte) {
+        thread_ = std::thread([this] { Run(); });
+        tid_ = ready_.get_future().get();
+    }
+    ~Device() {
+        stop_ = true;
+        thread_.join();
+    }
+    pid_t Tid() const { return tid_; }
+    void Moved() { moved_.set_value(); }
+    bool WaitUp() { return up_.get_future().wait_for(3s) == std::future_status::ready; }
+    // Sends a reply as broadcast and as unicast to `gateway`.
+    void Announce(const std::string &gateway) {
+        std::lock_guard lock(mutex_);
+        announceTo_ = gateway;
+    }
+    int Discoveries() const { return discoveries_; }
+
+private:
+    void Run() {
+        if (unshare(CLONE_NEWNET) != 0) {
+            ready_.set_value(-1);
+            return;
+        }
+        ready_.set_value(gettid());
+        moved_.get_future().wait();
+        // Commands started from this thread run in its namespace.
+        const std::string setup = "ip link set lo up && ip addr add " + address_ + "/24 dev " +
+                                  link_ + " && ip link set " + link_ +
+                                  " up && ip route add default dev " + link_;
+        if (std::system(setup.c_str()) != 0)
+            return;
+        const int fd = UdpSocket(KOVA_DEVICE_PORT);
+        up_.set_value();
+        ReplySpec spec;
+        spec.mac[5] = mac_;
+        const Bytes reply = BuildReply(spec);
+        while (!stop_) {
+            sockaddr_in from{};
+            const Bytes in = ReceiveFrom(fd, 10, &from);
+            if (in.size() >= 8 && std::memcmp(in.data(), "ADCT", 4) == 0 && in[7] == 3) {
+                ++discoveries_;
+                char text[16];
+                inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+                SendTo(fd, reply, text, KOVA_LOCAL_PORT);
+            }
+            std::string gateway;
+            {
+                std::lock_guard lock(mutex_);
+                gateway.swap(announceTo_);
+            }
+            if (!gateway.empty()) {
+                SendTo(fd, reply, "255.255.255.255", KOVA_LOCAL_PORT);
+                SendTo(fd, reply, gateway.c_str(), KOVA_LOCAL_PORT);
+            }
+        }
+        close(fd);
+    }
+
+    std::string link_, address_;
+    uint8_t mac_;
+    std::thread thread_;
+    pid_t tid_ = -1;
+    std::promise<pid_t> ready_;
+    std::promise<void> moved_, up_;
+    std::mutex mutex_;
+    std::string announceTo_;
+    std::atomic<int> discoveries_{0};
+    std::atomic<bool> stop_{false};
+};
+
+bool Shell(const std::string &command) {
+    return std::system(command.c_str()) == 0;
+}
+
+} // namespace
+
+TEST_F(Sockets, BoundToAnAddressHearsOnlyThatInterface) {
+    ASSERT_TRUE(Shell("ip link add vt0 type veth peer name vt1 && ip link add vt2 type veth peer "
+                      "name vt3 && ip addr add 10.1.0.1/24 dev vt0 && ip addr add 10.2.0.1/24 dev "
+                      "vt2 && ip link set vt0 up && ip link set vt2 up"));
+    {
+        Device a("vt1", "10.1.0.2", 0xA1), b("vt3", "10.2.0.2", 0xB2);
+        ASSERT_GT(a.Tid(), 0);
+        ASSERT_GT(b.Tid(), 0);
+        ASSERT_TRUE(Shell("ip link set vt1 netns " + std::to_string(a.Tid()) +
+                          " && ip link set vt3 netns " + std::to_string(b.Tid())));
+        a.Moved();
+        b.Moved();
+        ASSERT_TRUE(a.WaitUp());
+        ASSERT_TRUE(b.WaitUp());
+        std::this_thread::sleep_for(100ms);
+
+        for (bool filterByArrival : {false, true}) {
+            SCOPED_TRACE(filterByArrival ? "arrival filter" : "bound to device");
+            kova::UseArrivalInterfaceFilter(filterByArrival);
+            {
+                std::lock_guard lock(seenMutex);
+                seen.clear();
+            }
+            const int before = b.Discoveries();
+            ASSERT_EQ(kova_InitialiseEx(&kConfig, "10.1.0.1"), KOVA_OK);
+            ASSERT_EQ(kova_SendDiscovery(), KOVA_OK);
+            ASSERT_TRUE(WaitSeen(1)) << "device A answers the discovery";
+            a.Announce("10.1.0.1");
+            b.Announce("10.2.0.1");
+            ASSERT_TRUE(WaitSeen(3));
+            std::this_thread::sleep_for(200ms);
+            EXPECT_EQ(SeenDevices(), std::set<int>{0xA1});
+            EXPECT_EQ(b.Discoveries(), before) << "the request left through vt0 only";
+            KOVA_DEVICE_INFO info;
+            ASSERT_EQ(kova_GetDeviceInfo(seen.at(0), &info), KOVA_OK);
+            EXPECT_STREQ(info.ipAddress, "10.1.0.2");
+            kova_Close();
+        }
+
+        // Bound to any address, both devices are heard.
+        ASSERT_EQ(kova_Initialise(&kConfig), KOVA_OK);
+        ASSERT_EQ(kova_SendDiscovery(), KOVA_OK);
+        std::this_thread::sleep_for(50ms);
+        a.Announce("10.1.0.1");
+        b.Announce("10.2.0.1");
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(SeenDevices(), (std::set<int>{0xA1, 0xB2}));
+        kova_Close();
+    }
+    Shell("ip link del vt0 2>/dev/null; ip link del vt2 2>/dev/null; true");
+}
