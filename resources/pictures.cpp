@@ -1,8 +1,21 @@
 #include "pictures.h"
 
+#include <mutex>
+
+// Outside any namespace, as the resource initialiser's declaration needs.
+static void registerVeltronaResources() {
+    Q_INIT_RESOURCE(veltrona);
+}
+
 namespace veltrona::res {
 
+void initResources() {
+    static std::once_flag once;
+    std::call_once(once, registerVeltronaResources);
+}
+
 QString bitmapPath(int id) {
+    initResources();
     return QStringLiteral(":/bitmaps/%1.png").arg(id);
 }
 
@@ -11,6 +24,7 @@ QPixmap loadBitmap(int id) {
 }
 
 QIcon appIcon() {
+    initResources();
     QIcon icon;
     icon.addFile(QStringLiteral(":/icons/128-16.png"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/icons/128.png"), QSize(32, 32));

@@ -24,6 +24,10 @@ inline constexpr int IDB_INFO_UP = 147;
 inline constexpr int IDB_CLOSE_DOWN = 148;
 inline constexpr int IDB_CLOSE_UP = 149;
 
+// Registers the resource file; the functions below call it themselves. Code
+// that opens the pictures by path (":/icons/128.png") calls it first.
+void initResources();
+
 // ":/bitmaps/<id>.png".
 QString bitmapPath(int id);
 

@@ -1,0 +1,112 @@
+#include "replybridge.h"
+
+#include "settingpagedlg.h"
+#include "veltronadlg.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+
+ReplyBridge::ReplyBridge(QObject *parent) : QObject(parent) {}
+
+ReplyBridge &ReplyBridge::instance() {
+    // Deliberately never destroyed: a receive thread may still be on its way in
+    // when the process ends.
+    static ReplyBridge *bridge = new ReplyBridge();
+    return *bridge;
+}
+
+void ReplyBridge::attach(CVeltronaDlg *window) {
+    m_window = window;
+    m_open.store(true);
+}
+
+void ReplyBridge::detach(CVeltronaDlg *window) {
+    if (m_window != window && !m_window.isNull())
+        return;
+    m_window = nullptr;
+    m_open.store(false);
+    if (m_serving > 0)
+        return;
+    // A reply that entered before the bridge closed is either still being
+    // decoded or waiting for this thread: serve it (to no window) so that it
+    // can finish.
+    while (m_inFlight.load() > 0) {
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        QThread::msleep(1);
+    }
+}
+
+void ReplyBridge::OnKovaReply(HKOVAITEM item, int32_t event, int32_t reserved) {
+    m_inFlight.fetch_add(1);
+    if (!m_open.load()) {
+        m_inFlight.fetch_sub(1);
+        return;
+    }
+    Request request;
+    request.item = item;
+    request.event = event;
+    request.reserved = reserved;
+    if (event == KOVA_EVENT_DEVICE_INFO) {
+        // Decoded here, on the receive thread; only the row work is handed over.
+        request.isRow = veltrona::assembleDeviceRow(item, request.row);
+        if (request.isRow)
+            handOver(request);
+    } else {
+        // A configuration result for the setting page: wait while it still
+        // shows an earlier one.
+        for (;;) {
+            handOver(request);
+            if (request.outcome != Outcome::Busy || !m_open.load())
+                break;
+            QThread::msleep(kBusyPollMs);
+        }
+    }
+    m_inFlight.fetch_sub(1);
+}
+
+void ReplyBridge::handOver(Request &request) {
+    if (QThread::currentThread() == thread()) {
+        serve(reinterpret_cast<quintptr>(&request));
+        return;
+    }
+    {
+        // Publishes the request's fields to the user-interface thread.
+        std::lock_guard lock(m_requestLock);
+        request.outcome = Outcome::Ignored;
+    }
+    QMetaObject::invokeMethod(this, "serve", Qt::BlockingQueuedConnection,
+                              Q_ARG(quintptr, reinterpret_cast<quintptr>(&request)));
+    std::lock_guard lock(m_requestLock); // takes the outcome written there
+}
+
+void ReplyBridge::serve(quintptr address) {
+    auto *request = reinterpret_cast<Request *>(address);
+    Request copy;
+    {
+        std::lock_guard lock(m_requestLock);
+        copy = *request;
+    }
+    ++m_serving;
+    const Outcome outcome = run(copy);
+    --m_serving;
+    std::lock_guard lock(m_requestLock);
+    request->outcome = outcome;
+}
+
+ReplyBridge::Outcome ReplyBridge::run(const Request &request) {
+    CVeltronaDlg *window = m_window.data();
+    if (window == nullptr)
+        return Outcome::Ignored;
+    if (request.isRow) {
+        window->OnDeviceRow(request.row, request.item);
+        return Outcome::Done;
+    }
+    CSettingPageDlg &page = window->settingPage();
+    if (!page.isVisible())
+        return Outcome::Ignored;
+    if (page.IsReportingResult())
+        return Outcome::Busy;
+    page.ReportUpdateResult(request.item, request.event, request.reserved);
+    return Outcome::Done;
+}

@@ -1,0 +1,67 @@
+#pragma once
+// Carries the library's reply events from its receive thread to the main
+// window on the user-interface thread, one at a time and in arrival order; the
+// receive thread waits until each is done. The bridge lives for the whole
+// process, so the receive thread never reaches an object that is gone; the
+// main window it serves is held weakly and only read on the user-interface
+// thread.
+
+#include "devicerow.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <atomic>
+#include <mutex>
+
+class CVeltronaDlg;
+
+class ReplyBridge : public QObject {
+    Q_OBJECT
+public:
+    // The process-wide bridge; made on first use, which must be on the
+    // user-interface thread (the main window's construction).
+    static ReplyBridge &instance();
+
+    // The window that receives rows and configuration results.
+    void attach(CVeltronaDlg *window);
+    // Forgets the window (if it is the attached one) and, unless a hand-over
+    // is running further up the user-interface thread's stack, waits until no
+    // reply is on its way: after this, no reply reaches that window.
+    void detach(CVeltronaDlg *window);
+
+    // Receive thread: one reply event of the library.
+    void OnKovaReply(HKOVAITEM item, int32_t event, int32_t reserved);
+
+    // How long the receive thread waits between two looks at a setting page
+    // that is still showing an earlier result.
+    static constexpr int kBusyPollMs = 10;
+
+private:
+    explicit ReplyBridge(QObject *parent = nullptr);
+
+    enum class Outcome { Ignored, Busy, Done };
+    struct Request {
+        bool isRow = false;
+        HKOVAITEM item = nullptr;
+        int32_t event = 0;
+        int32_t reserved = 0;
+        DEVICE_ROW row{};
+        Outcome outcome = Outcome::Ignored;
+    };
+
+    // Runs the request on the user-interface thread and waits for it.
+    void handOver(Request &request);
+    Q_INVOKABLE void serve(quintptr request);
+    Outcome run(const Request &request);
+
+    // User-interface thread only.
+    QPointer<CVeltronaDlg> m_window;
+    int m_serving = 0;
+
+    // Requests are filled and read under this lock (never held while a request
+    // runs), which also orders them between the two threads.
+    std::mutex m_requestLock;
+    std::atomic<int> m_inFlight{0};
+    std::atomic<bool> m_open{false};
+};

@@ -1,0 +1,453 @@
+#include "veltronadlg.h"
+
+#include "aboutdlg.h"
+#include "bindipdlg.h"
+#include "devicelistctrl.h"
+#include "dialog_templates.h"
+#include "dialogbuilder.h"
+#include "messagebox.h"
+#include "pictures.h"
+#include "replybridge.h"
+#include "skinbutton.h"
+#include "version.h"
+
+#include <QDesktopServices>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QThread>
+#include <QUrl>
+#include <QWindow>
+
+using veltrona::ui::CSkinButton;
+
+namespace {
+
+// The layout's dialog units are those of the 9-point Arial the window was
+// drawn for, 7 x 15 pixels: it then fills the 646 x 532 window and its
+// background picture the same way whatever font metrics this system has.
+constexpr int kBaseUnitX = 7;
+constexpr int kBaseUnitY = 15;
+
+QRect layoutRect(const veltrona::res::ControlTemplate &c) {
+    return QRect(c.x * kBaseUnitX / 4, c.y * kBaseUnitY / 8, c.cx * kBaseUnitX / 4,
+                 c.cy * kBaseUnitY / 8);
+}
+
+CVeltronaDlg::ScanLibrary &scanLibrary() {
+    static CVeltronaDlg::ScanLibrary library = CVeltronaDlg::defaultScanLibrary();
+    return library;
+}
+
+CVeltronaDlg::UrlOpener &urlOpener() {
+    static CVeltronaDlg::UrlOpener opener;
+    return opener;
+}
+
+CVeltronaDlg::SettingPageRunner &settingPageRunner() {
+    static CVeltronaDlg::SettingPageRunner runner;
+    return runner;
+}
+
+} // namespace
+
+CVeltronaDlg::ScanLibrary CVeltronaDlg::defaultScanLibrary() {
+    ScanLibrary library;
+    library.initialise = kova_Initialise;
+    library.initialiseEx = kova_InitialiseEx;
+    library.close = kova_Close;
+    library.setProtocolType = kova_SetProtocolType;
+    library.sendDiscovery = kova_SendDiscovery;
+    library.sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+    return library;
+}
+
+CVeltronaDlg::ScanLibrary CVeltronaDlg::setScanLibrary(ScanLibrary library) {
+    ScanLibrary previous = std::move(scanLibrary());
+    scanLibrary() = library.initialise ? std::move(library) : defaultScanLibrary();
+    return previous;
+}
+
+CVeltronaDlg::UrlOpener CVeltronaDlg::setUrlOpener(UrlOpener opener) {
+    UrlOpener previous = std::move(urlOpener());
+    urlOpener() = std::move(opener);
+    return previous;
+}
+
+CVeltronaDlg::SettingPageRunner CVeltronaDlg::setSettingPageRunner(SettingPageRunner runner) {
+    SettingPageRunner previous = std::move(settingPageRunner());
+    settingPageRunner() = std::move(runner);
+    return previous;
+}
+
+CVeltronaDlg::CVeltronaDlg(QWidget *parent)
+    : QDialog(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint),
+      m_settingPage(nullptr) {
+    veltrona::res::initResources();
+    m_settingPage.SetReplyCallback(&CVeltronaDlg::KovaReplyCallback);
+    m_scanEndTimer.setInterval(kScanEndMs);
+    m_countdownTimer.setInterval(kCountdownMs);
+    connect(&m_scanEndTimer, &QTimer::timeout, this, [this] { OnTimer(kScanEndTimer); });
+    connect(&m_countdownTimer, &QTimer::timeout, this, [this] { OnTimer(kCountdownTimer); });
+    m_background = veltrona::res::loadBitmap(veltrona::res::IDB_BACKGROUND);
+    ReplyBridge::instance().attach(this);
+    OnInitDialog();
+}
+
+CVeltronaDlg::~CVeltronaDlg() {
+    // No reply may reach this window once it is gone: close the connection,
+    // then let any reply already on its way finish without it.
+    m_scanEndTimer.stop();
+    m_countdownTimer.stop();
+    scanLibrary().close();
+    ReplyBridge::instance().detach(this);
+}
+
+void CVeltronaDlg::OnInitDialog() {
+    namespace res = veltrona::res;
+    const res::DialogTemplate &tpl = *res::findDialogTemplate(res::IDD_VELTRONA_DIALOG);
+    veltrona::ui::buildDialog(this, tpl, [this](const res::ControlTemplate &c, QWidget *parent) {
+        QWidget *widget = nullptr;
+        switch (c.id) {
+        case IDC_DEVICE_LIST:
+            widget = m_pDeviceList = new CDeviceListCtrl(parent);
+            break;
+        case IDC_TITLE_INFO:
+            widget = m_pInfoButton = new CSkinButton(c.id, parent);
+            break;
+        case IDC_TITLE_MINIMISE:
+            widget = m_pMinimiseButton = new CSkinButton(c.id, parent);
+            break;
+        case IDC_TITLE_CLOSE:
+            widget = m_pCloseButton = new CSkinButton(c.id, parent);
+            break;
+        default:
+            break;
+        }
+        return widget;
+    });
+    placeControls();
+
+    setWindowTitle(QString::fromLatin1(res::kProductName));
+    setFixedSize(kWindowWidth, kWindowHeight);
+    move(0, 0);
+    raise();
+    buildSystemMenu();
+    setWindowIcon(res::appIcon());
+
+    m_pDeviceList->InitColumns();
+    connect(m_pDeviceList, &QTreeWidget::itemSelectionChanged, this, &CVeltronaDlg::OnItemChanged);
+    connect(m_pDeviceList, &CDeviceListCtrl::leftDoubleClicked, this,
+            &CVeltronaDlg::OnChangeSetting);
+    connect(m_pDeviceList, &CDeviceListCtrl::rightDoubleClicked, this,
+            &CVeltronaDlg::OnOpenWebPage);
+    pushButton(IDC_CHANGE_SETTING)->setEnabled(false);
+
+    m_pInfoButton->LoadBitmaps(res::IDB_INFO_UP, res::IDB_INFO_DOWN);
+    m_pMinimiseButton->LoadBitmaps(res::IDB_MINIMISE_UP, res::IDB_MINIMISE_DOWN);
+    m_pCloseButton->LoadBitmaps(res::IDB_CLOSE_UP, res::IDB_CLOSE_DOWN);
+
+    connect(pushButton(IDC_EXIT), &QPushButton::clicked, this, &QDialog::reject);
+    connect(pushButton(IDC_SCAN), &QPushButton::clicked, this, &CVeltronaDlg::OnScan);
+    connect(pushButton(IDC_CHANGE_SETTING), &QPushButton::clicked, this,
+            &CVeltronaDlg::OnChangeSetting);
+    connect(pushButton(IDC_CLEAR_TABLE), &QPushButton::clicked, this, &CVeltronaDlg::OnClearTable);
+    connect(pushButton(IDC_BIND_IP), &QPushButton::clicked, this, &CVeltronaDlg::OnBindIp);
+
+    m_strBinding = "ANY";
+    pushButton(IDC_EXIT)->setFocus(Qt::OtherFocusReason);
+}
+
+void CVeltronaDlg::placeControls() {
+    const auto *tpl = veltrona::res::findDialogTemplate(veltrona::res::IDD_VELTRONA_DIALOG);
+    for (const veltrona::res::ControlTemplate &c : tpl->controls) {
+        if (QWidget *control = veltrona::ui::controlById(this, c.id))
+            control->setGeometry(layoutRect(c));
+    }
+}
+
+QPushButton *CVeltronaDlg::pushButton(int id) const {
+    return veltrona::ui::controlAs<QPushButton>(this, id);
+}
+
+CSkinButton *CVeltronaDlg::titleButton(int id) const {
+    return veltrona::ui::controlAs<CSkinButton>(this, id);
+}
+
+QTimer *CVeltronaDlg::timer(int id) {
+    return id == kScanEndTimer     ? &m_scanEndTimer
+           : id == kCountdownTimer ? &m_countdownTimer
+                                   : nullptr;
+}
+
+bool CVeltronaDlg::isTimerRunning(int id) const {
+    return const_cast<CVeltronaDlg *>(this)->timer(id) &&
+           const_cast<CVeltronaDlg *>(this)->timer(id)->isActive();
+}
+
+int CVeltronaDlg::timerInterval(int id) const {
+    QTimer *t = const_cast<CVeltronaDlg *>(this)->timer(id);
+    return t ? t->interval() : -1;
+}
+
+// ---- system menu, title buttons, painting and moving ------------------------
+
+void CVeltronaDlg::buildSystemMenu() {
+    m_pSystemMenu = new QMenu(this);
+    m_pSystemMenu->addAction(QStringLiteral("&Move"), this, [this] { OnSysCommand(SC_MOVE); });
+    m_pSystemMenu->addAction(QStringLiteral("Mi&nimize"), this,
+                             [this] { OnSysCommand(SC_MINIMIZE); });
+    m_pSystemMenu->addAction(QStringLiteral("&Close"), this, [this] { OnSysCommand(SC_CLOSE); });
+    const QString about = QString::fromLatin1(veltrona::res::kAboutMenuText);
+    if (!about.isEmpty()) {
+        m_pSystemMenu->addSeparator();
+        m_pSystemMenu->addAction(about, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    }
+}
+
+void CVeltronaDlg::showSystemMenu(const QPoint &globalPos) {
+    m_pSystemMenu->popup(globalPos);
+}
+
+void CVeltronaDlg::OnSysCommand(unsigned id) {
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        runAboutBox();
+        return;
+    }
+    switch (id & 0xFFF0) {
+    case SC_MOVE:
+        startMove(QCursor::pos(), true);
+        break;
+    case SC_MINIMIZE:
+        showMinimized();
+        break;
+    case SC_CLOSE:
+        close();
+        break;
+    default:
+        break;
+    }
+}
+
+void CVeltronaDlg::runAboutBox() {
+    CAboutDlg about(nullptr);
+    about.exec();
+}
+
+void CVeltronaDlg::OnLButtonUp(unsigned flags, const QPoint &) {
+    switch (flags) {
+    case IDC_TITLE_INFO:
+        runAboutBox();
+        break;
+    case IDC_TITLE_MINIMISE:
+        OnSysCommand(SC_MINIMIZE);
+        break;
+    case IDC_TITLE_CLOSE:
+        OnSysCommand(SC_CLOSE);
+        break;
+    default:
+        break;
+    }
+}
+
+bool CVeltronaDlg::event(QEvent *event) {
+    if (event->type() == veltrona::ui::TitleCommandEvent::eventType()) {
+        const auto *command = static_cast<veltrona::ui::TitleCommandEvent *>(event);
+        OnLButtonUp(static_cast<unsigned>(command->controlId()), QPoint());
+        return true;
+    }
+    return QDialog::event(event);
+}
+
+void CVeltronaDlg::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    // The picture is 640 pixels wide; the six columns beyond it get its
+    // surround colour.
+    painter.fillRect(rect(), QColor(0x6E, 0x69, 0x69));
+    painter.drawPixmap(0, 0, m_background);
+}
+
+void CVeltronaDlg::startMove(const QPoint &globalPos, bool followUntilClick) {
+    if (!followUntilClick && windowHandle() && windowHandle()->startSystemMove())
+        return;
+    m_bMoving = true;
+    m_bMoveUntilClick = followUntilClick;
+    m_moveOffset = globalPos - pos();
+    if (followUntilClick)
+        grabMouse(Qt::SizeAllCursor);
+}
+
+void CVeltronaDlg::mousePressEvent(QMouseEvent *event) {
+    if (m_bMoving && m_bMoveUntilClick) {
+        m_bMoving = m_bMoveUntilClick = false;
+        releaseMouse();
+        event->accept();
+        return;
+    }
+    const QPoint at = event->position().toPoint();
+    const bool onBackground = childAt(at) == nullptr;
+    if (onBackground && event->button() == Qt::LeftButton) {
+        startMove(event->globalPosition().toPoint(), false);
+        event->accept();
+        return;
+    }
+    if (onBackground && event->button() == Qt::RightButton && at.y() < kTitleBandHeight) {
+        showSystemMenu(event->globalPosition().toPoint());
+        event->accept();
+        return;
+    }
+    QDialog::mousePressEvent(event);
+}
+
+void CVeltronaDlg::mouseMoveEvent(QMouseEvent *event) {
+    if (m_bMoving) {
+        move(event->globalPosition().toPoint() - m_moveOffset);
+        event->accept();
+        return;
+    }
+    QDialog::mouseMoveEvent(event);
+}
+
+void CVeltronaDlg::mouseReleaseEvent(QMouseEvent *event) {
+    if (m_bMoving && !m_bMoveUntilClick)
+        m_bMoving = false;
+    if (event->button() == Qt::LeftButton)
+        OnLButtonUp(static_cast<unsigned>(event->buttons().toInt()), event->position().toPoint());
+    QDialog::mouseReleaseEvent(event);
+}
+
+void CVeltronaDlg::keyPressEvent(QKeyEvent *event) {
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier) {
+        showSystemMenu(mapToGlobal(QPoint(0, 0)));
+        return;
+    }
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // Enter presses the push button that has the focus; anywhere else it
+        // is the OK command, which ends the window.
+        auto *focused = qobject_cast<QPushButton *>(focusWidget());
+        if (focused != nullptr && focused->parentWidget() == this) {
+            if (focused->isEnabled())
+                focused->click();
+        } else {
+            accept();
+        }
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+// ---- list notifications ------------------------------------------------------
+
+void CVeltronaDlg::OnItemChanged() {
+    pushButton(IDC_CHANGE_SETTING)->setEnabled(m_pDeviceList->GetSelectedCount() != 0);
+}
+
+void CVeltronaDlg::OnChangeSetting() {
+    const int row = m_pDeviceList->GetFirstSelectedItem();
+    if (row < 0)
+        return;
+    HKOVAITEM item = m_pDeviceList->GetItemData(row);
+    if (item == nullptr)
+        return;
+    if (settingPageRunner()) {
+        settingPageRunner()(m_settingPage, item);
+        return;
+    }
+    m_settingPage.SetDeviceItem(item);
+    m_settingPage.DoModal();
+}
+
+void CVeltronaDlg::OnOpenWebPage() {
+    const int row = m_pDeviceList->GetFirstSelectedItem();
+    if (row < 0)
+        return;
+    const QString ip = m_pDeviceList->GetItemText(row, veltrona::ColIpAddress);
+    const QString web = m_pDeviceList->GetItemText(row, veltrona::ColWeb);
+    const QString url = web == QLatin1String("N/A") ? QStringLiteral("http://%1/").arg(ip)
+                                                    : QStringLiteral("http://%1:%2/").arg(ip, web);
+    if (url.isEmpty())
+        return;
+    if (urlOpener())
+        urlOpener()(url);
+    else
+        QDesktopServices::openUrl(QUrl(url));
+}
+
+// ---- scan cycle ---------------------------------------------------------------
+
+void CVeltronaDlg::OnScan() {
+    ScanLibrary &library = scanLibrary();
+    m_pDeviceList->DeleteAllItems();
+
+    KOVA_CONFIG config{};
+    config.replyCallback = &CVeltronaDlg::KovaReplyCallback;
+    config.errorCallback = nullptr;
+    config.classId = KOVA_CLASS_ID;
+    const int32_t initialised = m_strBinding == "ANY"
+                                    ? library.initialise(&config)
+                                    : library.initialiseEx(&config, m_strBinding.constData());
+    if (initialised != KOVA_OK) {
+        veltrona::ui::messageBox(nullptr, QStringLiteral("Error : initialising kova..."));
+        library.close();
+    }
+
+    library.setProtocolType(4);
+    library.sendDiscovery();
+    library.sleep(kDiscoveryGapMs);
+    library.setProtocolType(2);
+    const int32_t sent = library.sendDiscovery();
+    library.sleep(kDiscoveryGapMs);
+    library.setProtocolType(1);
+    if (sent != KOVA_OK)
+        return;
+
+    m_scanEndTimer.start();
+    pushButton(IDC_SCAN)->setEnabled(false);
+    pushButton(IDC_CLEAR_TABLE)->setEnabled(false);
+    m_countdownTimer.start();
+}
+
+void CVeltronaDlg::OnTimer(int id) {
+    if (id == kCountdownTimer) {
+        --m_nScanCountdown;
+        pushButton(IDC_SCAN)->setText(QString::number(m_nScanCountdown));
+    } else if (id == kScanEndTimer) {
+        m_scanEndTimer.stop();
+        pushButton(IDC_SCAN)->setText(QStringLiteral("Scan"));
+        pushButton(IDC_SCAN)->setEnabled(true);
+        pushButton(IDC_CLEAR_TABLE)->setEnabled(true);
+        m_countdownTimer.stop();
+        scanLibrary().close();
+        m_nScanCountdown = 5;
+    }
+}
+
+void CVeltronaDlg::OnClearTable() {
+    m_pDeviceList->DeleteAllItems();
+    scanLibrary().close();
+}
+
+void CVeltronaDlg::OnBindIp() {
+    CBindIpDlg dialog(nullptr);
+    dialog.SetBindingText(m_strBinding);
+    QString text;
+    if (dialog.exec() == QDialog::Accepted) {
+        // At most 17 characters, as the binding text holds.
+        m_strBinding = dialog.BindingText().left(17);
+        text = QStringLiteral("Bind to %1").arg(QString::fromLatin1(m_strBinding));
+    } else {
+        text = QStringLiteral("Use original setting: %1").arg(QString::fromLatin1(m_strBinding));
+    }
+    veltrona::ui::messageBox(this, text);
+}
+
+void CVeltronaDlg::KovaReplyCallback(HKOVAITEM item, int32_t event, int32_t reserved) {
+    ReplyBridge::instance().OnKovaReply(item, event, reserved);
+}
+
+void CVeltronaDlg::OnDeviceRow(const DEVICE_ROW &row, HKOVAITEM item) {
+    m_pDeviceList->AddDevice(&row, item);
+}

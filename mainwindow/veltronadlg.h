@@ -1,0 +1,141 @@
+#pragma once
+// The main window: a captionless fixed-size window drawn by its background
+// picture, with the device list, the five push buttons and the three title
+// buttons. It runs the scan (two discovery requests, five seconds of replies
+// turned into rows), opens a device's setting page or web page, and chooses
+// the local address of the next scan.
+
+#include "devicerow.h"
+#include "settingpagedlg.h"
+
+#include <QByteArray>
+#include <QDialog>
+#include <QPixmap>
+#include <QPoint>
+#include <QTimer>
+
+#include <functional>
+
+class CDeviceListCtrl;
+class QMenu;
+class QPushButton;
+
+namespace veltrona::ui {
+class CSkinButton;
+}
+
+class CVeltronaDlg : public QDialog {
+    Q_OBJECT
+public:
+    // Control ids.
+    static constexpr int IDC_EXIT = 2;
+    static constexpr int IDC_DEVICE_LIST = 1001;
+    static constexpr int IDC_SCAN = 1002;
+    static constexpr int IDC_CHANGE_SETTING = 1003;
+    static constexpr int IDC_CLEAR_TABLE = 1004;
+    static constexpr int IDC_BIND_IP = 1043;
+    static constexpr int IDC_TITLE_INFO = 141;
+    static constexpr int IDC_TITLE_MINIMISE = 142;
+    static constexpr int IDC_TITLE_CLOSE = 143;
+
+    // System commands.
+    static constexpr unsigned IDM_ABOUTBOX = 0x0010;
+    static constexpr unsigned SC_MOVE = 0xF010;
+    static constexpr unsigned SC_MINIMIZE = 0xF020;
+    static constexpr unsigned SC_CLOSE = 0xF060;
+
+    // Timers.
+    static constexpr int kScanEndTimer = 0;
+    static constexpr int kCountdownTimer = 1;
+    static constexpr int kScanEndMs = 5000;
+    static constexpr int kCountdownMs = 1000;
+    static constexpr int kDiscoveryGapMs = 100;
+
+    static constexpr int kWindowWidth = 646;
+    static constexpr int kWindowHeight = 532;
+    // The title band of the background picture (rows 0 to 54).
+    static constexpr int kTitleBandHeight = 55;
+
+    explicit CVeltronaDlg(QWidget *parent = nullptr);
+    ~CVeltronaDlg() override;
+
+    // Handlers.
+    void OnScan();
+    void OnTimer(int id);
+    void OnClearTable();
+    void OnBindIp();
+    void OnChangeSetting();
+    void OnOpenWebPage();
+    void OnItemChanged();
+    void OnSysCommand(unsigned id);
+    // A title button's command (flags = its control id) or a left-button
+    // release on the background (flags = the buttons still held).
+    void OnLButtonUp(unsigned flags, const QPoint &point);
+
+    // The library's reply callback: finds the main window by itself.
+    static void KovaReplyCallback(HKOVAITEM item, int32_t event, int32_t reserved);
+    // User-interface thread: one device-information reply's row.
+    void OnDeviceRow(const DEVICE_ROW &row, HKOVAITEM item);
+
+    CDeviceListCtrl *deviceList() const { return m_pDeviceList; }
+    QPushButton *pushButton(int id) const;
+    veltrona::ui::CSkinButton *titleButton(int id) const;
+    CSettingPageDlg &settingPage() { return m_settingPage; }
+    QMenu *systemMenu() const { return m_pSystemMenu; }
+    const QByteArray &bindingText() const { return m_strBinding; }
+    int scanCountdown() const { return m_nScanCountdown; }
+    bool isTimerRunning(int id) const;
+    int timerInterval(int id) const;
+
+    // What the scan calls in the library, and how it waits; tests record it.
+    struct ScanLibrary {
+        std::function<int32_t(const KOVA_CONFIG *)> initialise;
+        std::function<int32_t(const KOVA_CONFIG *, const char *)> initialiseEx;
+        std::function<void()> close;
+        std::function<int32_t(int32_t)> setProtocolType;
+        std::function<int32_t()> sendDiscovery;
+        std::function<void(int ms)> sleep;
+    };
+    static ScanLibrary defaultScanLibrary();
+    // Each setter returns what was in place; an empty value restores the default.
+    static ScanLibrary setScanLibrary(ScanLibrary library);
+    // Hands a web address to the default browser.
+    using UrlOpener = std::function<void(const QString &url)>;
+    static UrlOpener setUrlOpener(UrlOpener opener);
+    // Runs the setting page for an item.
+    using SettingPageRunner = std::function<void(CSettingPageDlg &page, HKOVAITEM item)>;
+    static SettingPageRunner setSettingPageRunner(SettingPageRunner runner);
+
+protected:
+    bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void OnInitDialog();
+    void placeControls();
+    void buildSystemMenu();
+    void showSystemMenu(const QPoint &globalPos);
+    void runAboutBox();
+    void startMove(const QPoint &globalPos, bool followUntilClick);
+    QTimer *timer(int id);
+
+    CDeviceListCtrl *m_pDeviceList = nullptr;
+    veltrona::ui::CSkinButton *m_pInfoButton = nullptr;
+    veltrona::ui::CSkinButton *m_pMinimiseButton = nullptr;
+    veltrona::ui::CSkinButton *m_pCloseButton = nullptr;
+    CSettingPageDlg m_settingPage;
+    QByteArray m_strBinding;
+    qint8 m_nScanCountdown = 5;
+    QPixmap m_background;
+    QMenu *m_pSystemMenu = nullptr;
+    QTimer m_scanEndTimer;
+    QTimer m_countdownTimer;
+    // Manual window move (when the platform cannot move the window itself).
+    bool m_bMoving = false;
+    bool m_bMoveUntilClick = false;
+    QPoint m_moveOffset;
+};
