@@ -1,0 +1,130 @@
+#pragma once
+// Helpers of the main window's tests: device rows, stand-in items whose MAC
+// addresses a table gives, and a recorder of message boxes.
+
+#include "devicelistctrl.h"
+#include "messagebox.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <QThread>
+
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace guitest {
+
+using Mac = std::array<uint8_t, 6>;
+
+inline Mac mac(uint8_t last, uint8_t first = 0x02) {
+    return {first, 0x4B, 0x56, 0x00, 0x00, last};
+}
+
+template <size_t N> void put(char (&field)[N], const std::string &text) {
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), std::min(N, text.size()));
+}
+
+struct RowSpec {
+    Mac mac{};
+    std::string ip = "10.0.0.1";
+    std::string model = "KV-1";
+    std::string host = "cam";
+    int32_t mode = KOVA_MODE_STATIC;
+    uint16_t web = 80;
+    uint16_t av1 = 554;
+    uint16_t av2 = 0;
+    uint16_t conf = 0;
+    uint8_t av1Protocol = 0, av2Protocol = 0, av1Flag = 0, av2Flag = 0;
+    uint8_t fw[3] = {1, 2, 3};
+    std::string serial = "SN1";
+};
+
+inline DEVICE_ROW makeRow(const RowSpec &spec) {
+    DEVICE_ROW row{};
+    row.mode = spec.mode;
+    std::memcpy(row.mac, spec.mac.data(), 6);
+    put(row.ipAddress, spec.ip);
+    put(row.modelName, spec.model);
+    put(row.hostName, spec.host);
+    row.webPort = spec.web;
+    row.av1Port = spec.av1;
+    row.av2Port = spec.av2;
+    row.conf = spec.conf;
+    row.av1Protocol = spec.av1Protocol;
+    row.av2Protocol = spec.av2Protocol;
+    row.av1Flag = spec.av1Flag;
+    row.av2Flag = spec.av2Flag;
+    row.fwMajor = spec.fw[0];
+    row.fwMinor = spec.fw[1];
+    row.fwPatch = spec.fw[2];
+    put(row.serialNumber, spec.serial);
+    return row;
+}
+
+// Stand-in items: never dereferenced, their MAC addresses come from a table
+// that the list reads through its MAC reader.
+class FakeItems {
+public:
+    FakeItems() {
+        m_previous = CDeviceListCtrl::setMacReader(
+            [this](HKOVAITEM item, uint8_t out[6]) { return read(item, out); });
+    }
+    ~FakeItems() { CDeviceListCtrl::setMacReader(std::move(m_previous)); }
+    FakeItems(const FakeItems &) = delete;
+    FakeItems &operator=(const FakeItems &) = delete;
+
+    HKOVAITEM make(const Mac &mac) {
+        HKOVAITEM item = reinterpret_cast<HKOVAITEM>(uintptr_t(m_macs.size() + 1) * 64);
+        m_macs[item] = mac;
+        return item;
+    }
+    // An item whose device information cannot be read.
+    HKOVAITEM broken() { return reinterpret_cast<HKOVAITEM>(uintptr_t(1000000 + m_broken++) * 64); }
+    bool read(HKOVAITEM item, uint8_t out[6]) const {
+        const auto found = m_macs.find(item);
+        if (found == m_macs.end())
+            return false;
+        std::memcpy(out, found->second.data(), 6);
+        return true;
+    }
+
+private:
+    std::map<HKOVAITEM, Mac> m_macs;
+    int m_broken = 0;
+    CDeviceListCtrl::MacReader m_previous;
+};
+
+// Records every message box instead of showing it, with the thread it ran on.
+class MessageRecorder {
+public:
+    MessageRecorder() {
+        m_previous = veltrona::ui::setMessageBoxPresenter([this](QWidget *, const QString &text) {
+            texts << text;
+            if (QThread::currentThread() != QCoreApplication::instance()->thread())
+                offGuiThread = true;
+            if (onMessage)
+                onMessage(text);
+        });
+    }
+    ~MessageRecorder() { veltrona::ui::setMessageBoxPresenter(std::move(m_previous)); }
+    MessageRecorder(const MessageRecorder &) = delete;
+    MessageRecorder &operator=(const MessageRecorder &) = delete;
+
+    QStringList texts;
+    bool offGuiThread = false;
+    std::function<void(const QString &)> onMessage;
+
+private:
+    veltrona::ui::MessageBoxPresenter m_previous;
+};
+
+inline QStringList columnTexts(const CDeviceListCtrl &list, int column) {
+    QStringList texts;
+    for (int row = 0; row < list.GetItemCount(); ++row)
+        texts << list.GetItemText(row, column);
+    return texts;
+}
+
+} // namespace guitest
