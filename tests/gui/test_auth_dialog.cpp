@@ -1,0 +1,182 @@
+// The authentication dialog: the preset ID, the Ctrl+Shift gesture that
+// enables the ID field, the empty-ID message and the dialog's results.
+
+#include "authenticationdlg.h"
+#include "dialogbuilder.h"
+#include "messagebox.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+struct MessageLog {
+    QStringList texts;
+    veltrona::ui::MessageBoxPresenter previous;
+    MessageLog() {
+        previous = veltrona::ui::setMessageBoxPresenter(
+            [this](QWidget *, const QString &text) { texts << text; });
+    }
+    ~MessageLog() { veltrona::ui::setMessageBoxPresenter(std::move(previous)); }
+};
+
+void showActive(QWidget &w) {
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+}
+
+} // namespace
+
+class TestAuthDialog : public QObject {
+    Q_OBJECT
+
+private slots:
+    void opensWithRootInADisabledField() {
+        CAuthenticationDlg dlg;
+        QCOMPARE(dlg.windowTitle(), "Authentication");
+        QCOMPARE(dlg.idEdit()->text(), "root");
+        QVERIFY(!dlg.idEdit()->isEnabled());
+        QCOMPARE(dlg.passwordEdit()->echoMode(), QLineEdit::Password);
+        QVERIFY(dlg.passwordEdit()->text().isEmpty());
+        QVERIFY(dlg.GetID().isEmpty());
+    }
+
+    // Clicks through the window system, so that the press reaches the widget
+    // under the pointer and is handed on from the disabled edit.
+    void gesture_data() {
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QPoint>("point"); // in the edit's coordinates; -1 = far end
+        QTest::addColumn<int>("button");
+        QTest::addColumn<bool>("enabled");
+        const int both = int(Qt::ControlModifier | Qt::ShiftModifier);
+        const int left = int(Qt::LeftButton);
+        QTest::newRow("inside") << both << QPoint(10, 5) << left << true;
+        QTest::newRow("one in from the left edge") << both << QPoint(1, 1) << left << true;
+        QTest::newRow("last pixel inside") << both << QPoint(-2, -2) << left << true;
+        QTest::newRow("on the left edge") << both << QPoint(0, 5) << left << false;
+        QTest::newRow("on the top edge") << both << QPoint(10, 0) << left << false;
+        QTest::newRow("on the right edge") << both << QPoint(-1, 5) << left << false;
+        QTest::newRow("on the bottom edge") << both << QPoint(10, -1) << left << false;
+        QTest::newRow("outside") << both << QPoint(10, 40) << left << false;
+        QTest::newRow("only Ctrl") << int(Qt::ControlModifier) << QPoint(10, 5) << left << false;
+        QTest::newRow("only Shift") << int(Qt::ShiftModifier) << QPoint(10, 5) << left << false;
+        QTest::newRow("no keys") << 0 << QPoint(10, 5) << left << false;
+        QTest::newRow("right button") << both << QPoint(10, 5) << int(Qt::RightButton) << false;
+        QTest::newRow("with Alt too")
+            << int(Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier) << QPoint(10, 5)
+            << left << true;
+    }
+    void gesture() {
+        QFETCH(int, modifiers);
+        QFETCH(QPoint, point);
+        QFETCH(int, button);
+        QFETCH(bool, enabled);
+        CAuthenticationDlg dlg;
+        showActive(dlg);
+        QLineEdit *edit = dlg.idEdit();
+        // Negative coordinates count from the far end: -1 is one past the last
+        // pixel, which is the edge line of the edit's rectangle.
+        QPoint p = point;
+        if (p.x() < 0)
+            p.setX(edit->width() + p.x() + 1);
+        if (p.y() < 0)
+            p.setY(edit->height() + p.y() + 1);
+        QTest::mouseClick(&dlg, Qt::MouseButton(button), Qt::KeyboardModifiers(modifiers),
+                          edit->mapTo(&dlg, p));
+        QCOMPARE(edit->isEnabled(), enabled);
+    }
+
+    void enabledFieldTakesAnotherId() {
+        CAuthenticationDlg dlg;
+        showActive(dlg);
+        QTest::mouseClick(&dlg, Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier,
+                          dlg.idEdit()->mapTo(&dlg, QPoint(5, 5)));
+        QVERIFY(dlg.idEdit()->isEnabled());
+        dlg.idEdit()->selectAll();
+        QTest::keyClicks(dlg.idEdit(), QStringLiteral("operator"));
+        QTest::keyClicks(dlg.passwordEdit(), QStringLiteral("pw"));
+        QTest::mouseClick(veltrona::ui::controlAs<QPushButton>(&dlg, 1), Qt::LeftButton);
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(dlg.GetID(), "operator");
+        QCOMPARE(dlg.GetPassword(), "pw");
+    }
+
+    void okAtOnceGivesRootAndAnEmptyPassword() {
+        CAuthenticationDlg dlg;
+        QTimer::singleShot(0, &dlg, [&dlg] { QTest::keyClick(&dlg, Qt::Key_Return); });
+        QCOMPARE(dlg.DoModal(), int(QDialog::Accepted));
+        QCOMPARE(dlg.GetID(), "root");
+        QCOMPARE(dlg.GetPassword(), "");
+    }
+
+    void emptyIdIsRefusedUntilOneIsTyped() {
+        MessageLog messages;
+        CAuthenticationDlg dlg;
+        showActive(dlg);
+        dlg.idEdit()->setEnabled(true);
+        dlg.idEdit()->clear();
+        QTest::keyClicks(dlg.passwordEdit(), QStringLiteral("pw"));
+        dlg.passwordEdit()->setFocus();
+        auto *ok = veltrona::ui::controlAs<QPushButton>(&dlg, 1);
+        ok->click();
+        QCOMPARE(messages.texts, QStringList{"Admin ID is required"});
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(QApplication::focusWidget(), dlg.idEdit());
+        QVERIFY(dlg.GetPassword().isEmpty()); // not read on refusal
+
+        QTest::keyClicks(dlg.idEdit(), QStringLiteral("x"));
+        ok->click();
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(dlg.GetID(), "x");
+        QCOMPARE(dlg.GetPassword(), "pw");
+        QCOMPARE(messages.texts.size(), 1);
+    }
+
+    void longValuesAreAccepted() {
+        CAuthenticationDlg dlg;
+        dlg.idEdit()->setEnabled(true);
+        dlg.idEdit()->setText(QStringLiteral("ninechars"));
+        dlg.passwordEdit()->setText(QString(17, QLatin1Char('p')));
+        dlg.show();
+        dlg.OnOK();
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(dlg.GetID().size(), 9);
+        QCOMPARE(dlg.GetPassword().size(), 17);
+    }
+
+    void cancelAndEscapeReject_data() {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("Cancel") << false;
+        QTest::newRow("Esc") << true;
+    }
+    void cancelAndEscapeReject() {
+        QFETCH(bool, escape);
+        CAuthenticationDlg dlg;
+        QTimer::singleShot(0, &dlg, [&dlg, escape] {
+            if (escape)
+                QTest::keyClick(&dlg, Qt::Key_Escape);
+            else
+                veltrona::ui::controlAs<QPushButton>(&dlg, 2)->click();
+        });
+        QCOMPARE(dlg.DoModal(), int(QDialog::Rejected));
+        QVERIFY(dlg.GetID().isEmpty());
+    }
+
+    void everyOpeningStartsDisabledWithRoot() {
+        for (int i = 0; i < 2; ++i) {
+            CAuthenticationDlg dlg;
+            QVERIFY(!dlg.idEdit()->isEnabled());
+            QCOMPARE(dlg.idEdit()->text(), "root");
+            dlg.idEdit()->setEnabled(true);
+            dlg.idEdit()->setText(QStringLiteral("other"));
+        }
+    }
+};
+
+QTEST_MAIN(TestAuthDialog)
+#include "test_auth_dialog.moc"

@@ -1,0 +1,348 @@
+// The setting page: opening and page selection, the apply dispatcher with its
+// library calls, the update-result report, closing and reopening, and the
+// host name and account pages.
+
+#include "accountpagedlg.h"
+#include "authenticationdlg.h"
+#include "dialogbuilder.h"
+#include "hostnamepagedlg.h"
+#include "networkpagedlg.h"
+#include "settingpagedlg.h"
+#include "test_settings_support.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace testsupport;
+using veltrona::ui::controlAs;
+using veltrona::ui::controlById;
+
+namespace {
+
+void replyCallback(HKOVAITEM, int32_t, int32_t) {}
+
+DeviceRecords device(const char *host, const char *domain, int32_t guest) {
+    DeviceRecords d;
+    d.network.mode = KOVA_MODE_STATIC;
+    put(d.network.ipAddress, "192.168.1.20");
+    put(d.network.netMask, "255.255.255.0");
+    put(d.network.gateway, "192.168.1.1");
+    put(d.network.dnsServer, "192.168.1.2");
+    d.network.mtu = 1500;
+    put(d.info.hostName, host);
+    put(d.info.domainName, domain);
+    put(d.info.modelName, "VX-100");
+    d.guest = guest;
+    return d;
+}
+
+bool buttons(const QWidget *page, bool apply, bool restore) {
+    return controlById(page, 1025)->isEnabled() == apply &&
+           controlById(page, 1026)->isEnabled() == restore;
+}
+
+} // namespace
+
+class TestSettingPage : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<FakeLibrary> m_lib;
+    std::unique_ptr<MessageLog> m_messages;
+    std::unique_ptr<CSettingPageDlg> m_dlg;
+
+    CSettingPageDlg &open(const DeviceRecords &records, std::uintptr_t n = 1) {
+        m_lib->devices[fakeItem(n)] = records;
+        if (!m_dlg) {
+            m_dlg = std::make_unique<CSettingPageDlg>();
+            m_dlg->SetReplyCallback(replyCallback);
+        }
+        m_dlg->SetDeviceItem(fakeItem(n));
+        m_dlg->OnInitDialog();
+        m_dlg->show();
+        return *m_dlg;
+    }
+
+private slots:
+    void init() {
+        m_lib = std::make_unique<FakeLibrary>();
+        m_messages = std::make_unique<MessageLog>();
+    }
+    void cleanup() {
+        m_dlg.reset();
+        m_messages.reset();
+        m_lib.reset();
+    }
+
+    void opensOnTheNetworkPageWithHiddenSelectors() {
+        CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
+        QCOMPARE(dlg.windowTitle(), "Setting Page");
+        QCOMPARE(m_lib->calls,
+                 (QStringList{"getNetworkSettings", "getDeviceInfo", "getGuestAccount"}));
+        QVERIFY(dlg.NetworkPage()->isVisible());
+        QVERIFY(!dlg.HostNamePage()->isVisible());
+        QVERIFY(!dlg.AccountPage()->isVisible());
+        QVERIFY(dlg.Selector(1020)->isChecked());
+        QVERIFY(!dlg.Selector(1010)->isChecked());
+        QVERIFY(!dlg.Selector(1011)->isChecked());
+        for (int id : {1020, 1010, 1011})
+            QVERIFY(!dlg.Selector(id)->isVisible());
+        QWidget *frame = controlById(&dlg, 1016);
+        QVERIFY(!frame->isVisible());
+        for (QWidget *page : std::initializer_list<QWidget *>{dlg.NetworkPage(), dlg.HostNamePage(),
+                                                              dlg.AccountPage()})
+            QCOMPARE(page->geometry(), frame->geometry());
+        QVERIFY(!(dlg.windowFlags() & Qt::WindowCloseButtonHint));
+    }
+
+    void selectorClicksSwitchPages() {
+        CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
+        dlg.Selector(1010)->click();
+        QVERIFY(dlg.HostNamePage()->isVisible());
+        QVERIFY(!dlg.NetworkPage()->isVisible());
+        QVERIFY(!dlg.AccountPage()->isVisible());
+        QVERIFY(dlg.Selector(1010)->isChecked());
+        QVERIFY(!dlg.Selector(1020)->isChecked());
+        dlg.Selector(1011)->click();
+        QVERIFY(dlg.AccountPage()->isVisible());
+        QVERIFY(!dlg.HostNamePage()->isVisible());
+        QVERIFY(dlg.Selector(1011)->isChecked());
+        QVERIFY(!dlg.Selector(1010)->isChecked());
+        // Clicking the checked selector keeps it checked.
+        dlg.Selector(1011)->click();
+        QVERIFY(dlg.Selector(1011)->isChecked());
+        dlg.Selector(1020)->click();
+        QVERIFY(dlg.NetworkPage()->isVisible());
+        QVERIFY(!dlg.AccountPage()->isVisible());
+    }
+
+    void applyInitialisesWithTheReplyCallbackAndSends() {
+        Credentials credentials;
+        CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
+        m_lib->calls.clear();
+        dlg.NetworkPage()->OnApply();
+        QCOMPARE(m_lib->calls, (QStringList{"initialise", "setNetworkSettings"}));
+        QVERIFY(m_lib->lastConfig.replyCallback == &replyCallback);
+        QVERIFY(m_lib->lastConfig.errorCallback == nullptr);
+        QCOMPARE(m_lib->lastConfig.classId, 2);
+        QCOMPARE(dlg.ID(), "root");
+        QCOMPARE(dlg.Password(), "secret");
+        QVERIFY(m_messages->texts.isEmpty());
+    }
+
+    void failedInitialisationIsReportedAndTheLibraryClosed() {
+        Credentials credentials;
+        CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
+        m_lib->initialiseResult = KOVA_ERR_SOCKET;
+        m_lib->calls.clear();
+        dlg.Selector(1010)->click();
+        controlAs<QLineEdit>(dlg.HostNamePage(), 1030)->setText(QStringLiteral("cam2"));
+        dlg.HostNamePage()->OnApply();
+        QCOMPARE(m_messages->texts, QStringList{"Error : initialising kova..."});
+        // The request is still made; the closed library refuses it.
+        QCOMPARE(m_lib->calls, (QStringList{"initialise", "close", "setHostName"}));
+        QVERIFY(buttons(dlg.HostNamePage(), false, true));
+    }
+
+    void hostNamePage() {
+        Credentials credentials;
+        CSettingPageDlg &dlg = open(device("cam1", "example.net", 0));
+        CHostNamePageDlg *page = dlg.HostNamePage();
+        auto *host = controlAs<QLineEdit>(page, 1030);
+        auto *domain = controlAs<QLineEdit>(page, 1029);
+        QCOMPARE(host->text(), "cam1");
+        QCOMPARE(domain->text(), "example.net");
+        QCOMPARE(controlAs<QLabel>(page, 1031)->text(), "VX-100");
+        QVERIFY(buttons(page, false, false));
+
+        QTest::keyClicks(domain, QStringLiteral(".x"));
+        QVERIFY(buttons(page, true, true));
+        host->clear();
+        controlAs<QPushButton>(page, 1025)->click();
+        QVERIFY(buttons(page, false, true));
+        QCOMPARE(m_lib->hostNames.size(), 1u);
+        QCOMPARE(m_lib->hostNames[0].item, fakeItem(1));
+        QCOMPARE(m_lib->hostNames[0].hostName, std::string(""));
+        QCOMPARE(m_lib->hostNames[0].domainName, std::string("example.net.x"));
+        QCOMPARE(m_lib->hostNames[0].id, std::string("root"));
+        QCOMPARE(m_lib->hostNames[0].password, std::string("secret"));
+
+        // Restore shows the names decoded at opening, also after an Apply.
+        controlAs<QPushButton>(page, 1026)->click();
+        QCOMPARE(host->text(), "cam1");
+        QCOMPARE(domain->text(), "example.net");
+        QVERIFY(buttons(page, false, false));
+    }
+
+    void accountPage() {
+        Credentials credentials;
+        CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
+        CAccountPageDlg *page = dlg.AccountPage();
+        auto *password = controlAs<QLineEdit>(page, 1027);
+        auto *guest = controlAs<QCheckBox>(page, 1028);
+        QVERIFY(password->text().isEmpty());
+        QCOMPARE(password->echoMode(), QLineEdit::Normal);
+        QVERIFY(!guest->isChecked());
+        QVERIFY(buttons(page, false, false));
+
+        // The check box alone enables Apply; an empty password is sent.
+        guest->click();
+        QVERIFY(buttons(page, true, true));
+        controlAs<QPushButton>(page, 1025)->click();
+        QCOMPARE(m_lib->accounts.size(), 1u);
+        QCOMPARE(m_lib->accounts[0].newPassword, std::string(""));
+        QCOMPARE(m_lib->accounts[0].guest, 1);
+        QCOMPARE(dlg.GuestAccount(), 1);
+        QVERIFY(buttons(page, false, true));
+
+        // Restore shows the applied flag and empties the password.
+        QTest::keyClicks(password, QStringLiteral("n3w"));
+        guest->click();
+        controlAs<QPushButton>(page, 1026)->click();
+        QVERIFY(guest->isChecked());
+        QVERIFY(password->text().isEmpty());
+        QVERIFY(buttons(page, false, false));
+
+        QTest::keyClicks(password, QStringLiteral("n3w"));
+        controlAs<QPushButton>(page, 1025)->click();
+        QCOMPARE(m_lib->accounts.size(), 2u);
+        QCOMPARE(m_lib->accounts[1].newPassword, std::string("n3w"));
+        QCOMPARE(m_lib->accounts[1].guest, 1);
+    }
+
+    void decodedGuestFlagIsShown() {
+        CSettingPageDlg &dlg = open(device("cam1", "lan", 7));
+        QVERIFY(controlAs<QCheckBox>(dlg.AccountPage(), 1028)->isChecked());
+    }
+
+    void cancelledAuthenticationSendsNothing_data() {
+        QTest::addColumn<int>("selector");
+        QTest::newRow("host name") << 1010;
+        QTest::newRow("account") << 1011;
+    }
+    void cancelledAuthenticationSendsNothing() {
+        QFETCH(int, selector);
+        Credentials credentials;
+        credentials.result = 0;
+        CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
+        m_lib->calls.clear();
+        QWidget *page = selector == 1010 ? static_cast<QWidget *>(dlg.HostNamePage())
+                                         : static_cast<QWidget *>(dlg.AccountPage());
+        dlg.Selector(selector)->click();
+        if (selector == 1010)
+            QTest::keyClicks(controlAs<QLineEdit>(page, 1030), QStringLiteral("z"));
+        else
+            controlAs<QCheckBox>(page, 1028)->click();
+        controlAs<QPushButton>(page, 1025)->click();
+        QCOMPARE(credentials.asked, 1);
+        QVERIFY(m_lib->calls.isEmpty());
+        QVERIFY(buttons(page, true, true));
+        QCOMPARE(dlg.GuestAccount(), 0);
+    }
+
+    // The real authentication dialog, driven while its modal loop runs.
+    void askCredentialsRunsTheAuthenticationDialog_data() {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("OK") << true;
+        QTest::newRow("Cancel") << false;
+    }
+    void askCredentialsRunsTheAuthenticationDialog() {
+        QFETCH(bool, confirm);
+        CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
+        bool seen = false;
+        QTimer::singleShot(0, this, [&seen, confirm] {
+            auto *auth = qobject_cast<CAuthenticationDlg *>(QApplication::activeModalWidget());
+            if (auth == nullptr)
+                return;
+            seen = true;
+            auth->passwordEdit()->setText(QStringLiteral("pw1"));
+            controlAs<QPushButton>(auth, confirm ? 1 : 2)->click();
+        });
+        const int result = dlg.AskCredentials();
+        QVERIFY(seen);
+        QCOMPARE(result, confirm ? 1 : 0);
+        QCOMPARE(dlg.ID(), confirm ? QStringLiteral("root") : QString());
+        QCOMPARE(dlg.Password(), confirm ? QStringLiteral("pw1") : QString());
+    }
+
+    void updateResultTexts_data() {
+        QTest::addColumn<int>("event");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("1") << 1 << "Protocol Type mismatched!";
+        QTest::newRow("2 authentication failed") << 2 << "Authentication Failed!";
+        QTest::newRow("3") << 3 << "Update failed! Try later...";
+        QTest::newRow("4 success") << 4 << "Success";
+        QTest::newRow("5") << 5 << "Update failed! Unknown error...";
+        QTest::newRow("6 status") << 6 << "";
+        QTest::newRow("0") << 0 << "";
+        QTest::newRow("negative") << -2 << "";
+        QTest::newRow("large") << 0x10004 << "";
+    }
+    void updateResultTexts() {
+        QFETCH(int, event);
+        QFETCH(QString, text);
+        CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
+        m_lib->calls.clear();
+        bool busyWhileShown = false;
+        m_messages->onShow = [&](const QString &) { busyWhileShown = dlg.IsReportingResult(); };
+        QVERIFY(!dlg.IsReportingResult());
+        dlg.ReportUpdateResult(fakeItem(1), event, 0);
+        QCOMPARE(m_messages->texts, text.isEmpty() ? QStringList{} : QStringList{text});
+        if (!text.isEmpty())
+            QVERIFY(busyWhileShown);
+        QVERIFY(!dlg.IsReportingResult());
+        QCOMPARE(m_lib->calls, QStringList{"close"});
+    }
+
+    void closeForgetsTheItemAndReopeningDecodesTheNewDevice() {
+        CSettingPageDlg &dlg = open(device("cam1", "lan", 0), 1);
+        QTest::keyClicks(controlAs<QLineEdit>(dlg.HostNamePage(), 1030), QStringLiteral("-x"));
+        controlAs<QPushButton>(dlg.NetworkPage(), 1032)->click();
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        QCOMPARE(dlg.DeviceItem(), nullptr);
+        dlg.OnDestroy();
+        QCOMPARE(dlg.NetworkPage(), nullptr);
+
+        open(device("cam2", "other", 1), 2);
+        QCOMPARE(controlAs<QLineEdit>(dlg.HostNamePage(), 1030)->text(), "cam2");
+        QVERIFY(controlAs<QCheckBox>(dlg.AccountPage(), 1028)->isChecked());
+        QVERIFY(buttons(dlg.HostNamePage(), false, false));
+        QVERIFY(dlg.NetworkPage()->isVisible());
+        QVERIFY(dlg.Selector(1020)->isChecked());
+    }
+
+    void accountPageCloseRequestClosesTheSettingPage() {
+        CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
+        dlg.Selector(1011)->click();
+        dlg.AccountPage()->close();
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.DeviceItem(), nullptr);
+    }
+
+    // DoModal creates fresh pages each time and destroys them afterwards.
+    void doModalRunsAndCleansUp() {
+        m_lib->devices[fakeItem(3)] = device("cam3", "lan", 0);
+        CSettingPageDlg dlg;
+        dlg.SetDeviceItem(fakeItem(3));
+        QString shownHost;
+        QTimer::singleShot(0, &dlg, [&] {
+            shownHost = controlAs<QLineEdit>(dlg.HostNamePage(), 1030)->text();
+            controlAs<QPushButton>(dlg.NetworkPage(), 1032)->click();
+        });
+        dlg.DoModal();
+        QCOMPARE(shownHost, "cam3");
+        QCOMPARE(dlg.NetworkPage(), nullptr);
+        QCOMPARE(dlg.HostNamePage(), nullptr);
+        QCOMPARE(dlg.AccountPage(), nullptr);
+    }
+};
+
+QTEST_MAIN(TestSettingPage)
+#include "test_settings_page.moc"
