@@ -12,12 +12,18 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -461,4 +467,67 @@ TEST_F(LabConfig, RefusalsAndOtherAnswers) {
     EXPECT_STREQ(info.hostName, "");
     ASSERT_EQ(kova_GetDeviceInfo(again.items.at(silentMac), &info), KOVA_OK);
     EXPECT_STREQ(info.hostName, "mute");
+}
+
+TEST(LabRobustness, GarbageIsLoggedAndIgnored) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(KOVA_DEVICE_PORT);
+    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+
+    // A valid DHCP request to the version 2 device, to mutate.
+    std::vector<uint8_t> valid = {'A', 'D', 'C', 'T', 2,   46,  0,   4,   4,   0x02, 0x4c, 0,
+                                  0,   0,   4,   0,   'a', 'd', 'm', 'i', 'n', 0,    0,    0};
+    for (int i = 0; i < 16; ++i)
+        valid.push_back(i < 11 ? 0x33 : uint8_t("nimda"[i - 11] ^ 0x33));
+    valid.insert(valid.end(), {0x32, 1, 2, 3, 4, 0x33});
+    ASSERT_EQ(valid.size(), 46u);
+
+    std::mt19937 rng(99);
+    const int sent = 3000;
+    for (int i = 0; i < sent; ++i) {
+        std::vector<uint8_t> d;
+        if (i % 3 == 0) {
+            d.resize(rng() % 1500);
+            for (auto &b : d)
+                b = uint8_t(rng());
+        } else {
+            d = valid;
+            d.resize(d.size() + rng() % 40);
+            for (int k = 0; k < 1 + int(rng() % 4); ++k)
+                d[rng() % d.size()] = uint8_t(rng());
+            if (i % 3 == 1 && d.size() >= 7) {
+                d[5] = uint8_t(d.size());
+                d[6] = uint8_t(d.size() >> 8);
+            }
+        }
+        sendto(fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+        if (i % 200 == 0)
+            std::this_thread::sleep_for(5ms); // stay within the receive buffer
+    }
+    ::close(fd);
+
+    // Let the simulator work through the burst (its answers to mutated requests
+    // must not land in the scan below), then check that it still answers.
+    size_t seen = 0;
+    for (int i = 0; i < 50; ++i) {
+        std::this_thread::sleep_for(200ms);
+        const size_t now = logLines().size();
+        if (now == seen)
+            break;
+        seen = now;
+    }
+    const ScanResult result = scan(700ms);
+    EXPECT_EQ(result.items.size(), size_t(deviceFile().size()));
+    int ignored = 0, received = 0;
+    for (const QJsonObject &line : logLines()) {
+        received += line.value("dir") == "in";
+        ignored += line.contains("ignored");
+    }
+    EXPECT_GE(received, sent);
+    EXPECT_GT(ignored, sent / 3);
 }
