@@ -1,0 +1,485 @@
+// veltrona-cli against simulated devices in the lab network (scripts/lab with
+// cli-lab-devices.json): what it lists, what its requests change, its exit codes.
+// The cases share one simulator and run in order; each uses devices of its own.
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryFile>
+#include <QThread>
+
+#include <map>
+#include <vector>
+
+namespace {
+
+struct CliRun {
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs veltrona-cli with the given arguments and extra environment, without
+// any password variable inherited and with standard input not a terminal.
+CliRun cli(const QStringList &arguments, const std::map<QString, QString> &environment = {}) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name :
+         {"VELTRONA_PASSWORD", "VELTRONA_NEW_PASSWORD", "VELTRONA_PPPOE_PASSWORD"})
+        env.remove(QString::fromLatin1(name));
+    for (const auto &[name, value] : environment)
+        env.insert(name, value);
+    process.setProcessEnvironment(env);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(QStringLiteral(VELTRONA_CLI), arguments);
+    CliRun run;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished();
+        ADD_FAILURE() << "veltrona-cli did not end: " << arguments.join(' ').toStdString();
+        return run;
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+std::string describe(const CliRun &run) {
+    return "exit " + std::to_string(run.code) + "\nstdout: " + run.out.toStdString() +
+           "\nstderr: " + run.err.toStdString();
+}
+
+QString secretFile(QTemporaryFile &file, const QByteArray &content) {
+    EXPECT_TRUE(file.open());
+    file.write(content);
+    file.flush();
+    return file.fileName();
+}
+
+// The simulator's log: one JSON object per datagram.
+std::vector<QJsonObject> logLines() {
+    QFile file(qEnvironmentVariable("VELTRONA_LAB_LOG"));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    std::vector<QJsonObject> lines;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (!line.trimmed().isEmpty())
+            lines.push_back(QJsonDocument::fromJson(line).object());
+    return lines;
+}
+
+// Requests the simulator received from the tool since line `from` of its log.
+std::vector<QJsonObject> requestsSince(std::size_t from, int command = -1) {
+    std::vector<QJsonObject> found;
+    const std::vector<QJsonObject> lines = logLines();
+    for (std::size_t i = from; i < lines.size(); ++i)
+        if (lines[i]["dir"].toString() == "in" &&
+            (command < 0 || lines[i]["command"].toInt() == command))
+            found.push_back(lines[i]);
+    return found;
+}
+
+std::vector<QJsonObject> configRequestsSince(std::size_t from) {
+    std::vector<QJsonObject> found = requestsSince(from, 4);
+    for (const QJsonObject &line : requestsSince(from, 5))
+        found.push_back(line);
+    return found;
+}
+
+QJsonArray labDevices() {
+    QFile file(QStringLiteral(CLI_LAB_DEVICES));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return QJsonDocument::fromJson(file.readAll()).array();
+}
+
+QString dashedMac(const QJsonObject &device) {
+    return device["mac"].toString().toUpper().replace(':', '-');
+}
+
+// The scan's JSON output, by MAC address, in the order listed.
+std::vector<QJsonObject> scanJson(const QStringList &extra = {}) {
+    const CliRun run = cli(QStringList{"scan", "--seconds", "1", "--format", "json"} + extra);
+    EXPECT_EQ(run.code, 0) << describe(run);
+    EXPECT_TRUE(run.err.isEmpty()) << "standard error is no terminal: " << run.err.toStdString();
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(run.out, &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << run.out.toStdString();
+    std::vector<QJsonObject> devices;
+    for (const QJsonValue &value : document.array())
+        devices.push_back(value.toObject());
+    return devices;
+}
+
+QJsonObject findByMac(const std::vector<QJsonObject> &devices, const QString &mac) {
+    for (const QJsonObject &device : devices)
+        if (device["mac"].toString() == mac)
+            return device;
+    ADD_FAILURE() << "not listed: " << mac.toStdString();
+    return {};
+}
+
+QJsonObject scanOne(const QString &mac) {
+    return findByMac(scanJson(), mac);
+}
+
+// RFC 4180 records.
+std::vector<std::vector<QByteArray>> parseCsv(const QByteArray &text) {
+    std::vector<std::vector<QByteArray>> records;
+    std::vector<QByteArray> record;
+    QByteArray field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            record.push_back(field);
+            field.clear();
+        } else if (c == '\n') {
+            record.push_back(field);
+            field.clear();
+            records.push_back(record);
+            record.clear();
+        } else {
+            field += c;
+        }
+    }
+    EXPECT_FALSE(quoted);
+    EXPECT_TRUE(field.isEmpty() && record.empty()) << "last line without its end";
+    return records;
+}
+
+const QString kPppoeMac = "02-4B-56-00-01-05";
+const QString kDhcpMac = "02-4B-56-00-01-06";
+
+} // namespace
+
+TEST(CliLab, JsonScanMatchesEverySimulatedDevice) {
+    const std::size_t logStart = logLines().size();
+    const std::vector<QJsonObject> listed = scanJson();
+    const QJsonArray devices = labDevices();
+    ASSERT_EQ(listed.size(), static_cast<std::size_t>(devices.size()));
+
+    const std::map<QString, int> modes = {{"static", 0}, {"dhcp", 1}, {"pppoe", 2}};
+    for (const QJsonValue &value : devices) {
+        const QJsonObject want = value.toObject();
+        const QString mac = dashedMac(want);
+        SCOPED_TRACE(mac.toStdString());
+        const QJsonObject got = findByMac(listed, mac);
+        const int version = want["version"].toInt();
+        EXPECT_EQ(got["version"].toInt(), version);
+        EXPECT_EQ(got["ipAddress"].toString(), want["address"].toString());
+        EXPECT_EQ(got["settingsIpAddress"].toString(), want["ipAddress"].toString());
+        for (const char *name : {"netMask", "gateway", "dnsServer", "pppoeUserName",
+                                 "pppoeServiceName", "pppoeDnsServer", "hostName", "domainName"})
+            EXPECT_EQ(got[name].toString(), want[name].toString()) << name;
+        EXPECT_EQ(got["modelName"].toString(), want["model"].toString());
+        EXPECT_EQ(got["mtu"].toInt(), want["mtu"].toInt());
+        EXPECT_EQ(got["dnsMode"].toInt(), want["dnsMode"].toInt());
+        EXPECT_EQ(got["mode"].toInt(), modes.at(want["networkMode"].toString()));
+        EXPECT_EQ(got["guestAccount"].toInt(), want["guest"].toBool() ? 1 : 0);
+        EXPECT_FALSE(got.contains("pppoePassword"));
+
+        // Ports and firmware by the reply's version.
+        if (version < 3) {
+            for (const char *name :
+                 {"webPort", "av1Port", "av2Port", "conf", "fwMajor", "serialNumber"})
+                EXPECT_TRUE(got[name].isNull()) << name;
+        } else {
+            EXPECT_EQ(got["webPort"].toInt(), want["webPort"].toInt());
+            EXPECT_EQ(got["av1Port"].toInt(), want["av1Port"].toInt());
+            const bool full = version >= 5;
+            EXPECT_EQ(got["av2Port"].toInt(), full ? want["av2Port"].toInt() : 0);
+            EXPECT_EQ(got["conf"].toInt(), full ? want["confPort"].toInt() : 0);
+            EXPECT_EQ(got["av1Protocol"].toInt(), full ? want["av1Protocol"].toInt() : 0);
+            EXPECT_EQ(got["av2Flag"].toInt(), full ? want["av2Flag"].toInt() : 0);
+            const QStringList firmware = want["firmware"].toString().split('.');
+            EXPECT_EQ(got["fwMajor"].toInt(), firmware[0].toInt());
+            EXPECT_EQ(got["fwMinor"].toInt(), firmware[1].toInt());
+            EXPECT_EQ(got["fwPatch"].toInt(), firmware[2].toInt());
+            EXPECT_EQ(got["fwReserved"].toInt(), firmware[3].toInt());
+            EXPECT_EQ(got["serialNumber"].toString(), want["serialNumber"].toString().left(16));
+        }
+
+        // The column texts, under their titles.
+        const QJsonObject columns = got["columns"].toObject();
+        EXPECT_EQ(columns.size(), 11);
+        EXPECT_EQ(columns["Type"].toString(), want["networkMode"].toString());
+        EXPECT_EQ(columns["IP Address"].toString(), want["address"].toString());
+        EXPECT_EQ(columns["MAC Address"].toString(), mac);
+        EXPECT_EQ(columns["Model"].toString(), want["model"].toString());
+        EXPECT_EQ(columns["Hostname"].toString(), want["hostName"].toString());
+        EXPECT_EQ(columns["Web"].toString(),
+                  version < 3 ? QString("N/A") : QString::number(want["webPort"].toInt()));
+        EXPECT_EQ(columns["SN"].toString(),
+                  version < 3 ? QString("N/A") : want["serialNumber"].toString().left(16));
+    }
+    EXPECT_EQ(findByMac(listed, "02-4B-56-00-01-01")["columns"].toObject()["AV2"].toString(),
+              "8554/vsm(X)");
+
+    // One discovery with version byte 5 and one with 3; the list in order of the first replies.
+    const std::vector<QJsonObject> discoveries = requestsSince(logStart, 3);
+    ASSERT_EQ(discoveries.size(), 2u);
+    EXPECT_EQ(discoveries[0]["version"].toInt(), 5);
+    EXPECT_EQ(discoveries[1]["version"].toInt(), 3);
+    QStringList firstReplies;
+    const std::vector<QJsonObject> lines = logLines();
+    for (std::size_t i = logStart; i < lines.size(); ++i) {
+        const QString mac = lines[i]["device"].toString().toUpper().replace(':', '-');
+        if (lines[i]["dir"].toString() == "out" && lines[i]["kind"].toInt() == 5 &&
+            !firstReplies.contains(mac))
+            firstReplies << mac;
+    }
+    QStringList order;
+    for (const QJsonObject &device : listed)
+        order << device["mac"].toString();
+    EXPECT_EQ(order, firstReplies);
+
+    const QJsonObject withSecret = findByMac(scanJson({"--show-secrets"}), kPppoeMac);
+    EXPECT_EQ(withSecret["pppoePassword"].toString(), "a-long-pppoe-password-32-chars!!");
+}
+
+TEST(CliLab, CsvAndTableHoldTheColumnTexts) {
+    const CliRun csv = cli({"scan", "--seconds", "1", "--format", "csv"});
+    ASSERT_EQ(csv.code, 0) << describe(csv);
+    EXPECT_TRUE(csv.out.contains(",\"KV \"\"Pro\"\", 2\",")) << csv.out.toStdString();
+    EXPECT_TRUE(csv.out.contains(",Cam\xe9ra 400,")) << "device texts pass byte for byte";
+    const auto records = parseCsv(csv.out);
+    ASSERT_EQ(records.size(), static_cast<std::size_t>(labDevices().size()) + 1);
+    EXPECT_EQ(records[0].front(), "Type");
+    EXPECT_EQ(records[0].back(), "Hostname");
+    bool sawPro = false;
+    for (const auto &record : records) {
+        ASSERT_EQ(record.size(), 11u);
+        if (record[2] == "02-4B-56-00-01-01") {
+            sawPro = true;
+            EXPECT_EQ(record[3], "KV \"Pro\", 2");
+            EXPECT_EQ(record[1], "10.77.1.1");
+            EXPECT_EQ(record[10], "lobby");
+        }
+    }
+    EXPECT_TRUE(sawPro);
+
+    const CliRun table = cli({"scan", "--seconds", "1"});
+    ASSERT_EQ(table.code, 0) << describe(table);
+    const QList<QByteArray> lines = table.out.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), labDevices().size() + 1);
+    EXPECT_TRUE(lines[0].startsWith("Type  "));
+    const qsizetype macColumn = lines[0].indexOf("MAC Address");
+    for (qsizetype i = 1; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i].indexOf("02-4B-56-00-01-"), macColumn) << lines[i].toStdString();
+}
+
+TEST(CliLab, BindChoosesTheLocalAddress) {
+    const std::vector<QJsonObject> listed =
+        scanJson({"--bind", qEnvironmentVariable("VELTRONA_LAB_TOOL_IP")});
+    EXPECT_EQ(listed.size(), static_cast<std::size_t>(labDevices().size()));
+
+    const CliRun foreign = cli({"scan", "--seconds", "1", "--bind", "10.99.0.1"});
+    EXPECT_EQ(foreign.code, 3) << describe(foreign);
+    EXPECT_TRUE(foreign.err.contains("Socket error")) << describe(foreign);
+    EXPECT_TRUE(foreign.out.isEmpty());
+}
+
+TEST(CliLab, SetNetworkToStaticKeepsWhatIsNotGiven) {
+    QTemporaryFile password;
+    const std::size_t logStart = logLines().size();
+    const CliRun run = cli({"set-network", "--mac", kDhcpMac.toLower().replace('-', ':'), "--user",
+                            "admin", "--password-file", secretFile(password, "admin\n"), "--mode",
+                            "static", "--ip", "10.20.30.40", "--netmask", "255.255.255.0",
+                            "--gateway", "10.20.30.1", "--seconds", "2"});
+    ASSERT_EQ(run.code, 0) << describe(run);
+    EXPECT_EQ(run.out, "Success\n");
+
+    const std::vector<QJsonObject> requests = configRequestsSince(logStart);
+    ASSERT_EQ(requests.size(), 1u);
+    const QJsonObject &sent = requests[0];
+    EXPECT_EQ(sent["device"].toString(), "02:4b:56:00:01:06");
+    EXPECT_EQ(sent["userId"].toString(), "admin");
+    EXPECT_EQ(sent["password"].toString(), "admin");
+    EXPECT_EQ(sent["networkMode"].toString(), "static");
+    EXPECT_EQ(sent["ipAddress"].toString(), "10.20.30.40");
+    EXPECT_EQ(sent["netMask"].toString(), "255.255.255.0");
+    EXPECT_EQ(sent["gateway"].toString(), "10.20.30.1");
+    EXPECT_EQ(sent["dnsServer"].toString(), "10.77.0.53");
+    EXPECT_TRUE(sent["trailer"].toBool()) << "a version-5 device gets the trailer";
+
+    const QJsonObject after = scanOne(kDhcpMac);
+    EXPECT_EQ(after["mode"].toInt(), 0);
+    EXPECT_EQ(after["columns"].toObject()["Type"].toString(), "static");
+    EXPECT_EQ(after["settingsIpAddress"].toString(), "10.20.30.40");
+    EXPECT_EQ(after["dnsServer"].toString(), "10.77.0.53");
+}
+
+TEST(CliLab, SetNetworkPppoeKeepsThePasswordUnlessGiven) {
+    const std::map<QString, QString> admin = {{"VELTRONA_PASSWORD", "admin"}};
+    std::size_t logStart = logLines().size();
+    CliRun run = cli(
+        {"set-network", "--mac", kPppoeMac, "--user", "admin", "--mtu", "1400", "--seconds", "2"},
+        admin);
+    ASSERT_EQ(run.code, 0) << describe(run);
+    std::vector<QJsonObject> requests = configRequestsSince(logStart);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["networkMode"].toString(), "pppoe");
+    EXPECT_EQ(requests[0]["mtu"].toInt(), 1400);
+    EXPECT_EQ(requests[0]["pppoeUserName"].toString(), "user-with-16chr");
+    EXPECT_EQ(requests[0]["pppoePassword"].toString(), "a-long-pppoe-password-32-chars!!");
+    EXPECT_EQ(requests[0]["pppoeServiceName"].toString(), "svc");
+    EXPECT_EQ(requests[0]["pppoeDnsServer"].toString(), "198.51.100.7");
+    EXPECT_EQ(scanOne(kPppoeMac)["mtu"].toInt(), 1400);
+
+    logStart = logLines().size();
+    std::map<QString, QString> withPppoe = admin;
+    withPppoe["VELTRONA_PPPOE_PASSWORD"] = "fresh";
+    run = cli({"set-network", "--mac", kPppoeMac, "--user", "admin", "--dns-mode", "manual",
+               "--seconds", "2"},
+              withPppoe);
+    ASSERT_EQ(run.code, 0) << describe(run);
+    requests = configRequestsSince(logStart);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["pppoePassword"].toString(), "fresh");
+    EXPECT_EQ(requests[0]["dnsMode"].toInt(), 1);
+    EXPECT_EQ(requests[0]["mtu"].toInt(), 1400);
+    const QJsonObject after = findByMac(scanJson({"--show-secrets"}), kPppoeMac);
+    EXPECT_EQ(after["pppoePassword"].toString(), "fresh");
+    EXPECT_EQ(after["dnsMode"].toInt(), 1);
+}
+
+TEST(CliLab, SetHostNameWithTheDefaultUser) {
+    const std::size_t logStart = logLines().size();
+    const CliRun run = cli(
+        {"set-hostname", "--mac", "02:4B:56:00:01:03", "--domain", "new.example", "--seconds", "2"},
+        {{"VELTRONA_PASSWORD", "r00t"}});
+    ASSERT_EQ(run.code, 0) << describe(run);
+    EXPECT_EQ(run.out, "Success\n");
+    const std::vector<QJsonObject> requests = configRequestsSince(logStart);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["userId"].toString(), "root");
+    EXPECT_EQ(requests[0]["hostName"].toString(), "vs-east");
+    EXPECT_EQ(requests[0]["domainName"].toString(), "new.example");
+    EXPECT_FALSE(requests[0]["trailer"].toBool()) << "a version-3 device gets no trailer";
+    const QJsonObject after = scanOne("02-4B-56-00-01-03");
+    EXPECT_EQ(after["domainName"].toString(), "new.example");
+    EXPECT_EQ(after["hostName"].toString(), "vs-east");
+}
+
+TEST(CliLab, SetAccountChangesThePasswordThatLaterRequestsNeed) {
+    QTemporaryFile newPassword;
+    const QString mac = "02-4b-56-00-01-07";
+    std::size_t logStart = logLines().size();
+    CliRun run =
+        cli({"set-account", "--mac", mac, "--user", "admin", "--guest", "yes",
+             "--new-password-file", secretFile(newPassword, "n3w-pass\r\n"), "--seconds", "2"},
+            {{"VELTRONA_PASSWORD", "admin"}});
+    ASSERT_EQ(run.code, 0) << describe(run);
+    EXPECT_EQ(run.out, "Success\n");
+    std::vector<QJsonObject> requests = configRequestsSince(logStart);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["command"].toInt(), 5);
+    EXPECT_EQ(requests[0]["guest"].toInt(), 1);
+    EXPECT_EQ(requests[0]["newPassword"].toString(), "n3w-pass");
+    EXPECT_EQ(scanOne(mac.toUpper())["guestAccount"].toInt(), 1);
+
+    // The old password is refused now: exit 1 with the setting page's text.
+    run =
+        cli({"set-hostname", "--mac", mac, "--user", "admin", "--host", "yard2", "--seconds", "2"},
+            {{"VELTRONA_PASSWORD", "admin"}});
+    EXPECT_EQ(run.code, 1) << describe(run);
+    EXPECT_EQ(run.out, "Authentication Failed!\n");
+    EXPECT_EQ(scanOne(mac.toUpper())["hostName"].toString(), "yard");
+
+    run =
+        cli({"set-hostname", "--mac", mac, "--user", "admin", "--host", "yard2", "--seconds", "2"},
+            {{"VELTRONA_PASSWORD", "n3w-pass"}});
+    EXPECT_EQ(run.code, 0) << describe(run);
+    EXPECT_EQ(scanOne(mac.toUpper())["hostName"].toString(), "yard2");
+}
+
+TEST(CliLab, MissingDevicesAndUnconfirmedAnswers) {
+    const std::map<QString, QString> admin = {{"VELTRONA_PASSWORD", "admin"}};
+    std::size_t logStart = logLines().size();
+    CliRun run = cli({"set-hostname", "--mac", "02:4b:56:00:09:99", "--user", "admin", "--host",
+                      "x", "--seconds", "1"},
+                     admin);
+    EXPECT_EQ(run.code, 2) << describe(run);
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_TRUE(run.err.contains("02-4B-56-00-09-99")) << describe(run);
+    EXPECT_EQ(requestsSince(logStart, 3).size(), 2u) << "it looked";
+    EXPECT_TRUE(configRequestsSince(logStart).empty()) << "but sent no request";
+
+    // A device that answers with the other status: no text, exit 4.
+    run = cli({"set-hostname", "--mac", "02-4B-56-00-01-08", "--user", "admin", "--host", "x",
+               "--seconds", "2"},
+              admin);
+    EXPECT_EQ(run.code, 4) << describe(run);
+    EXPECT_TRUE(run.out.isEmpty()) << describe(run);
+
+    // A device that does not answer the request: exit 2.
+    logStart = logLines().size();
+    run = cli({"set-account", "--mac", "02-4B-56-00-01-09", "--user", "admin", "--seconds", "1"},
+              {{"VELTRONA_PASSWORD", "admin"}, {"VELTRONA_NEW_PASSWORD", "x"}});
+    EXPECT_EQ(run.code, 2) << describe(run);
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_EQ(configRequestsSince(logStart).size(), 1u);
+}
+
+TEST(CliLab, BadInputSendsNothing) {
+    const std::string host33(33, 'h');
+    const std::string user9 = "ninechars";
+    const std::pair<QStringList, const char *> cases[] = {
+        {{"set-network", "--mac", kDhcpMac, "--mode", "static", "--ip", "10.20.30.256"}, "--ip"},
+        {{"set-network", "--mac", kDhcpMac, "--mode", "static", "--gateway", "10.20.30"},
+         "--gateway"},
+        {{"set-network", "--mac", kDhcpMac, "--mode", "dhcp", "--ip", "10.20.30.41"}, "--ip"},
+        {{"set-network", "--mac", kDhcpMac, "--mtu", "65536"}, "--mtu"},
+        {{"set-hostname", "--mac", kDhcpMac, "--host", QString::fromStdString(host33)}, "--host"},
+        {{"set-hostname", "--mac", kDhcpMac, "--host", "a", "--user",
+          QString::fromStdString(user9)},
+         "--user"},
+        {{"set-hostname", "--mac", "02-4B-56-00-01", "--host", "a"}, "--mac"},
+        {{"set-hostname", "--mac", kDhcpMac, "--hostname", "a"}, "hostname"},
+        {{"scan", "--bind", "10.77.0"}, "--bind"},
+        {{"scan", "--verbose"}, "verbose"},
+        {{"set-account", "--mac", kDhcpMac, "--guest", "yes"}, "VELTRONA_NEW_PASSWORD"},
+    };
+    const std::size_t logStart = logLines().size();
+    for (const auto &[arguments, option] : cases) {
+        const CliRun run =
+            cli(arguments + QStringList{"--seconds", "1"}, {{"VELTRONA_PASSWORD", "admin"}});
+        EXPECT_EQ(run.code, 64) << arguments.join(' ').toStdString() << "\n" << describe(run);
+        EXPECT_TRUE(run.err.contains(option)) << describe(run);
+        EXPECT_TRUE(run.out.isEmpty());
+    }
+    const CliRun longPassword = cli({"set-hostname", "--mac", kDhcpMac, "--host", "a"},
+                                    {{"VELTRONA_PASSWORD", QString(17, 'p')}});
+    EXPECT_EQ(longPassword.code, 64) << describe(longPassword);
+    EXPECT_TRUE(longPassword.err.contains("VELTRONA_PASSWORD"));
+    const CliRun noPassword = cli({"set-hostname", "--mac", kDhcpMac, "--host", "a"});
+    EXPECT_EQ(noPassword.code, 64) << describe(noPassword);
+
+    QThread::msleep(200); // anything sent would be logged by now
+    EXPECT_TRUE(requestsSince(logStart).empty()) << "a datagram reached the devices";
+
+    // Without --mode the device's mode decides: a discovery, but no request.
+    const CliRun modeMismatch = cli({"set-network", "--mac", "02-4B-56-00-01-04", "--user", "admin",
+                                     "--mtu", "1300", "--seconds", "2"},
+                                    {{"VELTRONA_PASSWORD", "admin"}});
+    EXPECT_EQ(modeMismatch.code, 64) << describe(modeMismatch);
+    EXPECT_TRUE(modeMismatch.err.contains("--mtu") && modeMismatch.err.contains("--mode"))
+        << describe(modeMismatch);
+    QThread::msleep(200);
+    EXPECT_TRUE(configRequestsSince(logStart).empty());
+}
