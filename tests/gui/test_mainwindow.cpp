@@ -1,0 +1,608 @@
+// The main window without a network: initial state, selection, the setting
+// and web pages, the scan cycle over a recorded library, Bind IP, the title
+// buttons, keys, system menu and moving, and configuration results arriving
+// from another thread.
+#include "gui_test_support.h"
+
+#include "aboutdlg.h"
+#include "bindipdlg.h"
+#include "dialog_templates.h"
+#include "dialogbuilder.h"
+#include "settingpagedlg.h"
+#include "skinbutton.h"
+#include "veltronadlg.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
+
+using namespace guitest;
+using veltrona::ui::CSkinButton;
+
+namespace {
+
+// The library calls of the scan, as text, with the sleeps between them.
+class ScanRecorder {
+public:
+    ScanRecorder() {
+        CVeltronaDlg::ScanLibrary library;
+        library.initialise = [this](const KOVA_CONFIG *config) {
+            calls << "init";
+            this->config = *config;
+            return initResult;
+        };
+        library.initialiseEx = [this](const KOVA_CONFIG *config, const char *address) {
+            calls << QStringLiteral("initEx:%1").arg(QString::fromLatin1(address));
+            this->config = *config;
+            return initResult;
+        };
+        library.close = [this] { calls << "close"; };
+        library.setProtocolType = [this](int32_t type) {
+            calls << QStringLiteral("proto:%1").arg(type);
+            return KOVA_OK;
+        };
+        library.sendDiscovery = [this] {
+            calls << "send";
+            ++sends;
+            return sends == 1 ? firstSendResult : secondSendResult;
+        };
+        library.sleep = [this](int ms) { calls << QStringLiteral("sleep:%1").arg(ms); };
+        m_previous = CVeltronaDlg::setScanLibrary(library);
+    }
+    ~ScanRecorder() { CVeltronaDlg::setScanLibrary(std::move(m_previous)); }
+
+    QStringList calls;
+    KOVA_CONFIG config{};
+    int32_t initResult = KOVA_OK;
+    int32_t firstSendResult = KOVA_OK;
+    int32_t secondSendResult = KOVA_OK;
+    int sends = 0;
+
+private:
+    CVeltronaDlg::ScanLibrary m_previous;
+};
+
+const QStringList kDiscoveries = {"proto:4", "send",      "sleep:100", "proto:2",
+                                  "send",    "sleep:100", "proto:1"};
+
+// Closes the next modal dialog of type T once it is up, after `act` has run
+// on it; counts how many were seen.
+template <typename T> struct ModalCloser {
+    int seen = 0;
+    std::function<void(T *)> act;
+    void arm() {
+        QTimer::singleShot(10, [this] {
+            auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget());
+            if (dialog == nullptr) {
+                arm();
+                return;
+            }
+            ++seen;
+            if (act)
+                act(dialog);
+            else
+                dialog->reject();
+        });
+    }
+};
+
+void sendMouse(QWidget *widget, QEvent::Type type, QPoint at, Qt::MouseButton button,
+               Qt::MouseButtons held) {
+    QMouseEvent event(type, QPointF(at), QPointF(widget->mapToGlobal(at)), button, held,
+                      Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+QRect rowRect(CDeviceListCtrl *list, int row) {
+    return list->visualItemRect(list->topLevelItem(row));
+}
+
+// A receiver of title commands standing in for the main window.
+class CommandSink : public QWidget {
+public:
+    QList<int> commands;
+    bool event(QEvent *event) override {
+        if (event->type() == veltrona::ui::TitleCommandEvent::eventType()) {
+            commands << static_cast<veltrona::ui::TitleCommandEvent *>(event)->controlId();
+            return true;
+        }
+        return QWidget::event(event);
+    }
+};
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<CVeltronaDlg> m_dlg;
+    std::unique_ptr<FakeItems> m_items;
+    QList<HKOVAITEM> m_opened;
+    QStringList m_urls;
+
+    void addRows(int count) {
+        for (int i = 0; i < count; ++i) {
+            RowSpec spec;
+            spec.mac = mac(uint8_t(i + 1));
+            spec.ip = "10.0.0." + std::to_string(i + 1);
+            spec.web = i % 2 == 0 ? 8080 : 0;
+            const DEVICE_ROW row = makeRow(spec);
+            m_dlg->deviceList()->AddDevice(&row, m_items->make(spec.mac));
+        }
+    }
+    QPushButton *button(int id) { return m_dlg->pushButton(id); }
+
+private slots:
+    void init() {
+        m_items = std::make_unique<FakeItems>();
+        m_opened.clear();
+        m_urls.clear();
+        CVeltronaDlg::setSettingPageRunner(
+            [this](CSettingPageDlg &, HKOVAITEM item) { m_opened << item; });
+        CVeltronaDlg::setUrlOpener([this](const QString &url) { m_urls << url; });
+        m_dlg = std::make_unique<CVeltronaDlg>();
+        m_dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
+    }
+    void cleanup() {
+        m_dlg.reset();
+        m_items.reset();
+        CVeltronaDlg::setSettingPageRunner({});
+        CVeltronaDlg::setUrlOpener({});
+    }
+
+    void initialState() {
+        QCOMPARE(m_dlg->geometry(), QRect(0, 0, 646, 532));
+        QVERIFY(m_dlg->windowFlags() & Qt::FramelessWindowHint);
+        QCOMPARE(m_dlg->windowTitle(), QString("Veltrona"));
+        QVERIFY(!m_dlg->windowIcon().isNull());
+        QCOMPARE(m_dlg->focusWidget(), button(CVeltronaDlg::IDC_EXIT));
+
+        // Every control of the template, by id, with its text and place (dialog
+        // units of 7 x 15 pixels).
+        const auto *tpl = veltrona::res::findDialogTemplate(veltrona::res::IDD_VELTRONA_DIALOG);
+        QCOMPARE(tpl->controls.size(), size_t(9));
+        for (const auto &c : tpl->controls) {
+            QWidget *control = veltrona::ui::controlById(m_dlg.get(), c.id);
+            QVERIFY2(control != nullptr, qPrintable(QString::number(c.id)));
+            QCOMPARE(control->geometry(),
+                     QRect(c.x * 7 / 4, c.y * 15 / 8, c.cx * 7 / 4, c.cy * 15 / 8));
+            QVERIFY(control->isVisible());
+        }
+        const std::pair<int, const char *> pushButtons[] = {{2, "Exit"},
+                                                            {1002, "Scan"},
+                                                            {1003, "Change Setting..."},
+                                                            {1004, "Clear Table"},
+                                                            {1043, "Bind IP"}};
+        for (const auto &[id, text] : pushButtons) {
+            QCOMPARE(button(id)->text(), QString(text));
+            QCOMPARE(button(id)->isEnabled(), id != 1003);
+            QVERIFY(!button(id)->isDefault());
+            QVERIFY(!button(id)->autoDefault());
+        }
+        for (int id : {141, 142, 143}) {
+            CSkinButton *title = m_dlg->titleButton(id);
+            QVERIFY(title != nullptr);
+            QCOMPARE(title->focusPolicy(), Qt::NoFocus);
+            QCOMPARE(title->size(), QSize(21, 20));
+        }
+        QCOMPARE(m_dlg->deviceList()->columnCount(), 11);
+        QCOMPARE(m_dlg->deviceList()->GetItemCount(), 0);
+        QCOMPARE(m_dlg->bindingText(), QByteArray("ANY"));
+        QCOMPARE(m_dlg->scanCountdown(), 5);
+
+        // The background: surround, bands and white panel where the picture has them.
+        const QImage face = m_dlg->grab().toImage();
+        QCOMPARE(face.pixelColor(2, 300), QColor(0x6E, 0x69, 0x69));
+        QCOMPARE(face.pixelColor(643, 300), QColor(0x6E, 0x69, 0x69));
+        QCOMPARE(face.pixelColor(300, 58), QColor(0xE6, 0xE6, 0xE6));
+        QCOMPARE(face.pixelColor(300, 511), QColor(0xFF, 0xFF, 0xFF));
+    }
+
+    void selectionEnablesChangeSetting() {
+        addRows(3);
+        CDeviceListCtrl *list = m_dlg->deviceList();
+        QVERIFY(!button(1003)->isEnabled());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowRect(list, 1).center());
+        QCOMPARE(list->GetFirstSelectedItem(), 1);
+        QVERIFY(button(1003)->isEnabled());
+        QTest::mouseClick(button(1003), Qt::LeftButton);
+        QCOMPARE(m_opened, QList<HKOVAITEM>{list->GetItemData(1)});
+
+        // A double-click on a row opens that row's device, as the button does.
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rowRect(list, 2).center());
+        QCOMPARE(m_opened.size(), 2);
+        QCOMPARE(m_opened.last(), list->GetItemData(2));
+
+        // With the rows gone there is nothing to open.
+        list->DeleteAllItems();
+        m_dlg->OnChangeSetting();
+        QCOMPARE(m_opened.size(), 2);
+    }
+
+    void rightDoubleClickOpensTheWebPage() {
+        addRows(2); // row 0 has web port 8080, row 1 "N/A"
+        CDeviceListCtrl *list = m_dlg->deviceList();
+        QTest::mouseClick(list->viewport(), Qt::RightButton, {}, rowRect(list, 0).center());
+        QVERIFY(m_urls.isEmpty());
+        QVERIFY(m_opened.isEmpty());
+        QTest::mouseDClick(list->viewport(), Qt::RightButton, {}, rowRect(list, 0).center());
+        QCOMPARE(m_urls, QStringList{"http://10.0.0.1:8080/"});
+        QTest::mouseDClick(list->viewport(), Qt::RightButton, {}, rowRect(list, 1).center());
+        QCOMPARE(m_urls.last(), QString("http://10.0.0.2/"));
+        QVERIFY(m_opened.isEmpty());
+        list->clearSelection();
+        m_dlg->OnOpenWebPage();
+        QCOMPARE(m_urls.size(), 2);
+    }
+
+    void scanCountsDownAndEnds() {
+        ScanRecorder library;
+        addRows(2);
+        QTest::mouseClick(button(1002), Qt::LeftButton);
+        QCOMPARE(library.calls, QStringList{"init"} + kDiscoveries);
+        QVERIFY(library.config.replyCallback == &CVeltronaDlg::KovaReplyCallback);
+        QVERIFY(library.config.errorCallback == nullptr);
+        QCOMPARE(library.config.classId, 2);
+        QCOMPARE(m_dlg->deviceList()->GetItemCount(), 0);
+        QVERIFY(!button(1002)->isEnabled());
+        QVERIFY(!button(1004)->isEnabled());
+        QVERIFY(button(2)->isEnabled());
+        QVERIFY(button(1043)->isEnabled());
+        QCOMPARE(button(1002)->text(), QString("Scan"));
+        QVERIFY(m_dlg->isTimerRunning(0));
+        QVERIFY(m_dlg->isTimerRunning(1));
+        QCOMPARE(m_dlg->timerInterval(0), 5000);
+        QCOMPARE(m_dlg->timerInterval(1), 1000);
+
+        for (const char *caption : {"4", "3", "2", "1"}) {
+            m_dlg->OnTimer(1);
+            QCOMPARE(button(1002)->text(), QString(caption));
+        }
+        library.calls.clear();
+        m_dlg->OnTimer(0);
+        QCOMPARE(library.calls, QStringList{"close"});
+        QCOMPARE(button(1002)->text(), QString("Scan"));
+        QVERIFY(button(1002)->isEnabled());
+        QVERIFY(button(1004)->isEnabled());
+        QVERIFY(!m_dlg->isTimerRunning(0));
+        QVERIFY(!m_dlg->isTimerRunning(1));
+        QCOMPARE(m_dlg->scanCountdown(), 5);
+
+        // The next scan counts from 4 again, and the countdown may reach 0 when
+        // its tick comes before the scan end.
+        m_dlg->OnScan();
+        m_dlg->OnTimer(1);
+        QCOMPARE(button(1002)->text(), QString("4"));
+        for (int i = 0; i < 4; ++i)
+            m_dlg->OnTimer(1);
+        QCOMPARE(button(1002)->text(), QString("0"));
+        m_dlg->OnTimer(0);
+        QCOMPARE(button(1002)->text(), QString("Scan"));
+    }
+
+    void scanWhenTheLibraryCannotStart() {
+        ScanRecorder library;
+        MessageRecorder messages;
+        messages.onMessage = [&](const QString &) { library.calls << "message"; };
+        library.initResult = KOVA_ERR_SOCKET;
+        library.firstSendResult = library.secondSendResult = KOVA_ERR_NOT_INITIALISED;
+        m_dlg->OnScan();
+        QCOMPARE(messages.texts, QStringList{"Error : initialising kova..."});
+        QCOMPARE(library.calls, QStringList({"init", "message", "close"}) + kDiscoveries);
+        QVERIFY(button(1002)->isEnabled());
+        QVERIFY(button(1004)->isEnabled());
+        QCOMPARE(button(1002)->text(), QString("Scan"));
+        QVERIFY(!m_dlg->isTimerRunning(0));
+        QVERIFY(!m_dlg->isTimerRunning(1));
+    }
+
+    void scanWhenOnlyTheSecondSendFails() {
+        ScanRecorder library;
+        library.secondSendResult = KOVA_ERR_SOCKET;
+        m_dlg->OnScan();
+        QCOMPARE(library.calls, QStringList{"init"} + kDiscoveries); // the library stays open
+        QVERIFY(button(1002)->isEnabled());
+        QVERIFY(!m_dlg->isTimerRunning(0));
+
+        // The first send failing alone does not stop the scan.
+        ScanRecorder again;
+        again.firstSendResult = KOVA_ERR_SOCKET;
+        m_dlg->OnScan();
+        QVERIFY(m_dlg->isTimerRunning(0));
+        m_dlg->OnTimer(0);
+    }
+
+    void clearTable() {
+        ScanRecorder library;
+        addRows(3);
+        QTest::mouseClick(button(1004), Qt::LeftButton);
+        QCOMPARE(m_dlg->deviceList()->GetItemCount(), 0);
+        QTest::mouseClick(button(1004), Qt::LeftButton);
+        QCOMPARE(library.calls, QStringList({"close", "close"}));
+        QVERIFY(button(1002)->isEnabled());
+    }
+
+    void bindIpChoosesTheNextScansAddress() {
+        ScanRecorder library;
+        MessageRecorder messages;
+        auto previous = CBindIpDlg::SetAddressSource([] {
+            return std::vector<CBindIpDlg::Address>{{10, 0, 0, 5}, {192, 168, 7, 9}};
+        });
+        ModalCloser<CBindIpDlg> cancel;
+        cancel.arm();
+        QTest::mouseClick(button(1043), Qt::LeftButton);
+        QCOMPARE(cancel.seen, 1);
+        QCOMPARE(messages.texts.last(), QString("Use original setting: ANY"));
+
+        ModalCloser<CBindIpDlg> choose;
+        choose.act = [](CBindIpDlg *dialog) {
+            dialog->AddressList()->setCurrentIndex(2);
+            dialog->accept();
+        };
+        choose.arm();
+        m_dlg->OnBindIp();
+        QCOMPARE(messages.texts.last(), QString("Bind to 192.168.7.9"));
+        QCOMPARE(m_dlg->bindingText(), QByteArray("192.168.7.9"));
+        QVERIFY(library.calls.isEmpty()); // the library is not touched here
+
+        m_dlg->OnScan();
+        QCOMPARE(library.calls.first(), QString("initEx:192.168.7.9"));
+        m_dlg->OnTimer(0);
+
+        ModalCloser<CBindIpDlg> cancelAgain;
+        cancelAgain.arm();
+        m_dlg->OnBindIp();
+        QCOMPARE(messages.texts.last(), QString("Use original setting: 192.168.7.9"));
+        QCOMPARE(messages.texts.size(), 3);
+        CBindIpDlg::SetAddressSource(std::move(previous));
+    }
+
+    void titleButtons() {
+        const veltrona::ui::MainWindowRegistration registration(m_dlg.get());
+        CSkinButton *info = m_dlg->titleButton(141);
+        CSkinButton *minimise = m_dlg->titleButton(142);
+        CSkinButton *close = m_dlg->titleButton(143);
+        const QPoint inside(10, 9);
+        const QColor red(0xED, 0x1B, 0x23);
+
+        // "i": red while held, dark again before the about box opens.
+        ModalCloser<CAboutDlg> about;
+        QColor colourWhenOpened;
+        about.act = [&](CAboutDlg *dialog) {
+            colourWhenOpened = info->grab().toImage().pixelColor(10, 11);
+            dialog->reject();
+        };
+        about.arm();
+        sendMouse(info, QEvent::MouseButtonPress, inside, Qt::LeftButton, Qt::LeftButton);
+        QCOMPARE(info->grab().toImage().pixelColor(10, 11), red);
+        sendMouse(info, QEvent::MouseButtonRelease, inside, Qt::LeftButton, Qt::NoButton);
+        QCOMPARE(about.seen, 1);
+        QVERIFY(colourWhenOpened != red);
+
+        // "X": sliding off cancels; off and back on closes.
+        sendMouse(close, QEvent::MouseButtonPress, inside, Qt::LeftButton, Qt::LeftButton);
+        sendMouse(close, QEvent::MouseMove, QPoint(40, 9), Qt::NoButton, Qt::LeftButton);
+        QVERIFY(close->grab().toImage().pixelColor(10, 9) != red);
+        sendMouse(close, QEvent::MouseButtonRelease, QPoint(40, 9), Qt::LeftButton, Qt::NoButton);
+        QVERIFY(m_dlg->isVisible());
+        QCOMPARE(about.seen, 1);
+
+        // "_": a release on the corner (x = width, y = height) still counts.
+        sendMouse(minimise, QEvent::MouseButtonPress, inside, Qt::LeftButton, Qt::LeftButton);
+        sendMouse(minimise, QEvent::MouseButtonRelease, QPoint(21, 20), Qt::LeftButton,
+                  Qt::NoButton);
+        QVERIFY(m_dlg->isMinimized());
+        m_dlg->showNormal();
+        // One pixel further is outside.
+        sendMouse(minimise, QEvent::MouseButtonPress, inside, Qt::LeftButton, Qt::LeftButton);
+        sendMouse(minimise, QEvent::MouseButtonRelease, QPoint(22, 20), Qt::LeftButton,
+                  Qt::NoButton);
+        QVERIFY(!m_dlg->isMinimized());
+
+        sendMouse(close, QEvent::MouseButtonPress, inside, Qt::LeftButton, Qt::LeftButton);
+        sendMouse(close, QEvent::MouseMove, QPoint(40, 9), Qt::NoButton, Qt::LeftButton);
+        sendMouse(close, QEvent::MouseMove, inside, Qt::NoButton, Qt::LeftButton);
+        QCOMPARE(close->grab().toImage().pixelColor(10, 9), red);
+        sendMouse(close, QEvent::MouseButtonRelease, inside, Qt::LeftButton, Qt::NoButton);
+        QVERIFY(!m_dlg->isVisible());
+        QCOMPARE(m_dlg->result(), int(QDialog::Rejected));
+    }
+
+    void titleCommandsGoToTheRegisteredWindowOnly() {
+        CommandSink sink;
+        QWidget elsewhere;
+        CSkinButton button(142, &elsewhere);
+        button.resize(21, 20);
+        button.LoadBitmaps(145, 144);
+        auto click = [&] {
+            sendMouse(&button, QEvent::MouseButtonPress, QPoint(5, 5), Qt::LeftButton,
+                      Qt::LeftButton);
+            sendMouse(&button, QEvent::MouseButtonRelease, QPoint(5, 5), Qt::LeftButton,
+                      Qt::NoButton);
+        };
+        click(); // nothing registered: nothing sent
+        QVERIFY(sink.commands.isEmpty());
+        {
+            const veltrona::ui::MainWindowRegistration registration(&sink);
+            click();
+            QCOMPARE(sink.commands, QList<int>{142});
+            // A release whose press began elsewhere (no press on the button).
+            sendMouse(&button, QEvent::MouseButtonRelease, QPoint(5, 5), Qt::LeftButton,
+                      Qt::NoButton);
+            QCOMPARE(sink.commands.size(), 2);
+        }
+        QCOMPARE(veltrona::ui::mainWindow(), nullptr);
+        click();
+        QCOMPARE(sink.commands.size(), 2);
+        // A background release's key-state flags are never a command.
+        m_dlg->OnLButtonUp(Qt::LeftButton, QPoint(5, 5));
+        QVERIFY(m_dlg->isVisible());
+    }
+
+    void escapeEndsTheWindow() {
+        QTest::keyClick(m_dlg.get(), Qt::Key_Escape);
+        QVERIFY(!m_dlg->isVisible());
+        QCOMPARE(m_dlg->result(), int(QDialog::Rejected));
+    }
+
+    void enterInTheListEndsTheWindow() {
+        addRows(1);
+        m_dlg->deviceList()->setFocus();
+        QTest::keyClick(m_dlg->deviceList(), Qt::Key_Return);
+        QVERIFY(!m_dlg->isVisible());
+        QCOMPARE(m_dlg->result(), int(QDialog::Accepted));
+    }
+
+    void enterPressesTheFocusedButton() {
+        ScanRecorder library;
+        button(1002)->setFocus();
+        QTest::keyClick(button(1002), Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(m_dlg->isVisible());
+        QCOMPARE(library.calls.first(), QString("init"));
+        m_dlg->OnTimer(0);
+        button(2)->setFocus();
+        QTest::keyClick(button(2), Qt::Key_Return);
+        QVERIFY(!m_dlg->isVisible());
+        QCOMPARE(m_dlg->result(), int(QDialog::Rejected));
+    }
+
+    void systemMenu() {
+        QMenu *menu = m_dlg->systemMenu();
+        const auto actions = menu->actions();
+        QCOMPARE(actions.size(), 5);
+        QCOMPARE(actions[0]->text().remove('&'), QString("Move"));
+        QCOMPARE(actions[1]->text().remove('&'), QString("Minimize"));
+        QCOMPARE(actions[2]->text().remove('&'), QString("Close"));
+        QVERIFY(actions[3]->isSeparator());
+        QCOMPARE(actions[4]->text(), QString("About ..."));
+
+        ModalCloser<CAboutDlg> about;
+        about.arm();
+        actions[4]->trigger();
+        QCOMPARE(about.seen, 1);
+
+        // Alt+Space and a right click on the title band open it.
+        QTest::keyClick(m_dlg.get(), Qt::Key_Space, Qt::AltModifier);
+        QTRY_VERIFY(menu->isVisible());
+        menu->hide();
+        QTest::mouseClick(m_dlg.get(), Qt::RightButton, {}, QPoint(300, 20));
+        QTRY_VERIFY(menu->isVisible());
+        menu->hide();
+        QTest::mouseClick(m_dlg.get(), Qt::RightButton, {}, QPoint(300, 200)); // on the list
+        QVERIFY(!menu->isVisible());
+
+        actions[1]->trigger();
+        QVERIFY(m_dlg->isMinimized());
+        m_dlg->showNormal();
+        actions[2]->trigger();
+        QVERIFY(!m_dlg->isVisible());
+    }
+
+    void backgroundDragMovesTheWindow() {
+        const QPoint start = m_dlg->pos();
+        sendMouse(m_dlg.get(), QEvent::MouseButtonPress, QPoint(300, 20), Qt::LeftButton,
+                  Qt::LeftButton);
+        sendMouse(m_dlg.get(), QEvent::MouseMove, QPoint(340, 50), Qt::NoButton, Qt::LeftButton);
+        sendMouse(m_dlg.get(), QEvent::MouseButtonRelease, QPoint(340, 50), Qt::LeftButton,
+                  Qt::NoButton);
+        QCOMPARE(m_dlg->pos(), start + QPoint(40, 30));
+        QVERIFY(m_dlg->isVisible());
+
+        // A press on the list moves nothing.
+        const QPoint before = m_dlg->pos();
+        CDeviceListCtrl *list = m_dlg->deviceList();
+        QTest::mousePress(list->viewport(), Qt::LeftButton, {}, QPoint(50, 50));
+        QTest::mouseMove(list->viewport(), QPoint(90, 90));
+        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, QPoint(90, 90));
+        QCOMPARE(m_dlg->pos(), before);
+    }
+
+    void configurationResultsFromTheReceiveThread() {
+        MessageRecorder messages;
+        CSettingPageDlg &page = m_dlg->settingPage();
+        SettingPageLibrary pageLibrary;
+        int closes = 0;
+        pageLibrary.close = [&] { ++closes; };
+        auto previous = CSettingPageDlg::SetLibrary(pageLibrary);
+        HKOVAITEM item = m_items->make(mac(1));
+
+        auto deliver = [&](int32_t event) {
+            std::atomic<bool> done{false};
+            std::thread receive([&] {
+                CVeltronaDlg::KovaReplyCallback(item, event, 0);
+                done = true;
+            });
+            QTRY_VERIFY(done.load());
+            receive.join();
+        };
+        // Page closed: ignored, no message.
+        deliver(KOVA_EVENT_SUCCESS);
+        QVERIFY(messages.texts.isEmpty());
+
+        page.show();
+        deliver(KOVA_EVENT_SUCCESS);
+        QCOMPARE(messages.texts, QStringList{"Success"});
+        QVERIFY(!messages.offGuiThread);
+        QCOMPARE(closes, 1);
+
+        // A result that arrives while the page still shows the previous one
+        // waits for it.
+        std::atomic<bool> secondDone{false};
+        std::thread second;
+        QStringList order;
+        messages.onMessage = [&](const QString &text) {
+            order << "show:" + text;
+            if (second.joinable())
+                return;
+            second = std::thread([&] {
+                CVeltronaDlg::KovaReplyCallback(item, KOVA_EVENT_AUTH_FAILED, 0);
+                secondDone = true;
+            });
+            QTest::qWait(80); // the second result polls meanwhile
+            QVERIFY(!secondDone.load());
+            order << "end:" + text;
+        };
+        deliver(KOVA_EVENT_SUCCESS);
+        QTRY_VERIFY(secondDone.load());
+        second.join();
+        QCOMPARE(order,
+                 QStringList({"show:Success", "end:Success", "show:Authentication Failed!"}));
+        QCOMPARE(closes, 3);
+        page.hide();
+        CSettingPageDlg::SetLibrary(std::move(previous));
+
+        // A device-information event whose item cannot be decoded adds nothing.
+        deliver(KOVA_EVENT_DEVICE_INFO);
+        QCOMPARE(m_dlg->deviceList()->GetItemCount(), 0);
+    }
+
+    void windowEndsWhileRepliesArrive() {
+        CSettingPageDlg::SetLibrary({}); // nothing is reported with the page closed
+        HKOVAITEM item = m_items->make(mac(1));
+        std::atomic<bool> stop{false};
+        std::atomic<int> calls{0};
+        std::thread receive([&] {
+            while (!stop.load()) {
+                CVeltronaDlg::KovaReplyCallback(item, KOVA_EVENT_STATUS_1, 0);
+                ++calls;
+            }
+        });
+        QTRY_VERIFY(calls.load() > 20);
+        m_dlg.reset(); // must not wait for the receive thread forever
+        const int after = calls.load();
+        QTRY_VERIFY(calls.load() > after + 1000); // callbacks now return at once
+        stop = true;
+        receive.join();
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "test_mainwindow.moc"
