@@ -69,7 +69,8 @@ public:
             return r; // Failed
         r.status = Received::Status::Datagram;
         r.length = in.bytes.size();
-        std::memcpy(buffer.data(), in.bytes.data(), std::min(buffer.size(), in.bytes.size()));
+        if (!in.bytes.empty())
+            std::memcpy(buffer.data(), in.bytes.data(), std::min(buffer.size(), in.bytes.size()));
         std::memcpy(r.sender, in.sender.data(), 4);
         return r;
     }
