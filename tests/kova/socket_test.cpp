@@ -157,6 +157,25 @@ TEST_F(Sockets, CloseWakesTheBlockedLoopQuickly) {
     EXPECT_EQ(kova_InitialiseEx(&kConfig, "127.0.0.1"), KOVA_OK);
 }
 
+TEST_F(Sockets, ABurstOfThousandsOfRepliesIsNotDropped) {
+    const int devices = UdpSocket(KOVA_DEVICE_PORT);
+    ASSERT_GE(devices, 0);
+    ASSERT_EQ(kova_Initialise(&kConfig), KOVA_OK);
+    ASSERT_EQ(kova_SendDiscovery(), KOVA_OK);
+    constexpr int kBurst = 4000;
+    ReplySpec spec;
+    spec.model = std::string(100, 'm'); // about 230 bytes each
+    for (int i = 0; i < kBurst; ++i) {
+        spec.mac[4] = static_cast<uint8_t>(i >> 8);
+        spec.mac[5] = static_cast<uint8_t>(i);
+        SendTo(devices, BuildReply(spec), "127.0.0.1", KOVA_LOCAL_PORT);
+    }
+    EXPECT_TRUE(WaitSeen(kBurst, 10000ms));
+    std::lock_guard lock(seenMutex);
+    EXPECT_EQ(std::set<HKOVAITEM>(seen.begin(), seen.end()).size(), size_t{kBurst});
+    close(devices);
+}
+
 namespace {
 
 // A device in a network namespace of its own behind one end of a veth pair.
