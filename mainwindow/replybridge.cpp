@@ -37,6 +37,10 @@ void ReplyBridge::detach(CVeltronaDlg *window) {
     }
 }
 
+void ReplyBridge::startNewConnection() {
+    m_connection.fetch_add(1);
+}
+
 void ReplyBridge::OnKovaReply(HKOVAITEM item, int32_t event, int32_t reserved) {
     m_inFlight.fetch_add(1);
     if (!m_open.load()) {
@@ -44,6 +48,9 @@ void ReplyBridge::OnKovaReply(HKOVAITEM item, int32_t event, int32_t reserved) {
         return;
     }
     Request request;
+    // The library starts no callback of a connection after closing it, so a
+    // callback that reads the count after it went up belongs to a newer one.
+    request.connection = m_connection.load();
     request.item = item;
     request.event = event;
     request.reserved = reserved;
@@ -99,6 +106,8 @@ ReplyBridge::Outcome ReplyBridge::run(const Request &request) {
     if (window == nullptr)
         return Outcome::Ignored;
     if (request.isRow) {
+        if (request.connection != m_connection.load())
+            return Outcome::Ignored;
         window->OnDeviceRow(request.row, request.item);
         return Outcome::Done;
     }

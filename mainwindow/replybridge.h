@@ -30,6 +30,11 @@ public:
     // reply is on its way: after this, no reply reaches that window.
     void detach(CVeltronaDlg *window);
 
+    // User-interface thread, right after the library was closed or
+    // initialised: rows of replies that began before are dropped, so that a
+    // reply of a closed connection never lists a device.
+    void startNewConnection();
+
     // Receive thread: one reply event of the library.
     void OnKovaReply(HKOVAITEM item, int32_t event, int32_t reserved);
 
@@ -46,6 +51,7 @@ private:
         HKOVAITEM item = nullptr;
         int32_t event = 0;
         int32_t reserved = 0;
+        uint64_t connection = 0;
         DEVICE_ROW row{};
         Outcome outcome = Outcome::Ignored;
     };
@@ -64,4 +70,5 @@ private:
     std::mutex m_requestLock;
     std::atomic<int> m_inFlight{0};
     std::atomic<bool> m_open{false};
+    std::atomic<uint64_t> m_connection{0};
 };

@@ -389,6 +389,7 @@ void CVeltronaDlg::OnScan() {
     const int32_t initialised = m_strBinding == "ANY"
                                     ? library.initialise(&config)
                                     : library.initialiseEx(&config, m_strBinding.constData());
+    ReplyBridge::instance().startNewConnection();
     if (initialised != KOVA_OK) {
         veltrona::ui::messageBox(nullptr, QStringLiteral("Error : initialising kova..."));
         library.close();
@@ -421,6 +422,7 @@ void CVeltronaDlg::OnTimer(int id) {
         pushButton(IDC_CLEAR_TABLE)->setEnabled(true);
         m_countdownTimer.stop();
         scanLibrary().close();
+        ReplyBridge::instance().startNewConnection();
         m_nScanCountdown = 5;
     }
 }
@@ -428,6 +430,7 @@ void CVeltronaDlg::OnTimer(int id) {
 void CVeltronaDlg::OnClearTable() {
     m_pDeviceList->DeleteAllItems();
     scanLibrary().close();
+    ReplyBridge::instance().startNewConnection();
 }
 
 void CVeltronaDlg::OnBindIp() {
