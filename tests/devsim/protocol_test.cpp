@@ -58,7 +58,7 @@ Device sampleDevice(std::uint8_t version) {
 
 // A configuration request put together by hand: header, credential block
 // (password padded, masked, reversed), body and, from version 4, the trailer.
-struct RequestSpec {
+struct RequestParts {
     std::uint8_t version = 5;
     std::uint8_t command = kCmdSetConfig;
     std::uint8_t byte8 = 0x11;
@@ -79,20 +79,20 @@ Bytes maskedField(const std::string &secret, std::uint8_t mask) {
     return field;
 }
 
-Bytes makeRequest(const RequestSpec &spec) {
-    Bytes out = {'A', 'D', 'C', 'T', spec.version, 0, 0, spec.command, spec.byte8};
-    out.insert(out.end(), spec.mac.begin(), spec.mac.end());
-    out.push_back(spec.selector);
+Bytes makeRequest(const RequestParts &parts) {
+    Bytes out = {'A', 'D', 'C', 'T', parts.version, 0, 0, parts.command, parts.byte8};
+    out.insert(out.end(), parts.mac.begin(), parts.mac.end());
+    out.push_back(parts.selector);
     Bytes id(8, 0);
-    std::copy(spec.id.begin(), spec.id.end(), id.begin());
+    std::copy(parts.id.begin(), parts.id.end(), id.begin());
     out.insert(out.end(), id.begin(), id.end());
-    const Bytes pw = maskedField(spec.password, spec.mask);
+    const Bytes pw = maskedField(parts.password, parts.mask);
     out.insert(out.end(), pw.begin(), pw.end());
-    out.push_back(static_cast<std::uint8_t>(spec.mask - 1));
+    out.push_back(static_cast<std::uint8_t>(parts.mask - 1));
     out.insert(out.end(), {0xDE, 0xAD, 0xBE, 0xEF});
-    out.push_back(spec.mask);
-    out.insert(out.end(), spec.body.begin(), spec.body.end());
-    if (spec.version >= 4)
+    out.push_back(parts.mask);
+    out.insert(out.end(), parts.body.begin(), parts.body.end());
+    if (parts.version >= 4)
         out.insert(out.end(), {0xE0, 0x00, 0x00});
     out[5] = static_cast<std::uint8_t>(out.size());
     out[6] = static_cast<std::uint8_t>(out.size() >> 8);
@@ -467,8 +467,8 @@ TEST(ConfigRequests, ChangesShowInTheNextReply) {
     Device d = sampleDevice(4);
     d.networkMode = kWireDhcp;
 
-    auto apply = [&d](const RequestSpec &spec) {
-        const ParseResult r = parse(makeRequest(spec));
+    auto apply = [&d](const RequestParts &parts) {
+        const ParseResult r = parse(makeRequest(parts));
         EXPECT_TRUE(r.request) << r.error;
         return r.request ? handleConfigRequest(d, *r.request) : Decision{};
     };
