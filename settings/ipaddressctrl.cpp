@@ -7,9 +7,10 @@
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
 
-CIPAddressCtrl::CIPAddressCtrl(QWidget *parent) : QWidget(parent) {
+CIPAddressCtrl::CIPAddressCtrl(QWidget *parent) : QFrame(parent) {
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     auto *layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(1, 0, 1, 0);
     layout->setSpacing(0);
     auto *validator =
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), this);
@@ -101,14 +102,14 @@ void CIPAddressCtrl::onFieldEdited(int index) {
 
 bool CIPAddressCtrl::eventFilter(QObject *watched, QEvent *event) {
     if (event->type() != QEvent::KeyPress)
-        return QWidget::eventFilter(watched, event);
+        return QFrame::eventFilter(watched, event);
     int index = -1;
     for (int i = 0; i < 4; ++i) {
         if (m_fields[i] == watched)
             index = i;
     }
     if (index < 0)
-        return QWidget::eventFilter(watched, event);
+        return QFrame::eventFilter(watched, event);
     auto *key = static_cast<QKeyEvent *>(event);
     QLineEdit *edit = m_fields[index];
     switch (key->key()) {
@@ -141,5 +142,5 @@ bool CIPAddressCtrl::eventFilter(QObject *watched, QEvent *event) {
     default:
         break;
     }
-    return QWidget::eventFilter(watched, event);
+    return QFrame::eventFilter(watched, event);
 }

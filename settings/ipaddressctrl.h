@@ -4,14 +4,14 @@
 // back. The control gives and takes dotted text; a blank field reads as 0, so
 // the text it gives is always a parsable address.
 
+#include <QFrame>
 #include <QString>
-#include <QWidget>
 
 #include <array>
 
 class QLineEdit;
 
-class CIPAddressCtrl : public QWidget {
+class CIPAddressCtrl : public QFrame {
     Q_OBJECT
 
 public:

@@ -61,5 +61,5 @@ QString CAboutDlg::LibraryLine() {
 }
 
 QString CAboutDlg::LegalNotice() {
-    return QStringLiteral("Copyright (C) Veltrona developers. All rights reserved.");
+    return QStringLiteral("Copyright (C) 2026 Veltrona");
 }
