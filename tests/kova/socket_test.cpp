@@ -245,9 +245,9 @@ TEST_F(Sockets, BoundToAnAddressHearsOnlyThatInterface) {
         }
         ASSERT_EQ(kova_Initialise(&kConfig), KOVA_OK); // any address: both are heard
         ASSERT_EQ(kova_SendDiscovery(), KOVA_OK);
-        std::this_thread::sleep_for(50ms);
         a.Announce(), b.Announce();
-        std::this_thread::sleep_for(300ms);
+        for (int i = 0; i < 300 && SeenDevices().size() < 2; ++i)
+            std::this_thread::sleep_for(10ms);
         EXPECT_EQ(SeenDevices(), (std::set<int>{0xA1, 0xB2}));
         kova_Close();
     }
