@@ -147,3 +147,12 @@ TEST(LabDeviceFile, LoadsAndCoversTheCases) {
     EXPECT_GE(unicast, 1);
     EXPECT_GE(delayed, 1);
 }
+
+TEST(DeviceFile, ReplyFaults) {
+    const auto devices = load(R"([{"lengthField": 20, "sendBytes": 0}, {}])");
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].lengthField, 20);
+    EXPECT_EQ(devices[0].sendBytes, 0);
+    EXPECT_FALSE(devices[1].lengthField || devices[1].sendBytes);
+    EXPECT_TRUE(load(R"([{"sendBytes": 1401}])").empty());
+}

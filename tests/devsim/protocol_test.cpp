@@ -537,3 +537,24 @@ TEST(ConfigRequests, AnswerModesAndLimits) {
     EXPECT_EQ(decision.kind, kKindStatus1);
     EXPECT_EQ(d.hostName, "h");
 }
+
+TEST(DeviceInfoReply, FaultsAreAppliedOnlyWhenAsked) {
+    Device d = sampleDevice(5);
+    const Bytes good = encodeDeviceInfo(d);
+    EXPECT_EQ(deviceInfoDatagram(d), good);
+
+    d.lengthField = 300;
+    Bytes reply = deviceInfoDatagram(d);
+    EXPECT_EQ(reply.size(), good.size());
+    EXPECT_EQ(reply[5] | (reply[6] << 8), 300);
+    EXPECT_TRUE(std::equal(reply.begin() + 7, reply.end(), good.begin() + 7));
+
+    d.lengthField.reset();
+    d.sendBytes = 5;
+    EXPECT_EQ(deviceInfoDatagram(d), Bytes(good.begin(), good.begin() + 5));
+    d.sendBytes = 400;
+    reply = deviceInfoDatagram(d);
+    ASSERT_EQ(reply.size(), 400u);
+    EXPECT_TRUE(std::equal(good.begin(), good.end(), reply.begin()));
+    EXPECT_EQ(reply[5] | (reply[6] << 8), int(good.size())); // the length field stays true
+}

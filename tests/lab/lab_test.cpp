@@ -531,3 +531,31 @@ TEST(LabRobustness, GarbageIsLoggedAndIgnored) {
     EXPECT_GE(received, sent);
     EXPECT_GT(ignored, sent / 3);
 }
+
+// Run with faulty-devices.json: replies with a wrong length field, cut short,
+// longer than any reply or empty must not stop a scan, nor break the decoders.
+TEST(LabFaultyReplies, OtherDevicesAreStillFound) {
+    const ScanResult result = scan(800ms);
+    ASSERT_TRUE(result.items.count("02:4d:00:00:00:01"));
+    ASSERT_TRUE(result.items.count("02:4d:00:00:00:07")); // answers after all the faulty ones
+    KOVA_DEVICE_INFO info;
+    ASSERT_EQ(kova_GetDeviceInfo(result.items.at("02:4d:00:00:00:07"), &info), KOVA_OK);
+    EXPECT_STREQ(info.hostName, "good-last");
+    EXPECT_STREQ(info.ipAddress, "10.77.1.7");
+    EXPECT_EQ(result.replies.at("02:4d:00:00:00:07"), 2);
+
+    for (const auto &[mac, item] : result.items) {
+        SCOPED_TRACE(mac);
+        KOVA_NETWORK_SETTINGS settings;
+        KOVA_SERVICE_PORTS ports;
+        KOVA_FIRMWARE_INFO firmware;
+        int32_t guest = 0;
+        EXPECT_EQ(kova_GetDeviceInfo(item, &info), KOVA_OK);
+        EXPECT_EQ(kova_GetNetworkSettings(item, &settings), KOVA_OK);
+        EXPECT_EQ(kova_GetGuestAccount(item, &guest), KOVA_OK);
+        kova_GetServicePorts(item, &ports);
+        kova_GetFirmwareInfo(item, &firmware);
+        EXPECT_LT(strnlen(info.hostName, sizeof info.hostName), sizeof info.hostName);
+        EXPECT_LT(strnlen(info.modelName, sizeof info.modelName), sizeof info.modelName);
+    }
+}

@@ -199,6 +199,22 @@ bool readDevice(const QJsonObject &object, Device &device, QString &error) {
              }
              return true;
          }},
+        {"lengthField",
+         [&](const QJsonValue &v) {
+             std::uint16_t n = 0;
+             if (!r.number(v, n, 0, 65535))
+                 return false;
+             device.lengthField = n;
+             return true;
+         }},
+        {"sendBytes",
+         [&](const QJsonValue &v) {
+             std::uint16_t n = 0;
+             if (!r.number(v, n, 0, 1400))
+                 return false;
+             device.sendBytes = n;
+             return true;
+         }},
         {"delayMs", [&](const QJsonValue &v) { return r.number(v, device.delayMs, 0, 60000); }},
         {"jitterMs", [&](const QJsonValue &v) { return r.number(v, device.jitterMs, 0, 60000); }},
         {"reply",

@@ -176,7 +176,7 @@ private:
                 if (!answersDiscovery(devices_[i], request))
                     continue;
                 bool clipped = false;
-                Bytes reply = encodeDeviceInfo(devices_[i], &clipped);
+                Bytes reply = deviceInfoDatagram(devices_[i], &clipped);
                 schedule(i, std::move(reply), from, clipped);
                 ++answering;
             }
@@ -263,10 +263,13 @@ private:
             {"device", QString::fromStdString(macText(device.mac))},
             {"from", QString::fromStdString(ipv4Text(device.address))},
             {"to", endpointText(p.to)},
-            {"kind", p.datagram[7]},
-            {"version", p.datagram[4]},
             {"length", static_cast<qint64>(p.datagram.size())},
             {"hex", QString::fromStdString(hexText(p.datagram.data(), p.datagram.size()))}};
+        // A faulty reply may be cut short of its header.
+        if (p.datagram.size() > 7) {
+            line["version"] = p.datagram[4];
+            line["kind"] = p.datagram[7];
+        }
         if (p.clipped)
             line["clipped"] = true;
         if (sendmsg(socket_, &msg, 0) < 0) {
@@ -317,7 +320,8 @@ int main(int argc, char **argv) {
         "netMask, gateway, dnsServer, pppoeUserName, pppoePassword, pppoeServiceName, mtu,\n"
         "dnsMode, pppoeDnsServer, webPort, av1Port, av2Port, confPort, av1Protocol,\n"
         "av2Protocol, av1Flag, av2Flag, firmware, serialNumber, guest, adminId,\n"
-        "adminPassword, filler, answersVersions, delayMs, jitterMs, reply (broadcast|unicast),\n"
+        "adminPassword, filler, lengthField, sendBytes, answersVersions, delayMs, jitterMs, reply "
+        "(broadcast|unicast),\n"
         "configAnswer (ok|status1|none). See tools/devsim/devices.h for their meaning.");
     parser.addHelpOption();
     const QCommandLineOption devicesOption("devices", "Devices from a JSON file.", "FILE");

@@ -257,6 +257,17 @@ Bytes encodeDeviceInfo(const Device &device, bool *clipped) {
     return out;
 }
 
+Bytes deviceInfoDatagram(const Device &device, bool *clipped) {
+    Bytes out = encodeDeviceInfo(device, clipped);
+    if (device.lengthField) {
+        out[5] = static_cast<std::uint8_t>(*device.lengthField & 0xFF);
+        out[6] = static_cast<std::uint8_t>(*device.lengthField >> 8);
+    }
+    if (device.sendBytes)
+        out.resize(*device.sendBytes, 0);
+    return out;
+}
+
 Bytes encodeResult(const Device &device, std::uint8_t kind) {
     Bytes out{'K', 'O', 'V', 'A', device.version};
     putLe16(out, static_cast<std::uint16_t>(kResultReplySize));

@@ -89,6 +89,10 @@ struct Device {
     std::string adminPassword = "admin";
     std::uint8_t filler = 0; // unread bytes between the PPPoE DNS server and the tail
 
+    // Faulty device-information replies, for testing how a tool copes with them.
+    std::optional<std::uint16_t> lengthField; // written instead of the true length
+    std::optional<std::uint16_t> sendBytes;   // cut or zero-padded to this many bytes
+
     // How the device behaves in the lab.
     Ipv4 address{}; // the address it answers from
     std::bitset<256> answersVersions = std::bitset<256>().set();
@@ -104,6 +108,10 @@ std::size_t tailSize(std::uint8_t version);
 // The device-information reply (kind 5). Strings are clipped so that the reply
 // stays within kMaxReply bytes; *clipped tells whether that happened.
 Bytes encodeDeviceInfo(const Device &device, bool *clipped = nullptr);
+
+// The device-information reply as the device sends it: encodeDeviceInfo with
+// the device's reply faults (length field, cut or padding) applied.
+Bytes deviceInfoDatagram(const Device &device, bool *clipped = nullptr);
 
 // The 15-byte answer to a configuration request: header of the given kind and the device key.
 Bytes encodeResult(const Device &device, std::uint8_t kind);
