@@ -137,7 +137,10 @@ KOVA_VERSION kova_GetVersion(void);
 const char *kova_ErrorText(int32_t code);
 
 /* Decoders: handle first (empty: KOVA_ERR_BAD_HANDLE), output second (empty:
- * KOVA_ERR_INVALID_ARG). Each works on a private copy of the record. */
+ * KOVA_ERR_INVALID_ARG). Each works on a private copy of the record. A handle the
+ * library never issued is refused with KOVA_ERR_BAD_HANDLE. Only the bytes that
+ * were received are decoded: a field that does not lie wholly inside them reads
+ * as zero or empty, and a text longer than its field is cut to fit. */
 int32_t kova_GetDeviceInfo(HKOVAITEM item, KOVA_DEVICE_INFO *info);
 int32_t kova_GetNetworkSettings(HKOVAITEM item, KOVA_NETWORK_SETTINGS *settings);
 int32_t kova_GetGuestAccount(HKOVAITEM item, int32_t *guestAccount);
@@ -148,7 +151,10 @@ int32_t kova_GetFirmwareInfo(HKOVAITEM item, KOVA_FIRMWARE_INFO *firmware);
 /* The version byte (offset 4) of the device's latest device-information reply. */
 int32_t kova_GetReplyVersion(HKOVAITEM item, int32_t *version);
 
-/* Configuration requests, broadcast to the device that the item addresses. */
+/* Configuration requests, broadcast to the device that the item addresses.
+ * Checks in order: no connection KOVA_ERR_NOT_INITIALISED, empty or unknown
+ * handle KOVA_ERR_BAD_HANDLE, then the arguments. A successful request starts
+ * the receive loop when none runs, so the device's answer is reported. */
 int32_t kova_SetNetworkSettings(HKOVAITEM item, const char *userId, const char *password,
                                 const KOVA_NETWORK_SETTINGS *settings);
 int32_t kova_SetHostName(HKOVAITEM item, const char *userId, const char *password,
