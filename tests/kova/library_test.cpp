@@ -52,8 +52,8 @@ public:
     Received Receive(std::span<uint8_t> buffer) override {
         std::unique_lock lock(e_->mutex);
         e_->cv.wait(lock, [&] { return e_->woken || !e_->inbox.empty(); });
-        Received r;
-        if (e_->woken) {
+        Received r; // queued datagrams come first, as a socket may hold them at close
+        if (e_->inbox.empty()) {
             r.status = Received::Status::Woken;
         } else if (auto d = std::move(e_->inbox.front()); e_->inbox.pop_front(), d) {
             r.status = Received::Status::Datagram;
