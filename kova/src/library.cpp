@@ -117,6 +117,7 @@ void StartLoop(Library &lib, const std::shared_ptr<Connection> &c) {
         return;
     c->loopStarted = true; // set even when the start fails: not retried before a close
     try {
+        lib.threads.reserve(lib.threads.size() + 1); // the push below must not throw
         auto finished = std::make_shared<std::atomic<bool>>(false);
         std::thread thread(ReceiveLoop, c, finished);
         lib.threads.push_back({std::move(thread), std::move(finished)});
