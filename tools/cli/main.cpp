@@ -55,7 +55,7 @@ int runScan(const CommandLine &line, bool progress) {
         break;
     }
     std::cout.flush();
-    return std::cout ? kExitOk : fail(kExitRefused, "cannot write the list");
+    return std::cout ? kExitOk : fail(kExitOutput, "cannot write the list");
 }
 
 // Passwords, all read before anything is sent.
