@@ -295,12 +295,13 @@ TEST_F(Library, WithoutReplyCallbackNothingIsStoredAndAFailureEndsTheLoop) {
 
 TEST_F(Library, CloseDuringABurstStopsCallbacksAtOnce) {
     ASSERT_EQ(kova_Initialise(&kConfig), KOVA_OK);
-    ASSERT_EQ(kova_SendDiscovery(), KOVA_OK);
     ReplySpec s;
-    for (int i = 0; i < 5000; ++i) {
+    for (int i = 0; i < 5000; ++i) { // all queued before the loop starts
         s.mac[4] = static_cast<uint8_t>(i >> 8), s.mac[5] = static_cast<uint8_t>(i);
         Net().Push(BuildReply(s));
     }
+    rec.hook = [] { std::this_thread::sleep_for(50us); }; // a client doing some work
+    ASSERT_EQ(kova_SendDiscovery(), KOVA_OK);
     ASSERT_TRUE(rec.Wait(50));
     const auto start = std::chrono::steady_clock::now();
     kova_Close();
