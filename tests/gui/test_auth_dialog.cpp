@@ -137,18 +137,6 @@ private slots:
         QCOMPARE(messages.texts.size(), 1);
     }
 
-    void longValuesAreAccepted() {
-        CAuthenticationDlg dlg;
-        dlg.idEdit()->setEnabled(true);
-        dlg.idEdit()->setText(QStringLiteral("ninechars"));
-        dlg.passwordEdit()->setText(QString(17, QLatin1Char('p')));
-        dlg.show();
-        dlg.OnOK();
-        QCOMPARE(dlg.result(), int(QDialog::Accepted));
-        QCOMPARE(dlg.GetID().size(), 9);
-        QCOMPARE(dlg.GetPassword().size(), 17);
-    }
-
     void cancelAndEscapeReject_data() {
         QTest::addColumn<bool>("escape");
         QTest::newRow("Cancel") << false;
@@ -165,16 +153,6 @@ private slots:
         });
         QCOMPARE(dlg.DoModal(), int(QDialog::Rejected));
         QVERIFY(dlg.GetID().isEmpty());
-    }
-
-    void everyOpeningStartsDisabledWithRoot() {
-        for (int i = 0; i < 2; ++i) {
-            CAuthenticationDlg dlg;
-            QVERIFY(!dlg.idEdit()->isEnabled());
-            QCOMPARE(dlg.idEdit()->text(), "root");
-            dlg.idEdit()->setEnabled(true);
-            dlg.idEdit()->setText(QStringLiteral("other"));
-        }
     }
 };
 

@@ -105,13 +105,6 @@ private slots:
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.first().at(1).toInt(), -1);
     }
-
-    void disablingDisablesEveryField() {
-        CIPAddressCtrl ctrl;
-        ctrl.setEnabled(false);
-        for (int i = 0; i < 4; ++i)
-            QVERIFY(!ctrl.field(i)->isEnabled());
-    }
 };
 
 QTEST_MAIN(TestIpAddressCtrl)

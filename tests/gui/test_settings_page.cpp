@@ -216,11 +216,6 @@ private slots:
         QCOMPARE(m_lib->accounts[1].guest, 1);
     }
 
-    void decodedGuestFlagIsShown() {
-        CSettingPageDlg &dlg = open(device("cam1", "lan", 7));
-        QVERIFY(controlAs<QCheckBox>(dlg.AccountPage(), 1028)->isChecked());
-    }
-
     void cancelledAuthenticationSendsNothing_data() {
         QTest::addColumn<int>("selector");
         QTest::newRow("host name") << 1010;
