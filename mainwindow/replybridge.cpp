@@ -3,11 +3,19 @@
 #include "settingpagedlg.h"
 #include "veltronadlg.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
+#include <QSocketNotifier>
 #include <QThread>
 
-ReplyBridge::ReplyBridge(QObject *parent) : QObject(parent) {}
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+ReplyBridge::ReplyBridge(QObject *parent) : QObject(parent) {
+    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wakeFd >= 0) {
+        m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
+        connect(m_wakeNotifier, &QSocketNotifier::activated, this, &ReplyBridge::serve);
+    }
+}
 
 ReplyBridge &ReplyBridge::instance() {
     // Deliberately never destroyed: a receive thread may still be on its way in
@@ -32,7 +40,7 @@ void ReplyBridge::detach(CVeltronaDlg *window) {
     // decoded or waiting for this thread: serve it (to no window) so that it
     // can finish.
     while (m_inFlight.load() > 0) {
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        serve();
         QThread::msleep(1);
     }
 }
@@ -74,31 +82,46 @@ void ReplyBridge::OnKovaReply(HKOVAITEM item, int32_t event, int32_t reserved) {
 
 void ReplyBridge::handOver(Request &request) {
     if (QThread::currentThread() == thread()) {
-        serve(reinterpret_cast<quintptr>(&request));
+        ++m_serving;
+        request.outcome = run(request);
+        --m_serving;
         return;
     }
     {
-        // Publishes the request's fields to the user-interface thread.
         std::lock_guard lock(m_requestLock);
-        request.outcome = Outcome::Ignored;
+        request.done = false;
+        m_pending.push_back(&request);
     }
-    QMetaObject::invokeMethod(this, "serve", Qt::BlockingQueuedConnection,
-                              Q_ARG(quintptr, reinterpret_cast<quintptr>(&request)));
-    std::lock_guard lock(m_requestLock); // takes the outcome written there
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof one);
+    std::unique_lock lock(m_requestLock);
+    m_requestDone.wait(lock, [&request] { return request.done; });
 }
 
-void ReplyBridge::serve(quintptr address) {
-    auto *request = reinterpret_cast<Request *>(address);
-    Request copy;
-    {
-        std::lock_guard lock(m_requestLock);
-        copy = *request;
+void ReplyBridge::serve() {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t read = ::read(m_wakeFd, &count, sizeof count);
+    for (;;) {
+        Request *request = nullptr;
+        Request copy;
+        {
+            std::lock_guard lock(m_requestLock);
+            if (m_pending.empty())
+                return;
+            request = m_pending.front();
+            m_pending.pop_front();
+            copy = *request;
+        }
+        ++m_serving;
+        const Outcome outcome = run(copy);
+        --m_serving;
+        {
+            std::lock_guard lock(m_requestLock);
+            request->outcome = outcome;
+            request->done = true;
+        }
+        m_requestDone.notify_all();
     }
-    ++m_serving;
-    const Outcome outcome = run(copy);
-    --m_serving;
-    std::lock_guard lock(m_requestLock);
-    request->outcome = outcome;
 }
 
 ReplyBridge::Outcome ReplyBridge::run(const Request &request) {

@@ -1,7 +1,10 @@
 #pragma once
 // Carries the library's reply events from its receive thread to the main
 // window on the user-interface thread, one at a time and in arrival order; the
-// receive thread waits until each is done. The bridge lives for the whole
+// receive thread waits until each is done. Requests wait in a queue guarded by
+// a mutex; an eventfd, watched on the user-interface thread, wakes it for them.
+// No Qt event crosses the threads, so every hand-over is ordered by the
+// mutex, the condition variable and the eventfd. The bridge lives for the whole
 // process, so the receive thread never reaches an object that is gone; the
 // main window it serves is held weakly and only read on the user-interface
 // thread.
@@ -12,9 +15,12 @@
 #include <QPointer>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 
 class CVeltronaDlg;
+class QSocketNotifier;
 
 class ReplyBridge : public QObject {
     Q_OBJECT
@@ -54,20 +60,26 @@ private:
         uint64_t connection = 0;
         DEVICE_ROW row{};
         Outcome outcome = Outcome::Ignored;
+        bool done = false;
     };
 
     // Runs the request on the user-interface thread and waits for it.
     void handOver(Request &request);
-    Q_INVOKABLE void serve(quintptr request);
+    // User-interface thread: runs every waiting request, oldest first.
+    void serve();
     Outcome run(const Request &request);
 
     // User-interface thread only.
     QPointer<CVeltronaDlg> m_window;
     int m_serving = 0;
 
-    // Requests are filled and read under this lock (never held while a request
-    // runs), which also orders them between the two threads.
+    // The queue and each request's outcome are guarded by this lock, never
+    // held while a request runs.
     std::mutex m_requestLock;
+    std::condition_variable m_requestDone;
+    std::deque<Request *> m_pending;
+    int m_wakeFd = -1;
+    QSocketNotifier *m_wakeNotifier = nullptr;
     std::atomic<int> m_inFlight{0};
     std::atomic<bool> m_open{false};
     std::atomic<uint64_t> m_connection{0};
