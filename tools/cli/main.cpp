@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 
@@ -113,22 +114,25 @@ std::optional<Secrets> readSecrets(const CommandLine &line, bool interactive, st
 }
 
 int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
-    std::string error;
-    const std::optional<Secrets> secrets = readSecrets(line, interactive, error);
-    if (!secrets)
-        return fail(kExitUsage, error);
     if (line.command == Command::SetNetwork) {
-        if (!line.network.any() && !secrets->pppoePassword)
+        // Checked before any prompt: whether there is something to send, and, with
+        // --mode, whether that mode sends every given setting (without --mode, once
+        // the device's mode is known).
+        const bool newPppoePassword = line.pppoePasswordFile || line.askPppoePassword ||
+                                      std::getenv("VELTRONA_PPPOE_PASSWORD") != nullptr;
+        if (!line.network.any() && !newPppoePassword)
             return fail(kExitUsage, "set-network: nothing to change");
-        // With --mode, settings that the mode does not send are refused before anything
-        // is sent; without it, once the device's mode is known.
         if (line.network.mode) {
-            const std::string problem = checkModeOptions(
-                line.network, secrets->pppoePassword.has_value(), *line.network.mode);
+            const std::string problem =
+                checkModeOptions(line.network, newPppoePassword, *line.network.mode);
             if (!problem.empty())
                 return fail(kExitUsage, problem);
         }
     }
+    std::string error;
+    const std::optional<Secrets> secrets = readSecrets(line, interactive, error);
+    if (!secrets)
+        return fail(kExitUsage, error);
 
     const std::string mac = formatMac(line.mac.data());
     const ScanResult found = scan(line.bindAddress, line.seconds, line.mac, progress);
