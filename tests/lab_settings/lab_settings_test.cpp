@@ -42,7 +42,8 @@ constexpr const char *kBravo = "02:56:00:00:00:02";   // v4, static, root/r00t
 constexpr const char *kCharlie = "02:56:00:00:00:03"; // v3, static, root/pw3
 constexpr const char *kDelta = "02:56:00:00:00:04";   // v5, DHCP, root/old
 constexpr const char *kEcho = "02:56:00:00:00:05";    // answers with kind 1
-constexpr int kDevices = 5;
+constexpr const char *kFoxtrot = "02:56:00:00:00:06"; // answers after 700 ms
+constexpr int kDevices = 6;
 
 struct DeviceWire {
     int version;
@@ -480,6 +481,29 @@ private slots:
             QVERIFY(libraryClosed());
         });
         QCOMPARE(requestsTo(kEcho).size(), 1);
+    }
+
+    // The page is closed while the device's answer is still on its way: the
+    // answer is dropped without a message and nothing hangs.
+    void closingWithAResultPendingShowsNothing() {
+        m_modals->answers = {{QString(), QStringLiteral("root"), true}};
+        withSettingPage(kFoxtrot, [&](CSettingPageDlg &page) {
+            controlAs<QRadioButton>(page.NetworkPage(), 1001)->click();
+            controlAs<QPushButton>(page.NetworkPage(), 1025)->click();
+        });
+        QVERIFY(QTest::qWaitFor(
+            [] {
+                for (const QJsonObject &line : logLines()) {
+                    if (line.value("device").toString() == QLatin1String(kFoxtrot) &&
+                        line.value("answer").toInt(-1) == 0)
+                        return true;
+                }
+                return false;
+            },
+            3000));
+        QTest::qWait(1000);
+        QVERIFY(m_modals->messages.isEmpty());
+        QVERIFY(scan());
     }
 };
 
