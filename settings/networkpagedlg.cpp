@@ -13,6 +13,7 @@
 
 using veltrona::settings::fieldText;
 using veltrona::settings::setFieldText;
+using veltrona::settings::setWholeFieldText;
 using veltrona::ui::controlAs;
 using veltrona::ui::controlById;
 
@@ -248,11 +249,13 @@ void CNetworkPageDlg::CollectSettings(KOVA_NETWORK_SETTINGS *settings) const {
     setFieldText(settings->netMask, m_ipNetMask->text());
     setFieldText(settings->dnsServer, m_ipDnsServer->text());
     settings->dnsMode = controlAs<QRadioButton>(this, IDC_MANUAL_DNS)->isChecked() ? 1 : 0;
-    setFieldText(settings->pppoeUserName, m_editUserName->text());
+    // The PPPoE texts may fill their whole field: the device holds them that
+    // way, so cutting one character short would change them on every Apply.
+    setWholeFieldText(settings->pppoeUserName, m_editUserName->text());
     settings->mtu = ParseSignedNumber(m_editMtu->text());
     setFieldText(settings->pppoeDnsServer, m_ipPppoeDns->text());
-    setFieldText(settings->pppoePassword, m_editPppoePassword->text());
-    setFieldText(settings->pppoeServiceName, m_editServiceName->text());
+    setWholeFieldText(settings->pppoePassword, m_editPppoePassword->text());
+    setWholeFieldText(settings->pppoeServiceName, m_editServiceName->text());
 }
 
 void CNetworkPageDlg::OnModified() {

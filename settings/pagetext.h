@@ -27,6 +27,15 @@ template <std::size_t N> void setFieldText(char (&field)[N], const QString &text
     std::memcpy(field, bytes.constData(), length);
 }
 
+// Writes at most N characters of `text`, zero-filling the rest: a text of N
+// characters fills the whole field without a terminator.
+template <std::size_t N> void setWholeFieldText(char (&field)[N], const QString &text) {
+    const QByteArray bytes = text.toLatin1();
+    const std::size_t length = std::min<std::size_t>(N, static_cast<std::size_t>(bytes.size()));
+    std::memset(field, 0, N);
+    std::memcpy(field, bytes.constData(), length);
+}
+
 inline QByteArray bytesOf(const QString &text) {
     return text.toLatin1();
 }

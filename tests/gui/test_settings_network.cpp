@@ -349,19 +349,23 @@ private slots:
         QCOMPARE(s.dnsMode, uint8_t{1});
     }
 
+    // Longer texts are cut to their field; the PPPoE texts may fill it whole.
     void collectCutsLongTexts() {
         P *page = open(device(KOVA_MODE_PPPOE, 0));
-        const QString forty(40, QLatin1Char('p'));
-        controlAs<QLineEdit>(page, P::IDC_PPPOE_PASSWORD)->setText(forty);
-        controlAs<QLineEdit>(page, P::IDC_SERVICE_NAME)->setText(QString(32, QLatin1Char('s')));
+        controlAs<QLineEdit>(page, P::IDC_PPPOE_PASSWORD)->setText(QString(40, QLatin1Char('p')));
+        controlAs<QLineEdit>(page, P::IDC_SERVICE_NAME)->setText(QString(33, QLatin1Char('s')));
         controlAs<QLineEdit>(page, P::IDC_USER_NAME)->setText(QString(20, QLatin1Char('u')));
         KOVA_NETWORK_SETTINGS s;
         std::memset(&s, 0x7f, sizeof s);
         page->CollectSettings(&s);
-        QCOMPARE(QByteArray(s.pppoePassword), QByteArray(31, 'p'));
-        QCOMPARE(QByteArray(s.pppoeServiceName), QByteArray(31, 's'));
-        QCOMPARE(QByteArray(s.pppoeUserName), QByteArray(15, 'u'));
-        QCOMPARE(s.pppoeUserName[15], '\0');
+        QCOMPARE(QByteArray(s.pppoePassword, 32), QByteArray(32, 'p'));
+        QCOMPARE(QByteArray(s.pppoeServiceName, 32), QByteArray(32, 's'));
+        QCOMPARE(QByteArray(s.pppoeUserName, 16), QByteArray(16, 'u'));
+        QCOMPARE(QByteArray(s.pppoeDnsServer), QByteArray("10.0.0.5"));
+
+        controlAs<QLineEdit>(page, P::IDC_USER_NAME)->setText(QStringLiteral("bob"));
+        page->CollectSettings(&s);
+        QCOMPARE(QByteArray(s.pppoeUserName, 16), QByteArray("bob").leftJustified(16, '\0'));
     }
 
     void collectReadsBlankAddressFieldsAsZero() {
@@ -412,13 +416,19 @@ private slots:
         QCOMPARE(s.mtu, mtu);
     }
 
-    void unterminatedDecodedTextsAreShownWhole() {
+    // Texts that fill their whole field are shown whole and sent back unchanged.
+    void fullFieldTextsRoundTrip() {
         DeviceRecords d = device(KOVA_MODE_PPPOE, 0);
+        std::memset(d.network.pppoeUserName, 'n', sizeof d.network.pppoeUserName);
         std::memset(d.network.pppoePassword, 'x', sizeof d.network.pppoePassword);
         std::memset(d.network.pppoeServiceName, 'y', sizeof d.network.pppoeServiceName);
         P *page = open(d);
+        QCOMPARE(controlAs<QLineEdit>(page, P::IDC_USER_NAME)->text(), QString(16, 'n'));
         QCOMPARE(controlAs<QLineEdit>(page, P::IDC_PPPOE_PASSWORD)->text(), QString(32, 'x'));
         QCOMPARE(controlAs<QLineEdit>(page, P::IDC_SERVICE_NAME)->text(), QString(32, 'y'));
+        KOVA_NETWORK_SETTINGS s{};
+        page->CollectSettings(&s);
+        QVERIFY(sameSettings(s, d.network));
     }
 };
 

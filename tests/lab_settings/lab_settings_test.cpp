@@ -336,13 +336,15 @@ private slots:
         QCOMPARE(QByteArray(s.dnsServer), QByteArray("1.1.1.1"));
     }
 
+    // The PPPoE user name and password fill their whole fields (16 and 32).
     void staticDeviceToPppoeWithManualDns() {
         m_modals->answers = {{QString(), QStringLiteral("r00t"), true}};
         withSettingPage(kBravo, [&](CSettingPageDlg &page) {
             CNetworkPageDlg *net = page.NetworkPage();
             controlAs<QRadioButton>(net, 1002)->click();
-            QTest::keyClicks(controlAs<QLineEdit>(net, 1003), QStringLiteral("east@isp"));
-            QTest::keyClicks(controlAs<QLineEdit>(net, 1004), QStringLiteral("pppw"));
+            QTest::keyClicks(controlAs<QLineEdit>(net, 1003), QStringLiteral("east-isp-user-16"));
+            QTest::keyClicks(controlAs<QLineEdit>(net, 1004),
+                             QStringLiteral("0123456789abcdefghijklmnopqrstuv"));
             QTest::keyClicks(controlAs<QLineEdit>(net, 1005), QStringLiteral("fiber"));
             controlAs<QLineEdit>(net, 1006)->clear();
             QTest::keyClicks(controlAs<QLineEdit>(net, 1006), QStringLiteral("1454"));
@@ -356,7 +358,8 @@ private slots:
         });
         const QList<QByteArray> sent = requestsTo(kBravo);
         QCOMPARE(sent.size(), 1);
-        const QByteArray body = counted("east@isp") + counted("pppw") + counted("fiber") +
+        const QByteArray body = counted("east-isp-user-16") +
+                                counted("0123456789abcdefghijklmnopqrstuv") + counted("fiber") +
                                 le32(1454) + char(1) + ipBytes({9, 9, 9, 9});
         QCOMPARE(
             sent[0].toHex(),
@@ -366,8 +369,10 @@ private slots:
         KOVA_NETWORK_SETTINGS s;
         QCOMPARE(kova_GetNetworkSettings(itemOf(kBravo), &s), KOVA_OK);
         QCOMPARE(s.mode, KOVA_MODE_PPPOE);
-        QCOMPARE(QByteArray(s.pppoeUserName, int(strnlen(s.pppoeUserName, 16))), "east@isp");
-        QCOMPARE(QByteArray(s.pppoePassword, int(strnlen(s.pppoePassword, 32))), "pppw");
+        QCOMPARE(QByteArray(s.pppoeUserName, int(strnlen(s.pppoeUserName, 16))),
+                 "east-isp-user-16");
+        QCOMPARE(QByteArray(s.pppoePassword, int(strnlen(s.pppoePassword, 32))),
+                 "0123456789abcdefghijklmnopqrstuv");
         QCOMPARE(QByteArray(s.pppoeServiceName, int(strnlen(s.pppoeServiceName, 32))), "fiber");
         QCOMPARE(s.mtu, 1454);
         QCOMPARE(s.dnsMode, uint8_t{1});
