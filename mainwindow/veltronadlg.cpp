@@ -176,20 +176,20 @@ CSkinButton *CVeltronaDlg::titleButton(int id) const {
     return veltrona::ui::controlAs<CSkinButton>(this, id);
 }
 
-QTimer *CVeltronaDlg::timer(int id) {
-    return id == kScanEndTimer     ? &m_scanEndTimer
-           : id == kCountdownTimer ? &m_countdownTimer
-                                   : nullptr;
+const QTimer *CVeltronaDlg::timer(int id) const {
+    if (id == kScanEndTimer)
+        return &m_scanEndTimer;
+    return id == kCountdownTimer ? &m_countdownTimer : nullptr;
 }
 
 bool CVeltronaDlg::isTimerRunning(int id) const {
-    return const_cast<CVeltronaDlg *>(this)->timer(id) &&
-           const_cast<CVeltronaDlg *>(this)->timer(id)->isActive();
+    const QTimer *t = timer(id);
+    return t != nullptr && t->isActive();
 }
 
 int CVeltronaDlg::timerInterval(int id) const {
-    QTimer *t = const_cast<CVeltronaDlg *>(this)->timer(id);
-    return t ? t->interval() : -1;
+    const QTimer *t = timer(id);
+    return t != nullptr ? t->interval() : -1;
 }
 
 // ---- system menu, title buttons, painting and moving ------------------------

@@ -121,7 +121,7 @@ private:
     void showSystemMenu(const QPoint &globalPos);
     void runAboutBox();
     void startMove(const QPoint &globalPos, bool followUntilClick);
-    QTimer *timer(int id);
+    const QTimer *timer(int id) const;
 
     CDeviceListCtrl *m_pDeviceList = nullptr;
     veltrona::ui::CSkinButton *m_pInfoButton = nullptr;
