@@ -438,10 +438,21 @@ private slots:
             sendMouse(&button, QEvent::MouseButtonRelease, QPoint(5, 5), Qt::LeftButton,
                       Qt::NoButton);
             QCOMPARE(sink.commands.size(), 2);
+            // A double-click is two clicks: a command at each release inside,
+            // none at the second press (sliding off after it still cancels).
+            click();
+            sendMouse(&button, QEvent::MouseButtonDblClick, QPoint(5, 5), Qt::LeftButton,
+                      Qt::LeftButton);
+            QCOMPARE(sink.commands.size(), 3);
+            QVERIFY(button.isDown());
+            sendMouse(&button, QEvent::MouseMove, QPoint(40, 5), Qt::NoButton, Qt::LeftButton);
+            sendMouse(&button, QEvent::MouseButtonRelease, QPoint(40, 5), Qt::LeftButton,
+                      Qt::NoButton);
+            QCOMPARE(sink.commands.size(), 3);
         }
         QCOMPARE(veltrona::ui::mainWindow(), nullptr);
         click();
-        QCOMPARE(sink.commands.size(), 2);
+        QCOMPARE(sink.commands.size(), 3);
         // A background release's key-state flags are never a command.
         m_dlg->OnLButtonUp(Qt::LeftButton, QPoint(5, 5));
         QVERIFY(m_dlg->isVisible());
