@@ -275,14 +275,20 @@ void CVeltronaDlg::startMove(const QPoint &globalPos, bool followUntilClick) {
     m_bMoving = true;
     m_bMoveUntilClick = followUntilClick;
     m_moveOffset = globalPos - pos();
-    if (followUntilClick)
+    if (followUntilClick) {
+        // No button is held while it follows the pointer: moves arrive only
+        // with mouse tracking on.
+        m_bHadMouseTracking = hasMouseTracking();
+        setMouseTracking(true);
         grabMouse(Qt::SizeAllCursor);
+    }
 }
 
 void CVeltronaDlg::mousePressEvent(QMouseEvent *event) {
     if (m_bMoving && m_bMoveUntilClick) {
         m_bMoving = m_bMoveUntilClick = false;
         releaseMouse();
+        setMouseTracking(m_bHadMouseTracking);
         event->accept();
         return;
     }

@@ -137,5 +137,6 @@ private:
     // Manual window move (when the platform cannot move the window itself).
     bool m_bMoving = false;
     bool m_bMoveUntilClick = false;
+    bool m_bHadMouseTracking = false;
     QPoint m_moveOffset;
 };

@@ -510,6 +510,24 @@ private slots:
         QTest::mouseClick(m_dlg.get(), Qt::RightButton, {}, QPoint(300, 200)); // on the list
         QVERIFY(!menu->isVisible());
 
+        // Move: the window follows the pointer until the next click.
+        const QPoint before = m_dlg->pos();
+        const QPoint cursor = QCursor::pos();
+        actions[0]->trigger();
+        auto moveTo = [&](QPoint global) {
+            QMouseEvent move(QEvent::MouseMove, QPointF(1, 1), QPointF(global), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(m_dlg.get(), &move);
+        };
+        moveTo(cursor + QPoint(25, 15));
+        QCOMPARE(m_dlg->pos(), before + QPoint(25, 15));
+        sendMouse(m_dlg.get(), QEvent::MouseButtonPress, QPoint(1, 1), Qt::LeftButton,
+                  Qt::LeftButton);
+        sendMouse(m_dlg.get(), QEvent::MouseButtonRelease, QPoint(1, 1), Qt::LeftButton,
+                  Qt::NoButton);
+        moveTo(cursor + QPoint(60, 60));
+        QCOMPARE(m_dlg->pos(), before + QPoint(25, 15));
+
         actions[1]->trigger();
         QVERIFY(m_dlg->isMinimized());
         m_dlg->showNormal();
