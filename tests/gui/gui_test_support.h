@@ -26,7 +26,7 @@ template <size_t N> void put(char (&field)[N], const std::string &text) {
     std::memcpy(field, text.data(), std::min(N, text.size()));
 }
 
-struct RowSpec {
+struct RowFields {
     Mac mac{};
     std::string ip = "10.0.0.1";
     std::string model = "KV-1";
@@ -41,25 +41,25 @@ struct RowSpec {
     std::string serial = "SN1";
 };
 
-inline DEVICE_ROW makeRow(const RowSpec &spec) {
+inline DEVICE_ROW makeRow(const RowFields &fields) {
     DEVICE_ROW row{};
-    row.mode = spec.mode;
-    std::memcpy(row.mac, spec.mac.data(), 6);
-    put(row.ipAddress, spec.ip);
-    put(row.modelName, spec.model);
-    put(row.hostName, spec.host);
-    row.webPort = spec.web;
-    row.av1Port = spec.av1;
-    row.av2Port = spec.av2;
-    row.conf = spec.conf;
-    row.av1Protocol = spec.av1Protocol;
-    row.av2Protocol = spec.av2Protocol;
-    row.av1Flag = spec.av1Flag;
-    row.av2Flag = spec.av2Flag;
-    row.fwMajor = spec.fw[0];
-    row.fwMinor = spec.fw[1];
-    row.fwPatch = spec.fw[2];
-    put(row.serialNumber, spec.serial);
+    row.mode = fields.mode;
+    std::memcpy(row.mac, fields.mac.data(), 6);
+    put(row.ipAddress, fields.ip);
+    put(row.modelName, fields.model);
+    put(row.hostName, fields.host);
+    row.webPort = fields.web;
+    row.av1Port = fields.av1;
+    row.av2Port = fields.av2;
+    row.conf = fields.conf;
+    row.av1Protocol = fields.av1Protocol;
+    row.av2Protocol = fields.av2Protocol;
+    row.av1Flag = fields.av1Flag;
+    row.av2Flag = fields.av2Flag;
+    row.fwMajor = fields.fw[0];
+    row.fwMinor = fields.fw[1];
+    row.fwPatch = fields.fw[2];
+    put(row.serialNumber, fields.serial);
     return row;
 }
 

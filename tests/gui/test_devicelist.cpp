@@ -62,20 +62,20 @@ private slots:
         QFETCH(QStringList, expected);
         FakeItems items;
         auto list = makeList();
-        RowSpec spec;
-        spec.mac = mac(7);
-        spec.ip = "10.0.0.7";
-        spec.av1 = uint16_t(av1);
-        spec.av2 = uint16_t(av2);
-        spec.av1Protocol = 2;
-        spec.av1Flag = 1;
-        spec.av2Protocol = 1;
-        spec.av2Flag = 0;
-        spec.fw[0] = 200; // firmware bytes are unsigned: 200, not -56
-        spec.fw[1] = 1;
-        spec.fw[2] = 2;
-        const DEVICE_ROW row = makeRow(spec);
-        HKOVAITEM item = items.make(spec.mac);
+        RowFields fields;
+        fields.mac = mac(7);
+        fields.ip = "10.0.0.7";
+        fields.av1 = uint16_t(av1);
+        fields.av2 = uint16_t(av2);
+        fields.av1Protocol = 2;
+        fields.av1Flag = 1;
+        fields.av2Protocol = 1;
+        fields.av2Flag = 0;
+        fields.fw[0] = 200; // firmware bytes are unsigned: 200, not -56
+        fields.fw[1] = 1;
+        fields.fw[2] = 2;
+        const DEVICE_ROW row = makeRow(fields);
+        HKOVAITEM item = items.make(fields.mac);
         QCOMPARE(list->AddDevice(&row, item), 1);
         for (int column = 0; column < 11; ++column)
             QCOMPARE(list->GetItemText(0, column), expected[column]);
@@ -86,13 +86,13 @@ private slots:
     void missingValuesAndOtherModes() {
         FakeItems items;
         auto list = makeList();
-        RowSpec v2; // an old device: no ports, no firmware
+        RowFields v2; // an old device: no ports, no firmware
         v2.mac = mac(1);
         v2.mode = KOVA_MODE_DHCP;
         v2.web = v2.av1 = v2.av2 = v2.conf = 0;
         v2.fw[0] = v2.fw[1] = v2.fw[2] = 0;
         v2.serial = "";
-        RowSpec odd;
+        RowFields odd;
         odd.mac = mac(2);
         odd.mode = 3;  // no name: empty Type
         odd.fw[0] = 0; // major 0: "N/A" whatever the rest
@@ -104,12 +104,12 @@ private slots:
         odd.av2Flag = 1;
         odd.conf = 7001;
         odd.serial = std::string(16, 'S'); // fills the field, no terminator
-        RowSpec pppoe;
+        RowFields pppoe;
         pppoe.mac = mac(3);
         pppoe.mode = KOVA_MODE_PPPOE;
-        for (const RowSpec &spec : {v2, odd, pppoe}) {
-            const DEVICE_ROW row = makeRow(spec);
-            QCOMPARE(list->AddDevice(&row, items.make(spec.mac)), 1);
+        for (const RowFields &fields : {v2, odd, pppoe}) {
+            const DEVICE_ROW row = makeRow(fields);
+            QCOMPARE(list->AddDevice(&row, items.make(fields.mac)), 1);
         }
         QCOMPARE(list->GetItemText(0, 0), QString("dhcp"));
         for (int column = 4; column <= 9; ++column)
@@ -126,10 +126,10 @@ private slots:
     void duplicateMacAddsNothingAndKeepsTheFirstRow() {
         FakeItems items;
         auto list = makeList();
-        RowSpec first;
+        RowFields first;
         first.mac = mac(5);
         first.model = "first";
-        RowSpec again = first;
+        RowFields again = first;
         again.model = "second";
         again.ip = "10.9.9.9";
         const DEVICE_ROW row1 = makeRow(first);
@@ -167,12 +167,12 @@ private slots:
         const char *ips[] = {"10.1.1.5", "9.1.1.5", "192.168.0.2", "10.1.1.40"};
         const char *models[] = {"b", "d", "a", "c"};
         for (int i = 0; i < 4; ++i) {
-            RowSpec spec;
-            spec.mac = mac(uint8_t(i + 1));
-            spec.ip = ips[i];
-            spec.model = models[i];
-            const DEVICE_ROW row = makeRow(spec);
-            list->AddDevice(&row, items.make(spec.mac));
+            RowFields fields;
+            fields.mac = mac(uint8_t(i + 1));
+            fields.ip = ips[i];
+            fields.model = models[i];
+            const DEVICE_ROW row = makeRow(fields);
+            list->AddDevice(&row, items.make(fields.mac));
         }
         const QStringList ipAscending = {"10.1.1.40", "10.1.1.5", "192.168.0.2", "9.1.1.5"};
         QStringList ipDescending = ipAscending;
@@ -192,12 +192,12 @@ private slots:
         // Directions survive deleting the rows; new rows are not sorted in.
         list->DeleteAllItems();
         for (int i = 0; i < 4; ++i) {
-            RowSpec spec;
-            spec.mac = mac(uint8_t(i + 1));
-            spec.ip = ips[i];
-            spec.model = models[i];
-            const DEVICE_ROW row = makeRow(spec);
-            list->AddDevice(&row, items.make(spec.mac));
+            RowFields fields;
+            fields.mac = mac(uint8_t(i + 1));
+            fields.ip = ips[i];
+            fields.model = models[i];
+            const DEVICE_ROW row = makeRow(fields);
+            list->AddDevice(&row, items.make(fields.mac));
         }
         QCOMPARE(columnTexts(*list, 3), (QStringList{"b", "d", "a", "c"}));
         list->OnColumnClick(3); // model was clicked once, never flipped: descending again
@@ -213,11 +213,11 @@ private slots:
         list->show();
         QVERIFY(QTest::qWaitForWindowExposed(list.get()));
         for (int i = 0; i < 3; ++i) {
-            RowSpec spec;
-            spec.mac = mac(uint8_t(10 - i));
-            spec.model = std::string(1, char('x' + i));
-            const DEVICE_ROW row = makeRow(spec);
-            list->AddDevice(&row, items.make(spec.mac));
+            RowFields fields;
+            fields.mac = mac(uint8_t(10 - i));
+            fields.model = std::string(1, char('x' + i));
+            const DEVICE_ROW row = makeRow(fields);
+            list->AddDevice(&row, items.make(fields.mac));
         }
         // Drag "Model" to the front and "MAC Address" to the end.
         list->header()->moveSection(list->header()->visualIndex(3), 0);
@@ -229,7 +229,7 @@ private slots:
         QCOMPARE(list->SortColumn(), 3);
         QCOMPARE(columnTexts(*list, 3), (QStringList{"z", "y", "x"}));
         // Duplicates are still recognised by the MAC column.
-        RowSpec again;
+        RowFields again;
         again.mac = mac(9);
         const DEVICE_ROW row = makeRow(again);
         QCOMPARE(list->AddDevice(&row, items.make(again.mac)), 0);
@@ -250,19 +250,19 @@ private slots:
             literal::DeviceList reference(reader);
             auto addRows = [&](int count) {
                 for (int i = 0; i < count; ++i) {
-                    RowSpec spec;
-                    spec.mac = mac(uint8_t(random.bounded(60)), uint8_t(random.bounded(3)));
-                    spec.ip = ips[random.bounded(5)];
-                    spec.model = models[random.bounded(6)];
-                    spec.serial = serials[random.bounded(6)];
-                    spec.mode = int32_t(random.bounded(4));
-                    spec.web = uint16_t(random.bounded(3) * 40);
-                    spec.av1 = uint16_t(random.bounded(3) * 277);
-                    spec.av2 = uint16_t(random.bounded(2) * 555);
-                    spec.conf = uint16_t(random.bounded(2) * 12);
-                    spec.fw[0] = uint8_t(random.bounded(3) * 100);
-                    spec.host = std::to_string(random.bounded(4));
-                    const DEVICE_ROW row = makeRow(spec);
+                    RowFields fields;
+                    fields.mac = mac(uint8_t(random.bounded(60)), uint8_t(random.bounded(3)));
+                    fields.ip = ips[random.bounded(5)];
+                    fields.model = models[random.bounded(6)];
+                    fields.serial = serials[random.bounded(6)];
+                    fields.mode = int32_t(random.bounded(4));
+                    fields.web = uint16_t(random.bounded(3) * 40);
+                    fields.av1 = uint16_t(random.bounded(3) * 277);
+                    fields.av2 = uint16_t(random.bounded(2) * 555);
+                    fields.conf = uint16_t(random.bounded(2) * 12);
+                    fields.fw[0] = uint8_t(random.bounded(3) * 100);
+                    fields.host = std::to_string(random.bounded(4));
+                    const DEVICE_ROW row = makeRow(fields);
                     // Now and then an item that cannot be decoded, or one whose
                     // MAC address names another row or none.
                     HKOVAITEM item;
@@ -272,7 +272,7 @@ private slots:
                     else if (kind == 1)
                         item = items.make(mac(uint8_t(random.bounded(60)), 0));
                     else
-                        item = items.make(spec.mac);
+                        item = items.make(fields.mac);
                     QCOMPARE(list->AddDevice(&row, item), reference.AddDevice(&row, item));
                 }
             };

@@ -129,12 +129,12 @@ class MainWindowTest : public QObject {
 
     void addRows(int count) {
         for (int i = 0; i < count; ++i) {
-            RowSpec spec;
-            spec.mac = mac(uint8_t(i + 1));
-            spec.ip = "10.0.0." + std::to_string(i + 1);
-            spec.web = i % 2 == 0 ? 8080 : 0;
-            const DEVICE_ROW row = makeRow(spec);
-            m_dlg->deviceList()->AddDevice(&row, m_items->make(spec.mac));
+            RowFields fields;
+            fields.mac = mac(uint8_t(i + 1));
+            fields.ip = "10.0.0." + std::to_string(i + 1);
+            fields.web = i % 2 == 0 ? 8080 : 0;
+            const DEVICE_ROW row = makeRow(fields);
+            m_dlg->deviceList()->AddDevice(&row, m_items->make(fields.mac));
         }
     }
     QPushButton *button(int id) { return m_dlg->pushButton(id); }
