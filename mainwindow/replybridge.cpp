@@ -3,19 +3,9 @@
 #include "settingpagedlg.h"
 #include "veltronadlg.h"
 
-#include <QSocketNotifier>
 #include <QThread>
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-ReplyBridge::ReplyBridge(QObject *parent) : QObject(parent) {
-    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_wakeFd >= 0) {
-        m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
-        connect(m_wakeNotifier, &QSocketNotifier::activated, this, &ReplyBridge::serve);
-    }
-}
+ReplyBridge::ReplyBridge(QObject *parent) : QObject(parent) {}
 
 ReplyBridge &ReplyBridge::instance() {
     // Deliberately never destroyed: a receive thread may still be on its way in
@@ -92,15 +82,14 @@ void ReplyBridge::handOver(Request &request) {
         request.done = false;
         m_pending.push_back(&request);
     }
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof one);
+    // The request itself travels through the locked queue; the queued call
+    // only wakes the user-interface thread to serve it.
+    QMetaObject::invokeMethod(this, &ReplyBridge::serve, Qt::QueuedConnection);
     std::unique_lock lock(m_requestLock);
     m_requestDone.wait(lock, [&request] { return request.done; });
 }
 
 void ReplyBridge::serve() {
-    uint64_t count = 0;
-    [[maybe_unused]] const ssize_t read = ::read(m_wakeFd, &count, sizeof count);
     for (;;) {
         Request *request = nullptr;
         Request copy;

@@ -2,9 +2,9 @@
 // Carries the library's reply events from its receive thread to the main
 // window on the user-interface thread, one at a time and in arrival order; the
 // receive thread waits until each is done. Requests wait in a queue guarded by
-// a mutex; an eventfd, watched on the user-interface thread, wakes it for them.
-// No Qt event crosses the threads, so every hand-over is ordered by the
-// mutex, the condition variable and the eventfd. The bridge lives for the whole
+// a mutex; a queued call wakes the user-interface thread to serve them, and a
+// condition variable tells the receive thread that its request is done, so
+// every hand-over of data is ordered by that mutex. The bridge lives for the whole
 // process, so the receive thread never reaches an object that is gone; the
 // main window it serves is held weakly and only read on the user-interface
 // thread.
@@ -20,7 +20,6 @@
 #include <mutex>
 
 class CVeltronaDlg;
-class QSocketNotifier;
 
 class ReplyBridge : public QObject {
     Q_OBJECT
@@ -78,8 +77,6 @@ private:
     std::mutex m_requestLock;
     std::condition_variable m_requestDone;
     std::deque<Request *> m_pending;
-    int m_wakeFd = -1;
-    QSocketNotifier *m_wakeNotifier = nullptr;
     std::atomic<int> m_inFlight{0};
     std::atomic<bool> m_open{false};
     std::atomic<uint64_t> m_connection{0};

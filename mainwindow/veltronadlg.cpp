@@ -25,17 +25,6 @@ using veltrona::ui::CSkinButton;
 
 namespace {
 
-// The layout's dialog units are those of the 9-point Arial the window was
-// drawn for, 7 x 15 pixels: it then fills the 646 x 532 window and its
-// background picture the same way whatever font metrics this system has.
-constexpr int kBaseUnitX = 7;
-constexpr int kBaseUnitY = 15;
-
-QRect layoutRect(const veltrona::res::ControlTemplate &c) {
-    return QRect(c.x * kBaseUnitX / 4, c.y * kBaseUnitY / 8, c.cx * kBaseUnitX / 4,
-                 c.cy * kBaseUnitY / 8);
-}
-
 CVeltronaDlg::ScanLibrary &scanLibrary() {
     static CVeltronaDlg::ScanLibrary library = CVeltronaDlg::defaultScanLibrary();
     return library;
@@ -128,7 +117,6 @@ void CVeltronaDlg::OnInitDialog() {
         }
         return widget;
     });
-    placeControls();
 
     setWindowTitle(QString::fromLatin1(res::kProductName));
     setFixedSize(kWindowWidth, kWindowHeight);
@@ -158,14 +146,6 @@ void CVeltronaDlg::OnInitDialog() {
 
     m_strBinding = "ANY";
     pushButton(IDC_EXIT)->setFocus(Qt::OtherFocusReason);
-}
-
-void CVeltronaDlg::placeControls() {
-    const auto *tpl = veltrona::res::findDialogTemplate(veltrona::res::IDD_VELTRONA_DIALOG);
-    for (const veltrona::res::ControlTemplate &c : tpl->controls) {
-        if (QWidget *control = veltrona::ui::controlById(this, c.id))
-            control->setGeometry(layoutRect(c));
-    }
 }
 
 QPushButton *CVeltronaDlg::pushButton(int id) const {

@@ -116,7 +116,6 @@ protected:
 
 private:
     void OnInitDialog();
-    void placeControls();
     void buildSystemMenu();
     void showSystemMenu(const QPoint &globalPos);
     void runAboutBox();

@@ -165,15 +165,15 @@ private slots:
         QVERIFY(!m_dlg->windowIcon().isNull());
         QCOMPARE(m_dlg->focusWidget(), button(CVeltronaDlg::IDC_EXIT));
 
-        // Every control of the template, by id, with its text and place (dialog
-        // units of 7 x 15 pixels).
+        // Every control of the template, by id, with its text and place in the
+        // dialog font's units.
         const auto *tpl = veltrona::res::findDialogTemplate(veltrona::res::IDD_VELTRONA_DIALOG);
+        const veltrona::ui::DialogUnits units(veltrona::ui::dialogFont(*tpl));
         QCOMPARE(tpl->controls.size(), size_t(9));
         for (const auto &c : tpl->controls) {
             QWidget *control = veltrona::ui::controlById(m_dlg.get(), c.id);
             QVERIFY2(control != nullptr, qPrintable(QString::number(c.id)));
-            QCOMPARE(control->geometry(),
-                     QRect(c.x * 7 / 4, c.y * 15 / 8, c.cx * 7 / 4, c.cy * 15 / 8));
+            QCOMPARE(control->geometry(), units.rect(c.x, c.y, c.cx, c.cy));
             QVERIFY(control->isVisible());
         }
         const std::pair<int, const char *> pushButtons[] = {{2, "Exit"},
@@ -191,7 +191,7 @@ private slots:
             CSkinButton *title = m_dlg->titleButton(id);
             QVERIFY(title != nullptr);
             QCOMPARE(title->focusPolicy(), Qt::NoFocus);
-            QCOMPARE(title->size(), QSize(21, 20));
+            QCOMPARE(title->size(), QSize(units.x(12), units.y(11)));
         }
         QCOMPARE(m_dlg->deviceList()->columnCount(), 11);
         QCOMPARE(m_dlg->deviceList()->GetItemCount(), 0);
@@ -397,13 +397,13 @@ private slots:
 
         // "_": a release on the corner (x = width, y = height) still counts.
         sendMouse(minimise, QEvent::MouseButtonPress, inside, Qt::LeftButton, Qt::LeftButton);
-        sendMouse(minimise, QEvent::MouseButtonRelease, QPoint(21, 20), Qt::LeftButton,
-                  Qt::NoButton);
+        const QPoint corner(minimise->width(), minimise->height());
+        sendMouse(minimise, QEvent::MouseButtonRelease, corner, Qt::LeftButton, Qt::NoButton);
         QVERIFY(m_dlg->isMinimized());
         m_dlg->showNormal();
         // One pixel further is outside.
         sendMouse(minimise, QEvent::MouseButtonPress, inside, Qt::LeftButton, Qt::LeftButton);
-        sendMouse(minimise, QEvent::MouseButtonRelease, QPoint(22, 20), Qt::LeftButton,
+        sendMouse(minimise, QEvent::MouseButtonRelease, corner + QPoint(1, 0), Qt::LeftButton,
                   Qt::NoButton);
         QVERIFY(!m_dlg->isMinimized());
 
