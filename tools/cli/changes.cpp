@@ -1,5 +1,6 @@
 #include "changes.h"
 
+#include "devicerow.h"
 #include "report.h"
 
 #include <cstring>
@@ -14,16 +15,8 @@ template <std::size_t N> void setField(char (&field)[N], const std::string &text
 }
 
 std::string modeName(std::int32_t mode) {
-    switch (mode) {
-    case KOVA_MODE_STATIC:
-        return "static";
-    case KOVA_MODE_DHCP:
-        return "dhcp";
-    case KOVA_MODE_PPPOE:
-        return "pppoe";
-    default:
-        return "mode " + std::to_string(mode);
-    }
+    const std::string text = veltrona::modeText(mode);
+    return text.empty() ? "mode " + std::to_string(mode) : text;
 }
 
 } // namespace
