@@ -19,12 +19,12 @@ int main(int argc, char **argv) {
     }
     std::vector<std::vector<uint8_t>> seeds;
     for (uint8_t version : {0, 2, 3, 4, 5, 9}) {
-        kova::test::ReplySpec spec;
-        spec.version = version;
-        seeds.push_back(kova::test::BuildReply(spec));
-        spec.model = std::string(120, 'm');
-        spec.pppoeService = std::string(40, 's');
-        seeds.push_back(kova::test::BuildReply(spec));
+        kova::test::ReplyFields fields;
+        fields.version = version;
+        seeds.push_back(kova::test::BuildReply(fields));
+        fields.model = std::string(120, 'm');
+        fields.pppoeService = std::string(40, 's');
+        seeds.push_back(kova::test::BuildReply(fields));
     }
     std::mt19937 random(20261207);
     auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };

@@ -15,7 +15,7 @@
 using namespace kova;
 using namespace std::chrono_literals;
 using kova::test::BuildReply;
-using kova::test::ReplySpec;
+using kova::test::ReplyFields;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
@@ -114,7 +114,7 @@ void OnError(int32_t code, const char *text) {
 
 const KOVA_CONFIG kConfig{OnReply, OnError, KOVA_CLASS_ID};
 
-Bytes Kind(ReplySpec s, uint8_t kind) {
+Bytes Kind(ReplyFields s, uint8_t kind) {
     s.kind = kind;
     s.version = 9;
     return BuildReply(s);
@@ -140,11 +140,11 @@ protected:
     }
     Endpoint &Net() { return *endpoints_.back(); }
     // Initialises, scans, and returns the handle of the device that answers.
-    HKOVAITEM Discover(const ReplySpec &spec = {}) {
+    HKOVAITEM Discover(const ReplyFields &fields = {}) {
         EXPECT_EQ(kova_Initialise(&kConfig), KOVA_OK);
         EXPECT_EQ(kova_SendDiscovery(), KOVA_OK);
         const size_t before = rec.Count();
-        Net().Push(BuildReply(spec));
+        Net().Push(BuildReply(fields));
         EXPECT_TRUE(rec.Wait(before + 1));
         return rec.events.back().first;
     }
@@ -216,9 +216,9 @@ TEST_F(Library, RequestsCheckSocketThenHandleThenArguments) {
 }
 
 TEST_F(Library, RequestsFromAnOldHandleTakeItsVersionAndKeyAndStartTheLoop) {
-    ReplySpec spec;
-    spec.version = 3;
-    HKOVAITEM item = Discover(spec);
+    ReplyFields fields;
+    fields.version = 3;
+    HKOVAITEM item = Discover(fields);
     kova_Close();
     ASSERT_EQ(kova_Initialise(&kConfig), KOVA_OK); // no discovery: no loop yet
     KOVA_NETWORK_SETTINGS s{};
@@ -229,7 +229,7 @@ TEST_F(Library, RequestsFromAnOldHandleTakeItsVersionAndKeyAndStartTheLoop) {
     EXPECT_EQ(Bytes(sent.begin() + 8, sent.begin() + 15),
               (Bytes{0x11, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}));
     EXPECT_EQ(sent[45], 0x5A);
-    Net().Push(Kind(spec, 0));
+    Net().Push(Kind(fields, 0));
     ASSERT_TRUE(rec.Wait(2)) << "the request started the receive loop";
     EXPECT_EQ(rec.events.back().second, KOVA_EVENT_SUCCESS);
     EXPECT_NE(rec.events.back().first, item) << "a new table after re-initialisation";
@@ -239,7 +239,7 @@ TEST_F(Library, RequestsFromAnOldHandleTakeItsVersionAndKeyAndStartTheLoop) {
 }
 
 TEST_F(Library, RepliesAreStoredOncePerDeviceAndStrayDatagramsDropped) {
-    ReplySpec a, b, big, stranger;
+    ReplyFields a, b, big, stranger;
     HKOVAITEM first = Discover(a);
     a.host = "renamed";
     b.mac[5] = 0x99;
@@ -295,7 +295,7 @@ TEST_F(Library, WithoutReplyCallbackNothingIsStoredAndAFailureEndsTheLoop) {
 
 TEST_F(Library, CloseDuringABurstStopsCallbacksAtOnce) {
     ASSERT_EQ(kova_Initialise(&kConfig), KOVA_OK);
-    ReplySpec s;
+    ReplyFields s;
     for (int i = 0; i < 5000; ++i) { // all queued before the loop starts
         s.mac[4] = static_cast<uint8_t>(i >> 8), s.mac[5] = static_cast<uint8_t>(i);
         Net().Push(BuildReply(s));

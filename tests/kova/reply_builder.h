@@ -8,7 +8,7 @@
 
 namespace kova::test {
 
-struct ReplySpec {
+struct ReplyFields {
     uint8_t version = 5, kind = 5, deviceByte = 0x11;
     std::array<uint8_t, 6> mac{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
     uint8_t wireMode = 1;
@@ -26,7 +26,7 @@ struct ReplySpec {
     std::string serial = "SN-0042";
 };
 
-inline std::vector<uint8_t> BuildReply(const ReplySpec &s) {
+inline std::vector<uint8_t> BuildReply(const ReplyFields &s) {
     std::vector<uint8_t> d = {'K', 'O', 'V', 'A', s.version, 0, 0, s.kind, s.deviceByte};
     auto add = [&](const auto &bytes) { d.insert(d.end(), bytes.begin(), bytes.end()); };
     auto u16 = [&](uint16_t v) { add(std::array<uint8_t, 2>{uint8_t(v), uint8_t(v >> 8)}); };

@@ -20,7 +20,7 @@
 
 using namespace std::chrono_literals;
 using kova::test::BuildReply;
-using kova::test::ReplySpec;
+using kova::test::ReplyFields;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
@@ -146,10 +146,10 @@ TEST_F(Sockets, ABurstOfThousandsOfRepliesIsNotDropped) {
     ASSERT_EQ(kova_Initialise(&kConfig), KOVA_OK);
     ASSERT_EQ(kova_SendDiscovery(), KOVA_OK);
     constexpr int kBurst = 4000;
-    ReplySpec spec{.model = std::string(100, 'm')}; // about 230 bytes each
+    ReplyFields fields{.model = std::string(100, 'm')}; // about 230 bytes each
     for (int i = 0; i < kBurst; ++i) {
-        spec.mac[4] = static_cast<uint8_t>(i >> 8), spec.mac[5] = static_cast<uint8_t>(i);
-        SendTo(devices, BuildReply(spec), "127.0.0.1", KOVA_LOCAL_PORT);
+        fields.mac[4] = static_cast<uint8_t>(i >> 8), fields.mac[5] = static_cast<uint8_t>(i);
+        SendTo(devices, BuildReply(fields), "127.0.0.1", KOVA_LOCAL_PORT);
     }
     EXPECT_TRUE(WaitSeen(kBurst, 10000ms));
     std::lock_guard lock(seenMutex);
@@ -207,7 +207,7 @@ private:
 
     std::atomic<int> discoveries_{0};
     std::string link_, address_;
-    ReplySpec spec_;
+    ReplyFields spec_;
     std::thread thread_;
     pid_t tid_ = -1;
     std::promise<pid_t> ready_;

@@ -8,7 +8,7 @@
 
 using namespace kova;
 using kova::test::BuildReply;
-using kova::test::ReplySpec;
+using kova::test::ReplyFields;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
@@ -91,10 +91,10 @@ TEST(Credential, MasksPadsAndReversesThePassword) {
 }
 
 TEST(Requests, SetNetworkLayoutsTrailerAndModeSwap) {
-    ReplySpec spec;
-    const KOVA_ITEM v5 = ItemFrom(BuildReply(spec));
-    spec.version = 3;
-    const KOVA_ITEM v3 = ItemFrom(BuildReply(spec));
+    ReplyFields fields;
+    const KOVA_ITEM v5 = ItemFrom(BuildReply(fields));
+    fields.version = 3;
+    const KOVA_ITEM v3 = ItemFrom(BuildReply(fields));
     Bytes r;
     KOVA_NETWORK_SETTINGS s = Settings(KOVA_MODE_DHCP);
     ASSERT_EQ(wire::BuildSetNetwork(v5, "admin", "pw", &s, kMask5A, r), KOVA_OK);
@@ -207,10 +207,10 @@ TEST(Decoders, WellFormedReplyDecodesEveryField) {
 }
 
 TEST(Decoders, VersionGateModeCodingAndEmptyNames) {
-    ReplySpec spec;
-    spec.version = 4;
-    spec.guest = 0x77;
-    Bytes reply = BuildReply(spec);
+    ReplyFields fields;
+    fields.version = 4;
+    fields.guest = 0x77;
+    Bytes reply = BuildReply(fields);
     KOVA_SERVICE_PORTS p;
     ASSERT_EQ(wire::DecodeServicePorts(reply, p), KOVA_OK);
     EXPECT_EQ((std::array<int, 8>{p.av1Port, p.webPort, p.av2Port, p.conf, p.av1Protocol,
@@ -232,22 +232,22 @@ TEST(Decoders, VersionGateModeCodingAndEmptyNames) {
         EXPECT_EQ(ports.av1Port + fw.fwMajor, 0xABAB + 0xAB) << "outputs untouched";
         EXPECT_EQ(wire::DecodeGuestAccount(reply), 0x77) << "read at L-31 below version 5";
     }
-    spec.model = spec.host = spec.domain = "";
+    fields.model = fields.host = fields.domain = "";
     for (auto [wireMode, mode] : {std::pair{0, 1}, {1, 0}, {2, 2}, {7, 7}}) {
-        spec.wireMode = static_cast<uint8_t>(wireMode);
+        fields.wireMode = static_cast<uint8_t>(wireMode);
         KOVA_NETWORK_SETTINGS n;
-        wire::DecodeNetworkSettings(BuildReply(spec), n);
+        wire::DecodeNetworkSettings(BuildReply(fields), n);
         EXPECT_EQ(n.mode, mode);
         EXPECT_STREQ(n.ipAddress, "192.168.1.9") << "addresses at offset 20";
     }
 }
 
 TEST(Decoders, HostileLengthsStayInsideTheStoredBytesAndFields) {
-    ReplySpec spec;
-    spec.model = std::string(120, 'm'); // longer than its field
-    spec.pppoeUser = std::string(40, 'u');
-    spec.serial = std::string(16, 'S'); // fills its field
-    const Bytes reply = BuildReply(spec);
+    ReplyFields fields;
+    fields.model = std::string(120, 'm'); // longer than its field
+    fields.pppoeUser = std::string(40, 'u');
+    fields.serial = std::string(16, 'S'); // fills its field
+    const Bytes reply = BuildReply(fields);
     KOVA_DEVICE_INFO info;
     wire::DecodeDeviceInfo(reply, kSource, info);
     EXPECT_EQ(std::string(info.modelName), std::string(63, 'm'));

@@ -12,17 +12,17 @@ namespace veltrona::cli {
 
 namespace {
 
-struct OptionSpec {
+struct OptionDef {
     const char *name;
     const char *valueName; // nullptr for a switch
 };
 
 // Options, by the commands that take them.
-const std::vector<OptionSpec> kCommonOptions = {{"bind", "ADDR"}, {"seconds", "N"}};
-const std::vector<OptionSpec> kScanOptions = {{"format", "FORMAT"}, {"show-secrets", nullptr}};
-const std::vector<OptionSpec> kConfigOptions = {
+const std::vector<OptionDef> kCommonOptions = {{"bind", "ADDR"}, {"seconds", "N"}};
+const std::vector<OptionDef> kScanOptions = {{"format", "FORMAT"}, {"show-secrets", nullptr}};
+const std::vector<OptionDef> kConfigOptions = {
     {"mac", "MAC"}, {"user", "ID"}, {"password-file", "FILE"}};
-const std::vector<OptionSpec> kNetworkOptions = {{"mode", "MODE"},
+const std::vector<OptionDef> kNetworkOptions = {{"mode", "MODE"},
                                                  {"ip", "A"},
                                                  {"netmask", "A"},
                                                  {"gateway", "A"},
@@ -34,8 +34,8 @@ const std::vector<OptionSpec> kNetworkOptions = {{"mode", "MODE"},
                                                  {"pppoe-dns", "A"},
                                                  {"pppoe-password-file", "FILE"},
                                                  {"ask-pppoe-password", nullptr}};
-const std::vector<OptionSpec> kHostNameOptions = {{"host", "H"}, {"domain", "D"}};
-const std::vector<OptionSpec> kAccountOptions = {{"guest", "yes|no"},
+const std::vector<OptionDef> kHostNameOptions = {{"host", "H"}, {"domain", "D"}};
+const std::vector<OptionDef> kAccountOptions = {{"guest", "yes|no"},
                                                  {"new-password-file", "FILE"}};
 
 std::optional<Command> commandNamed(const QString &name) {
@@ -139,14 +139,14 @@ private:
     std::string error_;
 };
 
-void addOptions(QCommandLineParser &parser, const std::vector<OptionSpec> &specs,
+void addOptions(QCommandLineParser &parser, const std::vector<OptionDef> &defs,
                 std::vector<const char *> &names) {
-    for (const OptionSpec &spec : specs) {
-        QCommandLineOption option(QString::fromLatin1(spec.name));
-        if (spec.valueName != nullptr)
-            option.setValueName(QString::fromLatin1(spec.valueName));
+    for (const OptionDef &fields : defs) {
+        QCommandLineOption option(QString::fromLatin1(fields.name));
+        if (fields.valueName != nullptr)
+            option.setValueName(QString::fromLatin1(fields.valueName));
         parser.addOption(option);
-        names.push_back(spec.name);
+        names.push_back(fields.name);
     }
 }
 
