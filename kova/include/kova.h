@@ -125,8 +125,10 @@ int32_t kova_Initialise(const KOVA_CONFIG *config);
 int32_t kova_InitialiseEx(const KOVA_CONFIG *config, const char *bindAddress);
 /* Closes the socket and ends the receive loop promptly and silently. Safe from
  * any thread, including from inside the reply callback, and when nothing is open.
- * No callback of the closed connection starts after it returns; one that is
- * already running on the receive thread is not waited for. */
+ * It never waits for a callback: one already running on the receive thread (or
+ * one that the loop had decided on just before the close) may still run to its
+ * end after this returns, and no further callback of the closed connection
+ * starts. Clients that must not see late callbacks guard their own state. */
 void kova_Close(void);
 int32_t kova_SendDiscovery(void);
 /* 1 selects version byte 2, 2 selects 3, 3 selects 4, anything else 5. */
