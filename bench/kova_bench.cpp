@@ -23,11 +23,11 @@ const std::vector<std::vector<uint8_t>> &Replies() {
         for (int i = 0; i < kDevices; ++i) {
             kova::test::ReplyFields fields;
             fields.mac = {0x00,
-                        0x1A,
-                        0x2B,
-                        static_cast<uint8_t>(i >> 16),
-                        static_cast<uint8_t>(i >> 8),
-                        static_cast<uint8_t>(i)};
+                          0x1A,
+                          0x2B,
+                          static_cast<uint8_t>(i >> 16),
+                          static_cast<uint8_t>(i >> 8),
+                          static_cast<uint8_t>(i)};
             auto bytes = kova::test::BuildReply(fields);
             bytes.resize(KOVA_MAX_DATAGRAM, 0); // the work buffer of the receive loop
             all.push_back(std::move(bytes));

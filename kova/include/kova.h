@@ -17,9 +17,9 @@ extern "C" {
 #endif
 
 /* Ports and sizes of the protocol. */
-#define KOVA_LOCAL_PORT 32153   /* the library's socket, where replies arrive */
-#define KOVA_DEVICE_PORT 32154  /* where requests are broadcast to */
-#define KOVA_MAX_DATAGRAM 278   /* the largest reply that is stored */
+#define KOVA_LOCAL_PORT 32153  /* the library's socket, where replies arrive */
+#define KOVA_DEVICE_PORT 32154 /* where requests are broadcast to */
+#define KOVA_MAX_DATAGRAM 278  /* the largest reply that is stored */
 
 /* Error codes; kova_ErrorText gives their fixed texts. */
 #define KOVA_OK 0                  /* "OK" */
@@ -77,8 +77,8 @@ typedef struct KOVA_VERSION {
 /* Text fields are zero-terminated when shorter than the field; serialNumber and
  * the PPPoE texts may fill their whole field without a terminator. */
 typedef struct KOVA_DEVICE_INFO {
-    uint8_t mac[6];      /* device key, reply bytes 9 to 14 */
-    char ipAddress[16];  /* dotted source address of the device's latest reply */
+    uint8_t mac[6];     /* device key, reply bytes 9 to 14 */
+    char ipAddress[16]; /* dotted source address of the device's latest reply */
     char modelName[64];
     char hostName[64];
     char domainName[64];

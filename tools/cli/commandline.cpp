@@ -23,20 +23,19 @@ const std::vector<OptionDef> kScanOptions = {{"format", "FORMAT"}, {"show-secret
 const std::vector<OptionDef> kConfigOptions = {
     {"mac", "MAC"}, {"user", "ID"}, {"password-file", "FILE"}};
 const std::vector<OptionDef> kNetworkOptions = {{"mode", "MODE"},
-                                                 {"ip", "A"},
-                                                 {"netmask", "A"},
-                                                 {"gateway", "A"},
-                                                 {"dns", "A"},
-                                                 {"pppoe-user", "U"},
-                                                 {"pppoe-service", "S"},
-                                                 {"mtu", "N"},
-                                                 {"dns-mode", "MODE"},
-                                                 {"pppoe-dns", "A"},
-                                                 {"pppoe-password-file", "FILE"},
-                                                 {"ask-pppoe-password", nullptr}};
+                                                {"ip", "A"},
+                                                {"netmask", "A"},
+                                                {"gateway", "A"},
+                                                {"dns", "A"},
+                                                {"pppoe-user", "U"},
+                                                {"pppoe-service", "S"},
+                                                {"mtu", "N"},
+                                                {"dns-mode", "MODE"},
+                                                {"pppoe-dns", "A"},
+                                                {"pppoe-password-file", "FILE"},
+                                                {"ask-pppoe-password", nullptr}};
 const std::vector<OptionDef> kHostNameOptions = {{"host", "H"}, {"domain", "D"}};
-const std::vector<OptionDef> kAccountOptions = {{"guest", "yes|no"},
-                                                 {"new-password-file", "FILE"}};
+const std::vector<OptionDef> kAccountOptions = {{"guest", "yes|no"}, {"new-password-file", "FILE"}};
 
 std::optional<Command> commandNamed(const QString &name) {
     if (name == QLatin1String("scan"))
