@@ -20,9 +20,6 @@ struct Connection {
     std::unique_ptr<Transport> transport;
     KOVA_REPLY_CALLBACK replyCallback = nullptr;
     KOVA_ERROR_CALLBACK errorCallback = nullptr;
-    int32_t classId = 0;
-    uint8_t trailer[3] = {};
-    std::string bindAddress;
     ItemTable table;
     bool closed = false;      // set by kova_Close; no callback starts once it is set
     bool loopStarted = false; // cleared only by closing
@@ -52,7 +49,8 @@ Library &Lib() {
     return *library;
 }
 
-// Marks `c` closed and wakes its receive loop; the caller holds the mutex.
+// Marks the current connection closed and wakes its receive loop; the caller
+// holds the mutex.
 void CloseLocked(Library &lib) {
     if (!lib.current)
         return;
@@ -126,7 +124,7 @@ void StartLoop(Library &lib, const std::shared_ptr<Connection> &c) {
 }
 
 // Joins the threads that have ended, without ever waiting for a running one.
-size_t JoinFinished(std::vector<ReceiveThread> &pending) {
+void JoinFinished(std::vector<ReceiveThread> &pending) {
     std::vector<ReceiveThread> still;
     for (auto &t : pending) {
         if (t.finished->load(std::memory_order_acquire) &&
@@ -136,7 +134,6 @@ size_t JoinFinished(std::vector<ReceiveThread> &pending) {
             still.push_back(std::move(t));
     }
     pending = std::move(still);
-    return pending.size();
 }
 
 void Reap(Library &lib) {
@@ -196,9 +193,6 @@ int32_t Initialise(const KOVA_CONFIG *config, const char *bindAddress, bool with
     c->transport = std::move(transport);
     c->replyCallback = config->replyCallback;
     c->errorCallback = config->errorCallback;
-    c->classId = config->classId;
-    std::copy(wire::kTrailer.begin(), wire::kTrailer.end(), c->trailer);
-    c->bindAddress = address;
 
     std::lock_guard lock(lib.mutex);
     CloseLocked(lib); // another thread may have initialised meanwhile
@@ -350,7 +344,7 @@ int32_t kova_SendDiscovery(void) {
         }
         const uint8_t request[wire::kHeaderSize] = {'A', 'D', 'C', 'T', 0, 9, 0, KOVA_CMD_DISCOVER,
                                                     0xFF};
-        return SendAndListen(lib, c, request, version, c->trailer);
+        return SendAndListen(lib, c, request, version, wire::kTrailer);
     });
 }
 
