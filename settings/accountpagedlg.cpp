@@ -5,14 +5,11 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDialog>
 #include <QLineEdit>
-#include <QPushButton>
 
 using veltrona::ui::controlAs;
-using veltrona::ui::controlById;
 
-CAccountPageDlg::CAccountPageDlg(CSettingPageDlg *parent) : QWidget(parent), m_pParent(parent) {
+CAccountPageDlg::CAccountPageDlg(CSettingPageDlg *parent) : CConfigPage(parent, IDD) {
     veltrona::ui::buildDialog(this,
                               *veltrona::res::findDialogTemplate(veltrona::res::IDD_ACCOUNT_PAGE));
     // The new password is shown in clear.
@@ -21,12 +18,7 @@ CAccountPageDlg::CAccountPageDlg(CSettingPageDlg *parent) : QWidget(parent), m_p
             &CAccountPageDlg::OnModified);
     connect(controlAs<QCheckBox>(this, IDC_GUEST), &QCheckBox::clicked, this,
             &CAccountPageDlg::OnModified);
-    connect(controlAs<QPushButton>(this, IDC_APPLY), &QPushButton::clicked, this,
-            &CAccountPageDlg::OnApply);
-    connect(controlAs<QPushButton>(this, IDC_RESTORE), &QPushButton::clicked, this,
-            &CAccountPageDlg::OnRestore);
-    connect(controlAs<QPushButton>(this, IDC_CLOSE), &QPushButton::clicked, this,
-            &CAccountPageDlg::OnClose);
+    ConnectButtons();
     Fill();
     SetApplyRestore(false);
 }
@@ -40,31 +32,6 @@ void CAccountPageDlg::GetAccount(QString &newPassword, int32_t *guestAllowed) co
     newPassword = controlAs<QLineEdit>(this, IDC_NEW_PASSWORD)->text();
     if (guestAllowed != nullptr)
         *guestAllowed = controlAs<QCheckBox>(this, IDC_GUEST)->isChecked() ? 1 : 0;
-}
-
-void CAccountPageDlg::SetApplyRestore(bool enable) {
-    controlById(this, IDC_APPLY)->setEnabled(enable);
-    controlById(this, IDC_RESTORE)->setEnabled(enable);
-}
-
-void CAccountPageDlg::OnModified() {
-    SetApplyRestore(true);
-}
-
-void CAccountPageDlg::OnApply() {
-    if (m_pParent->AskCredentials() != 1)
-        return;
-    controlById(this, IDC_APPLY)->setEnabled(false);
-    m_pParent->ApplyPage(IDD);
-}
-
-void CAccountPageDlg::OnRestore() {
-    Fill();
-    SetApplyRestore(false);
-}
-
-void CAccountPageDlg::OnClose() {
-    m_pParent->CloseSettingPage(QDialog::Rejected);
 }
 
 void CAccountPageDlg::closeEvent(QCloseEvent *event) {

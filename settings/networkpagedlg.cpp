@@ -6,7 +6,6 @@
 #include "settingpagedlg.h"
 
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 
 #include <climits>
@@ -69,7 +68,7 @@ int32_t ParseSignedNumber(const QString &text) {
     return static_cast<int32_t>(value);
 }
 
-CNetworkPageDlg::CNetworkPageDlg(CSettingPageDlg *parent) : QWidget(parent), m_pParent(parent) {
+CNetworkPageDlg::CNetworkPageDlg(CSettingPageDlg *parent) : CConfigPage(parent, IDD) {
     veltrona::ui::buildDialog(
         this, *veltrona::res::findDialogTemplate(veltrona::res::IDD_NETWORK_PAGE),
         [](const veltrona::res::ControlTemplate &c, QWidget *page) -> QWidget * {
@@ -93,18 +92,13 @@ CNetworkPageDlg::CNetworkPageDlg(CSettingPageDlg *parent) : QWidget(parent), m_p
     for (int id : {IDC_AUTO_DNS, IDC_MANUAL_DNS})
         connect(controlAs<QRadioButton>(this, id), &QRadioButton::clicked, this,
                 &CNetworkPageDlg::OnDnsMode);
-    for (CIPAddressCtrl *address : {m_ipAddress, m_ipGateway, m_ipDnsServer, m_ipNetMask})
-        connect(address, &CIPAddressCtrl::fieldChanged, this, &CNetworkPageDlg::OnAddressChanged);
-    connect(m_ipPppoeDns, &CIPAddressCtrl::fieldChanged, this, &CNetworkPageDlg::OnModified);
+    for (CIPAddressCtrl *address :
+         {m_ipAddress, m_ipGateway, m_ipDnsServer, m_ipNetMask, m_ipPppoeDns})
+        connect(address, &CIPAddressCtrl::fieldChanged, this, &CNetworkPageDlg::OnModified);
     // textChanged also fires for programmatic changes, as the fill relies on.
     for (QLineEdit *edit : {m_editUserName, m_editPppoePassword, m_editServiceName, m_editMtu})
         connect(edit, &QLineEdit::textChanged, this, &CNetworkPageDlg::OnModified);
-    connect(controlAs<QPushButton>(this, IDC_APPLY), &QPushButton::clicked, this,
-            &CNetworkPageDlg::OnApply);
-    connect(controlAs<QPushButton>(this, IDC_RESTORE), &QPushButton::clicked, this,
-            &CNetworkPageDlg::OnRestore);
-    connect(controlAs<QPushButton>(this, IDC_CLOSE), &QPushButton::clicked, this,
-            &CNetworkPageDlg::OnClose);
+    ConnectButtons();
 
     // Opening: the radios show the initial type (DHCP) and no DNS mode.
     checkRadio(this, IDC_DHCP);
@@ -115,11 +109,6 @@ CNetworkPageDlg::CNetworkPageDlg(CSettingPageDlg *parent) : QWidget(parent), m_p
 void CNetworkPageDlg::UpdateData() {
     m_nNetworkType = checkedRadio(this, {IDC_DHCP, IDC_STATIC_IP, IDC_PPPOE});
     m_nDnsMode = checkedRadio(this, {IDC_AUTO_DNS, IDC_MANUAL_DNS});
-}
-
-void CNetworkPageDlg::SetApplyRestore(bool enable) {
-    controlById(this, IDC_APPLY)->setEnabled(enable);
-    controlById(this, IDC_RESTORE)->setEnabled(enable);
 }
 
 void CNetworkPageDlg::ShowStaticGroup(bool show) {
@@ -256,28 +245,4 @@ void CNetworkPageDlg::CollectSettings(KOVA_NETWORK_SETTINGS *settings) const {
     setFieldText(settings->pppoeDnsServer, m_ipPppoeDns->text());
     setWholeFieldText(settings->pppoePassword, m_editPppoePassword->text());
     setWholeFieldText(settings->pppoeServiceName, m_editServiceName->text());
-}
-
-void CNetworkPageDlg::OnModified() {
-    SetApplyRestore(true);
-}
-
-void CNetworkPageDlg::OnAddressChanged() {
-    SetApplyRestore(true);
-}
-
-void CNetworkPageDlg::OnApply() {
-    if (m_pParent->AskCredentials() != 1)
-        return;
-    controlById(this, IDC_APPLY)->setEnabled(false);
-    m_pParent->ApplyPage(IDD);
-}
-
-void CNetworkPageDlg::OnRestore() {
-    FillFromSettings();
-    SetApplyRestore(false);
-}
-
-void CNetworkPageDlg::OnClose() {
-    m_pParent->CloseSettingPage(QDialog::Rejected);
 }

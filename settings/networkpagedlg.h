@@ -4,24 +4,17 @@
 // The static address group and the PPPoE group share one area; only one is
 // visible at a time, and DHCP keeps the visible one, disabled.
 
+#include "configpage.h"
 #include "kova.h"
 
-#include <QWidget>
-
 class CIPAddressCtrl;
-class CSettingPageDlg;
 class QLineEdit;
-class QPushButton;
-class QRadioButton;
 
-class CNetworkPageDlg : public QWidget {
+class CNetworkPageDlg : public CConfigPage {
     Q_OBJECT
 
 public:
     static constexpr int IDD = 130;
-    static constexpr int IDC_APPLY = 1025;
-    static constexpr int IDC_RESTORE = 1026;
-    static constexpr int IDC_CLOSE = 1032;
     static constexpr int IDC_DHCP = 1000;
     static constexpr int IDC_STATIC_IP = 1001;
     static constexpr int IDC_PPPOE = 1002;
@@ -50,11 +43,6 @@ public:
     // Handlers, public for tests.
     void OnNetworkType();
     void OnDnsMode();
-    void OnModified();
-    void OnAddressChanged();
-    void OnApply();
-    void OnRestore();
-    void OnClose();
     // The cancel command does nothing on this page.
     void OnCancel() {}
 
@@ -63,14 +51,13 @@ public:
     int ShownType() const { return m_nShownType; }
 
 private:
+    void Fill() override { FillFromSettings(); }
     void UpdateData();
     void ShowStaticGroup(bool show);
     void ShowPppoeGroup(bool show);
     void EnableStaticGroup(int enable);
     void EnablePppoeGroup(int enable);
-    void SetApplyRestore(bool enable);
 
-    CSettingPageDlg *m_pParent;
     QLineEdit *m_editServiceName = nullptr;
     QLineEdit *m_editPppoePassword = nullptr;
     QLineEdit *m_editMtu = nullptr;

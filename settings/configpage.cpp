@@ -1,0 +1,47 @@
+#include "configpage.h"
+
+#include "dialogbuilder.h"
+#include "settingpagedlg.h"
+
+#include <QDialog>
+#include <QPushButton>
+
+using veltrona::ui::controlAs;
+using veltrona::ui::controlById;
+
+CConfigPage::CConfigPage(CSettingPageDlg *parent, int pageId)
+    : QWidget(parent), m_pParent(parent), m_pageId(pageId) {}
+
+void CConfigPage::ConnectButtons() {
+    connect(controlAs<QPushButton>(this, IDC_APPLY), &QPushButton::clicked, this,
+            &CConfigPage::OnApply);
+    connect(controlAs<QPushButton>(this, IDC_RESTORE), &QPushButton::clicked, this,
+            &CConfigPage::OnRestore);
+    connect(controlAs<QPushButton>(this, IDC_CLOSE), &QPushButton::clicked, this,
+            &CConfigPage::OnClose);
+}
+
+void CConfigPage::SetApplyRestore(bool enable) {
+    controlById(this, IDC_APPLY)->setEnabled(enable);
+    controlById(this, IDC_RESTORE)->setEnabled(enable);
+}
+
+void CConfigPage::OnModified() {
+    SetApplyRestore(true);
+}
+
+void CConfigPage::OnApply() {
+    if (m_pParent->AskCredentials() != 1)
+        return;
+    controlById(this, IDC_APPLY)->setEnabled(false);
+    m_pParent->ApplyPage(m_pageId);
+}
+
+void CConfigPage::OnRestore() {
+    Fill();
+    SetApplyRestore(false);
+}
+
+void CConfigPage::OnClose() {
+    m_pParent->CloseSettingPage(QDialog::Rejected);
+}
