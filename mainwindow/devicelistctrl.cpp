@@ -7,9 +7,7 @@
 #include <QHeaderView>
 #include <QMouseEvent>
 
-#include <algorithm>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -55,14 +53,8 @@ public:
 
 } // namespace
 
-CDeviceListCtrl::CDeviceListCtrl(QWidget *parent) : QTreeWidget(parent) {
-    using namespace veltrona::res;
-    m_smallImages = {maskedIcon(IDB_LIST_BLUE_16), maskedIcon(IDB_LIST_YELLOW_16),
-                     maskedIcon(IDB_LIST_RED_16)};
-    m_largeImages = {maskedIcon(IDB_LIST_BLUE_32), maskedIcon(IDB_LIST_YELLOW_32),
-                     maskedIcon(IDB_LIST_RED_32)};
-    m_rowIcon = m_smallImages[0];
-}
+CDeviceListCtrl::CDeviceListCtrl(QWidget *parent)
+    : QTreeWidget(parent), m_rowIcon(maskedIcon(veltrona::res::IDB_LIST_BLUE_16)) {}
 
 CDeviceListCtrl::MacReader CDeviceListCtrl::setMacReader(MacReader reader) {
     MacReader previous = std::move(macReader());
@@ -184,14 +176,10 @@ int CDeviceListCtrl::GetSelectedCount() const {
 }
 
 int CDeviceListCtrl::GetFirstSelectedItem() const {
-    const int count = topLevelItemCount();
-    const auto selected = selectedItems();
-    if (selected.isEmpty())
-        return -1;
     int first = -1;
-    for (QTreeWidgetItem *rowItem : selected) {
+    for (QTreeWidgetItem *rowItem : selectedItems()) {
         const int index = indexOfTopLevelItem(rowItem);
-        if (index >= 0 && index < count && (first < 0 || index < first))
+        if (index >= 0 && (first < 0 || index < first))
             first = index;
     }
     return first;

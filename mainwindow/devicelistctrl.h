@@ -71,9 +71,6 @@ private:
 
     int m_nSortColumn = -1;
     std::array<int, veltrona::kColumnCount> m_nSortDirection{};
-    // Large (32 x 32) and small (16 x 16) image lists: blue, yellow, red.
-    std::array<QIcon, 3> m_largeImages;
-    std::array<QIcon, 3> m_smallImages;
     QIcon m_rowIcon;
     // MAC address -> its row's item; makes the duplicate check and the sort's
     // row look-ups constant time.
