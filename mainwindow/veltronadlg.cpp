@@ -192,11 +192,10 @@ void CVeltronaDlg::showSystemMenu(const QPoint &globalPos) {
 }
 
 void CVeltronaDlg::OnSysCommand(unsigned id) {
-    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
-        runAboutBox();
-        return;
-    }
     switch (id & 0xFFF0) {
+    case IDM_ABOUTBOX:
+        runAboutBox();
+        break;
     case SC_MOVE:
         startMove(QCursor::pos(), true);
         break;
@@ -354,8 +353,6 @@ void CVeltronaDlg::OnOpenWebPage() {
     const QString web = m_pDeviceList->GetItemText(row, veltrona::ColWeb);
     const QString url = web == QLatin1String("N/A") ? QStringLiteral("http://%1/").arg(ip)
                                                     : QStringLiteral("http://%1:%2/").arg(ip, web);
-    if (url.isEmpty())
-        return;
     if (urlOpener())
         urlOpener()(url);
     else
