@@ -18,7 +18,7 @@ namespace {
 // Reads one device object; every member is checked for type and range.
 class FieldReader {
 public:
-    FieldReader(const QJsonObject &object, QString &error) : object_(object), error_(error) {}
+    explicit FieldReader(QString &error) : error_(error) {}
 
     bool text(const QJsonValue &value, std::string &out) {
         if (!value.isString())
@@ -79,7 +79,6 @@ private:
         return list;
     }
 
-    const QJsonObject &object_;
     QString &error_;
     QString key_;
 };
@@ -105,7 +104,7 @@ Device defaultDevice(std::size_t index) {
 }
 
 bool readDevice(const QJsonObject &object, Device &device, QString &error) {
-    FieldReader r(object, error);
+    FieldReader r(error);
     using Handler = std::function<bool(const QJsonValue &)>;
     const std::map<QString, Handler> handlers = {
         {"mac",
