@@ -148,4 +148,21 @@ bool assembleDeviceRow(HKOVAITEM item, DEVICE_ROW &row) {
     return true;
 }
 
+const char *updateResultText(int32_t event) {
+    switch (static_cast<uint32_t>(event)) {
+    case 1:
+        return "Protocol Type mismatched!";
+    case KOVA_EVENT_AUTH_FAILED:
+        return "Authentication Failed!";
+    case 3:
+        return "Update failed! Try later...";
+    case KOVA_EVENT_SUCCESS:
+        return "Success";
+    case 5:
+        return "Update failed! Unknown error...";
+    default:
+        return nullptr;
+    }
+}
+
 } // namespace veltrona

@@ -1,7 +1,8 @@
 #pragma once
 // One row of the device list: the record assembled from a device's decoded
-// reply, and the texts of its eleven columns. Shared by the main window's list
-// and the command-line client; no Qt here.
+// reply, and the texts of its eleven columns; and the message for a device's
+// answer to a change. Shared by the main window, the setting page and the
+// command-line client; no Qt here.
 
 #include "kova.h"
 
@@ -67,5 +68,9 @@ std::array<std::string, kColumnCount> rowTexts(const DEVICE_ROW &row);
 // device information, guest flag, item flag or network settings cannot be read
 // (the reply is then dropped); ports and firmware stay 0 when the reply has none.
 bool assembleDeviceRow(HKOVAITEM item, DEVICE_ROW &row);
+
+// The message for a device's answer to a configuration request; null for an
+// event that shows none (6 among them).
+const char *updateResultText(int32_t event);
 
 } // namespace veltrona

@@ -2,6 +2,7 @@
 
 #include "accountpagedlg.h"
 #include "authenticationdlg.h"
+#include "devicerow.h"
 #include "dialogbuilder.h"
 #include "hostnamepagedlg.h"
 #include "messagebox.h"
@@ -183,20 +184,8 @@ void CSettingPageDlg::CloseSettingPage(int result) {
 }
 
 QString CSettingPageDlg::UpdateResultText(int32_t event) {
-    switch (static_cast<uint32_t>(event)) {
-    case 1:
-        return QStringLiteral("Protocol Type mismatched!");
-    case KOVA_EVENT_AUTH_FAILED:
-        return QStringLiteral("Authentication Failed!");
-    case 3:
-        return QStringLiteral("Update failed! Try later...");
-    case KOVA_EVENT_SUCCESS:
-        return QStringLiteral("Success");
-    case 5:
-        return QStringLiteral("Update failed! Unknown error...");
-    default:
-        return {};
-    }
+    const char *text = veltrona::updateResultText(event);
+    return text != nullptr ? QString::fromLatin1(text) : QString();
 }
 
 void CSettingPageDlg::ReportUpdateResult(HKOVAITEM, int32_t event, int32_t) {

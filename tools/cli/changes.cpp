@@ -108,23 +108,6 @@ std::string resolveHostNames(const std::optional<std::string> &hostName,
     return {};
 }
 
-std::optional<std::string> updateResultText(std::int32_t event) {
-    switch (static_cast<std::uint32_t>(event)) {
-    case 1:
-        return "Protocol Type mismatched!";
-    case KOVA_EVENT_AUTH_FAILED:
-        return "Authentication Failed!";
-    case 3:
-        return "Update failed! Try later...";
-    case KOVA_EVENT_SUCCESS:
-        return "Success";
-    case 5:
-        return "Update failed! Unknown error...";
-    default:
-        return std::nullopt;
-    }
-}
-
 int exitCodeForEvent(std::int32_t event) {
     switch (event) {
     case KOVA_EVENT_SUCCESS:

@@ -31,10 +31,6 @@ std::string resolveHostNames(const std::optional<std::string> &hostName,
                              const KOVA_DEVICE_INFO &info, std::string &hostOut,
                              std::string &domainOut);
 
-// The text of the update result for a reply event; nothing for an event that
-// shows no message (6 among them).
-std::optional<std::string> updateResultText(std::int32_t event);
-
 // The exit code for a reply event.
 int exitCodeForEvent(std::int32_t event);
 

@@ -3,6 +3,7 @@
 
 #include "changes.h"
 #include "commandline.h"
+#include "devicerow.h"
 #include "report.h"
 #include "secrets.h"
 #include "session.h"
@@ -183,8 +184,8 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
     if (!result.event)
         return fail(kExitNoDevice,
                     "no answer from " + mac + " within " + std::to_string(line.seconds) + " s");
-    if (const std::optional<std::string> text = updateResultText(*result.event))
-        std::cout << *text << std::endl;
+    if (const char *text = veltrona::updateResultText(*result.event))
+        std::cout << text << std::endl;
     const int code = exitCodeForEvent(*result.event);
     if (code == kExitNotConfirmed)
         std::cerr << "veltrona-cli: " << mac << " answered with event " << *result.event
