@@ -3,7 +3,7 @@
 
 #include "authenticationdlg.h"
 #include "dialogbuilder.h"
-#include "messagebox.h"
+#include "gui_test_support.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -12,16 +12,6 @@
 #include <QTimer>
 
 namespace {
-
-struct MessageLog {
-    QStringList texts;
-    veltrona::ui::MessageBoxPresenter previous;
-    MessageLog() {
-        previous = veltrona::ui::setMessageBoxPresenter(
-            [this](QWidget *, const QString &text) { texts << text; });
-    }
-    ~MessageLog() { veltrona::ui::setMessageBoxPresenter(std::move(previous)); }
-};
 
 void showActive(QWidget &w) {
     w.show();
@@ -114,7 +104,7 @@ private slots:
     }
 
     void emptyIdIsRefusedUntilOneIsTyped() {
-        MessageLog messages;
+        guitest::MessageRecorder messages;
         CAuthenticationDlg dlg;
         showActive(dlg);
         dlg.idEdit()->setEnabled(true);

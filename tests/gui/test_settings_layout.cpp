@@ -64,26 +64,6 @@ void save(QWidget *window, const char *name) {
     window->grab().save(QDir(dir).filePath(QString::fromLatin1(name) + QStringLiteral(".png")));
 }
 
-DeviceRecords pppoeDevice() {
-    DeviceRecords d;
-    d.network.mode = KOVA_MODE_PPPOE;
-    put(d.network.ipAddress, "192.168.1.20");
-    put(d.network.netMask, "255.255.255.0");
-    put(d.network.gateway, "192.168.1.1");
-    put(d.network.dnsServer, "192.168.1.2");
-    put(d.network.pppoeUserName, "east@isp");
-    put(d.network.pppoePassword, "secret");
-    put(d.network.pppoeServiceName, "fiber");
-    d.network.mtu = 1454;
-    d.network.dnsMode = 1;
-    put(d.network.pppoeDnsServer, "192.0.2.53");
-    put(d.info.hostName, "camera-lobby");
-    put(d.info.domainName, "cams.example.net");
-    put(d.info.modelName, "KV-2100 Dome");
-    d.guest = 1;
-    return d;
-}
-
 } // namespace
 
 class TestSettingsLayout : public QObject {
@@ -138,8 +118,9 @@ private slots:
         QFETCH(int, selector);
         QFETCH(QString, name);
         FakeLibrary lib;
-        DeviceRecords d = pppoeDevice();
-        d.network.mode = mode;
+        // Longer names than the other tests use, to show what fits.
+        DeviceRecords d = device(mode, 1, "camera-lobby", "cams.example.net", 1);
+        put(d.info.modelName, "KV-2100 Dome");
         lib.devices[fakeItem(1)] = d;
         CSettingPageDlg dlg;
         dlg.SetDeviceItem(fakeItem(1));

@@ -13,8 +13,6 @@
 #include <QRadioButton>
 #include <QTest>
 
-#include <memory>
-
 using namespace testsupport;
 using veltrona::ui::controlAs;
 using veltrona::ui::controlById;
@@ -25,25 +23,6 @@ Q_DECLARE_METATYPE(QList<int>)
 namespace {
 
 enum Group { StaticGroup, PppoeGroup };
-
-DeviceRecords device(int mode, uint8_t dnsMode) {
-    DeviceRecords d;
-    d.network.mode = mode;
-    put(d.network.ipAddress, "192.168.1.20");
-    put(d.network.netMask, "255.255.255.0");
-    put(d.network.gateway, "192.168.1.1");
-    put(d.network.dnsServer, "192.168.1.2");
-    put(d.network.pppoeUserName, "alice");
-    put(d.network.pppoePassword, "pw");
-    put(d.network.pppoeServiceName, "isp");
-    d.network.mtu = 1492;
-    d.network.dnsMode = dnsMode;
-    put(d.network.pppoeDnsServer, "10.0.0.5");
-    put(d.info.hostName, "cam1");
-    put(d.info.domainName, "example.net");
-    put(d.info.modelName, "VX-100");
-    return d;
-}
 
 bool allVisible(const QWidget *page, std::initializer_list<int> ids, bool visible) {
     for (int id : ids) {
@@ -89,39 +68,17 @@ bool sameSettings(const KOVA_NETWORK_SETTINGS &a, const KOVA_NETWORK_SETTINGS &b
            a.dnsMode == b.dnsMode && same(a.pppoeDnsServer, b.pppoeDnsServer, 16);
 }
 
-bool applyRestore(const QWidget *page, bool apply, bool restore) {
-    return controlById(page, P::IDC_APPLY)->isEnabled() == apply &&
-           controlById(page, P::IDC_RESTORE)->isEnabled() == restore;
-}
-
 } // namespace
 
-class TestNetworkPage : public QObject {
+class TestNetworkPage : public QObject, SettingPageFixture {
     Q_OBJECT
 
-    std::unique_ptr<FakeLibrary> m_lib;
-    std::unique_ptr<MessageLog> m_messages;
-    std::unique_ptr<CSettingPageDlg> m_dlg;
-
-    P *open(const DeviceRecords &records) {
-        m_lib->devices[fakeItem(1)] = records;
-        m_dlg = std::make_unique<CSettingPageDlg>();
-        m_dlg->SetDeviceItem(fakeItem(1));
-        m_dlg->OnInitDialog();
-        return m_dlg->NetworkPage();
-    }
+    P *open(const DeviceRecords &records) { return openPage(records).NetworkPage(); }
     void click(P *page, int id) { controlAs<QAbstractButton>(page, id)->click(); }
 
 private slots:
-    void init() {
-        m_lib = std::make_unique<FakeLibrary>();
-        m_messages = std::make_unique<MessageLog>();
-    }
-    void cleanup() {
-        m_dlg.reset();
-        m_messages.reset();
-        m_lib.reset();
-    }
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
 
     // Every transition of the layout table, reached from a decoded mode by
     // clicking network types.

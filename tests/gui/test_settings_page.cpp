@@ -18,67 +18,29 @@
 #include <QTest>
 #include <QTimer>
 
-#include <memory>
-
 using namespace testsupport;
 using veltrona::ui::controlAs;
 using veltrona::ui::controlById;
 
 namespace {
 
-void replyCallback(HKOVAITEM, int32_t, int32_t) {}
-
 DeviceRecords device(const char *host, const char *domain, int32_t guest) {
-    DeviceRecords d;
-    d.network.mode = KOVA_MODE_STATIC;
-    put(d.network.ipAddress, "192.168.1.20");
-    put(d.network.netMask, "255.255.255.0");
-    put(d.network.gateway, "192.168.1.1");
-    put(d.network.dnsServer, "192.168.1.2");
-    d.network.mtu = 1500;
-    put(d.info.hostName, host);
-    put(d.info.domainName, domain);
-    put(d.info.modelName, "VX-100");
-    d.guest = guest;
-    return d;
-}
-
-bool buttons(const QWidget *page, bool apply, bool restore) {
-    return controlById(page, 1025)->isEnabled() == apply &&
-           controlById(page, 1026)->isEnabled() == restore;
+    return testsupport::device(KOVA_MODE_STATIC, 0, host, domain, guest);
 }
 
 } // namespace
 
-class TestSettingPage : public QObject {
+class TestSettingPage : public QObject, SettingPageFixture {
     Q_OBJECT
 
-    std::unique_ptr<FakeLibrary> m_lib;
-    std::unique_ptr<MessageLog> m_messages;
-    std::unique_ptr<CSettingPageDlg> m_dlg;
-
     CSettingPageDlg &open(const DeviceRecords &records, std::uintptr_t n = 1) {
-        m_lib->devices[fakeItem(n)] = records;
-        if (!m_dlg) {
-            m_dlg = std::make_unique<CSettingPageDlg>();
-            m_dlg->SetReplyCallback(replyCallback);
-        }
-        m_dlg->SetDeviceItem(fakeItem(n));
-        m_dlg->OnInitDialog();
-        m_dlg->show();
+        openPage(records, n).show();
         return *m_dlg;
     }
 
 private slots:
-    void init() {
-        m_lib = std::make_unique<FakeLibrary>();
-        m_messages = std::make_unique<MessageLog>();
-    }
-    void cleanup() {
-        m_dlg.reset();
-        m_messages.reset();
-        m_lib.reset();
-    }
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
 
     void opensOnTheNetworkPageWithHiddenSelectors() {
         CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
@@ -147,7 +109,7 @@ private slots:
         QCOMPARE(m_messages->texts, QStringList{"Error : initialising kova..."});
         // The request is still made; the closed library refuses it.
         QCOMPARE(m_lib->calls, (QStringList{"initialise", "close", "setHostName"}));
-        QVERIFY(buttons(dlg.HostNamePage(), false, true));
+        QVERIFY(applyRestore(dlg.HostNamePage(), false, true));
     }
 
     void hostNamePage() {
@@ -159,13 +121,13 @@ private slots:
         QCOMPARE(host->text(), "cam1");
         QCOMPARE(domain->text(), "example.net");
         QCOMPARE(controlAs<QLabel>(page, 1031)->text(), "VX-100");
-        QVERIFY(buttons(page, false, false));
+        QVERIFY(applyRestore(page, false, false));
 
         QTest::keyClicks(domain, QStringLiteral(".x"));
-        QVERIFY(buttons(page, true, true));
+        QVERIFY(applyRestore(page, true, true));
         host->clear();
         controlAs<QPushButton>(page, 1025)->click();
-        QVERIFY(buttons(page, false, true));
+        QVERIFY(applyRestore(page, false, true));
         QCOMPARE(m_lib->hostNames.size(), 1u);
         QCOMPARE(m_lib->hostNames[0].item, fakeItem(1));
         QCOMPARE(m_lib->hostNames[0].hostName, std::string(""));
@@ -177,7 +139,7 @@ private slots:
         controlAs<QPushButton>(page, 1026)->click();
         QCOMPARE(host->text(), "cam1");
         QCOMPARE(domain->text(), "example.net");
-        QVERIFY(buttons(page, false, false));
+        QVERIFY(applyRestore(page, false, false));
     }
 
     void accountPage() {
@@ -189,17 +151,17 @@ private slots:
         QVERIFY(password->text().isEmpty());
         QCOMPARE(password->echoMode(), QLineEdit::Normal);
         QVERIFY(!guest->isChecked());
-        QVERIFY(buttons(page, false, false));
+        QVERIFY(applyRestore(page, false, false));
 
         // The check box alone enables Apply; an empty password is sent.
         guest->click();
-        QVERIFY(buttons(page, true, true));
+        QVERIFY(applyRestore(page, true, true));
         controlAs<QPushButton>(page, 1025)->click();
         QCOMPARE(m_lib->accounts.size(), 1u);
         QCOMPARE(m_lib->accounts[0].newPassword, std::string(""));
         QCOMPARE(m_lib->accounts[0].guest, 1);
         QCOMPARE(dlg.GuestAccount(), 1);
-        QVERIFY(buttons(page, false, true));
+        QVERIFY(applyRestore(page, false, true));
 
         // Restore shows the applied flag and empties the password.
         QTest::keyClicks(password, QStringLiteral("n3w"));
@@ -207,7 +169,7 @@ private slots:
         controlAs<QPushButton>(page, 1026)->click();
         QVERIFY(guest->isChecked());
         QVERIFY(password->text().isEmpty());
-        QVERIFY(buttons(page, false, false));
+        QVERIFY(applyRestore(page, false, false));
 
         QTest::keyClicks(password, QStringLiteral("n3w"));
         controlAs<QPushButton>(page, 1025)->click();
@@ -237,7 +199,7 @@ private slots:
         controlAs<QPushButton>(page, 1025)->click();
         QCOMPARE(credentials.asked, 1);
         QVERIFY(m_lib->calls.isEmpty());
-        QVERIFY(buttons(page, true, true));
+        QVERIFY(applyRestore(page, true, true));
         QCOMPARE(dlg.GuestAccount(), 0);
     }
 
@@ -285,7 +247,7 @@ private slots:
         CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
         m_lib->calls.clear();
         bool busyWhileShown = false;
-        m_messages->onShow = [&](const QString &) { busyWhileShown = dlg.IsReportingResult(); };
+        m_messages->onMessage = [&](const QString &) { busyWhileShown = dlg.IsReportingResult(); };
         QVERIFY(!dlg.IsReportingResult());
         dlg.ReportUpdateResult(fakeItem(1), event, 0);
         QCOMPARE(m_messages->texts, text.isEmpty() ? QStringList{} : QStringList{text});
@@ -308,7 +270,7 @@ private slots:
         open(device("cam2", "other", 1), 2);
         QCOMPARE(controlAs<QLineEdit>(dlg.HostNamePage(), 1030)->text(), "cam2");
         QVERIFY(controlAs<QCheckBox>(dlg.AccountPage(), 1028)->isChecked());
-        QVERIFY(buttons(dlg.HostNamePage(), false, false));
+        QVERIFY(applyRestore(dlg.HostNamePage(), false, false));
         QVERIFY(dlg.NetworkPage()->isVisible());
         QVERIFY(dlg.Selector(1020)->isChecked());
     }

@@ -1,17 +1,19 @@
 #pragma once
 // Stand-ins for the setting page's tests: a recording library with prepared
-// device records, a message log and a credentials prompt that answers at once.
+// device records, a credentials prompt that answers at once and
+// a fixture that opens the setting page on a prepared device.
 
+#include "dialogbuilder.h"
+#include "gui_test_support.h"
 #include "kova.h"
-#include "messagebox.h"
+#include "networkpagedlg.h"
 #include "settingpagedlg.h"
 
 #include <QString>
 #include <QStringList>
 
-#include <algorithm>
-#include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,9 +29,36 @@ inline HKOVAITEM fakeItem(std::uintptr_t n) {
     return reinterpret_cast<HKOVAITEM>(n * 64);
 }
 
-template <std::size_t N> void put(char (&field)[N], const char *text) {
-    std::memset(field, 0, N);
-    std::memcpy(field, text, std::min(N, std::strlen(text)));
+using guitest::put;
+
+// A device with every network text filled in, the PPPoE ones too.
+inline DeviceRecords device(int32_t mode, uint8_t dnsMode = 0, const char *host = "cam1",
+                            const char *domain = "example.net", int32_t guest = 0) {
+    DeviceRecords d;
+    d.network.mode = mode;
+    put(d.network.ipAddress, "192.168.1.20");
+    put(d.network.netMask, "255.255.255.0");
+    put(d.network.gateway, "192.168.1.1");
+    put(d.network.dnsServer, "192.168.1.2");
+    put(d.network.pppoeUserName, "alice");
+    put(d.network.pppoePassword, "pw");
+    put(d.network.pppoeServiceName, "isp");
+    d.network.mtu = 1492;
+    d.network.dnsMode = dnsMode;
+    put(d.network.pppoeDnsServer, "10.0.0.5");
+    put(d.info.hostName, host);
+    put(d.info.domainName, domain);
+    put(d.info.modelName, "VX-100");
+    d.guest = guest;
+    return d;
+}
+
+// Whether a page's Apply and Restore buttons (the same IDs on every page) are
+// enabled as given.
+inline bool applyRestore(const QWidget *page, bool apply, bool restore) {
+    using veltrona::ui::controlById;
+    return controlById(page, CNetworkPageDlg::IDC_APPLY)->isEnabled() == apply &&
+           controlById(page, CNetworkPageDlg::IDC_RESTORE)->isEnabled() == restore;
 }
 
 // Replaces the setting page's library for its lifetime. Every call is logged
@@ -109,23 +138,6 @@ struct FakeLibrary {
     int count(const char *name) const { return calls.count(QString::fromLatin1(name)); }
 };
 
-// Collects the texts of message boxes instead of showing them.
-struct MessageLog {
-    QStringList texts;
-    std::function<void(const QString &)> onShow;
-    veltrona::ui::MessageBoxPresenter previous;
-    MessageLog() {
-        previous = veltrona::ui::setMessageBoxPresenter([this](QWidget *, const QString &text) {
-            texts << text;
-            if (onShow)
-                onShow(text);
-        });
-    }
-    ~MessageLog() { veltrona::ui::setMessageBoxPresenter(std::move(previous)); }
-    MessageLog(const MessageLog &) = delete;
-    MessageLog &operator=(const MessageLog &) = delete;
-};
-
 // Answers the authentication with a fixed result, ID and password.
 struct Credentials {
     int result = 1;
@@ -146,6 +158,37 @@ struct Credentials {
     ~Credentials() { CSettingPageDlg::SetCredentialsPrompt(std::move(previous)); }
     Credentials(const Credentials &) = delete;
     Credentials &operator=(const Credentials &) = delete;
+};
+
+inline void replyCallback(HKOVAITEM, int32_t, int32_t) {}
+
+// A recording library, a message box recorder and a setting page opened on one of the
+// library's devices. Call setUp() from init() and tearDown() from cleanup().
+struct SettingPageFixture {
+    std::unique_ptr<FakeLibrary> m_lib;
+    std::unique_ptr<guitest::MessageRecorder> m_messages;
+    std::unique_ptr<CSettingPageDlg> m_dlg;
+
+    void setUp() {
+        m_lib = std::make_unique<FakeLibrary>();
+        m_messages = std::make_unique<guitest::MessageRecorder>();
+    }
+    void tearDown() {
+        m_dlg.reset();
+        m_messages.reset();
+        m_lib.reset();
+    }
+    // Opens (or reopens) the page on fake item n holding these records.
+    CSettingPageDlg &openPage(const DeviceRecords &records, std::uintptr_t n = 1) {
+        m_lib->devices[fakeItem(n)] = records;
+        if (!m_dlg) {
+            m_dlg = std::make_unique<CSettingPageDlg>();
+            m_dlg->SetReplyCallback(replyCallback);
+        }
+        m_dlg->SetDeviceItem(fakeItem(n));
+        m_dlg->OnInitDialog();
+        return *m_dlg;
+    }
 };
 
 } // namespace testsupport
