@@ -166,14 +166,17 @@ private slots:
         auto list = makeList();
         const char *ips[] = {"10.1.1.5", "9.1.1.5", "192.168.0.2", "10.1.1.40"};
         const char *models[] = {"b", "d", "a", "c"};
-        for (int i = 0; i < 4; ++i) {
-            RowFields fields;
-            fields.mac = mac(uint8_t(i + 1));
-            fields.ip = ips[i];
-            fields.model = models[i];
-            const DEVICE_ROW row = makeRow(fields);
-            list->AddDevice(&row, items.make(fields.mac));
-        }
+        auto addRows = [&] {
+            for (int i = 0; i < 4; ++i) {
+                RowFields fields;
+                fields.mac = mac(uint8_t(i + 1));
+                fields.ip = ips[i];
+                fields.model = models[i];
+                const DEVICE_ROW row = makeRow(fields);
+                list->AddDevice(&row, items.make(fields.mac));
+            }
+        };
+        addRows();
         const QStringList ipAscending = {"10.1.1.40", "10.1.1.5", "192.168.0.2", "9.1.1.5"};
         QStringList ipDescending = ipAscending;
         std::reverse(ipDescending.begin(), ipDescending.end());
@@ -191,14 +194,7 @@ private slots:
 
         // Directions survive deleting the rows; new rows are not sorted in.
         list->DeleteAllItems();
-        for (int i = 0; i < 4; ++i) {
-            RowFields fields;
-            fields.mac = mac(uint8_t(i + 1));
-            fields.ip = ips[i];
-            fields.model = models[i];
-            const DEVICE_ROW row = makeRow(fields);
-            list->AddDevice(&row, items.make(fields.mac));
-        }
+        addRows();
         QCOMPARE(columnTexts(*list, 3), (QStringList{"b", "d", "a", "c"}));
         list->OnColumnClick(3); // model was clicked once, never flipped: descending again
         QCOMPARE(columnTexts(*list, 3), (QStringList{"d", "c", "b", "a"}));

@@ -154,6 +154,20 @@ QList<QByteArray> requestsTo(const char *mac) {
     return requests;
 }
 
+// Waits until the simulator's log shows it answered a device with this kind.
+bool waitForAnswer(const char *mac, int kind) {
+    return QTest::qWaitFor(
+        [mac, kind] {
+            for (const QJsonObject &line : logLines()) {
+                if (line.value("device").toString() == QLatin1String(mac) &&
+                    line.value("answer").toInt(-1) == kind)
+                    return true;
+            }
+            return false;
+        },
+        3000);
+}
+
 // A masked password as it travels: padded to 16 bytes, XORed with the mask,
 // reversed.
 QByteArray masked(const QByteArray &password, uint8_t mask) {
@@ -471,16 +485,7 @@ private slots:
             controlAs<QRadioButton>(net, 1001)->click();
             controlAs<QPushButton>(net, 1025)->click();
             // The simulator answers with kind 1; wait for its log line.
-            QVERIFY(QTest::qWaitFor(
-                [] {
-                    for (const QJsonObject &line : logLines()) {
-                        if (line.value("device").toString() == QLatin1String(kEcho) &&
-                            line.value("answer").toInt(-1) == 1)
-                            return true;
-                    }
-                    return false;
-                },
-                3000));
+            QVERIFY(waitForAnswer(kEcho, 1));
             QTest::qWait(500);
             QVERIFY(m_modals->messages.isEmpty());
             QVERIFY(libraryClosed());
@@ -496,16 +501,7 @@ private slots:
             controlAs<QRadioButton>(page.NetworkPage(), 1001)->click();
             controlAs<QPushButton>(page.NetworkPage(), 1025)->click();
         });
-        QVERIFY(QTest::qWaitFor(
-            [] {
-                for (const QJsonObject &line : logLines()) {
-                    if (line.value("device").toString() == QLatin1String(kFoxtrot) &&
-                        line.value("answer").toInt(-1) == 0)
-                        return true;
-                }
-                return false;
-            },
-            3000));
+        QVERIFY(waitForAnswer(kFoxtrot, 0));
         QTest::qWait(1000);
         QVERIFY(m_modals->messages.isEmpty());
         QVERIFY(scan());
