@@ -32,19 +32,12 @@ KOVA_ITEM *ItemTable::Store(RecordRegistry &registry,
                             const uint8_t (&source)[4]) {
     length = std::min<size_t>(length, KOVA_MAX_DATAGRAM);
     const bool deviceInfo = work[7] == 5;
-    byKey_.reserve(size_ + 1);
+    byKey_.reserve(byKey_.size() + 1);
     KOVA_ITEM *target = nullptr;
-    if (auto found = byKey_.find(KeyOf(work.data())); found != byKey_.end()) {
+    if (auto found = byKey_.find(KeyOf(work.data())); found != byKey_.end())
         target = found->second;
-    } else {
+    else
         target = registry.Allocate();
-        if (tail_ != nullptr)
-            tail_->next = target;
-        else
-            head_ = target;
-        tail_ = target;
-        ++size_;
-    }
     if (deviceInfo) {
         std::memcpy(target->datagram, work.data(), length);
         std::memset(target->datagram + length, 0, KOVA_MAX_DATAGRAM - length);

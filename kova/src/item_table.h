@@ -27,9 +27,8 @@ private:
     std::unordered_set<const KOVA_ITEM *> issued_;
 };
 
-// The records of one connection in order of each device's first reply, found
-// by device key through a hash index. Behaves like a walk of the list from its
-// head that takes the first record with an equal key.
+// The records of one connection, found by device key through a hash index.
+// When records share a key, the one that took it first is found.
 class ItemTable {
 public:
     // Stores an accepted reply of `length` bytes held at the start of `work`
@@ -40,16 +39,10 @@ public:
     KOVA_ITEM *Store(RecordRegistry &registry, std::span<const uint8_t, KOVA_MAX_DATAGRAM> work,
                      size_t length, const uint8_t (&source)[4]);
 
-    KOVA_ITEM *First() const { return head_; }
-    size_t Size() const { return size_; }
-
 private:
     static uint64_t KeyOf(const uint8_t *datagram);
 
     std::unordered_map<uint64_t, KOVA_ITEM *> byKey_;
-    KOVA_ITEM *head_ = nullptr;
-    KOVA_ITEM *tail_ = nullptr;
-    size_t size_ = 0;
 };
 
 } // namespace kova

@@ -12,7 +12,6 @@ struct KOVA_ITEM {
     uint8_t sourceAddress[4];            // IPv4 source of the latest reply, network order
     uint8_t version;                     // version byte of the latest reply from the device
     uint8_t trailer[3];                  // appended to requests of version 4 or more
-    KOVA_ITEM *next;                     // next record of the same table, in first-reply order
     uint16_t storedLength;               // how many datagram bytes came off the wire
 };
 
