@@ -275,19 +275,6 @@ private slots:
         QVERIFY(applyRestore(page, false, false));
     }
 
-    void cancelledAuthenticationSendsNothing() {
-        Credentials credentials;
-        credentials.result = 0;
-        P *page = open(device(KOVA_MODE_STATIC, 0));
-        click(page, P::IDC_DHCP);
-        controlAs<QPushButton>(page, P::IDC_APPLY)->click();
-        QCOMPARE(credentials.asked, 1);
-        QCOMPARE(m_lib->count("initialise"), 0);
-        QVERIFY(m_lib->network.empty());
-        QVERIFY(applyRestore(page, true, true));
-        QCOMPARE(m_dlg->NetworkSettings().mode, KOVA_MODE_STATIC);
-    }
-
     void collectReadsEveryField() {
         P *page = open(device(KOVA_MODE_PPPOE, 1));
         KOVA_NETWORK_SETTINGS s{};

@@ -180,6 +180,7 @@ private slots:
 
     void cancelledAuthenticationSendsNothing_data() {
         QTest::addColumn<int>("selector");
+        QTest::newRow("network") << 1020;
         QTest::newRow("host name") << 1010;
         QTest::newRow("account") << 1011;
     }
@@ -189,17 +190,24 @@ private slots:
         credentials.result = 0;
         CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
         m_lib->calls.clear();
-        QWidget *page = selector == 1010 ? static_cast<QWidget *>(dlg.HostNamePage())
-                                         : static_cast<QWidget *>(dlg.AccountPage());
         dlg.Selector(selector)->click();
-        if (selector == 1010)
+        QWidget *page = nullptr;
+        if (selector == 1020) {
+            page = dlg.NetworkPage();
+            controlAs<QAbstractButton>(page, CNetworkPageDlg::IDC_DHCP)->click();
+        } else if (selector == 1010) {
+            page = dlg.HostNamePage();
             QTest::keyClicks(controlAs<QLineEdit>(page, 1030), QStringLiteral("z"));
-        else
+        } else {
+            page = dlg.AccountPage();
             controlAs<QCheckBox>(page, 1028)->click();
+        }
         controlAs<QPushButton>(page, 1025)->click();
         QCOMPARE(credentials.asked, 1);
         QVERIFY(m_lib->calls.isEmpty());
         QVERIFY(applyRestore(page, true, true));
+        // The records keep what was decoded.
+        QCOMPARE(dlg.NetworkSettings().mode, KOVA_MODE_STATIC);
         QCOMPARE(dlg.GuestAccount(), 0);
     }
 
