@@ -2,7 +2,7 @@
 // Carries the library's reply events from its receive thread to the main
 // window on the user-interface thread, one at a time and in arrival order; the
 // receive thread waits until each is done. Requests wait in a queue guarded by
-// a mutex; a queued call wakes the user-interface thread to serve them, and a
+// a mutex; a queued signal wakes the user-interface thread to serve them, and a
 // condition variable tells the receive thread that its request is done, so
 // every hand-over of data is ordered by that mutex. The bridge lives for the whole
 // process, so the receive thread never reaches an object that is gone; the
@@ -46,6 +46,10 @@ public:
     // How long the receive thread waits between two looks at a setting page
     // that is still showing an earlier result.
     static constexpr int kBusyPollMs = 10;
+
+signals:
+    // Receive thread: a request is waiting (queued to serve()).
+    void wake();
 
 private:
     explicit ReplyBridge(QObject *parent = nullptr);
