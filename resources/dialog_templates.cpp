@@ -143,12 +143,4 @@ const DialogTemplate *findDialogTemplate(int id) {
     return nullptr;
 }
 
-const ControlTemplate *findControlTemplate(const DialogTemplate &dialog, int id) {
-    for (const ControlTemplate &control : dialog.controls) {
-        if (control.id == id)
-            return &control;
-    }
-    return nullptr;
-}
-
 } // namespace veltrona::res

@@ -86,7 +86,4 @@ struct DialogTemplate {
 // The template with the given id; nullptr for an unknown id.
 const DialogTemplate *findDialogTemplate(int id);
 
-// The control of a template with the given id; nullptr when it has none.
-const ControlTemplate *findControlTemplate(const DialogTemplate &dialog, int id);
-
 } // namespace veltrona::res

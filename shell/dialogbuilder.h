@@ -22,8 +22,6 @@ QFont dialogFont(const res::DialogTemplate &dialog);
 class DialogUnits {
 public:
     explicit DialogUnits(const QFont &font);
-    int baseWidth() const { return m_baseWidth; }
-    int baseHeight() const { return m_baseHeight; }
     int x(int dlu) const { return dlu * m_baseWidth / 4; }
     int y(int dlu) const { return dlu * m_baseHeight / 8; }
     QRect rect(int x, int y, int cx, int cy) const;
