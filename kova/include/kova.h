@@ -117,7 +117,11 @@ typedef struct KOVA_FIRMWARE_INFO {
     char serialNumber[16];
 } KOVA_FIRMWARE_INFO;
 
-/* Connection. */
+/* Connection. Without a bind address (kova_Initialise, or "" below) the
+ * connection listens on every interface, and a discovery goes out once on each
+ * IPv4 interface that is up and can broadcast (loopback aside), as they are at
+ * initialisation; on a host without such an interface it goes where routing
+ * sends it. */
 int32_t kova_Initialise(const KOVA_CONFIG *config);
 /* bindAddress: one of this host's IPv4 addresses (requests leave through the
  * interface that owns it, and every reply arriving there is received), or ""
@@ -153,10 +157,18 @@ int32_t kova_GetFirmwareInfo(HKOVAITEM item, KOVA_FIRMWARE_INFO *firmware);
 /* The version byte (offset 4) of the device's latest device-information reply. */
 int32_t kova_GetReplyVersion(HKOVAITEM item, int32_t *version);
 
-/* Configuration requests, broadcast to the device that the item addresses.
- * Checks in order: no connection KOVA_ERR_NOT_INITIALISED, empty or unknown
- * handle KOVA_ERR_BAD_HANDLE, then the arguments. A successful request starts
- * the receive loop when none runs, so the device's answer is reported. */
+/* The name of the network interface on which the device's latest reply
+ * arrived ("eth1"), zero-terminated in KOVA_INTERFACE_NAME_SIZE bytes; empty
+ * when it is not known. Configuration requests to the device leave through
+ * that interface. */
+#define KOVA_INTERFACE_NAME_SIZE 16
+int32_t kova_GetReplyInterface(HKOVAITEM item, char *name);
+
+/* Configuration requests, broadcast to the device that the item addresses;
+ * without a bind address, out of the interface the device was last heard on
+ * (kova_GetReplyInterface) only. Checks in order: no connection KOVA_ERR_NOT_INITIALISED, empty or
+ * unknown handle KOVA_ERR_BAD_HANDLE, then the arguments. A successful request starts the receive
+ * loop when none runs, so the device's answer is reported. */
 int32_t kova_SetNetworkSettings(HKOVAITEM item, const char *userId, const char *password,
                                 const KOVA_NETWORK_SETTINGS *settings);
 int32_t kova_SetHostName(HKOVAITEM item, const char *userId, const char *password,

@@ -101,6 +101,12 @@ void ReceiveLoop(std::shared_ptr<Connection> c, std::shared_ptr<std::atomic<bool
             } catch (const std::exception &) {
                 continue; // no memory for a new record: the reply is lost
             }
+            if (item != nullptr) {
+                // A device heard on several interfaces keeps the latest.
+                item->arrivalIndex = r.interfaceIndex;
+                std::memcpy(item->arrivalInterface, r.interfaceName, sizeof r.interfaceName);
+                item->arrivalInterface[sizeof item->arrivalInterface - 1] = '\0';
+            }
         }
         callback(item, *event, 0);
     }
@@ -149,12 +155,15 @@ void Reap(Library &lib) {
 }
 
 // The send step: finishes `request` with the version and trailer and
-// broadcasts it. Starts the receive loop after a successful send.
+// broadcasts it, out of the interface with index `via` only when that is not 0.
+// Starts the receive loop after a successful send.
 int32_t SendAndListen(Library &lib, const std::shared_ptr<Connection> &c,
                       std::span<const uint8_t> request, uint8_t version,
-                      std::span<const uint8_t, 3> trailer) {
+                      std::span<const uint8_t, 3> trailer, unsigned via = 0) {
     const std::vector<uint8_t> datagram = wire::Finish(request, version, trailer);
-    if (!c->transport->Broadcast(datagram))
+    const bool sent =
+        via != 0 ? c->transport->BroadcastVia(datagram, via) : c->transport->Broadcast(datagram);
+    if (!sent)
         return KOVA_ERR_SOCKET;
     StartLoop(lib, c);
     return KOVA_OK;
@@ -231,7 +240,8 @@ template <typename Build> int32_t ConfigurationRequest(HKOVAITEM item, Build bui
     const int32_t code = build(copy, random, request);
     if (code != KOVA_OK)
         return code;
-    return SendAndListen(lib, c, request, copy.version, copy.trailer);
+    // A request leaves through the interface the device was last heard on.
+    return SendAndListen(lib, c, request, copy.version, copy.trailer, copy.arrivalIndex);
 }
 
 template <typename Fn> int32_t Guarded(Fn fn) {
@@ -416,6 +426,13 @@ int32_t kova_GetFirmwareInfo(HKOVAITEM item, KOVA_FIRMWARE_INFO *firmware) {
 int32_t kova_GetReplyVersion(HKOVAITEM item, int32_t *version) {
     return Decode(item, version, [](const KOVA_ITEM &copy, int32_t &out) {
         out = wire::ReplyVersion(StoredBytes(copy));
+        return KOVA_OK;
+    });
+}
+
+int32_t kova_GetReplyInterface(HKOVAITEM item, char *name) {
+    return Decode(item, name, [](const KOVA_ITEM &copy, char &out) {
+        std::memcpy(&out, copy.arrivalInterface, KOVA_INTERFACE_NAME_SIZE);
         return KOVA_OK;
     });
 }

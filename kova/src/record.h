@@ -13,6 +13,8 @@ struct KOVA_ITEM {
     uint8_t version;                     // version byte of the latest reply from the device
     uint8_t trailer[3];                  // appended to requests of version 4 or more
     uint16_t storedLength;               // how many datagram bytes came off the wire
+    unsigned arrivalIndex;               // interface of the latest reply (0: unknown)
+    char arrivalInterface[16];           // its name, zero-terminated; empty when unknown
 };
 
 namespace kova {

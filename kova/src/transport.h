@@ -17,6 +17,10 @@ struct Received {
     size_t length = 0;   // full size of the datagram, even when it did not fit
     uint8_t sender[4]{}; // IPv4 source address, network order
     int error = 0;       // errno of a failure
+    // The interface the datagram arrived on: index and name; 0 and empty when
+    // the transport cannot tell.
+    unsigned interfaceIndex = 0;
+    char interfaceName[16]{};
 };
 
 class Transport {
@@ -24,6 +28,12 @@ public:
     virtual ~Transport() = default;
     // Sends one datagram to 255.255.255.255, the device port. False on failure.
     virtual bool Broadcast(std::span<const uint8_t> datagram) = 0;
+    // Sends one datagram to 255.255.255.255 out of the interface with this
+    // index only, when the transport listens on every interface and the index
+    // is known (not 0); otherwise as Broadcast.
+    virtual bool BroadcastVia(std::span<const uint8_t> datagram, unsigned /*interfaceIndex*/) {
+        return Broadcast(datagram);
+    }
     // Blocks until a datagram arrives (its first bytes copied into `buffer`), the
     // transport is woken, or the socket fails. Once woken, it stays woken.
     virtual Received Receive(std::span<uint8_t> buffer) = 0;
@@ -32,7 +42,10 @@ public:
 };
 
 // Opens a transport bound to the local port: `bindAddress` empty for any
-// address, else one of this host's IPv4 addresses. Returns null on failure and
+// address, else one of this host's IPv4 addresses. With any address, a
+// broadcast goes out once on every interface that is up, has an IPv4 address
+// and can broadcast (loopback aside), as the interfaces are at opening; when
+// there is none, it goes where routing sends it. Returns null on failure and
 // sets `error` to a KOVA error code.
 using TransportFactory =
     std::function<std::unique_ptr<Transport>(const std::string &bindAddress, int32_t &error)>;

@@ -13,9 +13,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace kova {
 
@@ -45,6 +49,35 @@ bool FindInterface(in_addr address, std::string &name, unsigned &index) {
     return found;
 }
 
+// Where a connection without a bind address sends its broadcasts: each IPv4
+// interface that is up and can broadcast, loopback aside, with its first address.
+struct Outlet {
+    unsigned index = 0;
+    in_addr address{};
+};
+
+std::vector<Outlet> BroadcastOutlets() {
+    std::vector<Outlet> outlets;
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return outlets;
+    for (ifaddrs *a = list; a != nullptr; a = a->ifa_next) {
+        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET)
+            continue;
+        const unsigned flags = a->ifa_flags;
+        if ((flags & IFF_UP) == 0 || (flags & IFF_BROADCAST) == 0 || (flags & IFF_LOOPBACK) != 0)
+            continue;
+        const unsigned index = if_nametoindex(a->ifa_name);
+        const bool listed = std::any_of(outlets.begin(), outlets.end(),
+                                        [&](const Outlet &o) { return o.index == index; });
+        if (index != 0 && !listed)
+            outlets.push_back(
+                {index, reinterpret_cast<const sockaddr_in *>(a->ifa_addr)->sin_addr});
+    }
+    freeifaddrs(list);
+    return outlets;
+}
+
 class UdpTransport final : public Transport {
 public:
     ~UdpTransport() override {
@@ -70,17 +103,19 @@ public:
         const int one = 1;
         if (::setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
             return false;
+        // Every datagram tells the interface it arrived on.
+        if (::setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one) != 0)
+            return false;
         if (index != 0) {
             // Without the privilege for SO_BINDTODEVICE, replies are filtered
             // by the interface they arrived on.
             if (forceArrivalFilter.load() ||
                 ::setsockopt(socket_, SOL_SOCKET, SO_BINDTODEVICE, interfaceName.c_str(),
-                             static_cast<socklen_t>(interfaceName.size())) != 0) {
-                if (::setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one) != 0)
-                    return false;
+                             static_cast<socklen_t>(interfaceName.size())) != 0)
                 filterIndex_ = index;
-            }
             sendIndex_ = index;
+        } else {
+            outlets_ = BroadcastOutlets();
         }
         sockaddr_in any{};
         any.sin_family = AF_INET;
@@ -102,34 +137,24 @@ public:
     }
 
     bool Broadcast(std::span<const uint8_t> datagram) override {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(KOVA_DEVICE_PORT);
-        to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-        iovec iov{const_cast<uint8_t *>(datagram.data()), datagram.size()};
-        msghdr msg{};
-        msg.msg_name = &to;
-        msg.msg_namelen = sizeof to;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-        if (sendIndex_ != 0) {
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            cmsghdr *c = CMSG_FIRSTHDR(&msg);
-            c->cmsg_level = IPPROTO_IP;
-            c->cmsg_type = IP_PKTINFO;
-            c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-            in_pktinfo info{};
-            info.ipi_ifindex = static_cast<int>(sendIndex_);
-            info.ipi_spec_dst = local_;
-            std::memcpy(CMSG_DATA(c), &info, sizeof info);
-        }
-        ssize_t sent;
-        do {
-            sent = ::sendmsg(socket_, &msg, MSG_NOSIGNAL);
-        } while (sent < 0 && errno == EINTR);
-        return sent == static_cast<ssize_t>(datagram.size());
+        if (sendIndex_ != 0)
+            return SendThrough(datagram, sendIndex_, local_);
+        if (outlets_.empty())
+            return SendThrough(datagram, 0, in_addr{}); // where routing sends it
+        bool sent = false;
+        for (const Outlet &outlet : outlets_)
+            sent = SendThrough(datagram, outlet.index, outlet.address) || sent;
+        return sent;
+    }
+
+    bool BroadcastVia(std::span<const uint8_t> datagram, unsigned interfaceIndex) override {
+        if (sendIndex_ != 0 || interfaceIndex == 0)
+            return Broadcast(datagram);
+        in_addr source{}; // none: the kernel takes the interface's own address
+        for (const Outlet &outlet : outlets_)
+            if (outlet.index == interfaceIndex)
+                source = outlet.address;
+        return SendThrough(datagram, interfaceIndex, source);
     }
 
     Received Receive(std::span<uint8_t> buffer) override {
@@ -169,11 +194,16 @@ public:
                 result.error = errno;
                 return result;
             }
-            if (filterIndex_ != 0 && ArrivalIndex(msg) != filterIndex_)
+            const unsigned arrival = ArrivalIndex(msg);
+            if (filterIndex_ != 0 && arrival != filterIndex_)
                 continue;
             result.status = Received::Status::Datagram;
             result.length = static_cast<size_t>(n);
             std::memcpy(result.sender, &from.sin_addr.s_addr, 4);
+            result.interfaceIndex = arrival;
+            const std::string &name = InterfaceName(arrival);
+            std::memcpy(result.interfaceName, name.c_str(),
+                        std::min(name.size(), sizeof result.interfaceName - 1));
             return result;
         }
     }
@@ -196,11 +226,57 @@ private:
         return 0;
     }
 
+    // The name of an interface index, looked up once per index (receive thread only).
+    const std::string &InterfaceName(unsigned index) {
+        auto found = names_.find(index);
+        if (found == names_.end()) {
+            char name[IF_NAMESIZE] = {};
+            found =
+                names_.emplace(index, index != 0 && if_indextoname(index, name) ? name : "").first;
+        }
+        return found->second;
+    }
+
+    // One datagram to 255.255.255.255, out of interface `index` from `source`
+    // (IP_PKTINFO), or as routing decides when the index is 0.
+    bool SendThrough(std::span<const uint8_t> datagram, unsigned index, in_addr source) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(KOVA_DEVICE_PORT);
+        to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+        iovec iov{const_cast<uint8_t *>(datagram.data()), datagram.size()};
+        msghdr msg{};
+        msg.msg_name = &to;
+        msg.msg_namelen = sizeof to;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+        if (index != 0) {
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            cmsghdr *c = CMSG_FIRSTHDR(&msg);
+            c->cmsg_level = IPPROTO_IP;
+            c->cmsg_type = IP_PKTINFO;
+            c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+            in_pktinfo info{};
+            info.ipi_ifindex = static_cast<int>(index);
+            info.ipi_spec_dst = source;
+            std::memcpy(CMSG_DATA(c), &info, sizeof info);
+        }
+        ssize_t sent;
+        do {
+            sent = ::sendmsg(socket_, &msg, MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        return sent == static_cast<ssize_t>(datagram.size());
+    }
+
     int socket_ = -1;
     int wake_ = -1;
     in_addr local_{};
-    unsigned sendIndex_ = 0;
-    unsigned filterIndex_ = 0;
+    unsigned sendIndex_ = 0;   // bound to an address: its interface
+    unsigned filterIndex_ = 0; // bound without SO_BINDTODEVICE: replies kept from here only
+    std::vector<Outlet> outlets_;
+    std::unordered_map<unsigned, std::string> names_;
 };
 
 } // namespace

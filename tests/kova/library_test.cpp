@@ -26,13 +26,16 @@ struct Endpoint {
     std::mutex mutex;
     std::condition_variable cv;
     std::deque<std::optional<Bytes>> inbox;
+    std::deque<unsigned> arrivals; // interface index of each inbox entry, 0 unknown
     std::vector<Bytes> sent;
+    std::vector<unsigned> sentVia; // interface index of each send, 0 for every one
     std::string bindAddress;
     bool woken = false, refuseSend = false;
 
-    void Push(std::optional<Bytes> d) {
+    void Push(std::optional<Bytes> d, unsigned arrival = 0) {
         std::lock_guard lock(mutex);
         inbox.push_back(std::move(d));
+        arrivals.push_back(arrival);
         cv.notify_all();
     }
     std::vector<Bytes> Sent() {
@@ -44,9 +47,11 @@ struct Endpoint {
 class FakeTransport final : public Transport {
 public:
     explicit FakeTransport(std::shared_ptr<Endpoint> e) : e_(std::move(e)) {}
-    bool Broadcast(std::span<const uint8_t> datagram) override {
+    bool Broadcast(std::span<const uint8_t> datagram) override { return BroadcastVia(datagram, 0); }
+    bool BroadcastVia(std::span<const uint8_t> datagram, unsigned index) override {
         std::lock_guard lock(e_->mutex);
         e_->sent.emplace_back(datagram.begin(), datagram.end());
+        e_->sentVia.push_back(index);
         return !e_->refuseSend;
     }
     Received Receive(std::span<uint8_t> buffer) override {
@@ -60,7 +65,12 @@ public:
             r.length = d->size();
             std::copy_n(d->begin(), std::min(buffer.size(), d->size()), buffer.begin());
             std::memcpy(r.sender, "\x0A\x00\x00\x05", 4);
+            r.interfaceIndex = e_->arrivals.front();
+            if (r.interfaceIndex != 0)
+                std::snprintf(r.interfaceName, sizeof r.interfaceName, "if%u", r.interfaceIndex);
         }
+        if (r.status != Received::Status::Woken)
+            e_->arrivals.pop_front();
         return r;
     }
     void Wake() override {
@@ -252,7 +262,8 @@ TEST_F(Library, RepliesAreStoredOncePerDeviceAndStrayDatagramsDropped) {
          {BuildReply(a), Bytes(replyB.begin(), replyB.begin() + 9), Bytes{}, BuildReply(big),
           foreign, Kind(b, 3), Kind(b, 6), Kind(a, 0), Kind(a, 1), Kind(a, 2),
           Bytes(replyB.begin(), replyB.begin() + 10), Kind(stranger, 2)})
-        Net().Push(d);
+        Net().Push(d, 7); // heard again, on another interface
+
     ASSERT_TRUE(rec.Wait(7));
     std::this_thread::sleep_for(20ms);
     ASSERT_EQ(rec.events.size(), 7u);
@@ -265,6 +276,12 @@ TEST_F(Library, RepliesAreStoredOncePerDeviceAndStrayDatagramsDropped) {
     ASSERT_EQ(kova_GetDeviceInfo(first, &info) + kova_GetReplyVersion(first, &version), KOVA_OK);
     EXPECT_STREQ(info.hostName, "renamed") << "results leave the device information intact";
     EXPECT_EQ(version, 5);
+    char name[KOVA_INTERFACE_NAME_SIZE];
+    ASSERT_EQ(kova_GetReplyInterface(first, name), KOVA_OK);
+    EXPECT_STREQ(name, "if7");
+    EXPECT_EQ(kova_GetReplyInterface(first, nullptr), KOVA_ERR_INVALID_ARG);
+    ASSERT_EQ(kova_SetHostName(first, "root", "pw", "h", "d"), KOVA_OK);
+    EXPECT_EQ(Net().sentVia, (std::vector<unsigned>{0, 7})) << "asked where it was heard last";
 
     auto [shortOne, shortEvent] = rec.events[5];
     KOVA_SERVICE_PORTS ports;
