@@ -337,6 +337,7 @@ void CVeltronaDlg::OnChangeSetting() {
     HKOVAITEM item = m_pDeviceList->GetItemData(row);
     if (item == nullptr)
         return;
+    m_settingPage.SetBindingText(m_strBinding);
     if (settingPageRunner()) {
         settingPageRunner()(m_settingPage, item);
         return;

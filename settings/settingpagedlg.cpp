@@ -144,7 +144,10 @@ int CSettingPageDlg::AskCredentials() {
 void CSettingPageDlg::ApplyPage(int pageId) {
     SettingPageLibrary &library = Library();
     const KOVA_CONFIG config{m_replyCallback, nullptr, KOVA_CLASS_ID};
-    if (library.initialise(&config) != KOVA_OK) {
+    const int32_t initialised = m_strBinding == "ANY"
+                                    ? library.initialise(&config)
+                                    : library.initialiseEx(&config, m_strBinding.constData());
+    if (initialised != KOVA_OK) {
         veltrona::ui::messageBox(this, QStringLiteral("Error : initialising kova..."));
         // The closed library refuses the request below and sends nothing.
         library.close();

@@ -6,6 +6,7 @@
 
 #include "kova.h"
 
+#include <QByteArray>
 #include <QDialog>
 #include <QString>
 
@@ -32,6 +33,7 @@ struct SettingPageLibrary {
         setHostName = kova_SetHostName;
     std::function<int32_t(HKOVAITEM, const char *, const char *, const char *, const int32_t *)>
         setAccount = kova_SetAccount;
+    std::function<int32_t(const KOVA_CONFIG *, const char *)> initialiseEx = kova_InitialiseEx;
 };
 
 class CSettingPageDlg : public QDialog {
@@ -50,6 +52,9 @@ public:
     // Called by the main window.
     void SetDeviceItem(HKOVAITEM item);
     void SetReplyCallback(KOVA_REPLY_CALLBACK callback);
+    // The main window's binding text ("ANY" or a local address): Apply sends
+    // through the same network as the scan.
+    void SetBindingText(const QByteArray &binding) { m_strBinding = binding; }
     // Opens the pages for the device item, runs the window modally and
     // destroys the pages again.
     int DoModal();
@@ -110,4 +115,5 @@ private:
     CHostNamePageDlg *m_pHostNamePage = nullptr;
     CAccountPageDlg *m_pAccountPage = nullptr;
     KOVA_REPLY_CALLBACK m_replyCallback = nullptr;
+    QByteArray m_strBinding = "ANY";
 };

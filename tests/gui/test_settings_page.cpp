@@ -96,6 +96,12 @@ private slots:
         QCOMPARE(dlg.ID(), "root");
         QCOMPARE(dlg.Password(), "secret");
         QVERIFY(m_messages->texts.isEmpty());
+        // The main window's binding: the request leaves where the scan listened.
+        dlg.SetBindingText("10.0.0.5");
+        m_lib->calls.clear();
+        dlg.NetworkPage()->OnApply();
+        dlg.SetBindingText("ANY");
+        QCOMPARE(m_lib->calls, (QStringList{"initialiseEx 10.0.0.5", "setNetworkSettings"}));
     }
 
     void failedInitialisationIsReportedAndTheLibraryClosed() {

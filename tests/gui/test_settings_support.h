@@ -110,6 +110,11 @@ struct FakeLibrary {
             lastConfig = *config;
             return initialiseResult;
         };
+        lib.initialiseEx = [this](const KOVA_CONFIG *config, const char *address) {
+            calls << QStringLiteral("initialiseEx ") + QLatin1String(address);
+            lastConfig = *config;
+            return initialiseResult;
+        };
         lib.close = [this] { calls << QStringLiteral("close"); };
         lib.setNetworkSettings = [this](HKOVAITEM item, const char *id, const char *pw,
                                         const KOVA_NETWORK_SETTINGS *s) {
