@@ -24,8 +24,10 @@ struct CliRun {
 };
 
 // Runs veltrona-cli with the given arguments and extra environment, without
-// any password variable inherited and with standard input not a terminal.
-CliRun cli(const QStringList &arguments, const std::map<QString, QString> &environment = {}) {
+// any password variable inherited and with standard input not a terminal;
+// under the command `wrapper` when one is given.
+CliRun cli(const QStringList &arguments, const std::map<QString, QString> &environment = {},
+           const QStringList &wrapper = {}) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char *name :
@@ -35,7 +37,10 @@ CliRun cli(const QStringList &arguments, const std::map<QString, QString> &envir
         env.insert(name, value);
     process.setProcessEnvironment(env);
     process.setStandardInputFile(QProcess::nullDevice());
-    process.start(QStringLiteral(VELTRONA_CLI), arguments);
+    if (wrapper.isEmpty())
+        process.start(QStringLiteral(VELTRONA_CLI), arguments);
+    else
+        process.start(wrapper.front(), wrapper.mid(1) + QStringList{VELTRONA_CLI} + arguments);
     CliRun run;
     if (!process.waitForFinished(30000)) {
         process.kill();
@@ -49,6 +54,10 @@ CliRun cli(const QStringList &arguments, const std::map<QString, QString> &envir
     return run;
 }
 
+// As user nobody, without any capability.
+const QStringList kUnprivileged = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                   "--inh-caps=-all"};
+
 std::string describe(const CliRun &run) {
     return "exit " + std::to_string(run.code) + "\nstdout: " + run.out.toStdString() +
            "\nstderr: " + run.err.toStdString();
@@ -61,9 +70,10 @@ QString secretFile(QTemporaryFile &file, const QByteArray &content) {
     return file.fileName();
 }
 
-// The simulator's log: one JSON object per datagram.
-std::vector<QJsonObject> logLines() {
-    QFile file(qEnvironmentVariable("VELTRONA_LAB_LOG"));
+// The simulator's log (of the second segment's with `log` "VELTRONA_LAB_LOG_2"):
+// one JSON object per datagram.
+std::vector<QJsonObject> logLines(const char *log = "VELTRONA_LAB_LOG") {
+    QFile file(qEnvironmentVariable(log));
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     std::vector<QJsonObject> lines;
     for (const QByteArray &line : file.readAll().split('\n'))
@@ -74,9 +84,10 @@ std::vector<QJsonObject> logLines() {
 
 // Requests the simulator received since line `from` of its log (with one of
 // the given commands; any when none are given).
-std::vector<QJsonObject> requestsSince(std::size_t from, const QList<int> &commands = {}) {
+std::vector<QJsonObject> requestsSince(std::size_t from, const QList<int> &commands = {},
+                                       const char *log = "VELTRONA_LAB_LOG") {
     std::vector<QJsonObject> found;
-    const std::vector<QJsonObject> lines = logLines();
+    const std::vector<QJsonObject> lines = logLines(log);
     for (std::size_t i = from; i < lines.size(); ++i)
         if (lines[i]["dir"].toString() == "in" &&
             (commands.isEmpty() || commands.contains(lines[i]["command"].toInt())))
@@ -108,8 +119,9 @@ QString dashedMac(const QJsonObject &device) {
 }
 
 // The scan's JSON output, by MAC address, in the order listed.
-std::vector<QJsonObject> scanJson(const QStringList &extra = {}) {
-    const CliRun run = cli(QStringList{"scan", "--seconds", "1", "--format", "json"} + extra);
+std::vector<QJsonObject> scanJson(const QStringList &extra = {}, const QStringList &wrapper = {}) {
+    const CliRun run =
+        cli(QStringList{"scan", "--seconds", "1", "--format", "json"} + extra, {}, wrapper);
     EXPECT_EQ(run.code, 0) << describe(run);
     EXPECT_TRUE(run.err.isEmpty()) << "standard error is no terminal: " << run.err.toStdString();
     QJsonParseError error{};
@@ -186,6 +198,7 @@ TEST(CliLab, JsonScanMatchesEverySimulatedDevice) {
         EXPECT_EQ(got["mode"].toInt(), modes.at(want["networkMode"].toString()));
         EXPECT_EQ(got["guestAccount"].toInt(), want["guest"].toBool() ? 1 : 0);
         EXPECT_FALSE(got.contains("pppoePassword"));
+        EXPECT_EQ(got["interfaceName"].toString(), qEnvironmentVariable("VELTRONA_LAB_TOOL_IF"));
 
         // Ports and firmware by the reply's version.
         if (version < 3) {
@@ -250,10 +263,14 @@ TEST(CliLab, CsvAndTableHoldTheColumnTexts) {
     const auto records = parseCsv(csv.out);
     ASSERT_EQ(records.size(), static_cast<std::size_t>(labDevices().size()) + 1);
     EXPECT_EQ(records[0].front(), "Type");
-    EXPECT_EQ(records[0].back(), "Hostname");
+    EXPECT_EQ(records[0][10], "Hostname");
+    EXPECT_EQ(records[0].back(), "Interface") << "the interface comes last";
     bool sawPro = false;
     for (const auto &record : records) {
-        ASSERT_EQ(record.size(), 11u);
+        ASSERT_EQ(record.size(), 12u);
+        if (&record != &records[0]) {
+            EXPECT_EQ(record[11], qEnvironmentVariable("VELTRONA_LAB_TOOL_IF").toLatin1());
+        }
         if (record[2] == "02-4B-56-00-01-01") {
             sawPro = true;
             EXPECT_EQ(record[3], "KV \"Pro\", 2");
@@ -282,6 +299,45 @@ TEST(CliLab, BindChoosesTheLocalAddress) {
     EXPECT_EQ(foreign.code, 3) << describe(foreign);
     EXPECT_TRUE(foreign.err.contains("Socket error")) << describe(foreign);
     EXPECT_TRUE(foreign.out.isEmpty());
+
+    // In a namespace of its own with nothing but loopback, down: no network at all.
+    const CliRun isolated = cli({"scan", "--seconds", "1"}, {}, {"unshare", "--net", "--"});
+    EXPECT_EQ(isolated.code, 3) << describe(isolated);
+    EXPECT_TRUE(isolated.err.contains("no network interface could send the discovery"))
+        << describe(isolated);
+}
+
+// Run by scripts/lab --segments 2: the tool's default route is on the first
+// segment only, and the second holds devices of its own behind another interface.
+TEST(CliLab, TwoSegmentsAreScannedTogetherAndRequestsGoWhereTheDeviceIs) {
+    ASSERT_FALSE(qEnvironmentVariable("VELTRONA_LAB_LOG_2").isEmpty()) << "needs --segments 2";
+    const int first = qEnvironmentVariableIntValue("VELTRONA_LAB_DEVICE_COUNT");
+    const int second = qEnvironmentVariableIntValue("VELTRONA_LAB_DEVICE_COUNT_2");
+    const QString firstIf = qEnvironmentVariable("VELTRONA_LAB_TOOL_IF");
+    const QString secondIf = qEnvironmentVariable("VELTRONA_LAB_TOOL_IF_2");
+    // Without privileges, as everything below.
+    std::map<QString, int> heardOn;
+    for (const QJsonObject &device : scanJson({}, kUnprivileged))
+        ++heardOn[device["interfaceName"].toString()];
+    EXPECT_EQ(heardOn, (std::map<QString, int>{{firstIf, first}, {secondIf, second}}));
+
+    const std::size_t start1 = logLines().size();
+    const std::size_t start2 = logLines("VELTRONA_LAB_LOG_2").size();
+    const CliRun run = cli({"set-hostname", "--mac", "02-4B-56-00-02-01", "--user", "admin",
+                            "--host", "yard-2", "--seconds", "2"},
+                           {{"VELTRONA_PASSWORD", "admin"}}, kUnprivileged);
+    ASSERT_EQ(run.code, 0) << describe(run);
+    EXPECT_EQ(run.out, "Success\n");
+    EXPECT_EQ(requestsSince(start2, {4, 5}, "VELTRONA_LAB_LOG_2").size(), 1u);
+    EXPECT_TRUE(requestsSince(start1, {4, 5}).empty()) << "the first segment saw the request";
+    EXPECT_EQ(requestsSince(start1, {3}).size(), 2u) << "but both discoveries";
+
+    // Bound to the first segment's address: its devices only.
+    const std::vector<QJsonObject> bound =
+        scanJson({"--bind", qEnvironmentVariable("VELTRONA_LAB_TOOL_IP")}, kUnprivileged);
+    EXPECT_EQ(bound.size(), static_cast<std::size_t>(first));
+    for (const QJsonObject &device : bound)
+        EXPECT_EQ(device["interfaceName"].toString(), firstIf);
 }
 
 TEST(CliLab, SetNetworkToStaticKeepsWhatIsNotGiven) {

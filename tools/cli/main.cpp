@@ -40,10 +40,19 @@ std::string whereText(const std::string &bindAddress) {
     return bindAddress.empty() ? "" : " on " + bindAddress;
 }
 
+// Why a scan could not start, for standard error.
+std::string scanRefusal(const std::string &bindAddress, const ScanResult &result) {
+    std::string what = "cannot scan" + whereText(bindAddress);
+    if (result.notSent)
+        what += bindAddress.empty() ? ": no network interface could send the discovery"
+                                    : ": the discovery could not be sent";
+    return what;
+}
+
 int runScan(const CommandLine &line, bool progress) {
     const ScanResult result = scan(line.bindAddress, line.seconds, std::nullopt, progress);
     if (result.error != KOVA_OK)
-        return refused("cannot scan" + whereText(line.bindAddress), result.error);
+        return refused(scanRefusal(line.bindAddress, result), result.error);
     warnAboutLoop(result.loopError);
     switch (line.format) {
     case Format::Table:
@@ -138,7 +147,7 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
     const std::string mac = formatMac(line.mac.data());
     const ScanResult found = scan(line.bindAddress, line.seconds, line.mac, progress);
     if (found.error != KOVA_OK)
-        return refused("cannot scan" + whereText(line.bindAddress), found.error);
+        return refused(scanRefusal(line.bindAddress, found), found.error);
     const auto device = std::find_if(found.devices.begin(), found.devices.end(),
                                      [&](auto &d) { return formatMac(d.info.mac) == mac; });
     if (device == found.devices.end()) {

@@ -76,6 +76,9 @@ bool decodeDevice(HKOVAITEM item, FoundDevice &device) {
     KOVA_FIRMWARE_INFO firmware{};
     if (kova_GetFirmwareInfo(item, &firmware) == KOVA_OK)
         device.firmware = firmware;
+    char interfaceName[KOVA_INTERFACE_NAME_SIZE] = {};
+    if (kova_GetReplyInterface(item, interfaceName) == KOVA_OK)
+        device.interfaceName = fieldText(interfaceName);
     return true;
 }
 
@@ -125,9 +128,14 @@ std::string formatCsv(const std::vector<FoundDevice> &devices, bool showSecrets)
             line += (i == 0 ? "" : ",") + csvField(fields[i]);
         return line + "\n";
     };
-    std::string out = join(titles(showSecrets));
-    for (const FoundDevice &device : devices)
-        out += join(cells(device, showSecrets));
+    std::vector<std::string> header = titles(showSecrets);
+    header.push_back(kInterfaceColumnTitle);
+    std::string out = join(header);
+    for (const FoundDevice &device : devices) {
+        std::vector<std::string> line = cells(device, showSecrets);
+        line.push_back(device.interfaceName);
+        out += join(line);
+    }
     return out;
 }
 
@@ -188,6 +196,7 @@ QJsonObject deviceJson(const FoundDevice &device, bool showSecrets) {
     object.insert("fwReserved", part(&KOVA_FIRMWARE_INFO::fwReserved));
     object.insert("serialNumber",
                   firmware ? QJsonValue(jsonField(firmware->serialNumber)) : QJsonValue());
+    object.insert("interfaceName", jsonText(device.interfaceName));
     return object;
 }
 

@@ -25,6 +25,7 @@ struct FoundDevice {
     std::optional<std::int32_t> version;
     std::optional<KOVA_SERVICE_PORTS> ports;    // none below version 3
     std::optional<KOVA_FIRMWARE_INFO> firmware; // none below version 3
+    std::string interfaceName;                  // where the reply arrived; empty if unknown
 };
 
 // Decodes a device-information item as the scan does; false when the reply is
@@ -48,15 +49,18 @@ std::string csvField(const std::string &text);
 std::string formatTable(const std::vector<FoundDevice> &devices, bool showSecrets);
 
 // The eleven column titles and one line per device, comma-separated, "\n" at
-// each line end.
+// each line end; the interface each device was heard on in a last column.
 std::string formatCsv(const std::vector<FoundDevice> &devices, bool showSecrets);
 
 // One object per device: the column texts under "columns", every decoded field
-// under its record field name, the reply's version byte as "version".
+// under its record field name, the reply's version byte as "version", the
+// interface it was heard on as "interfaceName".
 QJsonObject deviceJson(const FoundDevice &device, bool showSecrets);
 QByteArray formatJson(const std::vector<FoundDevice> &devices, bool showSecrets);
 
 // The title of the extra column that --show-secrets adds to table and CSV.
 inline constexpr const char *kSecretColumnTitle = "PPPoE Password";
+// The title of the CSV's last column.
+inline constexpr const char *kInterfaceColumnTitle = "Interface";
 
 } // namespace veltrona::cli

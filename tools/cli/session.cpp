@@ -180,6 +180,7 @@ ScanResult scan(const std::string &bindAddress, int seconds,
     kova_SetProtocolType(1);
     if (first != KOVA_OK && second != KOVA_OK) {
         result.error = second;
+        result.notSent = true;
         closeConnection();
         return result;
     }

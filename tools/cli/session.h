@@ -16,6 +16,7 @@ namespace veltrona::cli {
 
 struct ScanResult {
     std::int32_t error = KOVA_OK;          // initialisation or discovery refused
+    bool notSent = false;                  // the connection opened, no discovery left
     std::vector<FoundDevice> devices;      // one per MAC, in order of arrival
     std::optional<std::int32_t> loopError; // the receive loop stopped on this error
 };
