@@ -6,6 +6,7 @@
 
 #include "accountpagedlg.h"
 #include "authenticationdlg.h"
+#include "bindipdlg.h"
 #include "devicelistctrl.h"
 #include "dialogbuilder.h"
 #include "hostnamepagedlg.h"
@@ -18,6 +19,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -44,6 +46,8 @@ constexpr const char *kDelta = "02:56:00:00:00:04";   // v5, DHCP, root/old
 constexpr const char *kEcho = "02:56:00:00:00:05";    // answers with kind 1
 constexpr const char *kFoxtrot = "02:56:00:00:00:06"; // answers after 700 ms
 constexpr int kDevices = 6;
+// On the lab's second segment, behind the tool's second interface.
+constexpr const char *kYard = "02:4b:56:00:02:01"; // v5, DHCP, admin/admin
 
 struct DeviceWire {
     int version;
@@ -79,6 +83,7 @@ public:
     std::deque<Answer> answers;
     QStringList messages;
     int prompts = 0;
+    QString bindTo; // the item the Bind IP dialog confirms
 
     ModalResponder() {
         m_timer.setInterval(10);
@@ -99,6 +104,9 @@ private:
         } else if (auto *auth = qobject_cast<CAuthenticationDlg *>(modal)) {
             ++prompts;
             answer(auth);
+        } else if (auto *bind = qobject_cast<CBindIpDlg *>(modal)) {
+            bind->AddressList()->setCurrentIndex(bind->AddressList()->findText(bindTo));
+            bind->accept();
         }
     }
 
@@ -131,8 +139,9 @@ private:
     bool m_busy = false;
 };
 
-QList<QJsonObject> logLines() {
-    QFile file(qEnvironmentVariable("VELTRONA_LAB_LOG"));
+// The simulator's log; "VELTRONA_LAB_LOG_2" names the second segment's.
+QList<QJsonObject> logLines(const char *log = "VELTRONA_LAB_LOG") {
+    QFile file(qEnvironmentVariable(log));
     QList<QJsonObject> lines;
     if (!file.open(QIODevice::ReadOnly))
         return lines;
@@ -143,12 +152,13 @@ QList<QJsonObject> logLines() {
     return lines;
 }
 
-// The configuration requests the simulator received for a device.
-QList<QByteArray> requestsTo(const char *mac) {
+// The configuration requests a simulator received (for a device; for any
+// when `mac` is null).
+QList<QByteArray> requestsTo(const char *mac, const char *log = "VELTRONA_LAB_LOG") {
     QList<QByteArray> requests;
-    for (const QJsonObject &line : logLines()) {
-        if (line.value("dir") == "in" && line.value("device").toString() == QLatin1String(mac) &&
-            line.value("command").toInt() != KOVA_CMD_DISCOVER)
+    for (const QJsonObject &line : logLines(log)) {
+        if (line.value("dir") == "in" && line.value("command").toInt() != KOVA_CMD_DISCOVER &&
+            (mac == nullptr || line.value("device").toString() == QLatin1String(mac)))
             requests << QByteArray::fromHex(line.value("hex").toString().toLatin1());
     }
     return requests;
@@ -239,12 +249,12 @@ class TestLabSettings : public QObject {
         return row < 0 ? nullptr : list()->GetItemData(row);
     }
 
-    // A scan through the main window, ended as soon as every device answered
-    // both discoveries.
-    bool scan() {
+    // A scan through the main window, ended as soon as every device (of both
+    // segments unless told) answered both discoveries.
+    bool scan(int devices = kDevices +
+                            qEnvironmentVariableIntValue("VELTRONA_LAB_DEVICE_COUNT_2")) {
         m_window->OnScan();
-        const bool all =
-            QTest::qWaitFor([this] { return list()->GetItemCount() == kDevices; }, 4000);
+        const bool all = QTest::qWaitFor([&] { return list()->GetItemCount() == devices; }, 4000);
         QTest::qWait(300);
         m_window->OnTimer(CVeltronaDlg::kScanEndTimer);
         return all;
@@ -491,6 +501,37 @@ private slots:
             QVERIFY(libraryClosed());
         });
         QCOMPARE(requestsTo(kEcho).size(), 1);
+    }
+
+    // With "ANY" the scan lists the second segment's devices too, and a
+    // request to one of them leaves through that segment only; bound to the
+    // first segment's address, the scan finds that segment's devices only.
+    void secondSegmentWithAnyAndBound() {
+        QVERIFY(itemOf(kYard) != nullptr);
+        const int before = requestsTo(nullptr).size();
+        m_modals->answers = {{QStringLiteral("admin"), QStringLiteral("admin"), true}};
+        withSettingPage(kYard, [&](CSettingPageDlg &page) {
+            page.Selector(1010)->click();
+            QTest::keyClicks(controlAs<QLineEdit>(page.HostNamePage(), 1030), QStringLiteral("2"));
+            controlAs<QPushButton>(page.HostNamePage(), 1025)->click();
+            QVERIFY(waitForMessages(*m_modals, 1));
+            QCOMPARE(m_modals->messages, QStringList{"Success"});
+        });
+        QCOMPARE(requestsTo(kYard, "VELTRONA_LAB_LOG_2").size(), 1);
+        QCOMPARE(requestsTo(nullptr).size(), before);
+
+        const QString first = qEnvironmentVariable("VELTRONA_LAB_TOOL_IP");
+        const auto bindTo = [&](const QString &item) {
+            m_modals->bindTo = item;
+            controlAs<QPushButton>(m_window.get(), CVeltronaDlg::IDC_BIND_IP)->click();
+            QCOMPARE(m_window->bindingText(), item.toLatin1());
+        };
+        bindTo(first);
+        const auto restore = qScopeGuard([&] { bindTo(QStringLiteral("ANY")); });
+        QVERIFY(scan(kDevices));
+        QTest::qWait(300);
+        QCOMPARE(list()->GetItemCount(), kDevices);
+        QVERIFY(itemOf(kYard) == nullptr);
     }
 
     // The page is closed while the device's answer is still on its way: the
