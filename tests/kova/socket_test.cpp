@@ -131,6 +131,13 @@ TEST_F(Sockets, BroadcastDiscoveryStrayDatagramsAndPromptClose) {
     KOVA_DEVICE_INFO info;
     ASSERT_EQ(kova_GetDeviceInfo(seen.at(0), &info), KOVA_OK);
     EXPECT_EQ(std::string(info.ipAddress) + " " + info.modelName, "127.0.0.1 VX-100");
+    // Heard on loopback, the only interface here: a request goes back out there.
+    char name[KOVA_INTERFACE_NAME_SIZE];
+    ASSERT_EQ(kova_GetReplyInterface(seen.at(0), name), KOVA_OK);
+    EXPECT_STREQ(name, "lo");
+    ASSERT_EQ(kova_SetHostName(seen.at(0), "root", "pw", "h", ""), KOVA_OK);
+    const Bytes request = ReceiveFrom(device, 1000, from);
+    EXPECT_EQ(request.size() > 7 ? request[7] : 0, KOVA_CMD_SET_CONFIG);
     close(device);
 
     const auto start = std::chrono::steady_clock::now();
