@@ -166,9 +166,10 @@ int32_t kova_GetReplyInterface(HKOVAITEM item, char *name);
 
 /* Configuration requests, broadcast to the device that the item addresses;
  * without a bind address, out of the interface the device was last heard on
- * (kova_GetReplyInterface) only. Checks in order: no connection KOVA_ERR_NOT_INITIALISED, empty or
- * unknown handle KOVA_ERR_BAD_HANDLE, then the arguments. A successful request starts the receive
- * loop when none runs, so the device's answer is reported. */
+ * (kova_GetReplyInterface) only. Checks in order: no connection
+ * KOVA_ERR_NOT_INITIALISED, empty or unknown handle KOVA_ERR_BAD_HANDLE, then
+ * the arguments. A successful request starts the receive loop when none runs,
+ * so the device's answer is reported. */
 int32_t kova_SetNetworkSettings(HKOVAITEM item, const char *userId, const char *password,
                                 const KOVA_NETWORK_SETTINGS *settings);
 int32_t kova_SetHostName(HKOVAITEM item, const char *userId, const char *password,
