@@ -8,3 +8,7 @@ if(NOT _version_line MATCHES "\"([0-9]+), ([0-9]+), ([0-9]+), ([0-9]+)\"")
 endif()
 set(VELTRONA_VERSION ${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${CMAKE_MATCH_3})
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_version_header})
+
+# The desktop id: the desktop file, icon and AppStream data are named by it, and
+# the window tells the desktop it belongs to it.
+set(VELTRONA_APP_ID org.veltrona.Veltrona)
