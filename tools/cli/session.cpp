@@ -32,7 +32,6 @@ struct Shared {
     // Waiting for the answer to a request.
     bool awaitingResult = false;
     MacAddress resultMac{};
-    std::string resultSource;
     std::optional<std::int32_t> event;
 
     std::optional<std::int32_t> loopError;
@@ -47,14 +46,11 @@ bool sameMac(const std::uint8_t *a, const std::uint8_t *b) {
     return std::memcmp(a, b, 6) == 0;
 }
 
-// Whether a result record belongs to the device a request went to. A result
-// from a device the fresh connection has not heard from yet lands in a record
-// without a MAC address; then its source address must be the device's.
+// Whether a result record belongs to the device a request went to: by MAC
+// address, which a result carries; its source address may be the new one that
+// the request just gave the device.
 bool isTargetResult(const Shared &s, const KOVA_DEVICE_INFO &info) {
-    if (sameMac(info.mac, s.resultMac.data()))
-        return true;
-    static const std::uint8_t zero[6] = {};
-    return sameMac(info.mac, zero) && fieldText(info.ipAddress) == s.resultSource;
+    return sameMac(info.mac, s.resultMac.data());
 }
 
 void onReply(HKOVAITEM item, std::int32_t event, std::int32_t /*reserved*/) {
@@ -214,7 +210,6 @@ RequestResult request(const std::string &bindAddress, int seconds, const FoundDe
         std::lock_guard lock(s.mutex);
         s.collecting = false;
         std::copy(std::begin(target.info.mac), std::end(target.info.mac), s.resultMac.begin());
-        s.resultSource = fieldText(target.info.ipAddress);
         s.event.reset();
         s.loopError.reset();
         s.awaitingResult = true;
