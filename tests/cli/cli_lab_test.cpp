@@ -304,9 +304,12 @@ TEST(CliLab, SetNetworkToStaticKeepsWhatIsNotGiven) {
                                                {"dnsServer", "10.77.0.53"},
                                                {"trailer", true}});
 
+    // The device answered from its new address, and answers from it now.
     const QJsonObject after = scanOne(kDhcpMac);
-    expectMembers(after,
-                  {{"mode", 0}, {"settingsIpAddress", "10.20.30.40"}, {"dnsServer", "10.77.0.53"}});
+    expectMembers(after, {{"mode", 0},
+                          {"ipAddress", "10.20.30.40"},
+                          {"settingsIpAddress", "10.20.30.40"},
+                          {"dnsServer", "10.77.0.53"}});
     EXPECT_EQ(after["columns"].toObject()["Type"].toString(), "static");
 }
 
