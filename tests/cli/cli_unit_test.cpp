@@ -212,13 +212,26 @@ TEST(CliOutput, TableAlignsColumnsAndDefusesControlCharacters) {
     evil.row.mac[5] = 0x20;
     setText(evil.row.modelName, "KV");
     setText(evil.row.hostName, "x\033[2Jy");
-    const std::string table = formatTable({plain, evil}, false);
+    FoundDevice c1 = evil; // U+009B as UTF-8, and as the byte of a Latin-1 text
+    setText(c1.row.modelName, "a\xc2\x9b"
+                              "2Jb");
+    setText(c1.row.hostName, "\xe9\x9b"
+                             "2J");
+    const std::string table = formatTable({plain, evil, c1}, false);
     EXPECT_EQ(table.find('\033'), std::string::npos);
+    EXPECT_EQ(table.find('\x9b'), std::string::npos);
+    EXPECT_NE(table.find("a?2Jb"), std::string::npos);
+    EXPECT_NE(table.find("\xe9?2J"), std::string::npos);
+    EXPECT_NE(formatCsv({c1}, false)
+                  .find("a\xc2\x9b"
+                        "2Jb"),
+              std::string::npos)
+        << "CSV exact";
     EXPECT_NE(table.find("x?[2Jy"), std::string::npos);
     std::vector<std::string> lines;
     for (std::size_t at = 0, end; (end = table.find('\n', at)) != std::string::npos; at = end + 1)
         lines.push_back(table.substr(at, end - at));
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[1].find("00-00-00-00-00-1F"), lines[0].find("MAC Address"));
     EXPECT_EQ(lines[1].find("cam"), lines[0].find("Hostname") + 1) << "é is two bytes";
     EXPECT_EQ(lines[2].find("x?[2Jy"), lines[0].find("Hostname"));
