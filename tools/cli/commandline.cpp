@@ -407,7 +407,7 @@ std::string usageText(Command command) {
            "  help COMMAND   the options of a command\n"
            "Exit codes: 0 success, 1 authentication failed, 2 device not found or no answer,\n"
            "3 refused by the library, 4 the device did not confirm the change, 64 usage error,\n"
-           "74 the list could not be written.\n";
+           "74 standard output could not be written.\n";
 }
 
 } // namespace veltrona::cli

@@ -19,7 +19,7 @@ inline constexpr int kExitNoDevice = 2;     // device not found, or no answer in
 inline constexpr int kExitRefused = 3;      // the library refused (its error text is printed)
 inline constexpr int kExitNotConfirmed = 4; // the device answered, but not with success
 inline constexpr int kExitUsage = 64;       // bad command line or input; nothing was sent
-inline constexpr int kExitOutput = 74;      // the list could not be written
+inline constexpr int kExitOutput = 74;      // standard output could not be written
 
 // Longest texts a request can carry, in bytes.
 inline constexpr std::size_t kMaxUserId = 8;

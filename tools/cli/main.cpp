@@ -11,8 +11,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <iostream>
 
@@ -56,8 +59,7 @@ int runScan(const CommandLine &line, bool progress) {
         std::cout << formatJson(result.devices, line.showSecrets).toStdString();
         break;
     }
-    std::cout.flush();
-    return std::cout ? kExitOk : fail(kExitOutput, "cannot write the list");
+    return kExitOk;
 }
 
 // Passwords, all read before anything is sent.
@@ -185,7 +187,7 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
         return fail(kExitNoDevice,
                     "no answer from " + mac + " within " + std::to_string(line.seconds) + " s");
     if (const char *text = veltrona::updateResultText(*result.event))
-        std::cout << text << std::endl;
+        std::cout << text << '\n';
     const int code = exitCodeForEvent(*result.event);
     if (code == kExitNotConfirmed)
         std::cerr << "veltrona-cli: " << mac << " answered with event " << *result.event
@@ -193,9 +195,23 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
     return code;
 }
 
+// Every command ends here: whatever it wrote must have reached standard output.
+int finish(int code) {
+    errno = 0;
+    std::cout.flush();
+    const bool flushed = std::fflush(stdout) == 0;
+    if (std::cout && flushed && std::ferror(stdout) == 0)
+        return code;
+    const int error = errno;
+    return fail(kExitOutput, std::string("cannot write to standard output") +
+                                 (error != 0 ? std::string(": ") + std::strerror(error) : ""));
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+    // A closed pipe is a write error reported as such, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -205,10 +221,10 @@ int main(int argc, char **argv) {
     const CommandLine &line = *parsed.commandLine;
     if (line.command == Command::Help) {
         std::cout << usageText(line.helpFor);
-        return kExitOk;
+        return finish(kExitOk);
     }
     const bool progress = isatty(STDERR_FILENO) == 1;
     if (line.command == Command::Scan)
-        return runScan(line, progress);
-    return runConfiguration(line, isatty(STDIN_FILENO) == 1, progress);
+        return finish(runScan(line, progress));
+    return finish(runConfiguration(line, isatty(STDIN_FILENO) == 1, progress));
 }
