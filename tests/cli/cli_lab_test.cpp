@@ -31,6 +31,7 @@ CliRun cli(const QStringList &arguments, const std::map<QString, QString> &envir
     for (const char *name :
          {"VELTRONA_PASSWORD", "VELTRONA_NEW_PASSWORD", "VELTRONA_PPPOE_PASSWORD"})
         env.remove(QString::fromLatin1(name));
+    env.insert("LC_ALL", "C.UTF-8"); // arguments are decoded from the locale
     for (const auto &[name, value] : environment)
         env.insert(name, value);
     process.setProcessEnvironment(env);
@@ -344,17 +345,20 @@ TEST(CliLab, SetNetworkPppoeKeepsThePasswordUnlessGiven) {
 
 TEST(CliLab, SetHostNameWithTheDefaultUser) {
     const std::size_t logStart = logLines().size();
-    const CliRun run = cli(
-        {"set-hostname", "--mac", "02:4B:56:00:01:03", "--domain", "new.example", "--seconds", "2"},
-        {{"VELTRONA_PASSWORD", "r00t"}});
+    const CliRun run = cli({"set-hostname", "--mac", "02:4B:56:00:01:03", "--domain",
+                            "n\u00e9w.example", "--seconds", "2"},
+                           {{"VELTRONA_PASSWORD", "r00t"}});
     ASSERT_EQ(run.code, 0) << describe(run);
     EXPECT_EQ(run.out, "Success\n");
-    expectMembers(onlyRequestSince(logStart), {{"userId", "root"},
-                                               {"hostName", "vs-east"},
-                                               {"domainName", "new.example"},
-                                               {"trailer", false}}); // version 3: no trailer
+    // é went as the one byte E9, as the window sends it.
+    const QJsonObject request = onlyRequestSince(logStart);
+    expectMembers(request, {{"userId", "root"},
+                            {"hostName", "vs-east"},
+                            {"domainName", "n\u00e9w.example"},
+                            {"trailer", false}}); // version 3: no trailer
+    EXPECT_TRUE(request["hex"].toString().contains("6ee9772e6578616d706c65"));
     expectMembers(scanOne("02-4B-56-00-01-03"),
-                  {{"domainName", "new.example"}, {"hostName", "vs-east"}});
+                  {{"domainName", "n\u00e9w.example"}, {"hostName", "vs-east"}});
 }
 
 TEST(CliLab, SetAccountChangesThePasswordThatLaterRequestsNeed) {
@@ -421,6 +425,7 @@ TEST(CliLab, BadInputSendsNothing) {
         {{"set-network", "--mac", kDhcpMac, "--mode", "dhcp", "--ip", "10.20.30.41"}, "--ip"},
         {{"set-hostname", "--mac", kDhcpMac, "--host", QString(33, 'h')}, "--host"},
         {{"set-hostname", "--mac", kDhcpMac, "--hostname", "a"}, "hostname"},
+        {{"set-hostname", "--mac", kDhcpMac, "--host", "\u65e5\u672c"}, "--host"},
         {{"scan", "--bind", "10.77.0"}, "--bind"},
         {{"set-account", "--mac", kDhcpMac, "--guest", "yes"}, "VELTRONA_NEW_PASSWORD"},
     };

@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 
@@ -74,12 +75,17 @@ TEST(CliCommandLine, EveryLimitHoldsAtItsEdgeAndNamesItsOption) {
     };
     for (const auto &words : accepted)
         EXPECT_TRUE(parse(words).commandLine) << parse(words).error;
+    EXPECT_EQ(parse({"set-hostname", "--mac", kMac, "--host", "caf\xc3\xa9"}).commandLine->hostName,
+              "caf\xe9");
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
         {{"set-hostname", "--mac", kMac, "--host", std::string(33, 'h')}, "--host"},
         {{"set-hostname", "--mac", kMac, "--domain", std::string(65, 'd')}, "--domain"},
         {{"set-hostname", "--mac", kMac, "--host", "a", "--user", "ninechars"}, "--user"},
         {{"set-hostname", "--mac", kMac, "--host", "a", "--user", ""}, "--user"},
+        // Devices take Latin-1: neither other characters nor undecodable bytes.
+        {{"set-hostname", "--mac", kMac, "--host", "\xe6\x97\xa5\xe6\x9c\xac"}, "--host"},
+        {{"set-hostname", "--mac", kMac, "--host", "a", "--user", "r\xe9"}, "--user"},
         {{"set-hostname", "--mac", kMac}, "--host"},
         {{"set-network", "--mac", kMac, "--pppoe-user", std::string(17, 'u')}, "--pppoe-user"},
         {{"set-network", "--mac", kMac, "--pppoe-service", std::string(33, 's')},
@@ -160,10 +166,11 @@ TEST(CliSecrets, LengthAndFileProblemsNameTheirSource) {
     TempFile sixteen(std::string(16, 'p') + "\n");
     TempFile seventeen(std::string(17, 'p'));
     TempFile withZero(std::string("ab\0cd", 5));
+    TempFile notLatin1("\xe6\x97\xa5\n");
     SecretSource source{"--password-file", sixteen.path(), "CLI_TEST_UNSET", "", "password", 16};
     EXPECT_EQ(readSecret(source, false, never).value, std::string(16, 'p'));
     for (const std::string &path :
-         {seventeen.path(), withZero.path(), std::string("/nonexistent")}) {
+         {seventeen.path(), withZero.path(), notLatin1.path(), std::string("/nonexistent")}) {
         source.file = path;
         const SecretOutcome outcome = readSecret(source, false, never);
         EXPECT_FALSE(outcome.value) << path;
@@ -174,6 +181,14 @@ TEST(CliSecrets, LengthAndFileProblemsNameTheirSource) {
                              "PPPoE password",        32};
     EXPECT_NE(readSecret(pppoe, false, never).error.find("CLI_TEST_LONG"), std::string::npos);
     ::unsetenv("CLI_TEST_LONG");
+
+    // Decoded from the locale, sent as Latin-1.
+    TempFile cafe("caf\xc3\xa9\n");
+    source.file = cafe.path();
+    const std::string locale = std::setlocale(LC_CTYPE, nullptr);
+    ASSERT_TRUE(std::setlocale(LC_CTYPE, "C.UTF-8"));
+    EXPECT_EQ(readSecret(source, false, never).value, "caf\xe9");
+    std::setlocale(LC_CTYPE, locale.c_str());
 }
 
 TEST(CliChanges, NothingChangesWhenAnOptionIsNotSentInTheMode) {

@@ -91,6 +91,20 @@ struct ParseOutcome {
     std::string error; // when there is no command line: what is wrong, naming the option
 };
 
+// Decodes `bytes` from the character set of the locale (LC_CTYPE, as set by
+// setlocale). A byte that does not decode is kept apart (as a lone surrogate),
+// so that toLocale gives back the same bytes and toLatin1 refuses it.
+QString fromLocale(const std::string &bytes);
+std::string toLocale(const QString &text);
+
+// Texts go to devices as Latin-1, one byte per character, as the window sends
+// them: the bytes of `text`, or nothing when it holds a character that Latin-1
+// cannot hold.
+std::optional<std::string> toLatin1(const QString &text);
+
+// Why a text cannot be sent, for messages: "the <what> holds ...".
+std::string notLatin1Problem(const std::string &what);
+
 // Parses the arguments that follow the program name.
 ParseOutcome parseCommandLine(const QStringList &arguments);
 

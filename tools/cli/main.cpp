@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -71,9 +72,12 @@ struct Secrets {
 
 std::optional<Secrets> readSecrets(const CommandLine &line, bool interactive, std::string &error) {
     Secrets secrets;
-    SecretSource admin{"--password-file",   line.passwordFile,
-                       "VELTRONA_PASSWORD", "Password for " + line.userId + ": ",
-                       "password",          kMaxPassword};
+    SecretSource admin{"--password-file",
+                       line.passwordFile,
+                       "VELTRONA_PASSWORD",
+                       "Password for " + toLocale(QString::fromLatin1(line.userId.c_str())) + ": ",
+                       "password",
+                       kMaxPassword};
     SecretOutcome outcome = readSecret(admin, interactive, promptWithoutEcho);
     if (!outcome.value) {
         error = outcome.error;
@@ -212,9 +216,10 @@ int finish(int code) {
 int main(int argc, char **argv) {
     // A closed pipe is a write error reported as such, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
+    std::setlocale(LC_CTYPE, "");
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << fromLocale(argv[i]);
     const ParseOutcome parsed = parseCommandLine(arguments);
     if (!parsed.commandLine)
         return fail(kExitUsage, parsed.error);

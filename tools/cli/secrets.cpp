@@ -1,5 +1,7 @@
 #include "secrets.h"
 
+#include "commandline.h"
+
 #include <termios.h>
 #include <unistd.h>
 
@@ -128,6 +130,12 @@ SecretOutcome readSecret(const SecretSource &source, bool interactive,
             if (source.mayPrompt)
                 outcome.error += " (or run it on a terminal to be asked)";
         }
+        return outcome;
+    }
+    if (std::optional<std::string> latin1 = toLatin1(fromLocale(*value))) {
+        value = std::move(latin1);
+    } else {
+        outcome.error = origin + ": " + notLatin1Problem(source.what);
         return outcome;
     }
     if (value->size() > source.maxLength) {
