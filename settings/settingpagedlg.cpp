@@ -149,8 +149,8 @@ void CSettingPageDlg::ApplyPage(int pageId) {
         // The closed library refuses the request below and sends nothing.
         library.close();
     }
-    const QByteArray id = bytesOf(m_strID);
-    const QByteArray password = bytesOf(m_strPassword);
+    QByteArray id = bytesOf(m_strID);
+    QByteArray password = bytesOf(m_strPassword);
     // The request's result is not reported: a refused request shows nothing.
     switch (pageId) {
     case CNetworkPageDlg::IDD:
@@ -176,6 +176,8 @@ void CSettingPageDlg::ApplyPage(int pageId) {
     default:
         break;
     }
+    id.fill('\0');
+    password.fill('\0');
 }
 
 void CSettingPageDlg::CloseSettingPage(int result) {
@@ -195,6 +197,11 @@ void CSettingPageDlg::ReportUpdateResult(HKOVAITEM, int32_t event, int32_t) {
         veltrona::ui::messageBox(this, text);
     m_bReporting.store(false);
     Library().close();
+    // The credentials served this request only; the next Apply asks again.
+    m_strID.fill(QChar());
+    m_strID.clear();
+    m_strPassword.fill(QChar());
+    m_strPassword.clear();
 }
 
 CSettingPageDlg::CredentialsPrompt CSettingPageDlg::SetCredentialsPrompt(CredentialsPrompt prompt) {

@@ -12,6 +12,14 @@
 #include <QTemporaryFile>
 #include <QThread>
 
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <map>
 #include <vector>
 
@@ -472,5 +480,71 @@ TEST(CliLab, OutputThatCannotBeWrittenGives74) {
         ASSERT_TRUE(process.waitForFinished(30000));
         EXPECT_EQ(process.exitCode(), 74) << script;
         EXPECT_TRUE(process.readAllStandardError().contains("cannot write to standard output"));
+    }
+}
+
+// The password prompt on a terminal: echo is off while it waits, back on after
+// any signal that ends it, off again after a stop and SIGCONT; an ignored
+// signal stays ignored.
+TEST(CliLab, PasswordPromptKeepsTheTerminalSound) {
+    const auto echoOn = [](int terminal) {
+        termios mode{};
+        EXPECT_EQ(tcgetattr(terminal, &mode), 0);
+        return (mode.c_lflag & ECHO) != 0;
+    };
+    for (const int ending : {SIGTERM, SIGQUIT, SIGHUP, SIGCONT}) {
+        SCOPED_TRACE(ending);
+        int terminal = -1;
+        const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const rlimit noCore{0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
+            for (const int standard : {SIGINT, SIGQUIT}) // a lab's command runs with them ignored
+                signal(standard, SIG_DFL);
+            signal(SIGUSR1, SIG_IGN); // inherited, and to stay so
+            unsetenv("VELTRONA_PASSWORD");
+            execl(VELTRONA_CLI, VELTRONA_CLI, "set-hostname", "--mac", "02-4B-56-00-01-06",
+                  "--host", "x", static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        QByteArray shown;
+        pollfd wait{terminal, POLLIN, 0};
+        while (!shown.contains("Password") && poll(&wait, 1, 10000) == 1) {
+            char buffer[256];
+            const ssize_t n = read(terminal, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            shown.append(buffer, n);
+        }
+        ASSERT_TRUE(shown.contains("Password")) << shown.toStdString();
+        QThread::msleep(100);
+        EXPECT_FALSE(echoOn(terminal));
+        kill(pid, SIGUSR1);
+        if (ending == SIGCONT) { // a shell turns echo on while the job is stopped
+            kill(pid, SIGSTOP);
+            QThread::msleep(100);
+            termios mode{};
+            tcgetattr(terminal, &mode);
+            mode.c_lflag |= ECHO;
+            tcsetattr(terminal, TCSANOW, &mode);
+        }
+        kill(pid, ending);
+        QThread::msleep(200);
+        if (ending == SIGCONT) {
+            EXPECT_FALSE(echoOn(terminal)) << "echo off again";
+            kill(pid, SIGTERM);
+        }
+        int status = 0;
+        for (int i = 0; i < 50 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+            QThread::msleep(100);
+        if (kill(pid, SIGKILL) == 0) {
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "the prompt outlived the signal";
+        }
+        EXPECT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(WTERMSIG(status), ending == SIGCONT ? SIGTERM : ending);
+        EXPECT_TRUE(echoOn(terminal)) << "echo restored";
+        close(terminal);
     }
 }

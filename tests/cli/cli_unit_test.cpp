@@ -133,6 +133,7 @@ TEST(CliSecrets, FileThenEnvironmentThenPrompt) {
     EXPECT_EQ(readSecret(source, true, prompt).value, "from-file");
     source.file.reset();
     EXPECT_EQ(readSecret(source, true, prompt).value, "from-env");
+    EXPECT_STREQ(std::getenv("CLI_TEST_SECRET"), "") << "overwritten once read";
     ::setenv("CLI_TEST_SECRET", "", 1);
     EXPECT_EQ(readSecret(source, true, prompt).value, "") << "set but empty is a password";
     EXPECT_EQ(prompts, 0u);

@@ -96,6 +96,8 @@ private slots:
         QCOMPARE(dlg.ID(), "root");
         QCOMPARE(dlg.Password(), "secret");
         QVERIFY(m_messages->texts.isEmpty());
+        dlg.ReportUpdateResult(fakeItem(1), KOVA_EVENT_SUCCESS, 0);
+        QVERIFY(dlg.ID().isEmpty() && dlg.Password().isEmpty());
     }
 
     void failedInitialisationIsReportedAndTheLibraryClosed() {

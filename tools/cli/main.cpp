@@ -8,6 +8,7 @@
 #include "secrets.h"
 #include "session.h"
 
+#include <string.h> // explicit_bzero
 #include <unistd.h>
 
 #include <algorithm>
@@ -137,7 +138,7 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
         }
     }
     std::string error;
-    const std::optional<Secrets> secrets = readSecrets(line, interactive, error);
+    std::optional<Secrets> secrets = readSecrets(line, interactive, error);
     if (!secrets)
         return fail(kExitUsage, error);
 
@@ -181,10 +182,26 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
         };
         break;
     }
-    if (!error.empty())
+    // The passwords are in the request once it is built: forget them then.
+    auto forget = [&] {
+        wipe(secrets->password);
+        for (std::optional<std::string> *other : {&secrets->newPassword, &secrets->pppoePassword})
+            if (*other)
+                wipe(**other);
+        explicit_bzero(settings.pppoePassword, sizeof settings.pppoePassword);
+    };
+    if (!error.empty()) {
+        forget();
         return fail(kExitUsage, error);
-
-    const RequestResult result = request(line.bindAddress, line.seconds, *device, send, progress);
+    }
+    const std::function<std::int32_t(HKOVAITEM)> sendAndForget = [&](HKOVAITEM item) {
+        const std::int32_t code = send(item);
+        forget();
+        return code;
+    };
+    const RequestResult result =
+        request(line.bindAddress, line.seconds, *device, sendAndForget, progress);
+    forget();
     if (result.error != KOVA_OK)
         return refused("request to " + mac + " refused", result.error);
     if (!result.event)
