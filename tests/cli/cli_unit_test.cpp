@@ -11,7 +11,6 @@
 
 #include <unistd.h>
 
-#include <clocale>
 #include <cstdio>
 #include <cstring>
 
@@ -182,14 +181,6 @@ TEST(CliSecrets, LengthAndFileProblemsNameTheirSource) {
                              "PPPoE password",        32};
     EXPECT_NE(readSecret(pppoe, false, never).error.find("CLI_TEST_LONG"), std::string::npos);
     ::unsetenv("CLI_TEST_LONG");
-
-    // Decoded from the locale, sent as Latin-1.
-    TempFile cafe("caf\xc3\xa9\n");
-    source.file = cafe.path();
-    const std::string locale = std::setlocale(LC_CTYPE, nullptr);
-    ASSERT_TRUE(std::setlocale(LC_CTYPE, "C.UTF-8"));
-    EXPECT_EQ(readSecret(source, false, never).value, "caf\xe9");
-    std::setlocale(LC_CTYPE, locale.c_str());
 }
 
 TEST(CliChanges, NothingChangesWhenAnOptionIsNotSentInTheMode) {
