@@ -10,7 +10,7 @@ failures=0
 # RUNNER... -- sleep 60, sent SIGNAL after DELAY s, must end within 10 s with WANT.
 # (A command started in the background ignores INT, one started from a terminal does not.)
 for run in "lab TERM 0 143" "lab INT 0.03 130" "lab HUP 0.06 129" "lab TERM 0.1 143" \
-    "lab INT 0.15 130" "lab HUP 0.3 129" "netns-run TERM 0.5 143" "netns-run INT 0.5 130"; do
+    "lab INT 0.15 130" "lab HUP 0.3 129" "netns-run TERM 0 143" "netns-run INT 0.5 130"; do
     read -r runner signal delay want <<<"$run"
     if [ "$runner" = lab ]; then
         env --default-signal=INT "$scripts/lab" -- sleep 60 &
