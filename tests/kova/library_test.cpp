@@ -290,8 +290,7 @@ TEST_F(Library, AFloodOfNewDevicesStopsAtTheTableCeilingAndKnownOnesStillUpdate)
     const size_t flood = ItemTable::kMaxDevices + 300;
     Bytes reply = BuildReply(ReplyFields{});
     for (size_t i = 1; i <= flood; ++i) {
-        reply[11] = 0xF0, reply[12] = uint8_t(i >> 16), reply[13] = uint8_t(i >> 8);
-        reply[14] = uint8_t(i);
+        reply[12] = uint8_t(i >> 16), reply[13] = uint8_t(i >> 8), reply[14] = uint8_t(i);
         Net().Push(reply);
     }
     known.host = "still-updated";
@@ -300,7 +299,6 @@ TEST_F(Library, AFloodOfNewDevicesStopsAtTheTableCeilingAndKnownOnesStillUpdate)
     ASSERT_TRUE(
         rec.cv.wait_for(lock, 60s, [] { return rec.events.size() > ItemTable::kMaxDevices; }));
     EXPECT_EQ(rec.events.back().first, first);
-    lock.unlock();
     EXPECT_EQ(internal::RecordCount() - records, ItemTable::kMaxDevices);
     EXPECT_EQ(internal::DroppedReplies() - dropped, flood - (ItemTable::kMaxDevices - 1));
     KOVA_DEVICE_INFO info;
