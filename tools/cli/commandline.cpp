@@ -475,10 +475,13 @@ std::string usageText(Command command) {
            "  set-network    change a device's network settings\n"
            "  set-hostname   change a device's host and domain name\n"
            "  set-account    change a device's administrator password and guest access\n"
+           "  plan           scan and write a plan of changes for many devices\n"
+           "  apply PLAN     check a plan, send its changes and confirm them\n"
            "  help COMMAND   the options of a command (or COMMAND --help)\n"
            "  --version      print the version\n"
            "Exit codes: 0 success, 1 authentication failed, 2 device not found or no answer,\n"
-           "3 refused by the library, 4 the device did not confirm the change, 64 usage error,\n"
+           "3 refused by the library, 4 the device did not confirm the change, 5 apply: some\n"
+           "rows were not applied and confirmed, 64 usage error (or a wrong plan),\n"
            "74 standard output could not be written.\n";
 }
 

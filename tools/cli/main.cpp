@@ -1,6 +1,7 @@
 // veltrona-cli: finds KOVA devices and changes their settings from the command
 // line. See docs/cli.md.
 
+#include "batch.h"
 #include "changes.h"
 #include "commandline.h"
 #include "devicerow.h"
@@ -240,6 +241,13 @@ int main(int argc, char **argv) {
     if (arguments == QStringList{QStringLiteral("--version")}) {
         std::cout << "veltrona-cli " VELTRONA_VERSION "\n";
         return kExitOk;
+    }
+    if (!arguments.isEmpty() && isBatchCommand(arguments.first()))
+        return finish(runBatch(arguments, isatty(STDIN_FILENO) == 1, isatty(STDERR_FILENO) == 1));
+    if (arguments.size() == 2 && arguments.first() == QLatin1String("help") &&
+        isBatchCommand(arguments.last())) {
+        std::cout << batchUsage(arguments.last());
+        return finish(kExitOk);
     }
     const ParseOutcome parsed = parseCommandLine(arguments);
     if (!parsed.commandLine)
