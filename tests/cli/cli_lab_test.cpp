@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,6 +20,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <map>
 #include <vector>
@@ -522,5 +524,152 @@ TEST(CliLab, PasswordPromptKeepsTheTerminalSound) {
         EXPECT_EQ(WTERMSIG(status), ending == SIGCONT ? SIGTERM : ending);
         EXPECT_TRUE(echoing(terminal)) << ending << ": echo restored";
         close(terminal);
+    }
+}
+
+// ---- Batch configuration: plan and apply ----
+
+// A plan file with the given text; its name.
+QString planFile(QTemporaryFile &file, const QByteArray &text) {
+    return secretFile(file, text);
+}
+
+// The --report JSON of an apply run, result by MAC.
+std::map<QString, QString> reportResults(const QString &path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    std::map<QString, QString> results;
+    for (const QJsonValue &entry : QJsonDocument::fromJson(file.readAll()).array())
+        results[entry["mac"].toString()] = entry["result"].toString();
+    return results;
+}
+
+TEST(CliLab, ApplyChecksEveryRowFirstAndDryRunSendsNothing) {
+    const std::size_t logStart = logLines().size();
+    QTemporaryFile unknown, rows;
+    CliRun run = cli({"apply", planFile(unknown, "mac,new_host,colour\n02-4B-56-00-01-01,a,red\n"),
+                      "--seconds", "1"},
+                     {{"VELTRONA_PASSWORD", "admin"}});
+    EXPECT_EQ(run.code, 64) << describe(run);
+    EXPECT_TRUE(run.err.contains("row 1: unknown column 'colour'")) << describe(run);
+
+    // Columns in any order, blank cells kept; one message per problem.
+    run = cli({"apply",
+               planFile(rows, "new_ip,mac,new_host,new_mode\n"
+                              "10.77.70.1,02-4B-56-00-01-01,,static\n"
+                              "10.77.70.1,02-4B-56-00-01-02,,static\n"
+                              "10.77.70.300,02-4B-56-00-01-04,,static\n"
+                              ",02-4B-56-00-01-01,\"" +
+                                  QByteArray(33, 'h') + "\",\n"),
+               "--seconds", "1"},
+              {{"VELTRONA_PASSWORD", "admin"}});
+    EXPECT_EQ(run.code, 64) << describe(run);
+    for (const char *problem : {"row 3: new_ip: 10.77.70.1 is also the new address in row 2",
+                                "row 4: new_ip: '10.77.70.300' is not an IPv4 address",
+                                "row 5: new_host: the host name is longer than 32 characters",
+                                "row 5: mac: 02-4B-56-00-01-01 is also in row 2"})
+        EXPECT_TRUE(run.err.contains(problem)) << problem << "\n" << describe(run);
+    EXPECT_EQ(run.err.count('\n'), 4) << describe(run);
+    QThread::msleep(200);
+    EXPECT_TRUE(requestsSince(logStart).empty()) << "a datagram reached the devices";
+
+    // A dry run scans, shows each field as it is and as it will be, and sends no request.
+    QTemporaryFile good;
+    run = cli({"apply", planFile(good, "mac,new_host,new_guest\n02-4B-56-00-01-01,lobby-2,no\n"),
+               "--dry-run", "--seconds", "1"});
+    EXPECT_EQ(run.code, 0) << describe(run);
+    EXPECT_TRUE(run.out.contains("host        lobby -> lobby-2")) << describe(run);
+    EXPECT_TRUE(run.out.contains("guest       yes -> no")) << describe(run);
+    QThread::msleep(200);
+    EXPECT_FALSE(requestsSince(logStart, {3}).empty());
+    EXPECT_TRUE(requestsSince(logStart, {4, 5}).empty()) << "the dry run sent a request";
+}
+
+// Each failure is reported as what it was, and does not stop the others.
+TEST(CliLab, ApplyReportsEachDeviceAsItWent) {
+    QTemporaryFile plan, secrets;
+    const QString report = QDir::temp().filePath("veltrona-apply-report.json");
+    const std::size_t logStart = logLines().size();
+    const CliRun run =
+        cli({"apply",
+             planFile(plan, "mac,new_host,new_mode,new_ip,new_netmask,new_gateway\n"
+                            "02-4B-56-00-01-01,lobby-b,,,,\n"
+                            "02-4B-56-00-01-02,garage-b,static,10.77.60.2,255.255.0.0,10.77.0.1\n"
+                            "02-4B-56-00-01-03,vs-b,,,,\n"
+                            "02-4B-56-00-01-08,stubborn-b,,,,\n"
+                            "02-4B-56-00-01-09,mute-b,,,,\n"
+                            "02-4B-56-00-09-98,ghost,,,,\n"),
+             "--secrets",
+             secretFile(secrets, "mac,user,password\n02-4B-56-00-01-01,admin,admin\n"
+                                 "02-4B-56-00-01-02,admin,admin\n02-4B-56-00-01-03,root,wrong\n"
+                                 "02-4B-56-00-01-08,admin,admin\n02-4B-56-00-01-09,admin,admin\n"
+                                 "02-4B-56-00-09-98,admin,admin\n"),
+             "--parallel", "3", "--seconds", "2", "--report", report});
+    EXPECT_EQ(run.code, 5) << describe(run);
+    const std::map<QString, QString> want = {
+        {"02-4B-56-00-01-01", "confirmed"},   {"02-4B-56-00-01-02", "confirmed"},
+        {"02-4B-56-00-01-03", "auth-failed"}, {"02-4B-56-00-01-08", "refused"},
+        {"02-4B-56-00-01-09", "no-answer"},   {"02-4B-56-00-09-98", "not-found"}};
+    EXPECT_EQ(reportResults(report), want) << describe(run);
+    EXPECT_TRUE(run.out.contains("authentication failed") && run.out.contains("not found"))
+        << describe(run);
+
+    // The host name went before the network change of the same device.
+    QStringList garage;
+    for (const QJsonObject &request : requestsSince(logStart, {4, 5}))
+        if (request["device"].toString() == "02:4b:56:00:01:02")
+            garage << (request.contains("hostName") ? "host" : request["networkMode"].toString());
+    EXPECT_EQ(garage, QStringList({"host", "static"}));
+    expectMembers(scanOne("02-4B-56-00-01-02"),
+                  {{"hostName", "garage-b"}, {"settingsIpAddress", "10.77.60.2"}});
+    QFile::remove(report);
+}
+
+// Run by its own lab of 40 generated devices (see CMakeLists.txt).
+TEST(CliBatch, FortyDevicesPlannedAppliedAndConfirmed) {
+    const QStringList fill = {"plan",      "--seconds",          "2",
+                              "--netmask", "255.255.0.0",        "--gateway",
+                              "10.77.0.1", "--hostname-pattern", "cam-{n:03}"};
+    CliRun run = cli(fill + QStringList{"--static-range", "10.77.50.1-10.77.50.39"});
+    EXPECT_EQ(run.code, 64) << describe(run);
+    EXPECT_TRUE(run.err.contains("39 addresses for 40 devices")) << describe(run);
+    run = cli({"plan", "--seconds", "2", "--static-range", "10.77.50.250-10.77.51.30", "--netmask",
+               "255.255.255.0", "--gateway", "10.77.50.1"});
+    EXPECT_EQ(run.code, 64) << describe(run);
+    EXPECT_TRUE(run.err.contains("not in the same subnet")) << describe(run);
+
+    run = cli(fill + QStringList{"--static-range", "10.77.50.1-10.77.50.40"});
+    ASSERT_EQ(run.code, 0) << describe(run);
+    const auto records = parseCsv(run.out);
+    ASSERT_EQ(records.size(), 41u) << run.out.toStdString();
+    const auto &header = records.front();
+    const auto column = [&](const char *name) {
+        return std::find(header.begin(), header.end(), QByteArray(name)) - header.begin();
+    };
+    std::map<QString, std::pair<QString, QString>> planned; // MAC -> address, host name
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        const auto &record = records[i];
+        EXPECT_EQ(record[column("new_ip")], "10.77.50." + QByteArray::number(qulonglong(i)));
+        EXPECT_EQ(record[column("new_host")], QString("cam-%1").arg(i, 3, 10, QChar('0')));
+        if (i > 1) { // ordered by MAC
+            EXPECT_LT(records[i - 1][column("mac")], record[column("mac")]);
+        }
+        planned[record[column("mac")]] = {record[column("new_ip")], record[column("new_host")]};
+    }
+
+    QTemporaryFile plan;
+    const QString report = QDir::temp().filePath("veltrona-apply-40.csv");
+    run = cli(
+        {"apply", planFile(plan, run.out), "--user", "admin", "--seconds", "3", "--report", report},
+        {{"VELTRONA_PASSWORD", "admin"}});
+    EXPECT_EQ(run.code, 0) << describe(run);
+    QFile file(report);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().count(",confirmed,"), 40);
+    QFile::remove(report);
+    for (const QJsonObject &device : scanJson()) {
+        const auto &[address, host] = planned[device["mac"].toString()];
+        EXPECT_EQ(device["settingsIpAddress"].toString(), address);
+        EXPECT_EQ(device["hostName"].toString(), host);
     }
 }
