@@ -590,21 +590,21 @@ TEST(CliLab, ApplyReportsEachDeviceAsItWent) {
     QTemporaryFile plan, secrets;
     const QString report = QDir::temp().filePath("veltrona-apply-report.json");
     const std::size_t logStart = logLines().size();
-    const CliRun run =
-        cli({"apply",
-             planFile(plan, "mac,new_host,new_mode,new_ip,new_netmask,new_gateway\n"
-                            "02-4B-56-00-01-01,lobby-b,,,,\n"
-                            "02-4B-56-00-01-02,garage-b,static,10.77.60.2,255.255.0.0,10.77.0.1\n"
-                            "02-4B-56-00-01-03,vs-b,,,,\n"
-                            "02-4B-56-00-01-08,stubborn-b,,,,\n"
-                            "02-4B-56-00-01-09,mute-b,,,,\n"
-                            "02-4B-56-00-09-98,ghost,,,,\n"),
-             "--secrets",
-             secretFile(secrets, "mac,user,password\n02-4B-56-00-01-01,admin,admin\n"
-                                 "02-4B-56-00-01-02,admin,admin\n02-4B-56-00-01-03,root,wrong\n"
-                                 "02-4B-56-00-01-08,admin,admin\n02-4B-56-00-01-09,admin,admin\n"
-                                 "02-4B-56-00-09-98,admin,admin\n"),
-             "--parallel", "3", "--seconds", "2", "--report", report});
+    const CliRun run = cli(
+        {"apply",
+         planFile(plan, "mac,new_host,new_mode,new_ip,new_netmask,new_gateway\n"
+                        "02-4B-56-00-01-01,lobby-b,,,,\n"
+                        "02-4B-56-00-01-02,garage-b,static,10.77.60.2,255.255.0.0,10.77.0.1\n"
+                        "02-4B-56-00-01-03,vs-b,,,,\n"
+                        "02-4B-56-00-01-08,stubborn-b,,,,\n"
+                        "02-4B-56-00-01-09,mute-b,,,,\n"
+                        "02-4B-56-00-09-98,ghost,,,,\n"),
+         "--secrets",
+         secretFile(secrets, "mac,user,password,new_password\n02-4B-56-00-01-01,admin,admin\n"
+                             "02-4B-56-00-01-02,admin,admin,g4rage\n02-4B-56-00-01-03,root,wrong\n"
+                             "02-4B-56-00-01-08,admin,admin\n02-4B-56-00-01-09,admin,admin\n"
+                             "02-4B-56-00-09-98,admin,admin\n"),
+         "--parallel", "3", "--seconds", "2", "--report", report});
     EXPECT_EQ(run.code, 5) << describe(run);
     const std::map<QString, QString> want = {
         {"02-4B-56-00-01-01", "confirmed"},   {"02-4B-56-00-01-02", "confirmed"},
@@ -614,12 +614,16 @@ TEST(CliLab, ApplyReportsEachDeviceAsItWent) {
     EXPECT_TRUE(run.out.contains("authentication failed") && run.out.contains("not found"))
         << describe(run);
 
-    // The host name went before the network change of the same device.
+    // Host name and account went before the network change of the same device,
+    // which then needed the new password.
     QStringList garage;
     for (const QJsonObject &request : requestsSince(logStart, {4, 5}))
         if (request["device"].toString() == "02:4b:56:00:01:02")
-            garage << (request.contains("hostName") ? "host" : request["networkMode"].toString());
-    EXPECT_EQ(garage, QStringList({"host", "static"}));
+            garage << (request.contains("hostName")      ? "host"
+                       : request["command"].toInt() == 5 ? "account"
+                                                         : request["networkMode"].toString()) +
+                          " " + request["password"].toString();
+    EXPECT_EQ(garage, QStringList({"host admin", "account admin", "static g4rage"}));
     expectMembers(scanOne("02-4B-56-00-01-02"),
                   {{"hostName", "garage-b"}, {"settingsIpAddress", "10.77.60.2"}});
     QFile::remove(report);

@@ -4,6 +4,7 @@
 
 #include "changes.h"
 #include "commandline.h"
+#include "plan.h"
 #include "report.h"
 #include "secrets.h"
 
@@ -243,4 +244,71 @@ TEST(CliOutput, TableAlignsColumnsAndDefusesControlCharacters) {
     EXPECT_EQ(lines[1].find("cam"), lines[0].find("Hostname") + 1) << "é is two bytes";
     EXPECT_EQ(lines[2].find("x?[2Jy"), lines[0].find("Hostname"));
     EXPECT_EQ(csvField("two\nlines"), "\"two\nlines\"");
+}
+
+TEST(CliPlan, HandEditedCsvAndJsonReadTheSame) {
+    // Columns in any order, quoted cells, CR LF, a byte-order mark, blank = keep.
+    const PlanInput csv = parsePlan("\xEF\xBB\xBFnew_host,host,mac,new_mode,new_ip,new_guest\r\n"
+                                    "\"cam, 1\",old,02-00-00-00-00-01,static,10.0.0.7,\r\n"
+                                    ",,02:00:00:00:00:02,,,yes\r\n");
+    const PlanInput json = parsePlan(R"([{"mac": "02-00-00-00-00-01", "new_host": "cam, 1",
+        "new_mode": "static", "new_ip": "10.0.0.7"}, {"mac": "02-00-00-00-00-02", "new_guest": "yes"}])");
+    for (const PlanInput *plan : {&csv, &json}) {
+        ASSERT_TRUE(plan->problems.empty()) << plan->problems.front();
+        ASSERT_EQ(plan->rows.size(), 2u);
+        const PlanChanges &first = plan->rows[0].changes;
+        EXPECT_EQ(first.hostName, "cam, 1");
+        EXPECT_EQ(first.network.mode, KOVA_MODE_STATIC);
+        EXPECT_EQ(first.network.ipAddress, "10.0.0.7");
+        EXPECT_FALSE(first.guest || first.domainName || first.network.netMask);
+        const PlanChanges &second = plan->rows[1].changes;
+        EXPECT_EQ(second.guest, true);
+        EXPECT_FALSE(second.network.any() || second.hostName);
+    }
+    EXPECT_EQ(csv.rows[1].row, 3);
+
+    // Static settings in a row whose new mode is not static; a cell too many.
+    const PlanInput wrong = parsePlan("mac,new_mode,new_netmask\n02-00-00-00-00-01,dhcp,255.0.0.0\n"
+                                      "02-00-00-00-00-02,,,x\n");
+    ASSERT_EQ(wrong.problems.size(), 2u);
+    EXPECT_NE(wrong.problems[0].find("row 3: 4 cells"), std::string::npos) << wrong.problems[0];
+    EXPECT_NE(wrong.problems[1].find("row 2: new_netmask: not sent"), std::string::npos)
+        << wrong.problems[1];
+}
+
+TEST(CliPlan, RangesAndHostNamePatterns) {
+    PlanFill fill;
+    fill.netMask = "255.255.255.0";
+    fill.gateway = "192.168.5.1";
+    const auto range = [&](const std::string &text) {
+        const auto parsed = parseRange(text);
+        fill.rangeFirst = parsed ? std::optional(parsed->first) : std::nullopt;
+        fill.rangeLast = parsed ? std::optional(parsed->second) : std::nullopt;
+        return parsed.has_value();
+    };
+    EXPECT_FALSE(range("192.168.5.20-192.168.5.10"));
+    ASSERT_TRUE(range("192.168.5.10-192.168.5.49"));
+    EXPECT_EQ(checkFill(fill, 40), "");
+    EXPECT_NE(checkFill(fill, 41).find("40 addresses for 41 devices"), std::string::npos);
+    ASSERT_TRUE(range("192.168.5.200-192.168.6.10"));
+    EXPECT_NE(checkFill(fill, 2).find("not in the same subnet"), std::string::npos);
+    ASSERT_TRUE(range("192.168.5.250-192.168.5.255"));
+    EXPECT_NE(checkFill(fill, 2).find("broadcast address 192.168.5.255"), std::string::npos);
+    ASSERT_TRUE(range("192.168.5.1-192.168.5.9"));
+    EXPECT_NE(checkFill(fill, 2).find("would be given to a device"), std::string::npos);
+
+    FoundDevice device;
+    const std::uint8_t mac[6] = {2, 0, 0, 0xAB, 0x0C, 0xD1};
+    std::memcpy(device.info.mac, mac, 6);
+    device.firmware.emplace();
+    setText(device.firmware->serialNumber, "SN1234567890ABCD"); // fills the field
+    std::string error;
+    EXPECT_EQ(expandHostPattern("cam-{n:03}-{mac}", 7, device, error), "cam-007-ab0cd1");
+    EXPECT_EQ(expandHostPattern("{{{serial}}}-{n}", 1234, device, error),
+              "{SN1234567890ABCD}-1234");
+    for (const char *bad : {"cam-{x}", "cam-{n", "cam-}"}) {
+        error.clear();
+        EXPECT_FALSE(expandHostPattern(bad, 1, device, error)) << bad;
+        EXPECT_NE(error.find("--hostname-pattern"), std::string::npos);
+    }
 }

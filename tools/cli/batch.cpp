@@ -57,7 +57,7 @@ const std::vector<OptionDef> kApplyOptions = {
     {"bind", "ADDR"},    {"seconds", "N"},     {"user", "ID"},    {"password-file", "FILE"},
     {"secrets", "FILE"}, {"dry-run", nullptr}, {"parallel", "N"}, {"report", "FILE"}};
 
-constexpr int kDefaultParallel = 8;
+constexpr int kDefaultParallel = 16;
 constexpr int kMaxParallel = 256;
 
 std::string text(const QCommandLineParser &parser, const char *name) {
@@ -317,6 +317,7 @@ struct Job {
     std::int32_t guest = 0;
     std::vector<Step> steps;
     std::size_t next = 0;
+    bool newPasswordSet = false; // later requests need the new password
     Credentials *credentials = nullptr;
     Outcome outcome = Outcome::Pending;
     std::string detail;
@@ -429,19 +430,19 @@ void onLoopError(std::int32_t code, const char *) {
 std::int32_t sendStep(Job &job) {
     const Credentials &cr = *job.credentials;
     const HKOVAITEM item = job.device->item;
+    const char *user = cr.user.c_str();
+    const char *password = job.newPasswordSet ? cr.newPassword->c_str() : cr.password.c_str();
     switch (job.steps[job.next]) {
     case Step::HostName:
-        return kova_SetHostName(item, cr.user.c_str(), cr.password.c_str(), job.hostName.c_str(),
-                                job.domainName.c_str());
+        return kova_SetHostName(item, user, password, job.hostName.c_str(), job.domainName.c_str());
     case Step::Account: {
         const std::string &newPassword = cr.newPassword ? *cr.newPassword : cr.password;
-        return kova_SetAccount(item, cr.user.c_str(), cr.password.c_str(), newPassword.c_str(),
-                               &job.guest);
+        return kova_SetAccount(item, user, password, newPassword.c_str(), &job.guest);
     }
     case Step::Network:
         break;
     }
-    return kova_SetNetworkSettings(item, cr.user.c_str(), cr.password.c_str(), &job.settings);
+    return kova_SetNetworkSettings(item, user, password, &job.settings);
 }
 
 // Sends every job's steps with up to `parallel` requests awaiting their answers.
@@ -504,6 +505,8 @@ std::int32_t sendAll(std::vector<Job *> &jobs, const std::string &bind, int seco
                 waiting.erase(at);
                 const std::string step = stepName(job->steps[job->next]);
                 if (event == KOVA_EVENT_SUCCESS) {
+                    if (job->steps[job->next] == Step::Account && job->credentials->newPassword)
+                        job->newPasswordSet = true;
                     if (++job->next < job->steps.size())
                         ready.push_front(job); // the same device's next request first
                     else
@@ -785,7 +788,7 @@ int runApply(const QStringList &arguments, bool interactive, bool progress) {
         job.credentials = own != secrets.end() ? &own->second : &common;
         const std::string problem = prepare(job);
         if (!problem.empty())
-            problems.push_back("row " + std::to_string(job.row->row) + ": " + problem);
+            problems.push_back("row " + std::to_string(job.row->row) + ": " + inPlanTerms(problem));
         else if (job.steps.empty())
             job.outcome = Outcome::Unchanged;
     }
@@ -900,7 +903,7 @@ std::string batchUsage(const QString &command) {
            "  --secrets FILE         CSV with mac,user,password[,new_password] per device\n"
            "  --dry-run              print each change as it is and as it will be; send nothing\n"
            "  --parallel N           requests awaiting their answers at once, 1 to 256 "
-           "(default: 8)\n"
+           "(default: 16)\n"
            "  --report FILE          write the results to FILE (JSON when it ends in .json,\n"
            "                         else CSV)\n"
            "Exit codes: 0 every row applied and confirmed, 5 some rows failed, 64 the plan or\n"

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <set>
 
@@ -221,7 +222,7 @@ void checkAcrossRows(PlanInput &input, const std::string &unit) {
             if (std::string problem =
                     checkModeOptions(row.changes.network, false, *row.changes.network.mode);
                 !problem.empty())
-                input.problems.push_back(where + ": " + problem);
+                input.problems.push_back(where + ": " + inPlanTerms(problem));
     }
 }
 
@@ -519,6 +520,25 @@ QByteArray formatPlan(const std::vector<FoundDevice> &devices, const PlanFill &f
         array.append(object);
     }
     return json ? QJsonDocument(array).toJson() : QByteArray::fromStdString(csv);
+}
+
+std::string inPlanTerms(const std::string &message) {
+    std::string out;
+    for (std::size_t i = 0; i < message.size();) {
+        if (message.compare(i, 2, "--") != 0) {
+            out += message[i++];
+            continue;
+        }
+        std::size_t end = i + 2;
+        while (end < message.size() &&
+               (std::islower(static_cast<unsigned char>(message[end])) || message[end] == '-'))
+            ++end;
+        std::string column = "new_" + message.substr(i + 2, end - i - 2);
+        std::replace(column.begin(), column.end(), '-', '_');
+        out += isPlanColumn(column) ? column : message.substr(i, end - i);
+        i = end;
+    }
+    return out;
 }
 
 } // namespace veltrona::cli

@@ -85,4 +85,8 @@ std::string currentValue(const FoundDevice &device, const std::string &column);
 
 std::string ipv4Text(std::uint32_t address);
 
+// A message about command-line options (e.g. "--ip: not sent in DHCP mode")
+// with the options named by their plan columns ("new_ip").
+std::string inPlanTerms(const std::string &message);
+
 } // namespace veltrona::cli
