@@ -610,16 +610,26 @@ void wipeAll(std::map<std::uint64_t, Credentials> &secrets, Credentials &common)
 std::string tableOf(const std::vector<Job> &jobs) {
     std::vector<std::array<std::string, 5>> lines = {
         {"MAC", "Host name", "Address", "Result", "Detail"}};
+    // Device texts must not drive the terminal: control characters become '?'.
+    const auto shown = [](std::string text) {
+        for (char &c : text)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+                c = '?';
+        return text;
+    };
     for (const Job &job : jobs) {
-        const std::string host =
-            job.device ? (job.hostName.empty() ? currentValue(*job.device, "host") : job.hostName)
-                       : "";
-        const std::string address = job.device ? fieldText(job.settings.mode == KOVA_MODE_STATIC
-                                                               ? job.settings.ipAddress
-                                                               : job.device->info.ipAddress)
-                                               : "";
-        lines.push_back(
-            {formatMac(job.row->mac.data()), host, address, outcomeText(job.outcome), job.detail});
+        std::string host, address;
+        if (job.device) {
+            const bool readdressed =
+                std::find(job.steps.begin(), job.steps.end(), Step::Network) != job.steps.end() &&
+                job.settings.mode == KOVA_MODE_STATIC;
+            host = std::find(job.steps.begin(), job.steps.end(), Step::HostName) != job.steps.end()
+                       ? QString::fromLatin1(job.hostName.c_str()).toStdString()
+                       : currentValue(*job.device, "host");
+            address = fieldText(readdressed ? job.settings.ipAddress : job.device->info.ipAddress);
+        }
+        lines.push_back({formatMac(job.row->mac.data()), shown(host), address,
+                         outcomeText(job.outcome), shown(job.detail)});
     }
     std::array<std::size_t, 5> width{};
     for (const auto &line : lines)
