@@ -240,7 +240,7 @@ int main(int argc, char **argv) {
         arguments << fromLocale(argv[i]);
     if (arguments == QStringList{QStringLiteral("--version")}) {
         std::cout << "veltrona-cli " VELTRONA_VERSION "\n";
-        return kExitOk;
+        return finish(kExitOk);
     }
     if (!arguments.isEmpty() && isBatchCommand(arguments.first()))
         return finish(runBatch(arguments, isatty(STDIN_FILENO) == 1, isatty(STDERR_FILENO) == 1));
