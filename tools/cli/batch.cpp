@@ -741,7 +741,9 @@ int runApply(const QStringList &arguments, bool interactive, bool progress) {
     }
 
     std::map<std::uint64_t, Credentials> secrets;
-    if (!dryRun) {
+    // A secrets file is read for a dry run too (it may add account changes);
+    // the one password is not needed then.
+    if (!dryRun || isSet(parser, "secrets")) {
         if (isSet(parser, "secrets")) {
             error = readSecretsFile(text(parser, "secrets"), secrets);
             for (const PlanRow &row : plan.rows)
@@ -815,6 +817,7 @@ int runApply(const QStringList &arguments, bool interactive, bool progress) {
         if (job.outcome == Outcome::Pending)
             toSend.push_back(&job);
     if (dryRun) {
+        wipeAll(secrets, common);
         for (Job *job : toSend) {
             printDryRun(*job);
             job->outcome = Outcome::Unchanged;
