@@ -613,6 +613,7 @@ TEST(CliLab, ApplyReportsEachDeviceAsItWent) {
     EXPECT_EQ(reportResults(report), want) << describe(run);
     EXPECT_TRUE(run.out.contains("authentication failed") && run.out.contains("not found"))
         << describe(run);
+    EXPECT_TRUE(run.err.isEmpty()) << "standard error is no terminal: " << describe(run);
 
     // Host name and account went before the network change of the same device,
     // which then needed the new password.

@@ -250,7 +250,7 @@ TEST(CliPlan, HandEditedCsvAndJsonReadTheSame) {
     // Columns in any order, quoted cells, CR LF, a byte-order mark, blank = keep.
     const PlanInput csv = parsePlan("\xEF\xBB\xBFnew_host,host,mac,new_mode,new_ip,new_guest\r\n"
                                     "\"cam, 1\",old,02-00-00-00-00-01,static,10.0.0.7,\r\n"
-                                    ",,02:00:00:00:00:02,,,yes\r\n");
+                                    ",,02:00:00:00:00:02,,,yes\r\n,,,,,\r\n");
     const PlanInput json = parsePlan(R"([{"mac": "02-00-00-00-00-01", "new_host": "cam, 1",
         "new_mode": "static", "new_ip": "10.0.0.7"}, {"mac": "02-00-00-00-00-02", "new_guest": "yes"}])");
     for (const PlanInput *plan : {&csv, &json}) {

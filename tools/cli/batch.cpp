@@ -868,7 +868,8 @@ int runApply(const QStringList &arguments, bool interactive, bool progress) {
     char summary[128];
     std::snprintf(summary, sizeof summary, "%zu of %zu rows applied and confirmed in %.1f s\n",
                   good, jobs.size(), elapsed);
-    std::cerr << summary;
+    if (progress) // standard error holds nothing but errors unless it is a terminal
+        std::cerr << summary;
     if (isSet(parser, "report") && !writeReport(text(parser, "report"), jobs, error))
         return fail(kExitOutput, error);
     return good == jobs.size() ? kExitOk : kExitSomeFailed;

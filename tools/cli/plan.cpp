@@ -69,7 +69,8 @@ std::vector<std::pair<int, std::vector<std::string>>> splitCsv(const QByteArray 
     int line = 1;
     int start = 1;
     auto endRecord = [&] {
-        if (any || fields.size() > 1 || !fields.front().empty())
+        // Lines of empty cells (a spreadsheet's formatted but unused rows) are skipped.
+        if (any || std::any_of(fields.begin(), fields.end(), [](auto &f) { return !f.empty(); }))
             records.emplace_back(start, fields);
         fields.assign(1, std::string());
         any = false;
