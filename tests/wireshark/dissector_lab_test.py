@@ -1,0 +1,208 @@
+#!/usr/bin/env python3
+"""The Lua dissector against captures of the lab, run inside scripts/lab:
+    dissector_lab_test.py KOVA_LUA VELTRONA_CLI DEVICES_JSON {default|faulty}
+default: veltrona-cli scans and sends every kind of configuration request; every
+captured datagram, dissected by tshark, must agree with kova-devsim's log and
+the device file. Then mutations of those datagrams must dissect without a Lua
+error. faulty: the faulty devices' replies are flagged malformed, no others."""
+import json, os, random, shutil, signal, struct, subprocess, sys, tempfile, time
+
+lua, cli, devices_file, mode = sys.argv[1:5]
+here = os.path.dirname(os.path.abspath(__file__))
+guard = os.path.join(here, '..', '..', 'scripts', 'lib', 'netns-guard.sh')
+subprocess.run(['bash', '-c', '. "$0"; require_private_netns', guard], check=True)
+if not shutil.which('tshark') or not shutil.which('tcpdump'):
+    print('tshark or tcpdump missing (scripts/install-deps)'); sys.exit(77)
+work = tempfile.mkdtemp(prefix='kova-dissector-')
+os.chmod(work, 0o755)
+shutil.copy(lua, os.path.join(work, 'kova.lua'))
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+
+
+def tshark(*args):
+    """tshark with the dissector, without privileges when we have them: it
+    parses untrusted bytes. Files are read from the world-readable work folder."""
+    drop = ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups',
+            '--inh-caps=-all'] if os.geteuid() == 0 else []
+    run = subprocess.run(drop + ['env', 'HOME=' + work, 'tshark', *args, '-X', 'lua_script:kova.lua'],
+                         cwd=work, capture_output=True, text=True)
+    check(run.returncode == 0 and 'Lua' not in run.stderr, 'tshark: ' + run.stderr)
+    return run.stdout
+
+
+fields = [l.split('\t')[2] for l in tshark('-G', 'fields').splitlines()
+          if l.count('\t') > 4 and l.split('\t')[4] == 'kova' and 'FT_NONE' not in l]
+readme = open(os.path.join(os.path.dirname(lua), 'README.md')).read()
+check(len(fields) > 50 and all('`%s`' % f in readme for f in fields), 'README lists every field')
+
+
+def dissect(pcap):
+    """Each UDP datagram as {field: [values]}, in capture order."""
+    os.chmod(pcap, 0o644)
+    out = tshark('-r', pcap, '-Y', 'udp', '-T', 'json', *sum((['-e', f] for f in fields + [
+        'ip.src', 'ip.dst', 'udp.dstport', 'udp.payload', '_ws.lua.error', 'kova.malformed']), []))
+    packets = [p['_source']['layers'] for p in json.loads(out or '[]')]
+    check(not any('_ws.lua.error' in p for p in packets), 'no Lua error')
+    return packets
+
+
+def one(packet, name):
+    return packet.get(name, [None])[0]
+
+
+# Capture on the lab interface while veltrona-cli talks to the devices.
+interface = next(n for n in os.listdir('/sys/class/net') if n.startswith('vt'))
+capture = os.path.join(work, 'lab.pcap')
+dump = subprocess.Popen(['tcpdump', '-i', interface, '-Z', 'root', '--immediate-mode', '-U', '-w', capture, 'udp'],
+                        stderr=subprocess.PIPE, text=True)
+dump.stderr.readline()  # "listening on ..."
+admin = {'VELTRONA_PASSWORD': 'admin'}
+runs = [(['scan'], {}),
+        (['set-network', '--mac', '02:4b:56:00:00:01', '--mode', 'pppoe', '--pppoe-user', 'u1',
+          '--pppoe-service', 'svc', '--mtu', '1400', '--dns-mode', 'manual', '--pppoe-dns',
+          '192.0.2.9'], dict(admin, VELTRONA_PPPOE_PASSWORD='pp')),
+        (['set-network', '--mac', '02:4b:56:00:00:02', '--mode', 'static', '--ip', '10.20.30.40',
+          '--netmask', '255.255.255.0', '--gateway', '10.20.30.1', '--dns', '10.20.30.53'], admin),
+        (['set-network', '--mac', '02:4b:56:00:00:03', '--mode', 'dhcp', '--user', 'root'],
+         {'VELTRONA_PASSWORD': 'r00t'}),
+        (['set-hostname', '--mac', '02:4b:56:00:00:04', '--host', 'h4', '--domain', 'd.example'],
+         admin),
+        (['set-account', '--mac', '02:4b:56:00:00:05', '--guest', 'no'],
+         dict(admin, VELTRONA_NEW_PASSWORD='n3w')),
+        (['set-hostname', '--mac', '02:4b:56:00:00:06', '--host', 'x'], {'VELTRONA_PASSWORD': 'bad'}),
+        (['set-hostname', '--mac', '02:4b:56:00:00:08', '--host', 'y'], admin)]
+for arguments, env in runs[:1] if mode == 'faulty' else runs:
+    if arguments[0] != 'scan' and '--user' not in arguments:
+        arguments += ['--user', 'admin']
+    subprocess.run([cli, *arguments, '--seconds', '1' if arguments[0] == 'scan' else '2'],
+                   env=dict(os.environ, **env), stdin=subprocess.DEVNULL, capture_output=True)
+time.sleep(0.5)
+dump.send_signal(signal.SIGINT)
+dump.wait()
+
+packets = dissect(capture)
+log = [json.loads(l) for l in open(os.environ['VELTRONA_LAB_LOG']) if '"dir"' in l]
+devices = {d['mac']: d for d in json.load(open(devices_file))}
+check(len(packets) == len(log), 'same count: %d captured, %d logged' % (len(packets), len(log)))
+unmatched = list(log)
+for p in packets:
+    payload = (p.get('udp.payload', [''])[0]).replace(':', '')
+    line = next((l for l in unmatched if l.get('hex', '') == payload), None)
+    check(line is not None, 'logged: ' + payload)
+    if line:
+        unmatched.remove(line)
+        p['log'] = line
+print('%d datagrams captured, %d matched in the log' % (len(packets), len(log) - len(unmatched)))
+
+if mode == 'faulty':
+    for p in packets:
+        if p['log']['dir'] == 'out' and 'kova.kind' in p:
+            dev = devices[p['log']['device']]
+            check(('kova.malformed' in p) == ('lengthField' in dev or 'sendBytes' in dev),
+                  'malformed flag of ' + dev['mac'])
+        check(p['log']['dir'] == 'out' or 'kova.malformed' not in p, 'requests well-formed')
+else:
+    request_fields = {'command': 'kova.command', 'version': 'kova.version', 'byte8': 'kova.device_byte',
+                      'lengthField': 'kova.length', 'device': 'kova.mac', 'selector': 'kova.selector',
+                      'userId': 'kova.cred.user_id', 'password': 'kova.cred.password',
+                      'mask': 'kova.cred.mask', 'ipAddress': 'kova.net.ip', 'netMask': 'kova.net.netmask',
+                      'gateway': 'kova.net.gateway', 'dnsServer': 'kova.net.dns',
+                      'pppoeUserName': 'kova.pppoe.user', 'pppoePassword': 'kova.pppoe.password',
+                      'pppoeServiceName': 'kova.pppoe.service', 'mtu': 'kova.pppoe.mtu',
+                      'dnsMode': 'kova.pppoe.dns_mode', 'pppoeDnsServer': 'kova.pppoe.dns',
+                      'hostName': 'kova.host.name', 'domainName': 'kova.host.domain',
+                      'guest': 'kova.guest', 'newPassword': 'kova.account.new_password',
+                      'newMask': 'kova.account.mask'}
+    reply_fields = dict((k, v) for k, v in request_fields.items() if k in (
+        'version', 'ipAddress', 'netMask', 'gateway', 'dnsServer', 'pppoeUserName', 'pppoePassword',
+        'pppoeServiceName', 'mtu', 'dnsMode', 'pppoeDnsServer', 'hostName', 'domainName'))
+    reply_fields.update({'deviceByte': 'kova.device_byte', 'mac': 'kova.mac', 'model': 'kova.model',
+                         'address': 'ip.src', 'webPort': 'kova.port.web', 'av1Port': 'kova.port.av1',
+                         'av2Port': 'kova.port.av2', 'confPort': 'kova.port.conf',
+                         'av1Protocol': 'kova.av1.protocol', 'av2Protocol': 'kova.av2.protocol',
+                         'av1Flag': 'kova.av1.flag', 'av2Flag': 'kova.av2.flag'})
+    v5_only = ('av2Port', 'confPort', 'av1Protocol', 'av2Protocol', 'av1Flag', 'av2Flag')
+    modes = {'dhcp': 0, 'static': 1, 'pppoe': 2}
+
+    def same(got, want, what):
+        if isinstance(want, (bool, int)) and got is not None:
+            got, want = int(got, 0), int(want)
+        check(str(got) == str(want), '%s: dissected %r, logged %r' % (what, got, want))
+
+    configured, seen = False, set()
+    for i, p in enumerate(packets):
+        line = p.get('log', {})
+        if line.get('dir') == 'in':
+            configured = configured or line['command'] != 3
+            selector = one(p, 'kova.selector')
+            seen.add((line['command'], selector and int(selector), line['version'], line['trailer']))
+            check(('kova.trailer' in p) == line['trailer'], 'trailer')
+            if 'networkMode' in line:
+                same(one(p, 'kova.net.mode'), modes[line['networkMode']], 'network mode')
+            for key, field in request_fields.items():
+                if key in line:
+                    same(one(p, field), line[key], key)
+            if line['command'] != 3:  # the answer is the next result from that device
+                answers = [one(q, 'kova.kind') for q in packets[i + 1:]
+                           if one(q, 'kova.mac') == line['device'] and one(q, 'kova.kind') in ('0', '1', '2')]
+                same(answers[0] if answers else None, line.get('answer'), 'outcome')
+        elif line:
+            seen.add(('reply', int(one(p, 'kova.kind')), line['version']))
+            for key, field in (('device', 'kova.mac'), ('from', 'ip.src'), ('kind', 'kova.kind'),
+                               ('version', 'kova.version')):
+                same(one(p, field), line[key], key)
+            same('%s:%s' % (one(p, 'ip.dst'), one(p, 'udp.dstport')), line['to'], 'to')
+            check('kova.malformed' not in p, 'well-formed reply')
+            dev = devices[line['device']]
+            if line['kind'] == 5 and not configured:  # replies before any change: the device file
+                seen.add(dev['mac'])
+                for key, field in reply_fields.items():
+                    if key in dev and (key not in v5_only or dev['version'] >= 5):
+                        same(one(p, field), modes.get(dev[key], dev[key]), key)
+                same(one(p, 'kova.net.mode'), modes[dev['networkMode']], 'mode')
+                same(one(p, 'kova.serial'), dev['serialNumber'][:16], 'serial')
+                same(one(p, 'kova.guest'), dev.get('guest', False), 'guest')
+                fw = dev['firmware'] if isinstance(dev['firmware'], list) else dev['firmware'].split('.')
+                same([one(p, 'kova.fw.' + n) for n in ('major', 'minor', 'patch', 'reserved')],
+                     [str(n) for n in fw], 'firmware')
+    want = {(4, 2, 5, True), (4, 1, 4, True), (4, 0, 3, False), (4, 3, 2, False), (5, 1, 5, True),
+            (3, None, 5, True), (3, None, 3, False), *devices, *(('reply', 5, v) for v in range(2, 6)),
+            *(('reply', 0, v) for v in range(2, 6)), ('reply', 2, 5), ('reply', 1, 3)}
+    check(want <= seen, 'exercised: missing %s' % sorted(map(str, want - seen)))
+
+    # Mutations of every captured datagram, half of them on a port of their own.
+    rng = random.Random(20261207)
+    seeds = [bytes.fromhex(p['log']['hex']) for p in packets if 'log' in p]
+    with open(os.path.join(work, 'fuzz.pcap'), 'wb') as out:
+        out.write(struct.pack('<IHHiIII', 0xa1b2c3d4, 2, 4, 0, 0, 65535, 101))
+        for n in range(4000):
+            data = bytearray(rng.choice(seeds))
+            how = rng.randrange(4)
+            if how == 0:
+                data = data[:9] + bytes(rng.randrange(256) for _ in range(rng.randrange(300)))
+            elif how == 1:
+                data = data[:rng.randrange(len(data) + 1)]
+            else:
+                for _ in range(1 + rng.randrange(4)):
+                    data[rng.randrange(len(data))] = rng.randrange(256)
+            port = 32154 if n % 2 else 40000 + n
+            udp = struct.pack('!HHHH', port, port, 8 + len(data), 0) + data
+            ip = struct.pack('!BBHHHBBH4s4s', 0x45, 0, 20 + len(udp), 0, 0, 64, 17, 0,
+                             bytes([10, 77, 1, 1]), bytes([255] * 4)) + udp
+            out.write(struct.pack('<IIII', n, 0, len(ip), len(ip)) + ip)
+    fuzzed = dissect(os.path.join(work, 'fuzz.pcap'))
+    flagged = sum('kova.malformed' in p for p in fuzzed)
+    unclaimed = [p for p in fuzzed if p.get('udp.payload', [''])[0][:11] in ('41:44:43:54', '4b:4f:56:41')
+                 and 'kova.kind' not in p and 'kova.command' not in p and 'kova.malformed' not in p]
+    print('%d mutated datagrams dissected, %d flagged malformed' % (len(fuzzed), flagged))
+    check(len(fuzzed) == 4000 and 0 < flagged < 4000 and not unclaimed, 'mutations dissected')
+
+shutil.rmtree(work)
+for f in failures[:40]:
+    print('FAIL:', f)
+sys.exit(1 if failures else 0)
