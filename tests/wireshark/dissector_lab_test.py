@@ -8,20 +8,15 @@ error. faulty: the faulty devices' replies are flagged malformed, no others."""
 import json, os, random, shutil, signal, struct, subprocess, sys, tempfile, time
 
 lua, cli, devices_file, mode = sys.argv[1:5]
-here = os.path.dirname(os.path.abspath(__file__))
-guard = os.path.join(here, '..', '..', 'scripts', 'lib', 'netns-guard.sh')
-subprocess.run(['bash', '-c', '. "$0"; require_private_netns', guard], check=True)
+subprocess.run(['bash', '-c', '. "$0"; require_private_netns', os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), '../../scripts/lib/netns-guard.sh')], check=True)
 if not shutil.which('tshark') or not shutil.which('tcpdump'):
     print('tshark or tcpdump missing (scripts/install-deps)'); sys.exit(77)
 work = tempfile.mkdtemp(prefix='kova-dissector-')
 os.chmod(work, 0o755)
 shutil.copy(lua, os.path.join(work, 'kova.lua'))
 failures = []
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
+check = lambda ok, what: ok or failures.append(what)
 
 
 def tshark(*args):
@@ -51,9 +46,7 @@ def dissect(pcap):
     return packets
 
 
-def one(packet, name):
-    return packet.get(name, [None])[0]
-
+one = lambda packet, name: packet.get(name, [None])[0]
 
 # Capture on the lab interface while veltrona-cli talks to the devices.
 interface = next(n for n in os.listdir('/sys/class/net') if n.startswith('vt'))
@@ -68,8 +61,8 @@ runs = [(['scan'], {}),
           '192.0.2.9'], dict(admin, VELTRONA_PPPOE_PASSWORD='pp')),
         (['set-network', '--mac', '02:4b:56:00:00:02', '--mode', 'static', '--ip', '10.20.30.40',
           '--netmask', '255.255.255.0', '--gateway', '10.20.30.1', '--dns', '10.20.30.53'], admin),
-        (['set-network', '--mac', '02:4b:56:00:00:03', '--mode', 'dhcp', '--user', 'root'],
-         {'VELTRONA_PASSWORD': 'r00t'}),
+        (['set-network', '--mac', '02:4b:56:00:00:03', '--mode', 'dhcp'],
+         {'VELTRONA_PASSWORD': 'r00t', 'user': 'root'}),
         (['set-hostname', '--mac', '02:4b:56:00:00:04', '--host', 'h4', '--domain', 'd.example'],
          admin),
         (['set-account', '--mac', '02:4b:56:00:00:05', '--guest', 'no'],
@@ -77,9 +70,8 @@ runs = [(['scan'], {}),
         (['set-hostname', '--mac', '02:4b:56:00:00:06', '--host', 'x'], {'VELTRONA_PASSWORD': 'bad'}),
         (['set-hostname', '--mac', '02:4b:56:00:00:08', '--host', 'y'], admin)]
 for arguments, env in runs[:1] if mode == 'faulty' else runs:
-    if arguments[0] != 'scan' and '--user' not in arguments:
-        arguments += ['--user', 'admin']
-    subprocess.run([cli, *arguments, '--seconds', '1' if arguments[0] == 'scan' else '2'],
+    extra = ['--user', env.pop('user', 'admin'), '--seconds', '2'] if env else ['--seconds', '1']
+    subprocess.run([cli, *arguments, *extra],
                    env=dict(os.environ, **env), stdin=subprocess.DEVNULL, capture_output=True)
 time.sleep(0.5)
 dump.send_signal(signal.SIGINT)
@@ -107,25 +99,21 @@ if mode == 'faulty':
                   'malformed flag of ' + dev['mac'])
         check(p['log']['dir'] == 'out' or 'kova.malformed' not in p, 'requests well-formed')
 else:
-    request_fields = {'command': 'kova.command', 'version': 'kova.version', 'byte8': 'kova.device_byte',
-                      'lengthField': 'kova.length', 'device': 'kova.mac', 'selector': 'kova.selector',
-                      'userId': 'kova.cred.user_id', 'password': 'kova.cred.password',
-                      'mask': 'kova.cred.mask', 'ipAddress': 'kova.net.ip', 'netMask': 'kova.net.netmask',
-                      'gateway': 'kova.net.gateway', 'dnsServer': 'kova.net.dns',
-                      'pppoeUserName': 'kova.pppoe.user', 'pppoePassword': 'kova.pppoe.password',
-                      'pppoeServiceName': 'kova.pppoe.service', 'mtu': 'kova.pppoe.mtu',
-                      'dnsMode': 'kova.pppoe.dns_mode', 'pppoeDnsServer': 'kova.pppoe.dns',
-                      'hostName': 'kova.host.name', 'domainName': 'kova.host.domain',
-                      'guest': 'kova.guest', 'newPassword': 'kova.account.new_password',
-                      'newMask': 'kova.account.mask'}
-    reply_fields = dict((k, v) for k, v in request_fields.items() if k in (
-        'version', 'ipAddress', 'netMask', 'gateway', 'dnsServer', 'pppoeUserName', 'pppoePassword',
-        'pppoeServiceName', 'mtu', 'dnsMode', 'pppoeDnsServer', 'hostName', 'domainName'))
-    reply_fields.update({'deviceByte': 'kova.device_byte', 'mac': 'kova.mac', 'model': 'kova.model',
-                         'address': 'ip.src', 'webPort': 'kova.port.web', 'av1Port': 'kova.port.av1',
-                         'av2Port': 'kova.port.av2', 'confPort': 'kova.port.conf',
-                         'av1Protocol': 'kova.av1.protocol', 'av2Protocol': 'kova.av2.protocol',
-                         'av1Flag': 'kova.av1.flag', 'av2Flag': 'kova.av2.flag'})
+    def pairs(text):  # "logKey=field ..." as a dict
+        return dict(pair.split('=') for pair in text.split())
+    shared = pairs("""version=kova.version ipAddress=kova.net.ip netMask=kova.net.netmask
+        gateway=kova.net.gateway dnsServer=kova.net.dns pppoeUserName=kova.pppoe.user
+        pppoePassword=kova.pppoe.password pppoeServiceName=kova.pppoe.service mtu=kova.pppoe.mtu
+        dnsMode=kova.pppoe.dns_mode pppoeDnsServer=kova.pppoe.dns hostName=kova.host.name
+        domainName=kova.host.domain""")
+    request_fields = dict(shared, **pairs("""command=kova.command byte8=kova.device_byte
+        lengthField=kova.length device=kova.mac selector=kova.selector userId=kova.cred.user_id
+        password=kova.cred.password mask=kova.cred.mask guest=kova.guest
+        newPassword=kova.account.new_password newMask=kova.account.mask"""))
+    reply_fields = dict(shared, **pairs("""deviceByte=kova.device_byte mac=kova.mac model=kova.model
+        address=ip.src webPort=kova.port.web av1Port=kova.port.av1 av2Port=kova.port.av2
+        confPort=kova.port.conf av1Protocol=kova.av1.protocol av2Protocol=kova.av2.protocol
+        av1Flag=kova.av1.flag av2Flag=kova.av2.flag"""))
     v5_only = ('av2Port', 'confPort', 'av1Protocol', 'av2Protocol', 'av1Flag', 'av2Flag')
     modes = {'dhcp': 0, 'static': 1, 'pppoe': 2}
 
