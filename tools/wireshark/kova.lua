@@ -19,6 +19,7 @@ local DEVICE_PORT = 32154
 local HEADER_SIZE = 9
 local RESULT_SIZE = 15 -- header and device key
 local CREDENTIAL_END = 46 -- bytes 15 to 45 hold the credential block
+local MAX_REPLY = 278 -- the longest reply a tool receives whole
 
 local bxor = (bit32 and bit32.bxor) or bit.bxor
 
@@ -108,7 +109,9 @@ local e_cleartext = ProtoExpert.new("kova.cleartext", "Clear-text credentials",
     expert.group.SECURITY, expert.severity.WARN)
 local e_mask = ProtoExpert.new("kova.mask_mismatch", "Mask minus 1 does not match the mask",
     expert.group.PROTOCOL, expert.severity.WARN)
-kova.experts = { e_malformed, e_cleartext, e_mask }
+local e_oversize = ProtoExpert.new("kova.oversize", "Longer than the 278 bytes a tool receives",
+    expert.group.PROTOCOL, expert.severity.WARN)
+kova.experts = { e_malformed, e_cleartext, e_mask, e_oversize }
 
 -- Single-byte text (the devices' code page) as UTF-8, for generated fields.
 local function latin1_to_utf8(bytes)
@@ -557,6 +560,10 @@ local function dissect_reply(d, tree)
     end
     local mac = tostring(tvb(9, 6):ether())
     if kind == 5 then
+        if size > MAX_REPLY then
+            tree:add_proto_expert_info(e_oversize, string.format(
+                "%d bytes: a tool keeps only the first %d", size, MAX_REPLY))
+        end
         return dissect_device_info(d, tree, length, version)
     end
     if kind_names[kind] then
