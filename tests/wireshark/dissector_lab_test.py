@@ -73,7 +73,7 @@ for arguments, env in runs[:1] if mode == 'faulty' else runs:
     extra = ['--user', env.pop('user', 'admin'), '--seconds', '2'] if env else ['--seconds', '1']
     subprocess.run([cli, *arguments, *extra],
                    env=dict(os.environ, **env), stdin=subprocess.DEVNULL, capture_output=True)
-time.sleep(0.5)
+time.sleep(1)  # the slowest device answers 350 ms late
 dump.send_signal(signal.SIGINT)
 dump.wait()
 

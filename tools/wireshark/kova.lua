@@ -126,9 +126,8 @@ end
 local Datagram = {}
 Datagram.__index = Datagram
 
-local function new_datagram(tvb, pinfo, tree, limit)
-    return setmetatable({ tvb = tvb, pinfo = pinfo, tree = tree, limit = limit, problems = 0 },
-        Datagram)
+local function new_datagram(tvb, tree, limit)
+    return setmetatable({ tvb = tvb, tree = tree, limit = limit, problems = 0 }, Datagram)
 end
 
 function Datagram:fits(offset, width)
@@ -583,7 +582,7 @@ function kova.dissector(tvb, pinfo, tree)
     local size = tvb:len()
     pinfo.cols.protocol = "KOVA"
     local root = tree:add(kova, tvb())
-    local d = new_datagram(tvb, pinfo, root, size)
+    local d = new_datagram(tvb, root, size)
     local magic = size >= 4 and tvb(0, 4):raw() or ""
     local info
     if magic == "ADCT" and size >= HEADER_SIZE then
