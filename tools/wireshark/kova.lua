@@ -111,7 +111,9 @@ local e_mask = ProtoExpert.new("kova.mask_mismatch", "Mask minus 1 does not matc
     expert.group.PROTOCOL, expert.severity.WARN)
 local e_oversize = ProtoExpert.new("kova.oversize", "Longer than the 278 bytes a tool receives",
     expert.group.PROTOCOL, expert.severity.WARN)
-kova.experts = { e_malformed, e_cleartext, e_mask, e_oversize }
+local e_cut = ProtoExpert.new("kova.cut", "Datagram cut short by the capture",
+    expert.group.UNDECODED, expert.severity.WARN)
+kova.experts = { e_malformed, e_cleartext, e_mask, e_oversize, e_cut }
 
 -- Single-byte text (the devices' code page) as UTF-8, for generated fields.
 local function latin1_to_utf8(bytes)
@@ -121,20 +123,29 @@ local function latin1_to_utf8(bytes)
     end))
 end
 
--- One datagram being dissected: the bytes, where reading must stop and the
--- tree that problems are reported on.
+-- One datagram being dissected: the bytes, where reading must stop (the end
+-- of the captured bytes), the datagram's own size (more when the capture cut
+-- it) and the tree that problems are reported on.
 local Datagram = {}
 Datagram.__index = Datagram
 
 local function new_datagram(tvb, tree, limit)
-    return setmetatable({ tvb = tvb, tree = tree, limit = limit, problems = 0 }, Datagram)
+    return setmetatable({ tvb = tvb, tree = tree, limit = limit, size = tvb:reported_len(),
+        problems = 0 }, Datagram)
 end
 
 function Datagram:fits(offset, width)
     return offset >= 0 and width >= 0 and offset + width <= self.limit
 end
 
+-- Reports a datagram that does not fit its layout. When the capture kept only
+-- part of it, what is missing is no fault of the datagram: the finding is
+-- shown as a consequence of the cut instead.
 function Datagram:malformed(text, tree)
+    if self.size > self.limit then
+        (tree or self.tree):add_proto_expert_info(e_cut, text)
+        return
+    end
     (tree or self.tree):add_proto_expert_info(e_malformed, text)
     self.problems = self.problems + 1
 end
@@ -361,9 +372,9 @@ local function dissect_request(d, tree)
     local length_item = tree:add_le(f.length, tvb(5, 2))
     tree:add(f.command, tvb(7, 1))
     tree:add(f.device_byte, tvb(8, 1))
-    if length ~= size then
-        d:malformed(string.format("length field %d, but the datagram holds %d bytes", length, size),
-            length_item)
+    if length ~= d.size then
+        d:malformed(string.format("length field %d, but the datagram holds %d bytes", length,
+            d.size), length_item)
     end
 
     -- Bytes before the trailer, which versions 4 and up append.
@@ -554,9 +565,9 @@ local function dissect_reply(d, tree)
         return "Reply (truncated)"
     end
     tree:add(f.mac, tvb(9, 6))
-    if length ~= size then
-        d:malformed(string.format("length field %d, but the datagram holds %d bytes", length, size),
-            length_item)
+    if length ~= d.size then
+        d:malformed(string.format("length field %d, but the datagram holds %d bytes", length,
+            d.size), length_item)
     end
     local mac = tostring(tvb(9, 6):ether())
     if kind == 5 then
@@ -584,6 +595,11 @@ function kova.dissector(tvb, pinfo, tree)
     pinfo.cols.protocol = "KOVA"
     local root = tree:add(kova, tvb())
     local d = new_datagram(tvb, root, size)
+    if d.size > size then
+        root:add_proto_expert_info(e_cut, string.format(
+            "the capture kept %d of the datagram's %d bytes: fields past them are missing", size,
+            d.size))
+    end
     local magic = size >= 4 and tvb(0, 4):raw() or ""
     local info
     if magic == "ADCT" and size >= HEADER_SIZE then
@@ -600,6 +616,8 @@ function kova.dissector(tvb, pinfo, tree)
     end
     if d.problems > 0 then
         info = info .. " [malformed]"
+    elseif d.size > size then
+        info = info .. " [cut by the capture]"
     end
     pinfo.cols.info = info
     root:append_text(", " .. info)
