@@ -244,7 +244,7 @@ end
 ---------------------------------------------------------------------------
 -- Requests
 
--- Credential block at 15..45; returns the administrator ID and password.
+-- Credential block at 15..45: as sent, and the ID and password recovered.
 local function dissect_credential(d, tree)
     local tvb = d.tvb
     local block = tree:add(f.cred, tvb(15, 31))
@@ -266,7 +266,6 @@ local function dissect_credential(d, tree)
         latin1_to_utf8(id), latin1_to_utf8(password)))
     block:append_text(string.format(": ID \"%s\", password \"%s\"", latin1_to_utf8(id),
         latin1_to_utf8(password)))
-    return id, password
 end
 
 -- Body of a set-configuration request (command 4), from byte 46 to `body_end`.
@@ -343,7 +342,7 @@ local function dissect_set_account(d, tree, selector, body_end)
         end
     end
     local account = tree:add(tvb(46, 23), "Account")
-    local guest = account:add(f.guest, tvb(46, 1))
+    account:add(f.guest, tvb(46, 1))
     local block = account:add(f.new_masked, tvb(47, 16))
     local less1 = account:add(f.new_mask_less1, tvb(63, 1))
     account:add(f.new_noise, tvb(64, 4))
@@ -358,7 +357,7 @@ local function dissect_set_account(d, tree, selector, body_end)
         "Clear-text credentials: new administrator password \"%s\" (the masking is undone with the mask it carries)",
         latin1_to_utf8(new_password)))
     return string.format("guest %s, new password set",
-        d:u8(46) ~= 0 and "allowed" or "not allowed"), guest
+        d:u8(46) ~= 0 and "allowed" or "not allowed")
 end
 
 local function dissect_request(d, tree)
