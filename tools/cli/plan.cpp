@@ -25,19 +25,6 @@ const std::vector<std::string> kNew = {"new_mode", "new_ip",   "new_netmask", "n
 const std::vector<std::string> kOptionalNew = {"new_mtu", "new_dns_mode", "new_pppoe_user",
                                                "new_pppoe_service", "new_pppoe_dns"};
 
-const char *modeWord(std::int32_t mode) {
-    switch (mode) {
-    case KOVA_MODE_STATIC:
-        return "static";
-    case KOVA_MODE_DHCP:
-        return "dhcp";
-    case KOVA_MODE_PPPOE:
-        return "pppoe";
-    default:
-        return "";
-    }
-}
-
 std::optional<std::uint32_t> addressValue(const std::string &text) {
     const std::optional<std::string> canonical = canonicalIpv4(text);
     if (!canonical)
@@ -340,7 +327,7 @@ std::string currentValue(const FoundDevice &device, const std::string &column) {
     if (column == "address")
         return fieldText(device.info.ipAddress);
     if (column == "mode")
-        return modeWord(n.mode);
+        return modeText(n.mode);
     if (column == "ip")
         return fieldText(n.ipAddress);
     if (column == "netmask")
