@@ -405,7 +405,11 @@ void CVeltronaDlg::OnTimer(int id) {
         pushButton(IDC_SCAN)->setEnabled(true);
         pushButton(IDC_CLEAR_TABLE)->setEnabled(true);
         m_countdownTimer.stop();
-        scanLibrary().close();
+        // A change applied during the scan has replaced the scan's connection
+        // with its own; that one stays open for the device's answer, and the
+        // setting page closes it once the answer is reported.
+        if (!m_settingPage.IsAwaitingResult())
+            scanLibrary().close();
         ReplyBridge::instance().startNewConnection();
         m_nScanCountdown = 5;
     }

@@ -37,6 +37,7 @@ struct Library {
     std::shared_ptr<Connection> current;
     uint8_t protocolVersion = 0;
     RecordRegistry registry;
+    size_t droppedReplies = 0; // replies from new devices that found their table full
     std::vector<ReceiveThread> threads;
     TransportFactory transportFactory;
     wire::BlockRandom blockRandom;
@@ -101,12 +102,14 @@ void ReceiveLoop(std::shared_ptr<Connection> c, std::shared_ptr<std::atomic<bool
             } catch (const std::exception &) {
                 continue; // no memory for a new record: the reply is lost
             }
-            if (item != nullptr) {
-                // A device heard on several interfaces keeps the latest.
-                item->arrivalIndex = r.interfaceIndex;
-                std::memcpy(item->arrivalInterface, r.interfaceName, sizeof r.interfaceName);
-                item->arrivalInterface[sizeof item->arrivalInterface - 1] = '\0';
+            if (item == nullptr) {
+                ++lib.droppedReplies;
+                continue;
             }
+            // A device heard on several interfaces keeps the latest.
+            item->arrivalIndex = r.interfaceIndex;
+            std::memcpy(item->arrivalInterface, r.interfaceName, sizeof r.interfaceName);
+            item->arrivalInterface[sizeof item->arrivalInterface - 1] = '\0';
         }
         callback(item, *event, 0);
     }
@@ -316,6 +319,11 @@ size_t ReapReceiveThreads(std::chrono::milliseconds wait) {
 size_t RecordCount() {
     std::lock_guard lock(Lib().mutex);
     return Lib().registry.Size();
+}
+
+size_t DroppedReplies() {
+    std::lock_guard lock(Lib().mutex);
+    return Lib().droppedReplies;
 }
 
 } // namespace internal
