@@ -8,6 +8,7 @@
 #include "messagebox.h"
 #include "networkpagedlg.h"
 #include "pagetext.h"
+#include "replybridge.h"
 
 #include <QFrame>
 #include <QPushButton>
@@ -41,18 +42,21 @@ CSettingPageDlg::CSettingPageDlg(QWidget *parent) : QDialog(parent) {
     for (int id : {IDC_SELECT_NETWORK, IDC_SELECT_HOSTNAME, IDC_SELECT_ACCOUNT}) {
         connect(Selector(id), &QPushButton::clicked, this, [this, id] { SelectPage(id); });
     }
+    // The device's answers to this page's requests come here, one at a time.
+    ReplyBridge::instance().setResultReceiver(
+        this, {[this] { return isVisible(); }, [this] { return IsReportingResult(); },
+               [this](HKOVAITEM item, int32_t event, int32_t reserved) {
+                   ReportUpdateResult(item, event, reserved);
+               }});
 }
 
 CSettingPageDlg::~CSettingPageDlg() {
+    ReplyBridge::instance().removeReceivers(this);
     OnDestroy();
 }
 
 void CSettingPageDlg::SetDeviceItem(HKOVAITEM item) {
     m_item = item;
-}
-
-void CSettingPageDlg::SetReplyCallback(KOVA_REPLY_CALLBACK callback) {
-    m_replyCallback = callback;
 }
 
 int CSettingPageDlg::DoModal() {
@@ -143,11 +147,12 @@ int CSettingPageDlg::AskCredentials() {
 
 void CSettingPageDlg::ApplyPage(int pageId) {
     SettingPageLibrary &library = Library();
-    const KOVA_CONFIG config{m_replyCallback, nullptr, KOVA_CLASS_ID};
+    const KOVA_CONFIG config{ReplyBridge::instance().openConnection(), nullptr, KOVA_CLASS_ID};
     if (library.initialise(&config) != KOVA_OK) {
         veltrona::ui::messageBox(this, QStringLiteral("Error : initialising kova..."));
         // The closed library refuses the request below and sends nothing.
         library.close();
+        ReplyBridge::instance().closeConnection();
     }
     const QByteArray id = bytesOf(m_strID);
     const QByteArray password = bytesOf(m_strPassword);
@@ -195,6 +200,7 @@ void CSettingPageDlg::ReportUpdateResult(HKOVAITEM, int32_t event, int32_t) {
         veltrona::ui::messageBox(this, text);
     m_bReporting.store(false);
     Library().close();
+    ReplyBridge::instance().closeConnection();
 }
 
 CSettingPageDlg::CredentialsPrompt CSettingPageDlg::SetCredentialsPrompt(CredentialsPrompt prompt) {
