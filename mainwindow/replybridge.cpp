@@ -6,6 +6,8 @@ ReplyBridge::ReplyBridge(QObject *parent) : QObject(parent) {
     // One queued connection, made here on the user-interface thread: each wake
     // only schedules serve(); what it serves travels through the locked queues.
     connect(this, &ReplyBridge::wake, this, &ReplyBridge::serve, Qt::QueuedConnection);
+    m_rowTimer.setSingleShot(true);
+    connect(&m_rowTimer, &QTimer::timeout, this, &ReplyBridge::serveRows);
 }
 
 ReplyBridge &ReplyBridge::instance() {
@@ -144,7 +146,13 @@ void ReplyBridge::handOverResult(HKOVAITEM item, int32_t event, int32_t reserved
 // ---- user-interface thread ---------------------------------------------------------
 
 void ReplyBridge::serve() {
-    serveRows();
+    if (!m_rowTimer.isActive()) {
+        const qint64 since = m_sinceRows.isValid() ? m_sinceRows.elapsed() : kRowIntervalMs;
+        if (since >= kRowIntervalMs)
+            serveRows();
+        else
+            m_rowTimer.start(int(kRowIntervalMs - since));
+    }
     for (;;) {
         ResultRequest *request = nullptr;
         {
@@ -169,6 +177,7 @@ void ReplyBridge::serve() {
 }
 
 void ReplyBridge::serveRows() {
+    m_sinceRows.start();
     {
         std::lock_guard lock(m_rowLock);
         m_taken.swap(m_rows);

@@ -5,8 +5,9 @@
 // Device-information replies are decoded into rows on the receive thread and
 // appended to a queue; the receive thread never waits for them. It wakes the
 // user-interface thread only when the queue goes from empty to non-empty, and
-// that thread takes everything queued in one go and hands it to the row
-// receiver (the main window) as one batch, in arrival order.
+// that thread takes everything queued in one go (at most every kRowIntervalMs)
+// and hands it to the row receiver (the main window) as one batch, in arrival
+// order.
 //
 // Configuration results go one at a time to the result receiver (the setting
 // page): the receive thread waits until each is done and, while the receiver
@@ -24,7 +25,9 @@
 
 #include "devicerow.h"
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 
 #include <array>
 #include <atomic>
@@ -70,6 +73,10 @@ public:
     // How long the receive thread waits between two looks at a result
     // receiver that is still busy.
     static constexpr int kBusyPollMs = 10;
+    // The least time between two batches of rows: each batch costs the list
+    // a new layout and a repaint, so a burst is listed in a few dozen steps a
+    // second rather than as many as the queue would allow.
+    static constexpr int kRowIntervalMs = 25;
     // Reply callbacks in rotation. A callback is given to a new connection
     // again only after this many later connections were opened, long after the
     // library can have started the last callback of the old one.
@@ -92,7 +99,8 @@ private:
     void queueRow(uint64_t connection, HKOVAITEM item);
     void handOverResult(HKOVAITEM item, int32_t event, int32_t reserved);
 
-    // User-interface thread: lists the queued rows and serves the waiting results.
+    // User-interface thread: lists the queued rows (now or after the interval
+    // since the last batch) and serves the waiting results.
     void serve();
     void serveRows();
 
@@ -121,6 +129,8 @@ private:
     uint64_t m_connectionCount = 0;
     std::vector<QueuedRow> m_taken;
     std::vector<DeviceListRow> m_batch;
+    QTimer m_rowTimer;
+    QElapsedTimer m_sinceRows;
 
     // Which connection each callback was last given to, and the open one
     // (0: none). Written on the user-interface thread before the library gets
