@@ -97,7 +97,6 @@ int CDeviceListModel::append(std::span<const DeviceListRow> rows) {
         return 0;
     const int first = int(m_rows.size());
     beginInsertRows({}, first, first + int(added.size()) - 1);
-    m_rows.reserve(m_rows.size() + added.size());
     for (const DeviceListRow *row : added)
         m_rows.push_back(*row);
     endInsertRows();
