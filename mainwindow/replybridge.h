@@ -15,9 +15,11 @@
 //
 // Every connection gets a reply callback of its own (openConnection), so each
 // row knows the connection it came from; only rows of the connection opened
-// last, and not closed since, are listed. A row that the library delivers just
-// after closing its connection therefore never lists a device, whether it is
-// still queued or arrives later.
+// last, and not closed since, are listed. The library may still start one
+// callback it had decided on just before closing a connection; its row lists
+// no device, whether it is still queued or arrives later (it would have to
+// arrive after kCallbackCount - 1 further connections to be taken for a newer
+// one).
 //
 // The bridge lives for the whole process, so the receive thread never reaches
 // an object that is gone; the receivers are called on the user-interface
