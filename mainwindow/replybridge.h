@@ -80,8 +80,8 @@ public:
     // second rather than as many as the queue would allow.
     static constexpr int kRowIntervalMs = 25;
     // Reply callbacks in rotation. A callback is given to a new connection
-    // again only after this many later connections were opened, long after the
-    // library can have started the last callback of the old one.
+    // again only after kCallbackCount - 1 other connections were opened, long
+    // after the library can have started the last callback of the old one.
     static constexpr size_t kCallbackCount = 64;
 
 signals:
