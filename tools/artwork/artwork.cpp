@@ -18,27 +18,29 @@ QFont sans(int pixelSize, bool bold) {
 
 } // namespace
 
+std::vector<LogoDisc> logoDiscs(bool faint) {
+    const QRgb white = 0xFFFFFFFF;
+    std::vector<LogoDisc> discs = {
+        // Outer ring, a lighter ring, the pupil and a highlight: a camera lens.
+        {0, 0, 0.48, faint ? kWatermark : 0xFF1C2F8C},
+        {0, 0, 0.38, white},
+        {0, 0, 0.31, faint ? kWatermark : 0xFF2E7DC9},
+        {0, 0, 0.17, faint ? kWatermark : 0xFF121A4A},
+    };
+    if (!faint)
+        discs.push_back({-0.07, -0.07, 0.05, qRgba(255, 255, 255, 220)});
+    return discs;
+}
+
 void drawLogo(QPainter &painter, qreal x, qreal y, qreal size, bool faint) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     const QPointF centre(x + size / 2, y + size / 2);
-    const QColor outer = faint ? QColor(kWatermark) : QColor(0x1C, 0x2F, 0x8C);
-    const QColor middle = faint ? QColor(kWatermark) : QColor(0x2E, 0x7D, 0xC9);
-    const QColor inner = faint ? QColor(kWatermark) : QColor(0x12, 0x1A, 0x4A);
-    // Outer ring, a lighter ring, the pupil and a highlight: a camera lens.
     painter.setPen(Qt::NoPen);
-    painter.setBrush(outer);
-    painter.drawEllipse(centre, size * 0.48, size * 0.48);
-    painter.setBrush(faint ? QColor(Qt::white) : QColor(Qt::white));
-    painter.drawEllipse(centre, size * 0.38, size * 0.38);
-    painter.setBrush(middle);
-    painter.drawEllipse(centre, size * 0.31, size * 0.31);
-    painter.setBrush(inner);
-    painter.drawEllipse(centre, size * 0.17, size * 0.17);
-    if (!faint) {
-        painter.setBrush(QColor(255, 255, 255, 220));
-        painter.drawEllipse(QPointF(centre.x() - size * 0.07, centre.y() - size * 0.07),
-                            size * 0.05, size * 0.05);
+    for (const LogoDisc &disc : logoDiscs(faint)) {
+        painter.setBrush(QColor::fromRgba(disc.colour));
+        painter.drawEllipse(QPointF(centre.x() + size * disc.dx, centre.y() + size * disc.dy),
+                            size * disc.radius, size * disc.radius);
     }
     painter.restore();
 }
@@ -128,11 +130,35 @@ QImage icon(int size) {
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath tile;
-    tile.addRoundedRect(QRectF(0.5, 0.5, size - 1, size - 1), size * 0.18, size * 0.18);
+    tile.addRoundedRect(QRectF(0.5, 0.5, size - 1, size - 1), size * kIconCorner,
+                        size * kIconCorner);
     painter.fillPath(tile, QColor(kSurround));
-    drawLogo(painter, size * 0.1, size * 0.1, size * 0.8, false);
+    drawLogo(painter, size * kIconMargin, size * kIconMargin, size * kIconLogo, false);
     painter.end();
     return image;
+}
+
+QByteArray iconSvg() {
+    const qreal size = 256;
+    const auto number = [](qreal value) { return QString::number(value, 'g', 6); };
+    const auto colour = [](QRgb rgb) { return QColor::fromRgb(rgb).name(QColor::HexRgb); };
+    QString svg = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                 "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" "
+                                 "height=\"256\" viewBox=\"0 0 256 256\">\n");
+    svg += QStringLiteral("  <rect x=\"0.5\" y=\"0.5\" width=\"%1\" height=\"%1\" rx=\"%2\" "
+                          "fill=\"%3\"/>\n")
+               .arg(number(size - 1), number(size * kIconCorner), colour(kSurround));
+    const qreal logo = size * kIconLogo;
+    for (const LogoDisc &disc : logoDiscs(false)) {
+        svg += QStringLiteral("  <circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"%4\"")
+                   .arg(number(size / 2 + logo * disc.dx), number(size / 2 + logo * disc.dy),
+                        number(logo * disc.radius), colour(disc.colour));
+        if (qAlpha(disc.colour) != 255)
+            svg += QStringLiteral(" fill-opacity=\"%1\"").arg(number(qAlpha(disc.colour) / 255.0));
+        svg += QStringLiteral("/>\n");
+    }
+    svg += QStringLiteral("</svg>\n");
+    return svg.toUtf8();
 }
 
 } // namespace artwork

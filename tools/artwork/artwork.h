@@ -3,7 +3,10 @@
 // window's layout: a dark surround, a white logo tab at the top left, the title
 // in white on the dark band, a white work panel framed by light grey bands.
 
+#include <QByteArray>
 #include <QImage>
+
+#include <vector>
 
 namespace artwork {
 
@@ -18,8 +21,23 @@ QImage titleButton(Glyph glyph, bool pressed);
 // A disc of the given colour on white, size x size pixels.
 QImage disc(int size, QRgb colour);
 
-// The application icon, size x size pixels with transparency.
+// The application icon, size x size pixels with transparency: the logo on a
+// rounded tile of the surround colour.
 QImage icon(int size);
+
+// The same icon as a scalable SVG document (256 x 256 user units).
+QByteArray iconSvg();
+
+// One disc of the logo: centre offset and radius as fractions of the logo's size.
+struct LogoDisc {
+    qreal dx;
+    qreal dy;
+    qreal radius;
+    QRgb colour;
+};
+
+// The logo's discs, back to front.
+std::vector<LogoDisc> logoDiscs(bool faint);
 
 // The logo (a lens of rings) into the square of the given size at (x, y).
 void drawLogo(class QPainter &painter, qreal x, qreal y, qreal size, bool faint);
@@ -34,5 +52,11 @@ inline constexpr QRgb kGlyphBlack = 0xFF000000;
 inline constexpr QRgb kDiscBlue = 0xFF1C2F8C;
 inline constexpr QRgb kDiscYellow = 0xFFF2C418;
 inline constexpr QRgb kDiscRed = 0xFFD3202A;
+
+// The icon's tile corner radius, the margin around its logo and the logo's size, as
+// fractions of the icon's size.
+inline constexpr qreal kIconCorner = 0.18;
+inline constexpr qreal kIconMargin = 0.1;
+inline constexpr qreal kIconLogo = 0.8;
 
 } // namespace artwork

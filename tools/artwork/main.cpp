@@ -1,8 +1,10 @@
 // veltrona-artwork DIR: writes the program's pictures into DIR, named by
-// resource id (140.png, 144.png ... 149.png, 132.png ... 137.png, icon-*.png).
+// resource id (140.png, 144.png ... 149.png, 132.png ... 137.png, icon-*.png) and the
+// scalable icon, icon.svg.
 #include "artwork.h"
 
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 
 #include <cstdio>
@@ -61,5 +63,10 @@ int main(int argc, char **argv) {
     ok = save(dir, QStringLiteral("134.png"), artwork::disc(32, artwork::kDiscRed)) && ok;
     for (int size : {16, 32, 48, 256})
         ok = save(dir, QStringLiteral("icon-%1.png").arg(size), artwork::icon(size)) && ok;
+    QFile svg(dir.filePath(QStringLiteral("icon.svg")));
+    if (!svg.open(QIODevice::WriteOnly) || svg.write(artwork::iconSvg()) < 0) {
+        std::fprintf(stderr, "veltrona-artwork: cannot write %s\n", qPrintable(svg.fileName()));
+        ok = false;
+    }
     return ok ? 0 : 1;
 }

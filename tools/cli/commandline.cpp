@@ -404,7 +404,8 @@ std::string usageText(Command command) {
            "  set-network    change a device's network settings\n"
            "  set-hostname   change a device's host and domain name\n"
            "  set-account    change a device's administrator password and guest access\n"
-           "  help COMMAND   the options of a command\n"
+           "  help COMMAND   the options of a command (or COMMAND --help)\n"
+           "  --version      print the version\n"
            "Exit codes: 0 success, 1 authentication failed, 2 device not found or no answer,\n"
            "3 refused by the library, 4 the device did not confirm the change, 64 usage error,\n"
            "74 the list could not be written.\n";

@@ -199,6 +199,10 @@ int main(int argc, char **argv) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    if (arguments == QStringList{QStringLiteral("--version")}) {
+        std::cout << "veltrona-cli " VELTRONA_VERSION "\n";
+        return kExitOk;
+    }
     const ParseOutcome parsed = parseCommandLine(arguments);
     if (!parsed.commandLine)
         return fail(kExitUsage, parsed.error);
