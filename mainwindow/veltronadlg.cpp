@@ -437,7 +437,13 @@ void CVeltronaDlg::OnTimer(int id) {
         pushButton(IDC_SCAN)->setEnabled(true);
         pushButton(IDC_CLEAR_TABLE)->setEnabled(true);
         m_countdownTimer.stop();
-        closeLibrary();
+        // A change applied during the scan has replaced the scan's connection
+        // with its own; that one stays open for the device's answer, and the
+        // setting page closes it once the answer is reported. No row is listed
+        // from it after the scan end either way.
+        if (!m_settingPage.IsAwaitingResult())
+            scanLibrary().close();
+        ReplyBridge::instance().closeConnection();
         m_nScanCountdown = 5;
     }
 }

@@ -19,6 +19,8 @@ CAuthenticationDlg::CAuthenticationDlg(QWidget *parent) : QDialog(parent) {
         this, *veltrona::res::findDialogTemplate(veltrona::res::IDD_AUTHENTICATION));
     m_editID = veltrona::ui::controlAs<QLineEdit>(this, IDC_ID);
     m_editPassword = veltrona::ui::controlAs<QLineEdit>(this, IDC_PASSWORD);
+    m_editID->setMaxLength(kMaxIdLength);
+    m_editPassword->setMaxLength(kMaxPasswordLength);
     m_editID->setText(QStringLiteral("root"));
     connect(veltrona::ui::controlAs<QPushButton>(this, IDOK), &QPushButton::clicked, this,
             &CAuthenticationDlg::OnOK);

@@ -1,7 +1,8 @@
 #pragma once
 // Asks for the administrator ID and password that a configuration request
 // carries. The ID field opens disabled and preset to "root"; a left click
-// strictly inside it with Ctrl and Shift held enables it.
+// strictly inside it with Ctrl and Shift held enables it. Both fields take no
+// more characters than the library accepts.
 
 #include <QDialog>
 #include <QString>
@@ -14,6 +15,9 @@ class CAuthenticationDlg : public QDialog {
 public:
     static constexpr int IDC_ID = 1003;
     static constexpr int IDC_PASSWORD = 1033;
+    // The longest ID and password the library's requests accept.
+    static constexpr int kMaxIdLength = 8;
+    static constexpr int kMaxPasswordLength = 16;
 
     explicit CAuthenticationDlg(QWidget *parent = nullptr);
 

@@ -34,7 +34,9 @@ void CConfigPage::OnApply() {
     if (m_pParent->AskCredentials() != 1)
         return;
     controlById(this, IDC_APPLY)->setEnabled(false);
-    m_pParent->ApplyPage(m_pageId);
+    // A request that was not sent can be tried again.
+    if (!m_pParent->ApplyPage(m_pageId))
+        controlById(this, IDC_APPLY)->setEnabled(true);
 }
 
 void CConfigPage::OnRestore() {

@@ -17,7 +17,7 @@ public:
     // Enables Apply and Restore.
     void OnModified();
     // Asks for credentials and, when confirmed, disables Apply and sends the
-    // page's request.
+    // page's request; Apply is enabled again when nothing could be sent.
     void OnApply();
     // Shows the setting page's values again and disables Apply and Restore.
     void OnRestore();

@@ -20,6 +20,9 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget *parent) : QFrame(parent) {
         edit->setAlignment(Qt::AlignCenter);
         edit->setFrame(false);
         edit->setMaxLength(3);
+        // One tab stop for the whole control: Tab enters it at the first
+        // field and leaves it from any field.
+        edit->setFocusPolicy(i == 0 ? Qt::StrongFocus : Qt::ClickFocus);
         edit->installEventFilter(this);
         connect(edit, &QLineEdit::textEdited, this, [this, i] { onFieldEdited(i); });
         m_fields[i] = edit;
@@ -113,6 +116,13 @@ bool CIPAddressCtrl::eventFilter(QObject *watched, QEvent *event) {
     auto *key = static_cast<QKeyEvent *>(event);
     QLineEdit *edit = m_fields[index];
     switch (key->key()) {
+    case Qt::Key_Backtab:
+    case Qt::Key_Tab:
+        // Shift+Tab walks back from the first field, so that it leaves the
+        // control instead of landing in that field.
+        if (index > 0 && (key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier)))
+            m_fields[0]->setFocus(Qt::OtherFocusReason);
+        break;
     case Qt::Key_Period:
     case Qt::Key_Space:
         // A dot in a field that holds digits moves on; one in an empty field

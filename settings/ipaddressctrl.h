@@ -1,8 +1,8 @@
 #pragma once
 // A four-field IPv4 address control: each field takes 0 to 255, a dot or a
 // third digit moves on to the next field, Backspace in an empty field moves
-// back. The control gives and takes dotted text; a blank field reads as 0, so
-// the text it gives is always a parsable address.
+// back. The whole control is one tab stop. It gives and takes dotted text; a
+// blank field reads as 0, so the text it gives is always a parsable address.
 
 #include <QFrame>
 #include <QString>

@@ -5,6 +5,7 @@
 #include "pagetext.h"
 #include "settingpagedlg.h"
 
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -104,6 +105,17 @@ CNetworkPageDlg::CNetworkPageDlg(CSettingPageDlg *parent) : CConfigPage(parent, 
     checkRadio(this, IDC_DHCP);
     FillFromSettings();
     SetApplyRestore(false);
+}
+
+void CNetworkPageDlg::keyPressEvent(QKeyEvent *event) {
+    // Kept from the setting page, whose cancel would end it and lose the
+    // page's unapplied edits.
+    if (event->matches(QKeySequence::Cancel)) {
+        OnCancel();
+        event->accept();
+        return;
+    }
+    CConfigPage::keyPressEvent(event);
 }
 
 void CNetworkPageDlg::UpdateData() {

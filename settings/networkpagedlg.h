@@ -50,6 +50,10 @@ public:
     // 2 PPPoE).
     int ShownType() const { return m_nShownType; }
 
+protected:
+    // Escape inside the page is the page's cancel command.
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     void Fill() override { FillFromSettings(); }
     void UpdateData();

@@ -100,6 +100,7 @@ void CSettingPageDlg::OnInitDialog() {
 }
 
 void CSettingPageDlg::OnDestroy() {
+    m_bAwaitingResult = false;
     delete m_pNetworkPage;
     m_pNetworkPage = nullptr;
     delete m_pHostNamePage;
@@ -145,42 +146,58 @@ int CSettingPageDlg::AskCredentials() {
     return 1;
 }
 
-void CSettingPageDlg::ApplyPage(int pageId) {
+bool CSettingPageDlg::ApplyPage(int pageId) {
     SettingPageLibrary &library = Library();
+    m_bAwaitingResult = false;
     const KOVA_CONFIG config{ReplyBridge::instance().openConnection(), nullptr, KOVA_CLASS_ID};
-    if (library.initialise(&config) != KOVA_OK) {
+    const bool initialised = library.initialise(&config) == KOVA_OK;
+    if (!initialised) {
         veltrona::ui::messageBox(this, QStringLiteral("Error : initialising kova..."));
         // The closed library refuses the request below and sends nothing.
         library.close();
         ReplyBridge::instance().closeConnection();
     }
-    const QByteArray id = bytesOf(m_strID);
-    const QByteArray password = bytesOf(m_strPassword);
-    // The request's result is not reported: a refused request shows nothing.
+    QByteArray id = bytesOf(m_strID);
+    QByteArray password = bytesOf(m_strPassword);
+    int32_t result = KOVA_OK;
     switch (pageId) {
     case CNetworkPageDlg::IDD:
         m_pNetworkPage->CollectSettings(&m_networkSettings);
-        library.setNetworkSettings(m_item, id.constData(), password.constData(),
-                                   &m_networkSettings);
+        result = library.setNetworkSettings(m_item, id.constData(), password.constData(),
+                                            &m_networkSettings);
         break;
     case CAccountPageDlg::IDD: {
         QString newPassword;
         m_pAccountPage->GetAccount(newPassword, &m_guestAccount);
-        library.setAccount(m_item, id.constData(), password.constData(),
-                           bytesOf(newPassword).constData(), &m_guestAccount);
+        result = library.setAccount(m_item, id.constData(), password.constData(),
+                                    bytesOf(newPassword).constData(), &m_guestAccount);
         break;
     }
     case CHostNamePageDlg::IDD: {
         QString hostName;
         QString domainName;
         m_pHostNamePage->GetNames(hostName, domainName);
-        library.setHostName(m_item, id.constData(), password.constData(),
-                            bytesOf(hostName).constData(), bytesOf(domainName).constData());
+        result =
+            library.setHostName(m_item, id.constData(), password.constData(),
+                                bytesOf(hostName).constData(), bytesOf(domainName).constData());
         break;
     }
     default:
-        break;
+        return false;
     }
+    id.fill('\0');
+    password.fill('\0');
+    if (!initialised)
+        return false;
+    if (result != KOVA_OK) {
+        // Nothing was sent, so no answer will come: say why and close the
+        // connection opened for it.
+        veltrona::ui::messageBox(this, QString::fromLatin1(kova_ErrorText(result)));
+        library.close();
+        return false;
+    }
+    m_bAwaitingResult = true;
+    return true;
 }
 
 void CSettingPageDlg::CloseSettingPage(int result) {
@@ -195,12 +212,18 @@ QString CSettingPageDlg::UpdateResultText(int32_t event) {
 
 void CSettingPageDlg::ReportUpdateResult(HKOVAITEM, int32_t event, int32_t) {
     m_bReporting.store(true);
+    m_bAwaitingResult = false;
     const QString text = UpdateResultText(event);
     if (!text.isEmpty())
         veltrona::ui::messageBox(this, text);
     m_bReporting.store(false);
     Library().close();
     ReplyBridge::instance().closeConnection();
+    // The credentials served this request only; the next Apply asks again.
+    m_strID.fill(QChar());
+    m_strID.clear();
+    m_strPassword.fill(QChar());
+    m_strPassword.clear();
 }
 
 CSettingPageDlg::CredentialsPrompt CSettingPageDlg::SetCredentialsPrompt(CredentialsPrompt prompt) {

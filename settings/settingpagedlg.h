@@ -69,8 +69,12 @@ public:
     // 1 when the user confirmed the authentication dialog, else its result.
     int AskCredentials();
     // Initialises the library with the reply bridge's callback and sends the request
-    // of the page with the given template id (130, 131 or 132).
-    void ApplyPage(int pageId);
+    // of the page with the given template id (130, 131 or 132). False when
+    // nothing was sent; the reason has been shown.
+    bool ApplyPage(int pageId);
+    // True from a sent request until its answer is reported or the window
+    // closes: the connection the request went out on must stay open.
+    bool IsAwaitingResult() const { return m_bAwaitingResult; }
     // Forgets the item and ends the window with `result`.
     void CloseSettingPage(int result);
     // Shows the page of a selector id (1020, 1010 or 1011).
@@ -104,6 +108,7 @@ private:
     KOVA_DEVICE_INFO m_deviceInfo{};
     KOVA_NETWORK_SETTINGS m_networkSettings{};
     std::atomic<bool> m_bReporting{false};
+    bool m_bAwaitingResult = false;
     HKOVAITEM m_item = nullptr;
     CNetworkPageDlg *m_pNetworkPage = nullptr;
     CHostNamePageDlg *m_pHostNamePage = nullptr;

@@ -7,6 +7,7 @@
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -23,6 +24,29 @@ namespace {
 
 constexpr const char *kIdProperty = "veltronaControlId";
 constexpr const char *kGroupProperty = "veltronaRadioGroup";
+
+// Enter on a focused push button presses that button. Without this the
+// key would reach the dialog, which presses its default button instead.
+class EnterPressesButton : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) ||
+            (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+            return false;
+        auto *button = qobject_cast<QAbstractButton *>(watched);
+        if (button == nullptr)
+            return false;
+        if (button->isEnabled())
+            button->click();
+        return true;
+    }
+};
 
 QWidget *standardControl(const res::ControlTemplate &c, QWidget *parent) {
     const QString text = QString::fromLatin1(c.text);
@@ -120,6 +144,7 @@ DialogUnits buildDialog(QWidget *dialog, const res::DialogTemplate &tpl,
         dialog->setFixedSize(units.x(tpl.cx), units.y(tpl.cy));
 
     QButtonGroup *group = nullptr;
+    QObject *enterPresses = nullptr;
     std::vector<QWidget *> tabOrder;
     std::vector<QWidget *> groupBoxes;
     for (const res::ControlTemplate &c : tpl.controls) {
@@ -137,6 +162,12 @@ DialogUnits buildDialog(QWidget *dialog, const res::DialogTemplate &tpl,
         widget->setFocusPolicy((c.style & res::TabStop) ? Qt::StrongFocus : Qt::NoFocus);
         if (c.style & res::TabStop)
             tabOrder.push_back(widget);
+        if (c.kind == res::ControlKind::PushButton || c.kind == res::ControlKind::DefPushButton ||
+            c.kind == res::ControlKind::OwnerDrawButton) {
+            if (enterPresses == nullptr)
+                enterPresses = new EnterPressesButton(dialog);
+            widget->installEventFilter(enterPresses);
+        }
 
         if (c.kind == res::ControlKind::AutoRadio) {
             if (group == nullptr || (c.style & res::Group)) {

@@ -39,7 +39,9 @@ using ControlFactory = std::function<QWidget *(const res::ControlTemplate &, QWi
 // its controls in template order: geometry, text, visibility, enabled state
 // and tab order as the template says. Radio buttons from one with the Group
 // style up to the next such one share an exclusive QButtonGroup. Group boxes
-// are put behind the other controls. Returns the dialog units used.
+// are put behind the other controls. Enter on a focused push button presses
+// that button; elsewhere it is left to the dialog (its default button).
+// Returns the dialog units used.
 DialogUnits buildDialog(QWidget *dialog, const res::DialogTemplate &tpl,
                         const ControlFactory &factory = {});
 

@@ -32,20 +32,30 @@ KOVA_ITEM *ItemTable::Store(RecordRegistry &registry,
                             const uint8_t (&source)[4]) {
     length = std::min<size_t>(length, KOVA_MAX_DATAGRAM);
     const bool deviceInfo = work[7] == 5;
-    byKey_.reserve(byKey_.size() + 1);
+    const uint64_t key = KeyOf(work.data());
     KOVA_ITEM *target = nullptr;
-    if (auto found = byKey_.find(KeyOf(work.data())); found != byKey_.end())
+    if (auto found = byKey_.find(key); found != byKey_.end()) {
         target = found->second;
-    else
+    } else {
+        if (byKey_.size() >= kMaxDevices)
+            return nullptr;
+        byKey_.reserve(byKey_.size() + 1); // may throw before anything changes
         target = registry.Allocate();
+        byKey_.emplace(key, target);
+        if (!deviceInfo) {
+            // A result from a device not heard from on this connection: the
+            // record holds only the device key, so that it names the device
+            // but cannot be mistaken for device information.
+            std::memcpy(target->datagram + wire::kKeyOffset, work.data() + wire::kKeyOffset,
+                        wire::kKeySize);
+            target->storedLength = static_cast<uint16_t>(wire::kKeyOffset + wire::kKeySize);
+        }
+    }
     if (deviceInfo) {
         std::memcpy(target->datagram, work.data(), length);
         std::memset(target->datagram + length, 0, KOVA_MAX_DATAGRAM - length);
         target->storedLength = static_cast<uint16_t>(length);
     }
-    // A record is indexed under the key its datagram holds: the device's key,
-    // or all zeros for the record that a result from an unknown device took.
-    byKey_.try_emplace(KeyOf(target->datagram), target);
     std::memcpy(target->sourceAddress, source, 4);
     target->version = work[4];
     std::copy(wire::kTrailer.begin(), wire::kTrailer.end(), target->trailer);

@@ -28,14 +28,21 @@ private:
 };
 
 // The records of one connection, found by device key through a hash index.
-// When records share a key, the one that took it first is found.
+// A table holds at most kMaxDevices records: anyone on the segment can send
+// replies with made-up keys, and every record lives until the process ends.
 class ItemTable {
 public:
+    // Far above the devices of any real segment; a record takes about 300 bytes,
+    // so a full table holds about 20 MB.
+    static constexpr size_t kMaxDevices = 65536;
+
     // Stores an accepted reply of `length` bytes held at the start of `work`
     // (a buffer of KOVA_MAX_DATAGRAM bytes, zero after `length`) and returns its
     // record. A device-information reply replaces the record's datagram; a
     // result keeps it and refreshes only source, version and trailer; a result
-    // from a device with no record takes a new, zeroed record.
+    // from a device with no record takes a new record that holds only the
+    // device key. A reply from a new device when the table is
+    // full is dropped: nullptr.
     KOVA_ITEM *Store(RecordRegistry &registry, std::span<const uint8_t, KOVA_MAX_DATAGRAM> work,
                      size_t length, const uint8_t (&source)[4]);
 

@@ -37,6 +37,7 @@ struct Library {
     std::shared_ptr<Connection> current;
     uint8_t protocolVersion = 0;
     RecordRegistry registry;
+    size_t droppedReplies = 0; // replies from new devices that found their table full
     std::vector<ReceiveThread> threads;
     TransportFactory transportFactory;
     wire::BlockRandom blockRandom;
@@ -100,6 +101,10 @@ void ReceiveLoop(std::shared_ptr<Connection> c, std::shared_ptr<std::atomic<bool
                                    r.length, r.sender);
             } catch (const std::exception &) {
                 continue; // no memory for a new record: the reply is lost
+            }
+            if (item == nullptr) {
+                ++lib.droppedReplies;
+                continue;
             }
         }
         callback(item, *event, 0);
@@ -306,6 +311,11 @@ size_t ReapReceiveThreads(std::chrono::milliseconds wait) {
 size_t RecordCount() {
     std::lock_guard lock(Lib().mutex);
     return Lib().registry.Size();
+}
+
+size_t DroppedReplies() {
+    std::lock_guard lock(Lib().mutex);
+    return Lib().droppedReplies;
 }
 
 } // namespace internal

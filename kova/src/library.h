@@ -28,4 +28,8 @@ size_t ReapReceiveThreads(std::chrono::milliseconds wait);
 // Number of records created during the run.
 size_t RecordCount();
 
+// Replies dropped during the run because they came from a new device when the
+// connection's item table was full (ItemTable::kMaxDevices).
+size_t DroppedReplies();
+
 } // namespace kova::internal

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,6 +13,15 @@
 #include <QTemporaryFile>
 #include <QThread>
 
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
 #include <map>
 #include <vector>
 
@@ -31,6 +41,7 @@ CliRun cli(const QStringList &arguments, const std::map<QString, QString> &envir
     for (const char *name :
          {"VELTRONA_PASSWORD", "VELTRONA_NEW_PASSWORD", "VELTRONA_PPPOE_PASSWORD"})
         env.remove(QString::fromLatin1(name));
+    env.insert("LC_ALL", "C.UTF-8"); // arguments are decoded from the locale
     for (const auto &[name, value] : environment)
         env.insert(name, value);
     process.setProcessEnvironment(env);
@@ -304,9 +315,12 @@ TEST(CliLab, SetNetworkToStaticKeepsWhatIsNotGiven) {
                                                {"dnsServer", "10.77.0.53"},
                                                {"trailer", true}});
 
+    // The device answered from its new address, and answers from it now.
     const QJsonObject after = scanOne(kDhcpMac);
-    expectMembers(after,
-                  {{"mode", 0}, {"settingsIpAddress", "10.20.30.40"}, {"dnsServer", "10.77.0.53"}});
+    expectMembers(after, {{"mode", 0},
+                          {"ipAddress", "10.20.30.40"},
+                          {"settingsIpAddress", "10.20.30.40"},
+                          {"dnsServer", "10.77.0.53"}});
     EXPECT_EQ(after["columns"].toObject()["Type"].toString(), "static");
 }
 
@@ -341,17 +355,20 @@ TEST(CliLab, SetNetworkPppoeKeepsThePasswordUnlessGiven) {
 
 TEST(CliLab, SetHostNameWithTheDefaultUser) {
     const std::size_t logStart = logLines().size();
-    const CliRun run = cli(
-        {"set-hostname", "--mac", "02:4B:56:00:01:03", "--domain", "new.example", "--seconds", "2"},
-        {{"VELTRONA_PASSWORD", "r00t"}});
+    const CliRun run = cli({"set-hostname", "--mac", "02:4B:56:00:01:03", "--domain",
+                            "n\u00e9w.example", "--seconds", "2"},
+                           {{"VELTRONA_PASSWORD", "r00t"}});
     ASSERT_EQ(run.code, 0) << describe(run);
     EXPECT_EQ(run.out, "Success\n");
-    expectMembers(onlyRequestSince(logStart), {{"userId", "root"},
-                                               {"hostName", "vs-east"},
-                                               {"domainName", "new.example"},
-                                               {"trailer", false}}); // version 3: no trailer
+    // é went as the one byte E9, as the window sends it.
+    const QJsonObject request = onlyRequestSince(logStart);
+    expectMembers(request, {{"userId", "root"},
+                            {"hostName", "vs-east"},
+                            {"domainName", "n\u00e9w.example"},
+                            {"trailer", false}}); // version 3: no trailer
+    EXPECT_TRUE(request["hex"].toString().contains("6ee9772e6578616d706c65"));
     expectMembers(scanOne("02-4B-56-00-01-03"),
-                  {{"domainName", "new.example"}, {"hostName", "vs-east"}});
+                  {{"domainName", "n\u00e9w.example"}, {"hostName", "vs-east"}});
 }
 
 TEST(CliLab, SetAccountChangesThePasswordThatLaterRequestsNeed) {
@@ -418,6 +435,7 @@ TEST(CliLab, BadInputSendsNothing) {
         {{"set-network", "--mac", kDhcpMac, "--mode", "dhcp", "--ip", "10.20.30.41"}, "--ip"},
         {{"set-hostname", "--mac", kDhcpMac, "--host", QString(33, 'h')}, "--host"},
         {{"set-hostname", "--mac", kDhcpMac, "--hostname", "a"}, "hostname"},
+        {{"set-hostname", "--mac", kDhcpMac, "--host", "\u65e5\u672c"}, "--host"},
         {{"scan", "--bind", "10.77.0"}, "--bind"},
         {{"set-account", "--mac", kDhcpMac, "--guest", "yes"}, "VELTRONA_NEW_PASSWORD"},
     };
@@ -448,4 +466,215 @@ TEST(CliLab, BadInputSendsNothing) {
         << describe(modeMismatch);
     QThread::msleep(200);
     EXPECT_TRUE(requestsSince(logStart, {4, 5}).empty());
+}
+
+TEST(CliLab, OutputThatCannotBeWrittenGives74) {
+    // A pipe closed by its reader, and a full device after a request that succeeded.
+    for (const char *script : {"\"$0\" scan --seconds 1 | true; exit ${PIPESTATUS[0]}",
+                               "VELTRONA_PASSWORD=r00t \"$0\" set-hostname --mac "
+                               "02-4B-56-00-01-03 --host vs-east --seconds 2 >/dev/full"}) {
+        QProcess process;
+        process.start("bash", {"-c", script, VELTRONA_CLI});
+        ASSERT_TRUE(process.waitForFinished(30000));
+        EXPECT_EQ(process.exitCode(), 74) << script;
+        EXPECT_TRUE(process.readAllStandardError().contains("cannot write to standard output"));
+    }
+}
+
+// The password prompt on a terminal: echo off while it waits, on again after a
+// signal that ends it, off again on SIGCONT after a stop during which a shell
+// turned it on; a signal ignored on entry stays ignored (SIGUSR1).
+TEST(CliLab, PasswordPromptKeepsTheTerminalSound) {
+    const auto echoing = [](int terminal, bool on = false, bool set = false) {
+        termios mode{};
+        tcgetattr(terminal, &mode);
+        mode.c_lflag = on ? mode.c_lflag | ECHO : mode.c_lflag;
+        return set ? tcsetattr(terminal, TCSANOW, &mode) == 0 : (mode.c_lflag & ECHO) != 0;
+    };
+    for (const int ending : {SIGTERM, SIGQUIT, SIGHUP, SIGCONT}) {
+        int terminal = -1;
+        const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            const rlimit noCore{0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
+            signal(SIGINT, SIG_DFL), signal(SIGQUIT, SIG_DFL), signal(SIGUSR1, SIG_IGN);
+            unsetenv("VELTRONA_PASSWORD");
+            execl(VELTRONA_CLI, VELTRONA_CLI, "set-hostname", "--mac", "02-4B-56-00-01-06",
+                  "--host", "x", static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        QByteArray shown(256, '\0');
+        pollfd ready{terminal, POLLIN, 0};
+        ASSERT_TRUE(poll(&ready, 1, 10000) == 1 && read(terminal, shown.data(), 256) > 0);
+        QThread::msleep(200);
+        EXPECT_TRUE(shown.startsWith("Password") && !echoing(terminal)) << ending << shown.data();
+        kill(pid, SIGUSR1);
+        if (ending == SIGCONT)
+            kill(pid, SIGSTOP), QThread::msleep(100), echoing(terminal, true, true);
+        kill(pid, ending);
+        QThread::msleep(200);
+        if (ending == SIGCONT) {
+            EXPECT_FALSE(echoing(terminal)) << "echo off again";
+            kill(pid, SIGTERM);
+        }
+        int status = 0;
+        for (int i = 0; i < 50 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+            QThread::msleep(100);
+        EXPECT_NE(kill(pid, SIGKILL), 0) << ending << ": the prompt outlived the signal";
+        EXPECT_EQ(WTERMSIG(status), ending == SIGCONT ? SIGTERM : ending);
+        EXPECT_TRUE(echoing(terminal)) << ending << ": echo restored";
+        close(terminal);
+    }
+}
+
+// ---- Batch configuration: plan and apply ----
+
+// A plan file with the given text; its name.
+QString planFile(QTemporaryFile &file, const QByteArray &text) {
+    return secretFile(file, text);
+}
+
+// The --report JSON of an apply run, result by MAC.
+std::map<QString, QString> reportResults(const QString &path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    std::map<QString, QString> results;
+    for (const QJsonValue &entry : QJsonDocument::fromJson(file.readAll()).array())
+        results[entry["mac"].toString()] = entry["result"].toString();
+    return results;
+}
+
+TEST(CliLab, ApplyChecksEveryRowFirstAndDryRunSendsNothing) {
+    const std::size_t logStart = logLines().size();
+    QTemporaryFile unknown, rows;
+    CliRun run = cli({"apply", planFile(unknown, "mac,new_host,colour\n02-4B-56-00-01-01,a,red\n"),
+                      "--seconds", "1"},
+                     {{"VELTRONA_PASSWORD", "admin"}});
+    EXPECT_EQ(run.code, 64) << describe(run);
+    EXPECT_TRUE(run.err.contains("row 1: unknown column 'colour'")) << describe(run);
+
+    // Columns in any order, blank cells kept; one message per problem.
+    run = cli({"apply",
+               planFile(rows, "new_ip,mac,new_host,new_mode\n"
+                              "10.77.70.1,02-4B-56-00-01-01,,static\n"
+                              "10.77.70.1,02-4B-56-00-01-02,,static\n"
+                              "10.77.70.300,02-4B-56-00-01-04,,static\n"
+                              ",02-4B-56-00-01-01,\"" +
+                                  QByteArray(33, 'h') + "\",\n"),
+               "--seconds", "1"},
+              {{"VELTRONA_PASSWORD", "admin"}});
+    EXPECT_EQ(run.code, 64) << describe(run);
+    for (const char *problem : {"row 3: new_ip: 10.77.70.1 is also the new address in row 2",
+                                "row 4: new_ip: '10.77.70.300' is not an IPv4 address",
+                                "row 5: new_host: the host name is longer than 32 characters",
+                                "row 5: mac: 02-4B-56-00-01-01 is also in row 2"})
+        EXPECT_TRUE(run.err.contains(problem)) << problem << "\n" << describe(run);
+    EXPECT_EQ(run.err.count('\n'), 4) << describe(run);
+    QThread::msleep(200);
+    EXPECT_TRUE(requestsSince(logStart).empty()) << "a datagram reached the devices";
+
+    // A dry run scans, shows each field as it is and as it will be, and sends no request.
+    QTemporaryFile good;
+    run = cli({"apply", planFile(good, "mac,new_host,new_guest\n02-4B-56-00-01-01,lobby-2,no\n"),
+               "--dry-run", "--seconds", "1"});
+    EXPECT_EQ(run.code, 0) << describe(run);
+    EXPECT_TRUE(run.out.contains("host        lobby -> lobby-2")) << describe(run);
+    EXPECT_TRUE(run.out.contains("guest       yes -> no")) << describe(run);
+    QThread::msleep(200);
+    EXPECT_FALSE(requestsSince(logStart, {3}).empty());
+    EXPECT_TRUE(requestsSince(logStart, {4, 5}).empty()) << "the dry run sent a request";
+}
+
+// Each failure is reported as what it was, and does not stop the others.
+TEST(CliLab, ApplyReportsEachDeviceAsItWent) {
+    QTemporaryFile plan, secrets;
+    const QString report = QDir::temp().filePath("veltrona-apply-report.json");
+    const std::size_t logStart = logLines().size();
+    const CliRun run = cli(
+        {"apply",
+         planFile(plan, "mac,new_host,new_mode,new_ip,new_netmask,new_gateway\n"
+                        "02-4B-56-00-01-01,lobby-b,,,,\n"
+                        "02-4B-56-00-01-02,garage-b,static,10.77.60.2,255.255.0.0,10.77.0.1\n"
+                        "02-4B-56-00-01-03,vs-b,,,,\n"
+                        "02-4B-56-00-01-08,stubborn-b,,,,\n"
+                        "02-4B-56-00-01-09,mute-b,,,,\n"
+                        "02-4B-56-00-09-98,ghost,,,,\n"),
+         "--secrets",
+         secretFile(secrets, "mac,user,password,new_password\n02-4B-56-00-01-01,admin,admin\n"
+                             "02-4B-56-00-01-02,admin,admin,g4rage\n02-4B-56-00-01-03,root,wrong\n"
+                             "02-4B-56-00-01-08,admin,admin\n02-4B-56-00-01-09,admin,admin\n"
+                             "02-4B-56-00-09-98,admin,admin\n"),
+         "--parallel", "3", "--seconds", "2", "--report", report});
+    EXPECT_EQ(run.code, 5) << describe(run);
+    const std::map<QString, QString> want = {
+        {"02-4B-56-00-01-01", "confirmed"},   {"02-4B-56-00-01-02", "confirmed"},
+        {"02-4B-56-00-01-03", "auth-failed"}, {"02-4B-56-00-01-08", "refused"},
+        {"02-4B-56-00-01-09", "no-answer"},   {"02-4B-56-00-09-98", "not-found"}};
+    EXPECT_EQ(reportResults(report), want) << describe(run);
+    EXPECT_TRUE(run.out.contains("authentication failed") && run.out.contains("not found"))
+        << describe(run);
+    EXPECT_TRUE(run.err.isEmpty()) << "standard error is no terminal: " << describe(run);
+
+    // Host name and account went before the network change of the same device,
+    // which then needed the new password.
+    QStringList garage;
+    for (const QJsonObject &request : requestsSince(logStart, {4, 5}))
+        if (request["device"].toString() == "02:4b:56:00:01:02")
+            garage << (request.contains("hostName")      ? "host"
+                       : request["command"].toInt() == 5 ? "account"
+                                                         : request["networkMode"].toString()) +
+                          " " + request["password"].toString();
+    EXPECT_EQ(garage, QStringList({"host admin", "account admin", "static g4rage"}));
+    expectMembers(scanOne("02-4B-56-00-01-02"),
+                  {{"hostName", "garage-b"}, {"settingsIpAddress", "10.77.60.2"}});
+    QFile::remove(report);
+}
+
+// Run by its own lab of 40 generated devices (see CMakeLists.txt).
+TEST(CliBatch, FortyDevicesPlannedAppliedAndConfirmed) {
+    const QStringList fill = {"plan",      "--seconds",          "2",
+                              "--netmask", "255.255.0.0",        "--gateway",
+                              "10.77.0.1", "--hostname-pattern", "cam-{n:03}"};
+    CliRun run = cli(fill + QStringList{"--static-range", "10.77.50.1-10.77.50.39"});
+    EXPECT_EQ(run.code, 64) << describe(run);
+    EXPECT_TRUE(run.err.contains("39 addresses for 40 devices")) << describe(run);
+    run = cli({"plan", "--seconds", "2", "--static-range", "10.77.50.250-10.77.51.30", "--netmask",
+               "255.255.255.0", "--gateway", "10.77.50.1"});
+    EXPECT_EQ(run.code, 64) << describe(run);
+    EXPECT_TRUE(run.err.contains("not in the same subnet")) << describe(run);
+
+    run = cli(fill + QStringList{"--static-range", "10.77.50.1-10.77.50.40"});
+    ASSERT_EQ(run.code, 0) << describe(run);
+    const auto records = parseCsv(run.out);
+    ASSERT_EQ(records.size(), 41u) << run.out.toStdString();
+    const auto &header = records.front();
+    const auto column = [&](const char *name) {
+        return std::find(header.begin(), header.end(), QByteArray(name)) - header.begin();
+    };
+    std::map<QString, std::pair<QString, QString>> planned; // MAC -> address, host name
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        const auto &record = records[i];
+        EXPECT_EQ(record[column("new_ip")], "10.77.50." + QByteArray::number(qulonglong(i)));
+        EXPECT_EQ(record[column("new_host")], QString("cam-%1").arg(i, 3, 10, QChar('0')));
+        if (i > 1) { // ordered by MAC
+            EXPECT_LT(records[i - 1][column("mac")], record[column("mac")]);
+        }
+        planned[record[column("mac")]] = {record[column("new_ip")], record[column("new_host")]};
+    }
+
+    QTemporaryFile plan;
+    const QString report = QDir::temp().filePath("veltrona-apply-40.csv");
+    run = cli(
+        {"apply", planFile(plan, run.out), "--user", "admin", "--seconds", "3", "--report", report},
+        {{"VELTRONA_PASSWORD", "admin"}});
+    EXPECT_EQ(run.code, 0) << describe(run);
+    QFile file(report);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().count(",confirmed,"), 40);
+    QFile::remove(report);
+    for (const QJsonObject &device : scanJson()) {
+        const auto &[address, host] = planned[device["mac"].toString()];
+        EXPECT_EQ(device["settingsIpAddress"].toString(), address);
+        EXPECT_EQ(device["hostName"].toString(), host);
+    }
 }

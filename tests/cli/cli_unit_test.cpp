@@ -4,6 +4,7 @@
 
 #include "changes.h"
 #include "commandline.h"
+#include "plan.h"
 #include "report.h"
 #include "secrets.h"
 
@@ -74,12 +75,17 @@ TEST(CliCommandLine, EveryLimitHoldsAtItsEdgeAndNamesItsOption) {
     };
     for (const auto &words : accepted)
         EXPECT_TRUE(parse(words).commandLine) << parse(words).error;
+    EXPECT_EQ(parse({"set-hostname", "--mac", kMac, "--host", "caf\xc3\xa9"}).commandLine->hostName,
+              "caf\xe9");
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
         {{"set-hostname", "--mac", kMac, "--host", std::string(33, 'h')}, "--host"},
         {{"set-hostname", "--mac", kMac, "--domain", std::string(65, 'd')}, "--domain"},
         {{"set-hostname", "--mac", kMac, "--host", "a", "--user", "ninechars"}, "--user"},
         {{"set-hostname", "--mac", kMac, "--host", "a", "--user", ""}, "--user"},
+        // Devices take Latin-1: neither other characters nor undecodable bytes.
+        {{"set-hostname", "--mac", kMac, "--host", "\xe6\x97\xa5\xe6\x9c\xac"}, "--host"},
+        {{"set-hostname", "--mac", kMac, "--host", "a", "--user", "r\xe9"}, "--user"},
         {{"set-hostname", "--mac", kMac}, "--host"},
         {{"set-network", "--mac", kMac, "--pppoe-user", std::string(17, 'u')}, "--pppoe-user"},
         {{"set-network", "--mac", kMac, "--pppoe-service", std::string(33, 's')},
@@ -127,6 +133,7 @@ TEST(CliSecrets, FileThenEnvironmentThenPrompt) {
     EXPECT_EQ(readSecret(source, true, prompt).value, "from-file");
     source.file.reset();
     EXPECT_EQ(readSecret(source, true, prompt).value, "from-env");
+    EXPECT_STREQ(std::getenv("CLI_TEST_SECRET"), "") << "overwritten once read";
     ::setenv("CLI_TEST_SECRET", "", 1);
     EXPECT_EQ(readSecret(source, true, prompt).value, "") << "set but empty is a password";
     EXPECT_EQ(prompts, 0u);
@@ -160,10 +167,11 @@ TEST(CliSecrets, LengthAndFileProblemsNameTheirSource) {
     TempFile sixteen(std::string(16, 'p') + "\n");
     TempFile seventeen(std::string(17, 'p'));
     TempFile withZero(std::string("ab\0cd", 5));
+    TempFile notLatin1("\xe6\x97\xa5\n");
     SecretSource source{"--password-file", sixteen.path(), "CLI_TEST_UNSET", "", "password", 16};
     EXPECT_EQ(readSecret(source, false, never).value, std::string(16, 'p'));
     for (const std::string &path :
-         {seventeen.path(), withZero.path(), std::string("/nonexistent")}) {
+         {seventeen.path(), withZero.path(), notLatin1.path(), std::string("/nonexistent")}) {
         source.file = path;
         const SecretOutcome outcome = readSecret(source, false, never);
         EXPECT_FALSE(outcome.value) << path;
@@ -212,15 +220,95 @@ TEST(CliOutput, TableAlignsColumnsAndDefusesControlCharacters) {
     evil.row.mac[5] = 0x20;
     setText(evil.row.modelName, "KV");
     setText(evil.row.hostName, "x\033[2Jy");
-    const std::string table = formatTable({plain, evil}, false);
+    FoundDevice c1 = evil; // U+009B as UTF-8, and as the byte of a Latin-1 text
+    setText(c1.row.modelName, "a\xc2\x9b"
+                              "2Jb");
+    setText(c1.row.hostName, "\xe9\x9b"
+                             "2J");
+    const std::string table = formatTable({plain, evil, c1}, false);
     EXPECT_EQ(table.find('\033'), std::string::npos);
+    EXPECT_EQ(table.find('\x9b'), std::string::npos);
+    EXPECT_NE(table.find("a?2Jb"), std::string::npos);
+    EXPECT_NE(table.find("\xe9?2J"), std::string::npos);
+    EXPECT_NE(formatCsv({c1}, false)
+                  .find("a\xc2\x9b"
+                        "2Jb"),
+              std::string::npos)
+        << "CSV exact";
     EXPECT_NE(table.find("x?[2Jy"), std::string::npos);
     std::vector<std::string> lines;
     for (std::size_t at = 0, end; (end = table.find('\n', at)) != std::string::npos; at = end + 1)
         lines.push_back(table.substr(at, end - at));
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[1].find("00-00-00-00-00-1F"), lines[0].find("MAC Address"));
     EXPECT_EQ(lines[1].find("cam"), lines[0].find("Hostname") + 1) << "é is two bytes";
     EXPECT_EQ(lines[2].find("x?[2Jy"), lines[0].find("Hostname"));
     EXPECT_EQ(csvField("two\nlines"), "\"two\nlines\"");
+}
+
+TEST(CliPlan, HandEditedCsvAndJsonReadTheSame) {
+    // Columns in any order, quoted cells, CR LF, a byte-order mark, blank = keep.
+    const PlanInput csv = parsePlan("\xEF\xBB\xBFnew_host,host,mac,new_mode,new_ip,new_guest\r\n"
+                                    "\"cam, 1\",old,02-00-00-00-00-01,static,10.0.0.7,\r\n"
+                                    ",,02:00:00:00:00:02,,,yes\r\n,,,,,\r\n");
+    const PlanInput json = parsePlan(R"([{"mac": "02-00-00-00-00-01", "new_host": "cam, 1",
+        "new_mode": "static", "new_ip": "10.0.0.7"}, {"mac": "02-00-00-00-00-02", "new_guest": "yes"}])");
+    for (const PlanInput *plan : {&csv, &json}) {
+        ASSERT_TRUE(plan->problems.empty()) << plan->problems.front();
+        ASSERT_EQ(plan->rows.size(), 2u);
+        const PlanChanges &first = plan->rows[0].changes;
+        EXPECT_EQ(first.hostName, "cam, 1");
+        EXPECT_EQ(first.network.mode, KOVA_MODE_STATIC);
+        EXPECT_EQ(first.network.ipAddress, "10.0.0.7");
+        EXPECT_FALSE(first.guest || first.domainName || first.network.netMask);
+        const PlanChanges &second = plan->rows[1].changes;
+        EXPECT_EQ(second.guest, true);
+        EXPECT_FALSE(second.network.any() || second.hostName);
+    }
+    EXPECT_EQ(csv.rows[1].row, 3);
+
+    // Static settings in a row whose new mode is not static; a cell too many.
+    const PlanInput wrong = parsePlan("mac,new_mode,new_netmask\n02-00-00-00-00-01,dhcp,255.0.0.0\n"
+                                      "02-00-00-00-00-02,,,x\n");
+    ASSERT_EQ(wrong.problems.size(), 2u);
+    EXPECT_NE(wrong.problems[0].find("row 3: 4 cells"), std::string::npos) << wrong.problems[0];
+    EXPECT_NE(wrong.problems[1].find("row 2: new_netmask: not sent"), std::string::npos)
+        << wrong.problems[1];
+}
+
+TEST(CliPlan, RangesAndHostNamePatterns) {
+    PlanFill fill;
+    fill.netMask = "255.255.255.0";
+    fill.gateway = "192.168.5.1";
+    const auto range = [&](const std::string &text) {
+        const auto parsed = parseRange(text);
+        fill.rangeFirst = parsed ? std::optional(parsed->first) : std::nullopt;
+        fill.rangeLast = parsed ? std::optional(parsed->second) : std::nullopt;
+        return parsed.has_value();
+    };
+    EXPECT_FALSE(range("192.168.5.20-192.168.5.10"));
+    ASSERT_TRUE(range("192.168.5.10-192.168.5.49"));
+    EXPECT_EQ(checkFill(fill, 40), "");
+    EXPECT_NE(checkFill(fill, 41).find("40 addresses for 41 devices"), std::string::npos);
+    ASSERT_TRUE(range("192.168.5.200-192.168.6.10"));
+    EXPECT_NE(checkFill(fill, 2).find("not in the same subnet"), std::string::npos);
+    ASSERT_TRUE(range("192.168.5.250-192.168.5.255"));
+    EXPECT_NE(checkFill(fill, 2).find("broadcast address 192.168.5.255"), std::string::npos);
+    ASSERT_TRUE(range("192.168.5.1-192.168.5.9"));
+    EXPECT_NE(checkFill(fill, 2).find("would be given to a device"), std::string::npos);
+
+    FoundDevice device;
+    const std::uint8_t mac[6] = {2, 0, 0, 0xAB, 0x0C, 0xD1};
+    std::memcpy(device.info.mac, mac, 6);
+    device.firmware.emplace();
+    setText(device.firmware->serialNumber, "SN1234567890ABCD"); // fills the field
+    std::string error;
+    EXPECT_EQ(expandHostPattern("cam-{n:03}-{mac}", 7, device, error), "cam-007-ab0cd1");
+    EXPECT_EQ(expandHostPattern("{{{serial}}}-{n}", 1234, device, error),
+              "{SN1234567890ABCD}-1234");
+    for (const char *bad : {"cam-{x}", "cam-{n", "cam-}"}) {
+        error.clear();
+        EXPECT_FALSE(expandHostPattern(bad, 1, device, error)) << bad;
+        EXPECT_NE(error.find("--hostname-pattern"), std::string::npos);
+    }
 }

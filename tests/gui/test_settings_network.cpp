@@ -7,6 +7,7 @@
 #include "settingpagedlg.h"
 #include "test_settings_support.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QLineEdit>
 #include <QPushButton>
@@ -181,6 +182,23 @@ private slots:
         QVERIFY(pppoeEnabled(page, false));
         QVERIFY(!controlById(page, P::IDC_PPPOE_DNS)->isEnabled());
         QVERIFY(applyRestore(page, false, false));
+    }
+
+    // Tab and Shift+Tab pass each address control as one stop, from any field.
+    void addressControlIsOneTabStop() {
+        P *page = open(device(KOVA_MODE_STATIC, 0));
+        m_dlg->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_dlg.get()));
+        auto field = [page](int id, int i) {
+            return controlAs<CIPAddressCtrl>(page, id)->field(i);
+        };
+        field(P::IDC_IP_ADDRESS, 0)->setFocus();
+        for (int key : {Qt::Key_Tab, Qt::Key_1, Qt::Key_Period, Qt::Key_Tab})
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+        QCOMPARE(QApplication::focusWidget(), field(P::IDC_NET_MASK, 0));
+        field(P::IDC_GATEWAY, 2)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), field(P::IDC_IP_ADDRESS, 0));
     }
 
     void openingShowsTheDecodedValues() {

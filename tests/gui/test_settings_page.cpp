@@ -6,6 +6,7 @@
 #include "authenticationdlg.h"
 #include "dialogbuilder.h"
 #include "hostnamepagedlg.h"
+#include "ipaddressctrl.h"
 #include "networkpagedlg.h"
 #include "replybridge.h"
 #include "settingpagedlg.h"
@@ -98,9 +99,11 @@ private slots:
         QCOMPARE(dlg.ID(), "root");
         QCOMPARE(dlg.Password(), "secret");
         QVERIFY(m_messages->texts.isEmpty());
+        dlg.ReportUpdateResult(fakeItem(1), KOVA_EVENT_SUCCESS, 0);
+        QVERIFY(dlg.ID().isEmpty() && dlg.Password().isEmpty());
     }
 
-    void failedInitialisationIsReportedAndTheLibraryClosed() {
+    void unsentRequestIsReportedAndApplyEnabledAgain() {
         Credentials credentials;
         CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
         m_lib->initialiseResult = KOVA_ERR_SOCKET;
@@ -109,9 +112,34 @@ private slots:
         controlAs<QLineEdit>(dlg.HostNamePage(), 1030)->setText(QStringLiteral("cam2"));
         dlg.HostNamePage()->OnApply();
         QCOMPARE(m_messages->texts, QStringList{"Error : initialising kova..."});
-        // The request is still made; the closed library refuses it.
+        // The request is still made; the closed library refuses it, and Apply
+        // can be tried again.
         QCOMPARE(m_lib->calls, (QStringList{"initialise", "close", "setHostName"}));
-        QVERIFY(applyRestore(dlg.HostNamePage(), false, true));
+        QVERIFY(applyRestore(dlg.HostNamePage(), true, true));
+        // A refused request shows the library's text.
+        m_lib->initialiseResult = KOVA_OK;
+        m_lib->requestResult = KOVA_ERR_INVALID_ARG;
+        QTest::mouseClick(controlAs<QPushButton>(dlg.HostNamePage(), 1025), Qt::LeftButton);
+        QCOMPARE(m_messages->texts, (QStringList{"Error : initialising kova...",
+                                                 "One or more arguments are invalid"}));
+        QCOMPARE(m_lib->calls.last(), "close");
+        QVERIFY(applyRestore(dlg.HostNamePage(), true, true));
+    }
+
+    // Enter presses the focused push button, else the page's Apply; Escape in
+    // the network page leaves the setting page open.
+    void networkPageKeys() {
+        Credentials credentials;
+        credentials.result = 0; // cancelled: nothing is sent
+        CNetworkPageDlg *page = open(device("cam1", "lan", 0)).NetworkPage();
+        QWidget *field = controlAs<CIPAddressCtrl>(page, 1028)->field(3);
+        QTest::keyClicks(field, QStringLiteral("9"));
+        QTest::keyClick(field, Qt::Key_Return);
+        QTest::keyClick(controlAs<QPushButton>(page, 1026), Qt::Key_Return);
+        QCOMPARE(credentials.asked, 1);
+        QVERIFY(applyRestore(page, false, false)); // Restore was pressed
+        QTest::keyClick(field, Qt::Key_Escape);
+        QVERIFY(m_dlg->isVisible() && page->isVisible());
     }
 
     void hostNamePage() {

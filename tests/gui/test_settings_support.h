@@ -81,6 +81,7 @@ struct FakeLibrary {
 
     std::map<HKOVAITEM, DeviceRecords> devices;
     int32_t initialiseResult = KOVA_OK;
+    int32_t requestResult = KOVA_OK; // of every configuration request
     KOVA_CONFIG lastConfig{};
     QStringList calls;
     std::vector<NetworkRequest> network;
@@ -115,19 +116,19 @@ struct FakeLibrary {
                                         const KOVA_NETWORK_SETTINGS *s) {
             calls << QStringLiteral("setNetworkSettings");
             network.push_back({item, id, pw, *s});
-            return KOVA_OK;
+            return requestResult;
         };
         lib.setHostName = [this](HKOVAITEM item, const char *id, const char *pw, const char *host,
                                  const char *domain) {
             calls << QStringLiteral("setHostName");
             hostNames.push_back({item, id, pw, host, domain});
-            return KOVA_OK;
+            return requestResult;
         };
         lib.setAccount = [this](HKOVAITEM item, const char *id, const char *pw,
                                 const char *newPassword, const int32_t *guest) {
             calls << QStringLiteral("setAccount");
             accounts.push_back({item, id, pw, newPassword, *guest});
-            return KOVA_OK;
+            return requestResult;
         };
         previous = CSettingPageDlg::SetLibrary(std::move(lib));
     }

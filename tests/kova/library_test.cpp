@@ -251,11 +251,11 @@ TEST_F(Library, RepliesAreStoredOncePerDeviceAndStrayDatagramsDropped) {
     for (const Bytes &d :
          {BuildReply(a), Bytes(replyB.begin(), replyB.begin() + 9), Bytes{}, BuildReply(big),
           foreign, Kind(b, 3), Kind(b, 6), Kind(a, 0), Kind(a, 1), Kind(a, 2),
-          Bytes(replyB.begin(), replyB.begin() + 10), Kind(stranger, 2)})
+          Bytes(replyB.begin(), replyB.begin() + 10), Kind(stranger, 2), Kind(stranger, 0)})
         Net().Push(d);
-    ASSERT_TRUE(rec.Wait(7));
+    ASSERT_TRUE(rec.Wait(8));
     std::this_thread::sleep_for(20ms);
-    ASSERT_EQ(rec.events.size(), 7u);
+    ASSERT_EQ(rec.events.size(), 8u);
     EXPECT_TRUE(rec.errors.empty());
     const std::vector<std::pair<HKOVAITEM, int32_t>> head = {
         {first, 0}, {first, 0}, {first, 4}, {first, 6}, {first, 2}};
@@ -275,10 +275,35 @@ TEST_F(Library, RepliesAreStoredOncePerDeviceAndStrayDatagramsDropped) {
     auto [unknown, unknownEvent] = rec.events[6];
     EXPECT_EQ(unknownEvent, KOVA_EVENT_AUTH_FAILED);
     EXPECT_NE(unknown, shortOne);
+    EXPECT_EQ(rec.events[7].first, unknown) << "a second result finds the same record";
     ASSERT_EQ(kova_GetDeviceInfo(unknown, &info), KOVA_OK);
-    EXPECT_EQ(Bytes(info.mac, info.mac + 6), Bytes(6, 0)) << "a zeroed record";
+    EXPECT_EQ(Bytes(info.mac, info.mac + 6), Bytes(stranger.mac.begin(), stranger.mac.end()));
+    EXPECT_STREQ(info.modelName, "") << "and nothing but the device key";
     KOVA_NETWORK_SETTINGS s{};
     EXPECT_EQ(kova_SetNetworkSettings(unknown, "admin", "", &s), KOVA_ERR_BAD_HANDLE);
+}
+
+TEST_F(Library, AFloodOfNewDevicesStopsAtTheTableCeilingAndKnownOnesStillUpdate) {
+    const size_t records = internal::RecordCount(), dropped = internal::DroppedReplies();
+    ReplyFields known;
+    HKOVAITEM first = Discover(known);
+    const size_t flood = ItemTable::kMaxDevices + 300;
+    Bytes reply = BuildReply(ReplyFields{});
+    for (size_t i = 1; i <= flood; ++i) {
+        reply[12] = uint8_t(i >> 16), reply[13] = uint8_t(i >> 8), reply[14] = uint8_t(i);
+        Net().Push(reply);
+    }
+    known.host = "still-updated";
+    Net().Push(BuildReply(known));
+    std::unique_lock lock(rec.mutex);
+    ASSERT_TRUE(
+        rec.cv.wait_for(lock, 60s, [] { return rec.events.size() > ItemTable::kMaxDevices; }));
+    EXPECT_EQ(rec.events.back().first, first);
+    EXPECT_EQ(internal::RecordCount() - records, ItemTable::kMaxDevices);
+    EXPECT_EQ(internal::DroppedReplies() - dropped, flood - (ItemTable::kMaxDevices - 1));
+    KOVA_DEVICE_INFO info;
+    ASSERT_EQ(kova_GetDeviceInfo(first, &info), KOVA_OK);
+    EXPECT_STREQ(info.hostName, "still-updated");
 }
 
 TEST_F(Library, WithoutReplyCallbackNothingIsStoredAndAFailureEndsTheLoop) {

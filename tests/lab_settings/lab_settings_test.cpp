@@ -506,6 +506,22 @@ private slots:
         QVERIFY(m_modals->messages.isEmpty());
         QVERIFY(scan());
     }
+
+    // A scan that ends while a change's answer is on its way (700 ms) leaves
+    // that answer to be reported.
+    void scanEndDuringAChangeKeepsItsAnswer() {
+        m_modals->answers = {{QString(), QStringLiteral("root"), true}};
+        m_window->OnScan();
+        QVERIFY(QTest::qWaitFor([this] { return itemOf(kFoxtrot) != nullptr; }, 4000));
+        withSettingPage(kFoxtrot, [&](CSettingPageDlg &page) {
+            QTest::mouseClick(controlAs<QRadioButton>(page.NetworkPage(), 1000), Qt::LeftButton);
+            QTest::mouseClick(controlAs<QPushButton>(page.NetworkPage(), 1025), Qt::LeftButton);
+            m_window->OnTimer(CVeltronaDlg::kScanEndTimer);
+            QVERIFY(waitForMessages(*m_modals, 1));
+            QCOMPARE(m_modals->messages, QStringList{"Success"});
+            QVERIFY(libraryClosed());
+        });
+    }
 };
 
 int main(int argc, char **argv) {

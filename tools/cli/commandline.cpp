@@ -6,11 +6,18 @@
 #include <QCommandLineParser>
 
 #include <cctype>
+#include <climits>
+#include <cwchar>
 #include <vector>
 
 namespace veltrona::cli {
 
 namespace {
+
+// A byte that does not decode in the locale is kept as U+DC00 plus the byte (a
+// lone surrogate, which no decoded text holds), so that file names pass through
+// unchanged and device texts refuse it.
+constexpr char32_t kEscapedByte = 0xDC00;
 
 struct OptionDef {
     const char *name;
@@ -52,7 +59,7 @@ std::optional<Command> commandNamed(const QString &name) {
 }
 
 std::string bytesOf(const QString &text) {
-    return text.toLocal8Bit().toStdString();
+    return toLocale(text);
 }
 
 std::string dashed(const char *name) {
@@ -80,10 +87,16 @@ public:
         return bytesOf(parser_.value(QString::fromLatin1(name)));
     }
 
-    // A text of at most maxLength bytes.
+    // A text for the device: Latin-1, at most maxLength characters.
     std::optional<std::string> bounded(const char *name, std::size_t maxLength, const char *what) {
-        std::optional<std::string> value = text(name);
-        if (value && value->size() > maxLength) {
+        if (!isSet(name))
+            return std::nullopt;
+        std::optional<std::string> value = toLatin1(parser_.value(QString::fromLatin1(name)));
+        if (!value) {
+            fail(dashed(name) + ": " + notLatin1Problem(what));
+            return std::nullopt;
+        }
+        if (value->size() > maxLength) {
             fail(dashed(name) + ": the " + what + " is longer than " + std::to_string(maxLength) +
                  " characters");
             return std::nullopt;
@@ -169,6 +182,64 @@ void readNetworkChanges(Reader &reader, NetworkChanges &changes) {
 }
 
 } // namespace
+
+QString fromLocale(const std::string &bytes) {
+    std::u32string text;
+    std::mbstate_t state{};
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        wchar_t c = 0;
+        const std::size_t n = std::mbrtowc(&c, bytes.data() + at, bytes.size() - at, &state);
+        if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) {
+            text += static_cast<char32_t>(kEscapedByte + static_cast<unsigned char>(bytes[at]));
+            state = std::mbstate_t{};
+            ++at;
+        } else {
+            text += static_cast<char32_t>(c);
+            at += n == 0 ? 1 : n;
+        }
+    }
+    return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string toLocale(const QString &text) {
+    std::string bytes;
+    std::mbstate_t state{};
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]), ++i;
+        else if (c >= kEscapedByte + 0x80 && c <= kEscapedByte + 0xff) {
+            bytes += static_cast<char>(c - kEscapedByte);
+            continue;
+        }
+        char out[MB_LEN_MAX];
+        const std::size_t n = std::wcrtomb(out, static_cast<wchar_t>(c), &state);
+        if (n == static_cast<std::size_t>(-1)) {
+            bytes += '?';
+            state = std::mbstate_t{};
+        } else {
+            bytes.append(out, n);
+        }
+    }
+    return bytes;
+}
+
+std::optional<std::string> toLatin1(const QString &text) {
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(text.size()));
+    for (const QChar c : text) {
+        if (c.unicode() > 0xff)
+            return std::nullopt;
+        bytes += static_cast<char>(c.unicode());
+    }
+    return bytes;
+}
+
+std::string notLatin1Problem(const std::string &what) {
+    return "the " + what +
+           " holds a character that cannot be sent (devices take Latin-1 characters only)";
+}
 
 bool NetworkChanges::any() const {
     return mode || ipAddress || netMask || gateway || dnsServer || pppoeUserName ||
@@ -404,11 +475,14 @@ std::string usageText(Command command) {
            "  set-network    change a device's network settings\n"
            "  set-hostname   change a device's host and domain name\n"
            "  set-account    change a device's administrator password and guest access\n"
+           "  plan           scan and write a plan of changes for many devices\n"
+           "  apply PLAN     check a plan, send its changes and confirm them\n"
            "  help COMMAND   the options of a command (or COMMAND --help)\n"
            "  --version      print the version\n"
            "Exit codes: 0 success, 1 authentication failed, 2 device not found or no answer,\n"
-           "3 refused by the library, 4 the device did not confirm the change, 64 usage error,\n"
-           "74 the list could not be written.\n";
+           "3 refused by the library, 4 the device did not confirm the change, 5 apply: some\n"
+           "rows were not applied and confirmed, 64 usage error (or a wrong plan),\n"
+           "74 standard output could not be written.\n";
 }
 
 } // namespace veltrona::cli

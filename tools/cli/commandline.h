@@ -19,7 +19,7 @@ inline constexpr int kExitNoDevice = 2;     // device not found, or no answer in
 inline constexpr int kExitRefused = 3;      // the library refused (its error text is printed)
 inline constexpr int kExitNotConfirmed = 4; // the device answered, but not with success
 inline constexpr int kExitUsage = 64;       // bad command line or input; nothing was sent
-inline constexpr int kExitOutput = 74;      // the list could not be written
+inline constexpr int kExitOutput = 74;      // standard output could not be written
 
 // Longest texts a request can carry, in bytes.
 inline constexpr std::size_t kMaxUserId = 8;
@@ -90,6 +90,20 @@ struct ParseOutcome {
     std::optional<CommandLine> commandLine;
     std::string error; // when there is no command line: what is wrong, naming the option
 };
+
+// Decodes `bytes` from the character set of the locale (LC_CTYPE, as set by
+// setlocale). A byte that does not decode is kept apart (as a lone surrogate),
+// so that toLocale gives back the same bytes and toLatin1 refuses it.
+QString fromLocale(const std::string &bytes);
+std::string toLocale(const QString &text);
+
+// Texts go to devices as Latin-1, one byte per character, as the window sends
+// them: the bytes of `text`, or nothing when it holds a character that Latin-1
+// cannot hold.
+std::optional<std::string> toLatin1(const QString &text);
+
+// Why a text cannot be sent, for messages: "the <what> holds ...".
+std::string notLatin1Problem(const std::string &what);
 
 // Parses the arguments that follow the program name.
 ParseOutcome parseCommandLine(const QStringList &arguments);

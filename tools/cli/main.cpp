@@ -1,6 +1,7 @@
 // veltrona-cli: finds KOVA devices and changes their settings from the command
 // line. See docs/cli.md.
 
+#include "batch.h"
 #include "changes.h"
 #include "commandline.h"
 #include "devicerow.h"
@@ -8,11 +9,16 @@
 #include "secrets.h"
 #include "session.h"
 
+#include <string.h> // explicit_bzero
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <iostream>
 
@@ -56,8 +62,7 @@ int runScan(const CommandLine &line, bool progress) {
         std::cout << formatJson(result.devices, line.showSecrets).toStdString();
         break;
     }
-    std::cout.flush();
-    return std::cout ? kExitOk : fail(kExitOutput, "cannot write the list");
+    return kExitOk;
 }
 
 // Passwords, all read before anything is sent.
@@ -69,9 +74,12 @@ struct Secrets {
 
 std::optional<Secrets> readSecrets(const CommandLine &line, bool interactive, std::string &error) {
     Secrets secrets;
-    SecretSource admin{"--password-file",   line.passwordFile,
-                       "VELTRONA_PASSWORD", "Password for " + line.userId + ": ",
-                       "password",          kMaxPassword};
+    SecretSource admin{"--password-file",
+                       line.passwordFile,
+                       "VELTRONA_PASSWORD",
+                       "Password for " + toLocale(QString::fromLatin1(line.userId.c_str())) + ": ",
+                       "password",
+                       kMaxPassword};
     SecretOutcome outcome = readSecret(admin, interactive, promptWithoutEcho);
     if (!outcome.value) {
         error = outcome.error;
@@ -131,7 +139,7 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
         }
     }
     std::string error;
-    const std::optional<Secrets> secrets = readSecrets(line, interactive, error);
+    std::optional<Secrets> secrets = readSecrets(line, interactive, error);
     if (!secrets)
         return fail(kExitUsage, error);
 
@@ -175,17 +183,33 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
         };
         break;
     }
-    if (!error.empty())
+    // The passwords are in the request once it is built: forget them then.
+    auto forget = [&] {
+        wipe(secrets->password);
+        for (std::optional<std::string> *other : {&secrets->newPassword, &secrets->pppoePassword})
+            if (*other)
+                wipe(**other);
+        explicit_bzero(settings.pppoePassword, sizeof settings.pppoePassword);
+    };
+    if (!error.empty()) {
+        forget();
         return fail(kExitUsage, error);
-
-    const RequestResult result = request(line.bindAddress, line.seconds, *device, send, progress);
+    }
+    const std::function<std::int32_t(HKOVAITEM)> sendAndForget = [&](HKOVAITEM item) {
+        const std::int32_t code = send(item);
+        forget();
+        return code;
+    };
+    const RequestResult result =
+        request(line.bindAddress, line.seconds, *device, sendAndForget, progress);
+    forget();
     if (result.error != KOVA_OK)
         return refused("request to " + mac + " refused", result.error);
     if (!result.event)
         return fail(kExitNoDevice,
                     "no answer from " + mac + " within " + std::to_string(line.seconds) + " s");
     if (const char *text = veltrona::updateResultText(*result.event))
-        std::cout << text << std::endl;
+        std::cout << text << '\n';
     const int code = exitCodeForEvent(*result.event);
     if (code == kExitNotConfirmed)
         std::cerr << "veltrona-cli: " << mac << " answered with event " << *result.event
@@ -193,15 +217,37 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
     return code;
 }
 
+// Every command ends here: whatever it wrote must have reached standard output.
+int finish(int code) {
+    errno = 0;
+    std::cout.flush();
+    const bool flushed = std::fflush(stdout) == 0;
+    if (std::cout && flushed && std::ferror(stdout) == 0)
+        return code;
+    const int error = errno;
+    return fail(kExitOutput, std::string("cannot write to standard output") +
+                                 (error != 0 ? std::string(": ") + std::strerror(error) : ""));
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+    // A closed pipe is a write error reported as such, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::setlocale(LC_CTYPE, "");
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << fromLocale(argv[i]);
     if (arguments == QStringList{QStringLiteral("--version")}) {
         std::cout << "veltrona-cli " VELTRONA_VERSION "\n";
-        return kExitOk;
+        return finish(kExitOk);
+    }
+    if (!arguments.isEmpty() && isBatchCommand(arguments.first()))
+        return finish(runBatch(arguments, isatty(STDIN_FILENO) == 1, isatty(STDERR_FILENO) == 1));
+    if (arguments.size() == 2 && arguments.first() == QLatin1String("help") &&
+        isBatchCommand(arguments.last())) {
+        std::cout << batchUsage(arguments.last());
+        return finish(kExitOk);
     }
     const ParseOutcome parsed = parseCommandLine(arguments);
     if (!parsed.commandLine)
@@ -209,10 +255,10 @@ int main(int argc, char **argv) {
     const CommandLine &line = *parsed.commandLine;
     if (line.command == Command::Help) {
         std::cout << usageText(line.helpFor);
-        return kExitOk;
+        return finish(kExitOk);
     }
     const bool progress = isatty(STDERR_FILENO) == 1;
     if (line.command == Command::Scan)
-        return runScan(line, progress);
-    return runConfiguration(line, isatty(STDIN_FILENO) == 1, progress);
+        return finish(runScan(line, progress));
+    return finish(runConfiguration(line, isatty(STDIN_FILENO) == 1, progress));
 }

@@ -24,14 +24,27 @@ template <std::size_t N> QString jsonField(const char (&field)[N]) {
     return jsonText(fieldText(field));
 }
 
-// Texts from the network must not drive the terminal.
-std::string printable(std::string text) {
-    for (char &c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f)
-            c = '?';
+bool isControl(char32_t c) {
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f);
+}
+
+// Texts from the network must not drive the terminal: C0 controls, DEL and the
+// C1 controls (some terminals take U+009B for CSI) become '?', as characters of
+// a UTF-8 text or as bytes of any other.
+std::string printable(const std::string &bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    if (!decoder.hasError()) {
+        for (QChar &c : text)
+            if (isControl(c.unicode()))
+                c = QLatin1Char('?');
+        return text.toStdString();
     }
-    return text;
+    std::string out = bytes;
+    for (char &c : out)
+        if (isControl(static_cast<unsigned char>(c)))
+            c = '?';
+    return out;
 }
 
 // Characters on screen: UTF-8 continuation bytes take no column.

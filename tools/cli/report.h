@@ -44,7 +44,8 @@ template <std::size_t N> std::string fieldText(const char (&field)[N]) {
 std::string csvField(const std::string &text);
 
 // The eleven column titles and one line per device, aligned; control
-// characters in device texts are shown as '?'.
+// characters in device texts (C0, DEL and C1) are shown as '?'. CSV and JSON
+// keep the texts exact.
 std::string formatTable(const std::vector<FoundDevice> &devices, bool showSecrets);
 
 // The eleven column titles and one line per device, comma-separated, "\n" at

@@ -1,14 +1,19 @@
 #include "secrets.h"
 
+#include "commandline.h"
+
+#include <string.h> // explicit_bzero
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 
 namespace veltrona::cli {
 
@@ -16,15 +21,48 @@ namespace {
 
 constexpr std::size_t kMaxFileBytes = 4096;
 
-// Terminal state to restore if the prompt is interrupted.
+// The prompt's terminal states, and whether echo is off; the signal handler
+// reads them.
 struct termios g_savedTerminal;
+struct termios g_quietTerminal;
 volatile std::sig_atomic_t g_echoOff = 0;
 
-extern "C" void restoreTerminalAndRaise(int signal) {
+// Signals that end or stop the process, and SIGCONT. While the prompt runs they
+// restore the terminal first; SIGCONT turns echo off again.
+constexpr int kPromptSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGALRM,
+                                  SIGUSR1, SIGUSR2, SIGTSTP, SIGCONT};
+
+sigset_t promptSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : kPromptSignals)
+        sigaddset(&set, signal);
+    return set;
+}
+
+extern "C" void onPromptSignal(int signal) {
+    const int savedErrno = errno;
+    if (signal != SIGCONT) {
+        if (g_echoOff != 0)
+            tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
+        // The signal's own action, at once: the process ends, or stops (SIGTSTP).
+        struct sigaction ours {};
+        struct sigaction standard {};
+        standard.sa_handler = SIG_DFL;
+        sigemptyset(&standard.sa_mask);
+        sigaction(signal, &standard, &ours);
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, signal);
+        raise(signal);
+        sigprocmask(SIG_UNBLOCK, &only, nullptr);
+        // Here only after a stop (or a stop that an orphaned process group
+        // does not take): back to the prompt.
+        sigaction(signal, &ours, nullptr);
+    }
     if (g_echoOff != 0)
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_quietTerminal);
+    errno = savedErrno;
 }
 
 // The text up to the first line end.
@@ -36,6 +74,12 @@ std::string firstLine(const std::string &text) {
 }
 
 } // namespace
+
+void wipe(std::string &secret) {
+    secret.resize(secret.capacity());
+    explicit_bzero(secret.data(), secret.size());
+    secret.clear();
+}
 
 std::optional<std::string> readSecretFile(const std::string &path, std::string &error) {
     std::ifstream file(path, std::ios::binary);
@@ -50,7 +94,8 @@ std::optional<std::string> readSecretFile(const std::string &path, std::string &
         return std::nullopt;
     }
     content.resize(static_cast<std::size_t>(file.gcount()));
-    const std::string line = firstLine(content);
+    std::string line = firstLine(content);
+    wipe(content);
     if (line.size() > kMaxFileBytes) {
         error = path + " is too long";
         return std::nullopt;
@@ -66,24 +111,42 @@ std::optional<std::string> promptWithoutEcho(const std::string &prompt) {
     std::cerr << prompt << std::flush;
     struct termios terminal {};
     const bool haveTerminal = tcgetattr(STDIN_FILENO, &terminal) == 0;
-    void (*previous)(int) = SIG_DFL;
+    struct sigaction previous[std::size(kPromptSignals)] = {};
+    const sigset_t handled = promptSignalSet();
+    sigset_t mask;
     if (haveTerminal) {
+        // Signals wait until the handlers and the flag agree with the terminal.
+        sigprocmask(SIG_BLOCK, &handled, &mask);
         g_savedTerminal = terminal;
-        previous = std::signal(SIGINT, restoreTerminalAndRaise);
-        terminal.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        terminal.c_lflag |= ECHONL;
-        g_echoOff = tcsetattr(STDIN_FILENO, TCSAFLUSH, &terminal) == 0 ? 1 : 0;
+        g_quietTerminal = terminal;
+        g_quietTerminal.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        g_quietTerminal.c_lflag |= ECHONL;
+        struct sigaction action {};
+        action.sa_handler = onPromptSignal;
+        action.sa_mask = handled;
+        action.sa_flags = SA_RESTART;
+        for (std::size_t i = 0; i < std::size(kPromptSignals); ++i) {
+            sigaction(kPromptSignals[i], nullptr, &previous[i]);
+            if (previous[i].sa_handler != SIG_IGN) // an ignored signal stays ignored
+                sigaction(kPromptSignals[i], &action, nullptr);
+        }
+        g_echoOff = tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_quietTerminal) == 0 ? 1 : 0;
+        sigprocmask(SIG_SETMASK, &mask, nullptr);
     }
     std::string line;
     const bool read = static_cast<bool>(std::getline(std::cin, line));
     if (haveTerminal) {
+        sigprocmask(SIG_BLOCK, &handled, &mask);
         if (g_echoOff != 0)
             tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
         g_echoOff = 0;
-        std::signal(SIGINT, previous);
+        for (std::size_t i = 0; i < std::size(kPromptSignals); ++i)
+            sigaction(kPromptSignals[i], &previous[i], nullptr);
+        sigprocmask(SIG_SETMASK, &mask, nullptr);
     }
     if (!read) {
         std::cerr << '\n';
+        wipe(line);
         return std::nullopt;
     }
     if (!line.empty() && line.back() == '\r')
@@ -104,9 +167,10 @@ SecretOutcome readSecret(const SecretSource &source, bool interactive,
             outcome.error = origin + ": " + error;
             return outcome;
         }
-    } else if (const char *environment = std::getenv(source.environmentName.c_str())) {
+    } else if (char *environment = std::getenv(source.environmentName.c_str())) {
         origin = source.environmentName;
         value = std::string(environment);
+        explicit_bzero(environment, std::strlen(environment));
     } else if (source.mayPrompt && interactive) {
         origin = "the " + source.what;
         value = prompt(source.prompt);
@@ -115,8 +179,12 @@ SecretOutcome readSecret(const SecretSource &source, bool interactive,
             return outcome;
         }
         if (source.confirm) {
-            const std::optional<std::string> again = prompt("Retype " + source.prompt);
-            if (!again || *again != *value) {
+            std::optional<std::string> again = prompt("Retype " + source.prompt);
+            const bool same = again && *again == *value;
+            if (again)
+                wipe(*again);
+            if (!same) {
+                wipe(*value);
                 outcome.error = "the two " + source.what + "s differ";
                 return outcome;
             }
@@ -130,12 +198,22 @@ SecretOutcome readSecret(const SecretSource &source, bool interactive,
         }
         return outcome;
     }
+    QString decoded = fromLocale(*value);
+    std::optional<std::string> latin1 = toLatin1(decoded);
+    decoded.fill(QChar());
+    wipe(*value);
+    if (!latin1) {
+        outcome.error = origin + ": " + notLatin1Problem(source.what);
+        return outcome;
+    }
+    value = std::move(latin1);
     if (value->size() > source.maxLength) {
+        wipe(*value);
         outcome.error = origin + ": the " + source.what + " is longer than " +
                         std::to_string(source.maxLength) + " characters";
         return outcome;
     }
-    outcome.value = value;
+    outcome.value = std::move(value);
     return outcome;
 }
 

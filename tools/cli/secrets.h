@@ -30,8 +30,8 @@ struct SecretOutcome {
 };
 
 // Takes the secret from the file when one is named, else from the environment
-// variable when it is set (even to an empty text), else from the prompt when
-// `interactive` and prompting is allowed.
+// variable when it is set (even to an empty text; its value is then overwritten
+// in place), else from the prompt when `interactive` and prompting is allowed.
 SecretOutcome readSecret(const SecretSource &source, bool interactive,
                          const PromptFunction &prompt);
 
@@ -41,5 +41,8 @@ std::optional<std::string> readSecretFile(const std::string &path, std::string &
 // Prompts on standard error and reads a line from standard input with echo
 // turned off (standard input must be a terminal).
 std::optional<std::string> promptWithoutEcho(const std::string &prompt);
+
+// Overwrites every byte the string holds, then empties it.
+void wipe(std::string &secret);
 
 } // namespace veltrona::cli

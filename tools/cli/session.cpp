@@ -26,13 +26,12 @@ struct Shared {
     // Scanning.
     bool collecting = false;
     std::vector<FoundDevice> devices;
-    std::optional<MacAddress> wanted;
-    bool wantedFound = false;
+    std::vector<MacAddress> wanted;
+    std::size_t wantedFound = 0;
 
     // Waiting for the answer to a request.
     bool awaitingResult = false;
     MacAddress resultMac{};
-    std::string resultSource;
     std::optional<std::int32_t> event;
 
     std::optional<std::int32_t> loopError;
@@ -47,14 +46,11 @@ bool sameMac(const std::uint8_t *a, const std::uint8_t *b) {
     return std::memcmp(a, b, 6) == 0;
 }
 
-// Whether a result record belongs to the device a request went to. A result
-// from a device the fresh connection has not heard from yet lands in a record
-// without a MAC address; then its source address must be the device's.
+// Whether a result record belongs to the device a request went to: by MAC
+// address, which a result carries; its source address may be the new one that
+// the request just gave the device.
 bool isTargetResult(const Shared &s, const KOVA_DEVICE_INFO &info) {
-    if (sameMac(info.mac, s.resultMac.data()))
-        return true;
-    static const std::uint8_t zero[6] = {};
-    return sameMac(info.mac, zero) && fieldText(info.ipAddress) == s.resultSource;
+    return sameMac(info.mac, s.resultMac.data());
 }
 
 void onReply(HKOVAITEM item, std::int32_t event, std::int32_t /*reserved*/) {
@@ -77,8 +73,10 @@ void onReply(HKOVAITEM item, std::int32_t event, std::int32_t /*reserved*/) {
             return sameMac(d.info.mac, device.info.mac);
         });
         if (!known) {
-            if (s.wanted && sameMac(device.info.mac, s.wanted->data()))
-                s.wantedFound = true;
+            if (std::any_of(s.wanted.begin(), s.wanted.end(), [&](const MacAddress &m) {
+                    return sameMac(device.info.mac, m.data());
+                }))
+                ++s.wantedFound;
             s.devices.push_back(device);
         }
     } else if (decoded && event != KOVA_EVENT_DEVICE_INFO && s.awaitingResult && !s.event &&
@@ -153,12 +151,18 @@ long secondsLeft(Clock::time_point deadline, Clock::time_point now) {
 
 ScanResult scan(const std::string &bindAddress, int seconds,
                 const std::optional<MacAddress> &wanted, bool progress) {
+    return scanFor(bindAddress, seconds,
+                   wanted ? std::vector<MacAddress>{*wanted} : std::vector<MacAddress>{}, progress);
+}
+
+ScanResult scanFor(const std::string &bindAddress, int seconds,
+                   const std::vector<MacAddress> &wanted, bool progress) {
     Shared &s = shared();
     {
         std::lock_guard lock(s.mutex);
         s.devices.clear();
         s.wanted = wanted;
-        s.wantedFound = false;
+        s.wantedFound = 0;
         s.loopError.reset();
         s.awaitingResult = false;
         s.collecting = true;
@@ -189,12 +193,13 @@ ScanResult scan(const std::string &bindAddress, int seconds,
         std::unique_lock lock(s.mutex);
         for (;;) {
             const Clock::time_point now = Clock::now();
-            if ((wanted && s.wantedFound) || now >= deadline)
+            if ((!wanted.empty() && s.wantedFound == wanted.size()) || now >= deadline)
                 break;
             const long left = secondsLeft(deadline, now);
-            countdown.show((wanted ? "Looking for " + formatMac(wanted->data()) : "Scanning") +
-                           ": " + std::to_string(left) + " s, " + std::to_string(s.devices.size()) +
-                           (s.devices.size() == 1 ? " device" : " devices"));
+            countdown.show(
+                (wanted.size() == 1 ? "Looking for " + formatMac(wanted[0].data()) : "Scanning") +
+                ": " + std::to_string(left) + " s, " + std::to_string(s.devices.size()) +
+                (s.devices.size() == 1 ? " device" : " devices"));
             // Wake at the next whole second before the deadline, or on a reply.
             const Clock::time_point tick = deadline - std::chrono::seconds(left - 1);
             s.changed.wait_until(lock, std::min(tick, deadline));
@@ -214,7 +219,6 @@ RequestResult request(const std::string &bindAddress, int seconds, const FoundDe
         std::lock_guard lock(s.mutex);
         s.collecting = false;
         std::copy(std::begin(target.info.mac), std::end(target.info.mac), s.resultMac.begin());
-        s.resultSource = fieldText(target.info.ipAddress);
         s.event.reset();
         s.loopError.reset();
         s.awaitingResult = true;

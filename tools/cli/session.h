@@ -25,6 +25,11 @@ struct ScanResult {
 ScanResult scan(const std::string &bindAddress, int seconds,
                 const std::optional<MacAddress> &wanted, bool progress);
 
+// The same, stopping as soon as every device in `wanted` (when not empty) has
+// answered. The MACs must be distinct.
+ScanResult scanFor(const std::string &bindAddress, int seconds,
+                   const std::vector<MacAddress> &wanted, bool progress);
+
 struct RequestResult {
     std::int32_t error = KOVA_OK;      // initialisation or the request refused
     std::optional<std::int32_t> event; // the device's answer, none when it gave none in time

@@ -222,6 +222,8 @@ bool readDevice(const QJsonObject &object, Device &device, QString &error) {
                  v, device.route,
                  {{"broadcast", ReplyRoute::Broadcast}, {"unicast", ReplyRoute::Unicast}});
          }},
+        {"movesToNewAddress",
+         [&](const QJsonValue &v) { return r.flag(v, device.movesToNewAddress); }},
         {"configAnswer",
          [&](const QJsonValue &v) {
              return r.choice<ConfigAnswer>(v, device.configAnswer,

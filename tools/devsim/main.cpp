@@ -13,6 +13,8 @@
 #include <QFile>
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -194,7 +196,10 @@ private:
         Device &device = devices_[found->second];
         line["byte8Ok"] = request.deviceByte == device.deviceByte;
         line["versionOk"] = request.version == device.version;
+        const Ipv4 before = device.ipAddress;
         const Decision decision = handleConfigRequest(device, request);
+        if (decision.applied && device.movesToNewAddress && device.ipAddress != before)
+            moveDevice(found->second);
         line["applied"] = decision.applied;
         line["note"] = QString::fromStdString(decision.note);
         if (decision.kind)
@@ -205,6 +210,36 @@ private:
         if (decision.kind)
             schedule(found->second, encodeResult(device, *decision.kind), from, false);
         return true;
+    }
+
+    // From now on the device answers from its new static address, which the
+    // lab did not give to the device side: the socket may send from any
+    // address (IP_TRANSPARENT), out of the interface of the device's old one.
+    void moveDevice(std::size_t index) {
+        Device &device = devices_[index];
+        const int on = 1;
+        if (setsockopt(socket_, SOL_IP, IP_TRANSPARENT, &on, sizeof on) != 0) {
+            logError("setsockopt IP_TRANSPARENT", errno);
+            return;
+        }
+        if (moved_.count(index) == 0)
+            moved_[index] = interfaceOf(device.address);
+        device.address = device.ipAddress;
+    }
+
+    static unsigned interfaceOf(const Ipv4 &address) {
+        unsigned index = 0;
+        ifaddrs *list = nullptr;
+        if (getifaddrs(&list) != 0)
+            return 0;
+        for (const ifaddrs *a = list; a != nullptr && index == 0; a = a->ifa_next) {
+            if (a->ifa_addr != nullptr && a->ifa_addr->sa_family == AF_INET &&
+                std::memcmp(&reinterpret_cast<const sockaddr_in *>(a->ifa_addr)->sin_addr,
+                            address.data(), 4) == 0)
+                index = if_nametoindex(a->ifa_name);
+        }
+        freeifaddrs(list);
+        return index;
     }
 
     void schedule(std::size_t index, Bytes datagram, const sockaddr_in &sender, bool clipped) {
@@ -255,6 +290,8 @@ private:
         cmsg->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
         in_pktinfo info{};
         std::memcpy(&info.ipi_spec_dst.s_addr, device.address.data(), 4);
+        if (const auto moved = moved_.find(p.device); moved != moved_.end())
+            info.ipi_ifindex = static_cast<int>(moved->second);
         std::memcpy(CMSG_DATA(cmsg), &info, sizeof info);
 
         QJsonObject line{
@@ -295,6 +332,7 @@ private:
 
     std::vector<Device> devices_;
     std::map<Mac, std::size_t> byMac_;
+    std::map<std::size_t, unsigned> moved_; // device -> interface of its first address
     std::FILE *log_;
     std::mt19937 rng_;
     int socket_ = -1;
@@ -322,7 +360,8 @@ int main(int argc, char **argv) {
         "av2Protocol, av1Flag, av2Flag, firmware, serialNumber, guest, adminId,\n"
         "adminPassword, filler, lengthField, sendBytes, answersVersions, delayMs, jitterMs, reply "
         "(broadcast|unicast),\n"
-        "configAnswer (ok|status1|none). See tools/devsim/devices.h for their meaning.");
+        "configAnswer (ok|status1|none), movesToNewAddress. See tools/devsim/devices.h for their "
+        "meaning.");
     parser.addHelpOption();
     const QCommandLineOption devicesOption("devices", "Devices from a JSON file.", "FILE");
     const QCommandLineOption countOption("count", "Generate N varied devices.", "N", "0");

@@ -100,6 +100,7 @@ struct Device {
     int jitterMs = 0;
     ReplyRoute route = ReplyRoute::Broadcast;
     ConfigAnswer configAnswer = ConfigAnswer::Ok;
+    bool movesToNewAddress = false; // answers from a new static address once it is set
 };
 
 // Number of tail bytes located from the end of a device-information reply.

@@ -1,0 +1,22 @@
+#pragma once
+// `veltrona-cli plan` and `veltrona-cli apply`: batch configuration of many
+// devices from one reviewable plan (see plan.h for its format).
+
+#include <QStringList>
+
+#include <string>
+
+namespace veltrona::cli {
+
+// Some rows of a plan were not applied and confirmed.
+inline constexpr int kExitSomeFailed = 5;
+
+// Whether `command` is one of the batch commands.
+bool isBatchCommand(const QString &command);
+
+// Runs `plan ...` or `apply ...` (arguments without the program name).
+int runBatch(const QStringList &arguments, bool interactive, bool progress);
+
+std::string batchUsage(const QString &command);
+
+} // namespace veltrona::cli

@@ -1,0 +1,532 @@
+#include "plan.h"
+
+#include "changes.h"
+#include "devicerow.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <set>
+
+namespace veltrona::cli {
+
+namespace {
+
+const std::vector<std::string> kCurrent = {"mac",  "model", "serial",  "address",
+                                           "mode", "ip",    "netmask", "gateway",
+                                           "dns",  "host",  "domain",  "guest"};
+const std::vector<std::string> kNew = {"new_mode", "new_ip",   "new_netmask", "new_gateway",
+                                       "new_dns",  "new_host", "new_domain",  "new_guest"};
+const std::vector<std::string> kOptionalNew = {"new_mtu", "new_dns_mode", "new_pppoe_user",
+                                               "new_pppoe_service", "new_pppoe_dns"};
+
+std::optional<std::uint32_t> addressValue(const std::string &text) {
+    const std::optional<std::string> canonical = canonicalIpv4(text);
+    if (!canonical)
+        return std::nullopt;
+    std::uint32_t value = 0;
+    std::size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        const std::size_t dot = canonical->find('.', at);
+        value =
+            value << 8 | static_cast<std::uint32_t>(std::stoul(canonical->substr(at, dot - at)));
+        at = dot + 1;
+    }
+    return value;
+}
+
+std::string utf8(const std::string &latin1) {
+    return QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size()))
+        .toUtf8()
+        .toStdString();
+}
+
+// RFC 4180 records; a line end inside quotes belongs to the field. Each record
+// keeps the number of the line it starts on.
+std::vector<std::pair<int, std::vector<std::string>>> splitCsv(const QByteArray &text) {
+    std::vector<std::pair<int, std::vector<std::string>>> records;
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    bool any = false;
+    int line = 1;
+    int start = 1;
+    auto endRecord = [&] {
+        // Lines of empty cells (a spreadsheet's formatted but unused rows) are skipped.
+        if (any || std::any_of(fields.begin(), fields.end(), [](auto &f) { return !f.empty(); }))
+            records.emplace_back(start, fields);
+        fields.assign(1, std::string());
+        any = false;
+    };
+    qsizetype i = text.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+                fields.back() += text[i++];
+            else if (c == '"')
+                quoted = false;
+            else
+                fields.back() += c, line += c == '\n';
+        } else if (c == '"') {
+            quoted = any = true;
+        } else if (c == ',') {
+            fields.emplace_back();
+        } else if (c == '\n') {
+            endRecord();
+            start = ++line;
+        } else if (c != '\r') {
+            fields.back() += c;
+        }
+    }
+    endRecord();
+    return records;
+}
+
+class RowReader {
+public:
+    RowReader(PlanRow &row, std::vector<std::string> &problems, const std::string &where)
+        : row_(row), problems_(problems), where_(where) {}
+
+    void problem(const std::string &column, const std::string &text) {
+        problems_.push_back(where_ + ": " + column + ": " + text);
+    }
+
+    void read(const std::string &column, const std::string &value) {
+        PlanChanges &c = row_.changes;
+        NetworkChanges &n = c.network;
+        if (column == "mac") {
+            if (std::optional<MacAddress> mac = parseMac(value))
+                row_.mac = *mac;
+            else
+                problem(column, value.empty() ? "the MAC address is missing"
+                                              : "'" + value + "' is not a MAC address");
+            return;
+        }
+        if (value.empty() || column.rfind("new_", 0) != 0)
+            return;
+        if (column == "new_mode") {
+            const int mode = word(column, value, {"static", "dhcp", "pppoe"});
+            if (mode >= 0)
+                n.mode = mode; // the words are in record coding order
+        } else if (column == "new_ip") {
+            n.ipAddress = address(column, value);
+        } else if (column == "new_netmask") {
+            n.netMask = address(column, value);
+        } else if (column == "new_gateway") {
+            n.gateway = address(column, value);
+        } else if (column == "new_dns") {
+            n.dnsServer = address(column, value);
+        } else if (column == "new_pppoe_dns") {
+            n.pppoeDnsServer = address(column, value);
+        } else if (column == "new_host") {
+            c.hostName = text(column, value, kMaxHostName, "host name");
+        } else if (column == "new_domain") {
+            c.domainName = text(column, value, kMaxDomainName, "domain name");
+        } else if (column == "new_pppoe_user") {
+            n.pppoeUserName = text(column, value, kMaxPppoeUser, "PPPoE user name");
+        } else if (column == "new_pppoe_service") {
+            n.pppoeServiceName = text(column, value, kMaxPppoeService, "PPPoE service name");
+        } else if (column == "new_guest") {
+            const int guest = word(column, value, {"no", "yes"});
+            if (guest >= 0)
+                c.guest = guest == 1;
+        } else if (column == "new_dns_mode") {
+            const int mode = word(column, value, {"auto", "manual"});
+            if (mode >= 0)
+                n.dnsMode = static_cast<std::uint8_t>(mode);
+        } else if (column == "new_mtu") {
+            const bool digits =
+                value.size() <= 5 && std::all_of(value.begin(), value.end(),
+                                                 [](char ch) { return ch >= '0' && ch <= '9'; });
+            if (digits && std::stoul(value) <= kMaxMtu)
+                n.mtu = static_cast<std::uint32_t>(std::stoul(value));
+            else
+                problem(column,
+                        "'" + value + "' is not a number from 0 to " + std::to_string(kMaxMtu));
+        }
+    }
+
+private:
+    int word(const std::string &column, const std::string &value,
+             const std::vector<std::string> &words) {
+        for (std::size_t i = 0; i < words.size(); ++i)
+            if (value == words[i])
+                return static_cast<int>(i);
+        std::string list;
+        for (std::size_t i = 0; i < words.size(); ++i)
+            list += (i == 0 ? "" : i + 1 == words.size() ? " or " : ", ") + words[i];
+        problem(column, "'" + value + "' is not " + list);
+        return -1;
+    }
+
+    std::optional<std::string> address(const std::string &column, const std::string &value) {
+        std::optional<std::string> canonical = canonicalIpv4(value);
+        if (!canonical)
+            problem(column, "'" + value + "' is not an IPv4 address");
+        return canonical;
+    }
+
+    std::optional<std::string> text(const std::string &column, const std::string &value,
+                                    std::size_t limit, const std::string &what) {
+        std::optional<std::string> latin1 = toLatin1(QString::fromUtf8(value));
+        if (!latin1)
+            problem(column, notLatin1Problem(what));
+        else if (latin1->size() > limit)
+            problem(column,
+                    "the " + what + " is longer than " + std::to_string(limit) + " characters");
+        else
+            return latin1;
+        return std::nullopt;
+    }
+
+    PlanRow &row_;
+    std::vector<std::string> &problems_;
+    std::string where_;
+};
+
+// Checks that need every row: duplicate MACs and duplicate new addresses.
+void checkAcrossRows(PlanInput &input, const std::string &unit) {
+    std::map<MacAddress, int> macs;
+    std::map<std::string, int> addresses;
+    for (const PlanRow &row : input.rows) {
+        const std::string where = unit + " " + std::to_string(row.row);
+        const auto [mac, newMac] = macs.emplace(row.mac, row.row);
+        if (!newMac)
+            input.problems.push_back(where + ": mac: " + formatMac(row.mac.data()) +
+                                     " is also in " + unit + " " + std::to_string(mac->second));
+        if (const auto &ip = row.changes.network.ipAddress) {
+            const auto [other, newIp] = addresses.emplace(*ip, row.row);
+            if (!newIp)
+                input.problems.push_back(where + ": new_ip: " + *ip +
+                                         " is also the new address in " + unit + " " +
+                                         std::to_string(other->second));
+        }
+        if (row.changes.network.mode)
+            if (std::string problem =
+                    checkModeOptions(row.changes.network, false, *row.changes.network.mode);
+                !problem.empty())
+                input.problems.push_back(where + ": " + inPlanTerms(problem));
+    }
+}
+
+PlanInput parseCsvPlan(const QByteArray &text) {
+    PlanInput input;
+    const auto records = splitCsv(text);
+    if (records.empty()) {
+        input.problems.push_back("row 1: the plan is empty (no header line)");
+        return input;
+    }
+    std::vector<std::string> header = records.front().second;
+    std::set<std::string> seen;
+    for (std::string &name : header) {
+        name.erase(0, name.find_first_not_of(' '));
+        name.erase(name.find_last_not_of(' ') + 1);
+        if (!isPlanColumn(name))
+            input.problems.push_back("row 1: unknown column '" + name + "'");
+        else if (!seen.insert(name).second)
+            input.problems.push_back("row 1: column '" + name + "' is given twice");
+    }
+    if (!seen.count("mac"))
+        input.problems.push_back("row 1: there is no 'mac' column");
+    if (!input.problems.empty())
+        return input;
+    for (std::size_t r = 1; r < records.size(); ++r) {
+        const auto &[line, fields] = records[r];
+        PlanRow row;
+        row.row = line;
+        const std::string where = "row " + std::to_string(line);
+        if (fields.size() > header.size()) {
+            input.problems.push_back(where + ": " + std::to_string(fields.size()) +
+                                     " cells, but the header names " +
+                                     std::to_string(header.size()) + " columns");
+            continue;
+        }
+        RowReader reader(row, input.problems, where);
+        for (std::size_t i = 0; i < header.size(); ++i)
+            reader.read(header[i], i < fields.size() ? fields[i] : std::string());
+        input.rows.push_back(row);
+    }
+    checkAcrossRows(input, "row");
+    return input;
+}
+
+PlanInput parseJsonPlan(const QByteArray &text) {
+    PlanInput input;
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray()) {
+        input.problems.push_back("the plan is neither CSV nor a JSON list: " +
+                                 error.errorString().toStdString());
+        return input;
+    }
+    int n = 0;
+    for (const QJsonValue &value : document.array()) {
+        PlanRow row;
+        row.row = ++n;
+        const std::string where = "entry " + std::to_string(n);
+        const QJsonObject object = value.toObject();
+        RowReader reader(row, input.problems, where);
+        if (!object.contains(QStringLiteral("mac")))
+            reader.problem("mac", "the MAC address is missing");
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            const std::string name = it.key().toStdString();
+            if (!isPlanColumn(name))
+                input.problems.push_back(where + ": unknown field '" + name + "'");
+            else
+                reader.read(name, it.value().toVariant().toString().toStdString());
+        }
+        input.rows.push_back(row);
+    }
+    checkAcrossRows(input, "entry");
+    return input;
+}
+
+std::string serialOf(const FoundDevice &device) {
+    return device.firmware ? fieldText(device.firmware->serialNumber) : std::string();
+}
+
+} // namespace
+
+const std::vector<std::string> &planCurrentColumns() {
+    return kCurrent;
+}
+
+const std::vector<std::string> &planNewColumns() {
+    return kNew;
+}
+
+bool isPlanColumn(const std::string &name) {
+    for (const auto *list : {&kCurrent, &kNew, &kOptionalNew})
+        if (std::find(list->begin(), list->end(), name) != list->end())
+            return true;
+    return false;
+}
+
+PlanInput parsePlan(const QByteArray &text) {
+    return text.trimmed().startsWith('[') ? parseJsonPlan(text) : parseCsvPlan(text);
+}
+
+std::string ipv4Text(std::uint32_t a) {
+    return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) + "." +
+           std::to_string(a >> 8 & 255) + "." + std::to_string(a & 255);
+}
+
+std::string currentValue(const FoundDevice &device, const std::string &column) {
+    const KOVA_NETWORK_SETTINGS &n = device.network;
+    if (column == "mac")
+        return formatMac(device.info.mac);
+    if (column == "model")
+        return utf8(fieldText(device.info.modelName));
+    if (column == "serial")
+        return utf8(serialOf(device));
+    if (column == "address")
+        return fieldText(device.info.ipAddress);
+    if (column == "mode")
+        return modeText(n.mode);
+    if (column == "ip")
+        return fieldText(n.ipAddress);
+    if (column == "netmask")
+        return fieldText(n.netMask);
+    if (column == "gateway")
+        return fieldText(n.gateway);
+    if (column == "dns")
+        return fieldText(n.dnsServer);
+    if (column == "host")
+        return utf8(fieldText(device.info.hostName));
+    if (column == "domain")
+        return utf8(fieldText(device.info.domainName));
+    if (column == "guest")
+        return device.guestAccount != 0 ? "yes" : "no";
+    return {};
+}
+
+void sortDevices(std::vector<FoundDevice> &devices, PlanOrder order) {
+    auto key = [order](const FoundDevice &d) -> std::string {
+        switch (order) {
+        case PlanOrder::Ip: {
+            const auto value = addressValue(fieldText(d.info.ipAddress)).value_or(0);
+            char text[9];
+            std::snprintf(text, sizeof text, "%08x", value);
+            return text;
+        }
+        case PlanOrder::Model:
+            return fieldText(d.info.modelName);
+        case PlanOrder::Serial:
+            return serialOf(d);
+        case PlanOrder::Mac:
+            break;
+        }
+        return {};
+    };
+    std::stable_sort(devices.begin(), devices.end(), [&](const auto &a, const auto &b) {
+        const std::string ka = key(a), kb = key(b);
+        if (ka != kb)
+            return ka < kb;
+        return std::memcmp(a.info.mac, b.info.mac, 6) < 0;
+    });
+}
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>> parseRange(const std::string &text) {
+    const std::size_t dash = text.find('-');
+    if (dash == std::string::npos)
+        return std::nullopt;
+    const auto first = addressValue(text.substr(0, dash));
+    const auto last = addressValue(text.substr(dash + 1));
+    if (!first || !last || *first > *last)
+        return std::nullopt;
+    return std::make_pair(*first, *last);
+}
+
+std::string checkFill(const PlanFill &fill, std::size_t count) {
+    if (!fill.rangeFirst)
+        return {};
+    if (!fill.netMask || !fill.gateway)
+        return "--static-range: --netmask and --gateway are needed too";
+    const std::uint32_t mask = *addressValue(*fill.netMask);
+    if ((~mask & (~mask + 1)) != 0)
+        return "--netmask: " + *fill.netMask + " is not a netmask";
+    const std::uint32_t first = *fill.rangeFirst, last = *fill.rangeLast;
+    const std::uint32_t net = first & mask, broadcast = net | ~mask;
+    if ((last & mask) != net)
+        return "--static-range: " + ipv4Text(first) + " and " + ipv4Text(last) +
+               " are not in the same subnet of netmask " + *fill.netMask;
+    if (mask < 0xFFFFFFFEu && (first == net || last == broadcast))
+        return "--static-range: the range holds the subnet's " +
+               std::string(first == net ? "own address " + ipv4Text(net)
+                                        : "broadcast address " + ipv4Text(broadcast));
+    const std::uint64_t size = std::uint64_t{last} - first + 1;
+    if (size < count)
+        return "--static-range: " + std::to_string(size) + " addresses for " +
+               std::to_string(count) + " devices";
+    const std::uint32_t gateway = *addressValue(*fill.gateway);
+    if ((gateway & mask) != net)
+        return "--gateway: " + *fill.gateway + " is not in the subnet of the range";
+    if (gateway >= first && gateway < first + count)
+        return "--gateway: " + *fill.gateway + " would be given to a device";
+    return {};
+}
+
+std::optional<std::string> expandHostPattern(const std::string &pattern, int n,
+                                             const FoundDevice &device, std::string &error) {
+    std::string out;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        if ((c == '{' || c == '}') && i + 1 < pattern.size() && pattern[i + 1] == c) {
+            out += c;
+            ++i;
+            continue;
+        }
+        if (c == '}') {
+            error = "--hostname-pattern: a '}' without its '{' (write '}}' for one)";
+            return std::nullopt;
+        }
+        if (c != '{') {
+            out += c;
+            continue;
+        }
+        const std::size_t end = pattern.find('}', i);
+        const std::string field = pattern.substr(i + 1, end == std::string::npos ? 0 : end - i - 1);
+        if (end == std::string::npos) {
+            error = "--hostname-pattern: a '{' without its '}'";
+            return std::nullopt;
+        }
+        i = end;
+        if (field == "mac") {
+            char text[7];
+            std::snprintf(text, sizeof text, "%.2x%.2x%.2x", device.info.mac[3], device.info.mac[4],
+                          device.info.mac[5]);
+            out += text;
+        } else if (field == "serial") {
+            out += serialOf(device);
+        } else if (field == "n") {
+            out += std::to_string(n);
+        } else if (field.size() == 4 && field.compare(0, 3, "n:0") == 0 && field[3] >= '1' &&
+                   field[3] <= '9') {
+            std::string digits = std::to_string(n);
+            out += std::string(
+                       static_cast<std::size_t>(std::max(0, field[3] - '0' - int(digits.size()))),
+                       '0') +
+                   digits;
+        } else {
+            error = "--hostname-pattern: unknown field '{" + field +
+                    "}' (use {n}, {n:03}, {mac} or {serial})";
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+QByteArray formatPlan(const std::vector<FoundDevice> &devices, const PlanFill &fill, bool json,
+                      std::string &error) {
+    std::vector<std::string> columns = kCurrent;
+    columns.insert(columns.end(), kNew.begin(), kNew.end());
+    QJsonArray array;
+    std::string csv;
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        csv += (i == 0 ? "" : ",") + columns[i];
+    csv += '\n';
+    int n = 0;
+    for (const FoundDevice &device : devices) {
+        ++n;
+        std::map<std::string, std::string> values;
+        for (const std::string &column : kCurrent)
+            values[column] = currentValue(device, column);
+        if (fill.rangeFirst) {
+            values["new_mode"] = "static";
+            values["new_ip"] = ipv4Text(*fill.rangeFirst + static_cast<std::uint32_t>(n - 1));
+            values["new_netmask"] = *fill.netMask;
+            values["new_gateway"] = *fill.gateway;
+            values["new_dns"] = fill.dnsServer.value_or("");
+        }
+        if (fill.hostPattern) {
+            const std::optional<std::string> host =
+                expandHostPattern(*fill.hostPattern, n, device, error);
+            if (!host)
+                return {};
+            const std::optional<std::string> latin1 = toLatin1(QString::fromUtf8(*host));
+            if (!latin1 || latin1->size() > kMaxHostName) {
+                error = "--hostname-pattern: the host name of " + formatMac(device.info.mac) +
+                        " would be '" + *host + "', " +
+                        (latin1 ? "longer than " + std::to_string(kMaxHostName) + " characters"
+                                : "holding a character devices cannot take");
+                return {};
+            }
+            values["new_host"] = *host;
+        }
+        QJsonObject object;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const std::string &value = values[columns[i]];
+            csv += (i == 0 ? "" : ",") + csvField(value);
+            object.insert(QString::fromStdString(columns[i]), QString::fromStdString(value));
+        }
+        csv += '\n';
+        array.append(object);
+    }
+    return json ? QJsonDocument(array).toJson() : QByteArray::fromStdString(csv);
+}
+
+std::string inPlanTerms(const std::string &message) {
+    std::string out;
+    for (std::size_t i = 0; i < message.size();) {
+        if (message.compare(i, 2, "--") != 0) {
+            out += message[i++];
+            continue;
+        }
+        std::size_t end = i + 2;
+        while (end < message.size() &&
+               (std::islower(static_cast<unsigned char>(message[end])) || message[end] == '-'))
+            ++end;
+        std::string column = "new_" + message.substr(i + 2, end - i - 2);
+        std::replace(column.begin(), column.end(), '-', '_');
+        out += isPlanColumn(column) ? column : message.substr(i, end - i);
+        i = end;
+    }
+    return out;
+}
+
+} // namespace veltrona::cli

@@ -1,0 +1,92 @@
+#pragma once
+// Batch plans: one row per device with its current settings and the new
+// values to give it. Written by `veltrona-cli plan`, edited by hand, read back
+// and checked by `veltrona-cli apply`. Nothing here touches the network.
+
+#include "commandline.h"
+#include "report.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace veltrona::cli {
+
+// The values a row asks for; nothing means "keep".
+struct PlanChanges {
+    NetworkChanges network;
+    std::optional<std::string> hostName;   // Latin-1
+    std::optional<std::string> domainName; // Latin-1
+    std::optional<bool> guest;
+
+    bool any() const { return network.any() || hostName || domainName || guest; }
+};
+
+struct PlanRow {
+    int row = 0; // the row's number in the file, the header being row 1
+    MacAddress mac{};
+    PlanChanges changes;
+};
+
+// Columns: the current ones are written for the reader and ignored on input;
+// the "new_" ones are the changes.
+const std::vector<std::string> &planCurrentColumns();
+const std::vector<std::string> &planNewColumns(); // the ones `plan` writes
+bool isPlanColumn(const std::string &name);       // any known column, the optional new ones too
+
+struct PlanInput {
+    std::vector<PlanRow> rows;
+    std::vector<std::string> problems; // one line each, naming the row; none when all is well
+};
+
+// Reads a plan: CSV with a header line (columns in any order, blank cells keep
+// the current value) or the JSON list that `plan --format json` writes. Every
+// row is checked: MAC, addresses, words, numbers, text lengths, duplicate MACs
+// and duplicate new addresses, unknown columns.
+PlanInput parsePlan(const QByteArray &text);
+
+// What `plan` fills in for every listed device.
+struct PlanFill {
+    std::optional<std::uint32_t> rangeFirst, rangeLast; // host order
+    std::optional<std::string> netMask, gateway, dnsServer;
+    std::optional<std::string> hostPattern;
+};
+
+enum class PlanOrder { Mac, Ip, Model, Serial };
+
+// Sorts the devices by `order` (then by MAC).
+void sortDevices(std::vector<FoundDevice> &devices, PlanOrder order);
+
+// "FIRST-LAST" as two addresses in host order, FIRST not after LAST.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> parseRange(const std::string &text);
+
+// Why the fill cannot be made for `count` devices (range too small, range
+// crossing the netmask or holding the subnet's own or broadcast address,
+// gateway outside it), or an empty text.
+std::string checkFill(const PlanFill &fill, std::size_t count);
+
+// The host name of the `n`th device (counting from 1): "{n}" the counter,
+// "{n:03}" the counter padded with zeros to 3 digits, "{mac}" the last three
+// bytes of the MAC in lower-case hex, "{serial}" the serial number, "{{" and
+// "}}" single braces. Nothing when the pattern is malformed.
+std::optional<std::string> expandHostPattern(const std::string &pattern, int n,
+                                             const FoundDevice &device, std::string &error);
+
+// The plan of the given devices, in their order, with the fill applied.
+// Returns the problem (e.g. a host name over its limit) in `error`.
+QByteArray formatPlan(const std::vector<FoundDevice> &devices, const PlanFill &fill, bool json,
+                      std::string &error);
+
+// The current values of a device under the plan's current column names.
+std::string currentValue(const FoundDevice &device, const std::string &column);
+
+std::string ipv4Text(std::uint32_t address);
+
+// A message about command-line options (e.g. "--ip: not sent in DHCP mode")
+// with the options named by their plan columns ("new_ip").
+std::string inPlanTerms(const std::string &message);
+
+} // namespace veltrona::cli
