@@ -5,13 +5,14 @@
 
 #include <QBitmap>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QMouseEvent>
 
+#include <algorithm>
 #include <cstring>
+#include <numeric>
 
 namespace {
-
-constexpr int kItemRole = Qt::UserRole;
 
 CDeviceListCtrl::MacReader &macReader() {
     static CDeviceListCtrl::MacReader reader;
@@ -35,26 +36,119 @@ QIcon maskedIcon(int id) {
     return QIcon(picture);
 }
 
-// Texts are 8-bit: each byte is one character, so comparing the strings'
-// code units compares the bytes as unsigned values.
+// Texts are 8-bit: each byte is one character.
 QString text8(const std::string &text) {
     return QString::fromLatin1(text.data(), qsizetype(text.size()));
 }
 
-// A row that sorts by a key set just before each sort.
-class DeviceRowItem : public QTreeWidgetItem {
-public:
-    using QTreeWidgetItem::QTreeWidgetItem;
-    QString sortKey;
-    bool operator<(const QTreeWidgetItem &other) const override {
-        return sortKey.compare(static_cast<const DeviceRowItem &>(other).sortKey) < 0;
-    }
-};
-
 } // namespace
 
+// ---- the rows ---------------------------------------------------------------
+
+CDeviceListModel::CDeviceListModel(QObject *parent) : QAbstractTableModel(parent) {}
+
+int CDeviceListModel::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int CDeviceListModel::columnCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : veltrona::kColumnCount;
+}
+
+QVariant CDeviceListModel::data(const QModelIndex &index, int role) const {
+    if (!index.isValid() || index.row() >= int(m_rows.size()))
+        return {};
+    if (role == Qt::DisplayRole)
+        return text8(veltrona::columnText(m_rows[size_t(index.row())].row, index.column()));
+    if (role == Qt::DecorationRole && index.column() == 0)
+        return m_rowIcon;
+    return {};
+}
+
+QVariant CDeviceListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= veltrona::kColumnCount)
+        return {};
+    if (role == Qt::DisplayRole)
+        return QString::fromLatin1(veltrona::kColumnTitles[size_t(section)]);
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    return {};
+}
+
+uint64_t CDeviceListModel::macKey(const uint8_t mac[6]) {
+    uint64_t key = 0;
+    for (int i = 0; i < 6; ++i)
+        key = (key << 8) | mac[i];
+    return key;
+}
+
+int CDeviceListModel::append(std::span<const DeviceListRow> rows) {
+    // A MAC address's text is a one-to-one function of its six bytes, so the
+    // bytes identify the row just as its text does.
+    std::vector<const DeviceListRow *> added;
+    for (const DeviceListRow &row : rows) {
+        const uint64_t key = macKey(row.row.mac);
+        if (m_rowByMac.contains(key))
+            continue;
+        m_rowByMac.insert(key, int(m_rows.size() + added.size()));
+        added.push_back(&row);
+    }
+    if (added.empty())
+        return 0;
+    const int first = int(m_rows.size());
+    beginInsertRows({}, first, first + int(added.size()) - 1);
+    for (const DeviceListRow *row : added)
+        m_rows.push_back(*row);
+    endInsertRows();
+    return int(added.size());
+}
+
+void CDeviceListModel::removeAll() {
+    beginResetModel();
+    m_rows.clear();
+    m_rows.shrink_to_fit();
+    m_rowByMac.clear();
+    endResetModel();
+}
+
+int CDeviceListModel::find(const uint8_t mac[6]) const {
+    return m_rowByMac.value(macKey(mac), -1);
+}
+
+void CDeviceListModel::sortByKeys(const std::vector<std::string> &keys, bool ascending) {
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> order(m_rows.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return ascending ? keys[size_t(a)] < keys[size_t(b)] : keys[size_t(b)] < keys[size_t(a)];
+    });
+    std::vector<DeviceListRow> sorted;
+    sorted.reserve(m_rows.size());
+    std::vector<int> newIndex(m_rows.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        sorted.push_back(m_rows[size_t(order[i])]);
+        newIndex[size_t(order[i])] = int(i);
+    }
+    m_rows = std::move(sorted);
+    for (auto it = m_rowByMac.begin(); it != m_rowByMac.end(); ++it)
+        it.value() = newIndex[size_t(it.value())];
+    // The selection and the current row follow their rows.
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex &index : from)
+        to << this->index(newIndex[size_t(index.row())], index.column());
+    changePersistentIndexList(from, to);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+// ---- the control --------------------------------------------------------------
+
 CDeviceListCtrl::CDeviceListCtrl(QWidget *parent)
-    : QTreeWidget(parent), m_rowIcon(maskedIcon(veltrona::res::IDB_LIST_BLUE_16)) {}
+    : QTreeView(parent), m_rowIcon(maskedIcon(veltrona::res::IDB_LIST_BLUE_16)) {
+    m_model.setRowIcon(m_rowIcon);
+    setModel(&m_model);
+}
 
 CDeviceListCtrl::MacReader CDeviceListCtrl::setMacReader(MacReader reader) {
     MacReader previous = std::move(macReader());
@@ -63,13 +157,7 @@ CDeviceListCtrl::MacReader CDeviceListCtrl::setMacReader(MacReader reader) {
 }
 
 void CDeviceListCtrl::InitColumns() {
-    setColumnCount(veltrona::kColumnCount);
-    QStringList titles;
-    for (const char *title : veltrona::kColumnTitles)
-        titles << QString::fromLatin1(title);
-    setHeaderLabels(titles);
     for (int column = 0; column < veltrona::kColumnCount; ++column) {
-        headerItem()->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
         setColumnWidth(column, veltrona::kColumnWidths[column]);
         m_nSortDirection[column] = 0;
     }
@@ -94,53 +182,41 @@ void CDeviceListCtrl::InitColumns() {
             Qt::UniqueConnection);
 }
 
-uint64_t CDeviceListCtrl::macKey(const uint8_t mac[6]) {
-    uint64_t key = 0;
-    for (int i = 0; i < 6; ++i)
-        key = (key << 8) | mac[i];
-    return key;
-}
-
 int CDeviceListCtrl::AddDevice(const DEVICE_ROW *row, HKOVAITEM item) {
     if (row == nullptr) {
         veltrona::ui::messageBox(this, QStringLiteral("Invalid data"));
         return 0;
     }
-    // A MAC address's text is a one-to-one function of its six bytes, so the
-    // bytes identify the row just as its text does.
-    const uint64_t key = macKey(row->mac);
-    if (m_rowByMac.contains(key))
-        return 0;
-    auto *rowItem = new DeviceRowItem();
-    const auto texts = veltrona::rowTexts(*row);
-    for (int column = 0; column < veltrona::kColumnCount; ++column)
-        rowItem->setText(column, text8(texts[column]));
-    rowItem->setIcon(0, m_rowIcon);
-    rowItem->setData(0, kItemRole, QVariant::fromValue(reinterpret_cast<quintptr>(item)));
-    addTopLevelItem(rowItem);
-    m_rowByMac.insert(key, rowItem);
-    return 1;
+    const DeviceListRow added{*row, item};
+    return m_model.append({&added, 1});
+}
+
+int CDeviceListCtrl::AddDevices(std::span<const DeviceListRow> rows) {
+    // A burst becomes one insertion and one repaint.
+    const bool updates = updatesEnabled();
+    setUpdatesEnabled(false);
+    const int added = m_model.append(rows);
+    setUpdatesEnabled(updates);
+    return added;
 }
 
 int CDeviceListCtrl::FindDevice(const uint8_t mac[6]) const {
-    const auto found = m_rowByMac.constFind(macKey(mac));
-    return found == m_rowByMac.cend() ? -1 : indexOfTopLevelItem(found.value());
+    return m_model.find(mac);
 }
 
-QString CDeviceListCtrl::sortText(HKOVAITEM item, int column) const {
+std::string CDeviceListCtrl::sortText(HKOVAITEM item, int column) const {
     uint8_t mac[6];
     if (!readMac(item, mac))
         return {};
-    const auto found = m_rowByMac.constFind(macKey(mac));
-    return found == m_rowByMac.cend() ? QString() : found.value()->text(column);
+    const int row = m_model.find(mac);
+    return row < 0 ? std::string() : veltrona::columnText(m_model.at(row).row, column);
 }
 
 int CDeviceListCtrl::CompareRows(HKOVAITEM item1, HKOVAITEM item2, int column) const {
     if (column < 0 || column >= veltrona::kColumnCount)
         return 0;
-    const QString text1 = sortText(item1, column);
-    const QString text2 = sortText(item2, column);
-    const int order = text1.compare(text2);
+    // Byte by byte as unsigned bytes, as a plain string comparison does.
+    const int order = sortText(item1, column).compare(sortText(item2, column));
     const int sign = order < 0 ? -1 : order > 0 ? 1 : 0;
     return m_nSortDirection[column] > 0 ? sign : -sign;
 }
@@ -154,52 +230,48 @@ void CDeviceListCtrl::OnColumnClick(int column) {
         m_nSortColumn = column;
 
     // Each row's key is what CompareRows would look up for its item, taken once
-    // per row instead of twice per comparison; the model's sort is stable, so
-    // rows with equal keys keep their order in either direction.
-    const int count = topLevelItemCount();
-    for (int index = 0; index < count; ++index) {
-        auto *rowItem = static_cast<DeviceRowItem *>(topLevelItem(index));
-        rowItem->sortKey = sortText(GetItemData(index), column);
-    }
-    sortItems(column, m_nSortDirection[column] > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
+    // per row instead of twice per comparison; the sort is stable, so rows with
+    // equal keys keep their order in either direction.
+    const int count = GetItemCount();
+    std::vector<std::string> keys;
+    keys.reserve(size_t(count));
     for (int index = 0; index < count; ++index)
-        static_cast<DeviceRowItem *>(topLevelItem(index))->sortKey.clear();
+        keys.push_back(sortText(m_model.at(index).item, column));
+    m_model.sortByKeys(keys, m_nSortDirection[column] > 0);
 }
 
 void CDeviceListCtrl::DeleteAllItems() {
-    m_rowByMac.clear();
-    clear();
+    // Clearing the selection first tells the window that nothing is selected.
+    selectionModel()->clear();
+    m_model.removeAll();
 }
 
 int CDeviceListCtrl::GetSelectedCount() const {
-    return int(selectedItems().size());
+    return int(selectionModel()->selectedRows().size());
 }
 
 int CDeviceListCtrl::GetFirstSelectedItem() const {
     int first = -1;
-    for (QTreeWidgetItem *rowItem : selectedItems()) {
-        const int index = indexOfTopLevelItem(rowItem);
-        if (index >= 0 && (first < 0 || index < first))
-            first = index;
+    for (const QModelIndex &index : selectionModel()->selectedRows()) {
+        if (first < 0 || index.row() < first)
+            first = index.row();
     }
     return first;
 }
 
 HKOVAITEM CDeviceListCtrl::GetItemData(int row) const {
-    const QTreeWidgetItem *rowItem = topLevelItem(row);
-    if (rowItem == nullptr)
-        return nullptr;
-    return reinterpret_cast<HKOVAITEM>(rowItem->data(0, kItemRole).value<quintptr>());
+    return row >= 0 && row < GetItemCount() ? m_model.at(row).item : nullptr;
 }
 
 QString CDeviceListCtrl::GetItemText(int row, int column) const {
-    const QTreeWidgetItem *rowItem = topLevelItem(row);
-    return rowItem ? rowItem->text(column) : QString();
+    if (row < 0 || row >= GetItemCount())
+        return {};
+    return text8(veltrona::columnText(m_model.at(row).row, column));
 }
 
 void CDeviceListCtrl::mouseDoubleClickEvent(QMouseEvent *event) {
     const Qt::MouseButton button = event->button();
-    QTreeWidget::mouseDoubleClickEvent(event);
+    QTreeView::mouseDoubleClickEvent(event);
     if (button == Qt::LeftButton)
         emit leftDoubleClicked();
     else if (button == Qt::RightButton)

@@ -1,19 +1,59 @@
 #pragma once
 // The device list: one row per device (by MAC address) with eleven text
 // columns, each row carrying the device's library item. Header clicks sort the
-// rows by a column's text, alternating direction per column.
+// rows by a column's text, alternating direction per column. The rows live in
+// a table model as their row records; the texts are made when they are shown,
+// so ten thousand rows cost a few hundred bytes each.
 
 #include "devicerow.h"
 
+#include <QAbstractTableModel>
 #include <QHash>
 #include <QIcon>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <span>
+#include <string>
+#include <vector>
 
-class CDeviceListCtrl : public QTreeWidget {
+class CDeviceListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit CDeviceListModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // Appends the rows whose MAC address is not listed yet (nor earlier in
+    // `rows`), in the given order, as one insertion; returns how many.
+    int append(std::span<const DeviceListRow> rows);
+    void removeAll();
+    // Index of the row with this MAC address, or -1.
+    int find(const uint8_t mac[6]) const;
+    const DeviceListRow &at(int row) const { return m_rows[size_t(row)]; }
+    // Puts the rows in the order of `keys` (one per row), ascending or
+    // descending; rows with equal keys keep their order. Selections follow
+    // their rows.
+    void sortByKeys(const std::vector<std::string> &keys, bool ascending);
+
+    void setRowIcon(const QIcon &icon) { m_rowIcon = icon; }
+
+private:
+    static uint64_t macKey(const uint8_t mac[6]);
+
+    std::vector<DeviceListRow> m_rows;
+    // MAC address -> row index; makes the duplicate check and the sort's row
+    // look-ups constant time.
+    QHash<uint64_t, int> m_rowByMac;
+    QIcon m_rowIcon;
+};
+
+class CDeviceListCtrl : public QTreeView {
     Q_OBJECT
 public:
     explicit CDeviceListCtrl(QWidget *parent = nullptr);
@@ -26,6 +66,9 @@ public:
     // listed: 1 when a row was added, else 0. Without a row record, shows
     // "Invalid data" and adds nothing.
     int AddDevice(const DEVICE_ROW *row, HKOVAITEM item);
+    // AddDevice for each row in order, as one insertion with updates
+    // suspended; returns how many rows were added.
+    int AddDevices(std::span<const DeviceListRow> rows);
 
     // Index of the row with this MAC address, or -1.
     int FindDevice(const uint8_t mac[6]) const;
@@ -41,7 +84,7 @@ public:
     int CompareRows(HKOVAITEM item1, HKOVAITEM item2, int column) const;
 
     void DeleteAllItems();
-    int GetItemCount() const { return topLevelItemCount(); }
+    int GetItemCount() const { return m_model.rowCount(); }
     int GetSelectedCount() const;
     // Index of the first selected row, or -1.
     int GetFirstSelectedItem() const;
@@ -66,13 +109,10 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
-    static uint64_t macKey(const uint8_t mac[6]);
-    QString sortText(HKOVAITEM item, int column) const;
+    std::string sortText(HKOVAITEM item, int column) const;
 
     int m_nSortColumn = -1;
     std::array<int, veltrona::kColumnCount> m_nSortDirection{};
     QIcon m_rowIcon;
-    // MAC address -> its row's item; makes the duplicate check and the sort's
-    // row look-ups constant time.
-    QHash<uint64_t, QTreeWidgetItem *> m_rowByMac;
+    CDeviceListModel m_model;
 };

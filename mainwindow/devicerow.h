@@ -31,6 +31,12 @@ struct DEVICE_ROW {
     char serialNumber[16]; // may fill the field without a terminator
 };
 
+// One listed device: the record its row was made from and its library item.
+struct DeviceListRow {
+    DEVICE_ROW row;
+    HKOVAITEM item;
+};
+
 namespace veltrona {
 
 inline constexpr int kColumnCount = 11;

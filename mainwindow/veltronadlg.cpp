@@ -12,12 +12,12 @@
 #include "version.h"
 
 #include <QDesktopServices>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QThread>
 #include <QUrl>
 #include <QWindow>
 
@@ -49,7 +49,6 @@ CVeltronaDlg::ScanLibrary CVeltronaDlg::defaultScanLibrary() {
     library.close = kova_Close;
     library.setProtocolType = kova_SetProtocolType;
     library.sendDiscovery = kova_SendDiscovery;
-    library.sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
     return library;
 }
 
@@ -75,23 +74,32 @@ CVeltronaDlg::CVeltronaDlg(QWidget *parent)
     : QDialog(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint),
       m_settingPage(nullptr) {
     veltrona::res::initResources();
-    m_settingPage.SetReplyCallback(&CVeltronaDlg::KovaReplyCallback);
     m_scanEndTimer.setInterval(kScanEndMs);
     m_countdownTimer.setInterval(kCountdownMs);
+    m_startTimer.setSingleShot(true);
     connect(&m_scanEndTimer, &QTimer::timeout, this, [this] { OnTimer(kScanEndTimer); });
     connect(&m_countdownTimer, &QTimer::timeout, this, [this] { OnTimer(kCountdownTimer); });
+    connect(&m_startTimer, &QTimer::timeout, this, [this] {
+        auto step = std::move(m_startStep);
+        m_startStep = {};
+        if (step)
+            step();
+    });
     m_background = veltrona::res::loadBitmap(veltrona::res::IDB_BACKGROUND);
-    ReplyBridge::instance().attach(this);
     OnInitDialog();
+    // Rows come in batches, in arrival order, from the open connection only.
+    ReplyBridge::instance().setRowReceiver(
+        this, [this](std::span<const DeviceListRow> rows) { m_pDeviceList->AddDevices(rows); });
 }
 
 CVeltronaDlg::~CVeltronaDlg() {
     // No reply may reach this window once it is gone: close the connection,
     // then let any reply already on its way finish without it.
+    m_startTimer.stop();
     m_scanEndTimer.stop();
     m_countdownTimer.stop();
-    scanLibrary().close();
-    ReplyBridge::instance().detach(this);
+    closeLibrary();
+    ReplyBridge::instance().removeReceivers(this);
 }
 
 void CVeltronaDlg::OnInitDialog() {
@@ -126,7 +134,8 @@ void CVeltronaDlg::OnInitDialog() {
     setWindowIcon(res::appIcon());
 
     m_pDeviceList->InitColumns();
-    connect(m_pDeviceList, &QTreeWidget::itemSelectionChanged, this, &CVeltronaDlg::OnItemChanged);
+    connect(m_pDeviceList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CVeltronaDlg::OnItemChanged);
     connect(m_pDeviceList, &CDeviceListCtrl::leftDoubleClicked, this,
             &CVeltronaDlg::OnChangeSetting);
     connect(m_pDeviceList, &CDeviceListCtrl::rightDoubleClicked, this,
@@ -362,36 +371,60 @@ void CVeltronaDlg::OnOpenWebPage() {
 
 // ---- scan cycle ---------------------------------------------------------------
 
+void CVeltronaDlg::closeLibrary() {
+    scanLibrary().close();
+    ReplyBridge::instance().closeConnection();
+}
+
+void CVeltronaDlg::waitThen(int ms, std::function<void()> then) {
+    if (scanLibrary().wait) {
+        scanLibrary().wait(ms, std::move(then));
+        return;
+    }
+    m_startStep = std::move(then);
+    m_startTimer.start(ms);
+}
+
 void CVeltronaDlg::OnScan() {
     ScanLibrary &library = scanLibrary();
     m_pDeviceList->DeleteAllItems();
 
     KOVA_CONFIG config{};
-    config.replyCallback = &CVeltronaDlg::KovaReplyCallback;
+    config.replyCallback = ReplyBridge::instance().openConnection();
     config.errorCallback = nullptr;
     config.classId = KOVA_CLASS_ID;
     const int32_t initialised = m_strBinding == "ANY"
                                     ? library.initialise(&config)
                                     : library.initialiseEx(&config, m_strBinding.constData());
-    ReplyBridge::instance().startNewConnection();
     if (initialised != KOVA_OK) {
         veltrona::ui::messageBox(nullptr, QStringLiteral("Error : initialising kova..."));
-        library.close();
+        closeLibrary();
     }
 
     library.setProtocolType(4);
     library.sendDiscovery();
-    library.sleep(kDiscoveryGapMs);
-    library.setProtocolType(2);
-    const int32_t sent = library.sendDiscovery();
-    library.sleep(kDiscoveryGapMs);
-    library.setProtocolType(1);
-    if (sent != KOVA_OK)
-        return;
-
-    m_scanEndTimer.start();
+    // The rest of the start runs from a timer; nothing can start it again or
+    // clear the table meanwhile.
     pushButton(IDC_SCAN)->setEnabled(false);
     pushButton(IDC_CLEAR_TABLE)->setEnabled(false);
+    waitThen(kDiscoveryGapMs, [this] { sendSecondDiscovery(); });
+}
+
+void CVeltronaDlg::sendSecondDiscovery() {
+    ScanLibrary &library = scanLibrary();
+    library.setProtocolType(2);
+    const int32_t sent = library.sendDiscovery();
+    waitThen(kDiscoveryGapMs, [this, sent] { finishScanStart(sent); });
+}
+
+void CVeltronaDlg::finishScanStart(int32_t sent) {
+    scanLibrary().setProtocolType(1);
+    if (sent != KOVA_OK) {
+        pushButton(IDC_SCAN)->setEnabled(true);
+        pushButton(IDC_CLEAR_TABLE)->setEnabled(true);
+        return;
+    }
+    m_scanEndTimer.start();
     m_countdownTimer.start();
 }
 
@@ -407,18 +440,18 @@ void CVeltronaDlg::OnTimer(int id) {
         m_countdownTimer.stop();
         // A change applied during the scan has replaced the scan's connection
         // with its own; that one stays open for the device's answer, and the
-        // setting page closes it once the answer is reported.
+        // setting page closes it once the answer is reported. No row is listed
+        // from it after the scan end either way.
         if (!m_settingPage.IsAwaitingResult())
             scanLibrary().close();
-        ReplyBridge::instance().startNewConnection();
+        ReplyBridge::instance().closeConnection();
         m_nScanCountdown = 5;
     }
 }
 
 void CVeltronaDlg::OnClearTable() {
     m_pDeviceList->DeleteAllItems();
-    scanLibrary().close();
-    ReplyBridge::instance().startNewConnection();
+    closeLibrary();
 }
 
 void CVeltronaDlg::OnBindIp() {
@@ -433,12 +466,4 @@ void CVeltronaDlg::OnBindIp() {
         text = QStringLiteral("Use original setting: %1").arg(QString::fromLatin1(m_strBinding));
     }
     veltrona::ui::messageBox(this, text);
-}
-
-void CVeltronaDlg::KovaReplyCallback(HKOVAITEM item, int32_t event, int32_t reserved) {
-    ReplyBridge::instance().OnKovaReply(item, event, reserved);
-}
-
-void CVeltronaDlg::OnDeviceRow(const DEVICE_ROW &row, HKOVAITEM item) {
-    m_pDeviceList->AddDevice(&row, item);
 }

@@ -72,11 +72,6 @@ public:
     // release on the background (flags = the buttons still held).
     void OnLButtonUp(unsigned flags, const QPoint &point);
 
-    // The library's reply callback: finds the main window by itself.
-    static void KovaReplyCallback(HKOVAITEM item, int32_t event, int32_t reserved);
-    // User-interface thread: one device-information reply's row.
-    void OnDeviceRow(const DEVICE_ROW &row, HKOVAITEM item);
-
     CDeviceListCtrl *deviceList() const { return m_pDeviceList; }
     QPushButton *pushButton(int id) const;
     veltrona::ui::CSkinButton *titleButton(int id) const;
@@ -87,14 +82,17 @@ public:
     bool isTimerRunning(int id) const;
     int timerInterval(int id) const;
 
-    // What the scan calls in the library, and how it waits; tests record it.
+    // What the scan calls in the library, and how it waits between the
+    // discovery requests; tests record it.
     struct ScanLibrary {
         std::function<int32_t(const KOVA_CONFIG *)> initialise;
         std::function<int32_t(const KOVA_CONFIG *, const char *)> initialiseEx;
         std::function<void()> close;
         std::function<int32_t(int32_t)> setProtocolType;
         std::function<int32_t()> sendDiscovery;
-        std::function<void(int ms)> sleep;
+        // Runs `then` after `ms` milliseconds; empty: the window's own timer,
+        // so that the user-interface thread never blocks.
+        std::function<void(int ms, std::function<void()> then)> wait;
     };
     static ScanLibrary defaultScanLibrary();
     // Each setter returns what was in place; an empty value restores the default.
@@ -121,6 +119,11 @@ private:
     void runAboutBox();
     void startMove(const QPoint &globalPos, bool followUntilClick);
     const QTimer *timer(int id) const;
+    // Steps of the scan start after the first discovery request.
+    void waitThen(int ms, std::function<void()> then);
+    void sendSecondDiscovery();
+    void finishScanStart(int32_t sent);
+    void closeLibrary();
 
     CDeviceListCtrl *m_pDeviceList = nullptr;
     veltrona::ui::CSkinButton *m_pInfoButton = nullptr;
@@ -133,6 +136,8 @@ private:
     QMenu *m_pSystemMenu = nullptr;
     QTimer m_scanEndTimer;
     QTimer m_countdownTimer;
+    QTimer m_startTimer;
+    std::function<void()> m_startStep;
     // Manual window move (when the platform cannot move the window itself).
     bool m_bMoving = false;
     bool m_bMoveUntilClick = false;

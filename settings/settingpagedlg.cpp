@@ -8,6 +8,7 @@
 #include "messagebox.h"
 #include "networkpagedlg.h"
 #include "pagetext.h"
+#include "replybridge.h"
 
 #include <QFrame>
 #include <QPushButton>
@@ -41,18 +42,21 @@ CSettingPageDlg::CSettingPageDlg(QWidget *parent) : QDialog(parent) {
     for (int id : {IDC_SELECT_NETWORK, IDC_SELECT_HOSTNAME, IDC_SELECT_ACCOUNT}) {
         connect(Selector(id), &QPushButton::clicked, this, [this, id] { SelectPage(id); });
     }
+    // The device's answers to this page's requests come here, one at a time.
+    ReplyBridge::instance().setResultReceiver(
+        this, {[this] { return isVisible(); }, [this] { return IsReportingResult(); },
+               [this](HKOVAITEM item, int32_t event, int32_t reserved) {
+                   ReportUpdateResult(item, event, reserved);
+               }});
 }
 
 CSettingPageDlg::~CSettingPageDlg() {
+    ReplyBridge::instance().removeReceivers(this);
     OnDestroy();
 }
 
 void CSettingPageDlg::SetDeviceItem(HKOVAITEM item) {
     m_item = item;
-}
-
-void CSettingPageDlg::SetReplyCallback(KOVA_REPLY_CALLBACK callback) {
-    m_replyCallback = callback;
 }
 
 int CSettingPageDlg::DoModal() {
@@ -145,7 +149,7 @@ int CSettingPageDlg::AskCredentials() {
 bool CSettingPageDlg::ApplyPage(int pageId) {
     SettingPageLibrary &library = Library();
     m_bAwaitingResult = false;
-    const KOVA_CONFIG config{m_replyCallback, nullptr, KOVA_CLASS_ID};
+    const KOVA_CONFIG config{ReplyBridge::instance().openConnection(), nullptr, KOVA_CLASS_ID};
     const bool initialised =
         (m_strBinding == "ANY"
              ? library.initialise(&config)
@@ -154,6 +158,7 @@ bool CSettingPageDlg::ApplyPage(int pageId) {
         veltrona::ui::messageBox(this, QStringLiteral("Error : initialising kova..."));
         // The closed library refuses the request below and sends nothing.
         library.close();
+        ReplyBridge::instance().closeConnection();
     }
     QByteArray id = bytesOf(m_strID);
     QByteArray password = bytesOf(m_strPassword);
@@ -216,6 +221,7 @@ void CSettingPageDlg::ReportUpdateResult(HKOVAITEM, int32_t event, int32_t) {
         veltrona::ui::messageBox(this, text);
     m_bReporting.store(false);
     Library().close();
+    ReplyBridge::instance().closeConnection();
     // The credentials served this request only; the next Apply asks again.
     m_strID.fill(QChar());
     m_strID.clear();

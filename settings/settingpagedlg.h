@@ -2,7 +2,7 @@
 // The window that changes one device's settings: it decodes the device's item
 // at opening, holds the network, host name and account pages as child widgets
 // and sends their configuration requests. The device's answer reaches it
-// through the main window's reply handler (ReportUpdateResult).
+// through the reply bridge, which calls ReportUpdateResult.
 
 #include "kova.h"
 
@@ -51,7 +51,6 @@ public:
 
     // Called by the main window.
     void SetDeviceItem(HKOVAITEM item);
-    void SetReplyCallback(KOVA_REPLY_CALLBACK callback);
     // The main window's binding text ("ANY" or a local address): Apply sends
     // through the same network as the scan.
     void SetBindingText(const QByteArray &binding) { m_strBinding = binding; }
@@ -74,7 +73,7 @@ public:
     // Called by the pages.
     // 1 when the user confirmed the authentication dialog, else its result.
     int AskCredentials();
-    // Initialises the library with the reply callback and sends the request
+    // Initialises the library with the reply bridge's callback and sends the request
     // of the page with the given template id (130, 131 or 132). False when
     // nothing was sent; the reason has been shown.
     bool ApplyPage(int pageId);
@@ -119,6 +118,5 @@ private:
     CNetworkPageDlg *m_pNetworkPage = nullptr;
     CHostNamePageDlg *m_pHostNamePage = nullptr;
     CAccountPageDlg *m_pAccountPage = nullptr;
-    KOVA_REPLY_CALLBACK m_replyCallback = nullptr;
     QByteArray m_strBinding = "ANY";
 };

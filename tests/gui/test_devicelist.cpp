@@ -22,12 +22,13 @@ private:
 private slots:
     void columnsAfterSetUp() {
         auto list = makeList();
-        QCOMPARE(list->columnCount(), 11);
+        QCOMPARE(list->header()->count(), 11);
         const QStringList expected = {"Type", "IP Address", "MAC Address", "Model", "SN",      "FW",
                                       "Web",  "AV1",        "AV2",         "Conf",  "Hostname"};
         const int widths[] = {60, 120, 125, 90, 90, 40, 40, 90, 90, 50, 90};
         for (int column = 0; column < 11; ++column) {
-            QCOMPARE(list->headerItem()->text(column), expected[column]);
+            QCOMPARE(list->model()->headerData(column, Qt::Horizontal).toString(),
+                     expected[column]);
             QCOMPARE(list->columnWidth(column), widths[column]);
             QCOMPARE(list->SortDirection(column), 0);
         }
@@ -80,7 +81,7 @@ private slots:
         for (int column = 0; column < 11; ++column)
             QCOMPARE(list->GetItemText(0, column), expected[column]);
         QCOMPARE(list->GetItemData(0), item);
-        QVERIFY(!list->topLevelItem(0)->icon(0).isNull());
+        QVERIFY(!list->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
     }
 
     void missingValuesAndOtherModes() {

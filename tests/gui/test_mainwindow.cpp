@@ -8,6 +8,7 @@
 #include "bindipdlg.h"
 #include "dialog_templates.h"
 #include "dialogbuilder.h"
+#include "replybridge.h"
 #include "settingpagedlg.h"
 #include "skinbutton.h"
 #include "veltronadlg.h"
@@ -53,7 +54,13 @@ public:
             ++sends;
             return sends == 1 ? firstSendResult : secondSendResult;
         };
-        library.sleep = [this](int ms) { calls << QStringLiteral("sleep:%1").arg(ms); };
+        library.wait = [this](int ms, std::function<void()> then) {
+            calls << QStringLiteral("sleep:%1").arg(ms);
+            if (holdWaits)
+                held.push_back(std::move(then));
+            else
+                then();
+        };
         m_previous = CVeltronaDlg::setScanLibrary(library);
     }
     ~ScanRecorder() { CVeltronaDlg::setScanLibrary(std::move(m_previous)); }
@@ -64,6 +71,9 @@ public:
     int32_t firstSendResult = KOVA_OK;
     int32_t secondSendResult = KOVA_OK;
     int sends = 0;
+    // When set, each wait's continuation is kept for the test to run.
+    bool holdWaits = false;
+    std::vector<std::function<void()>> held;
 
 private:
     CVeltronaDlg::ScanLibrary m_previous;
@@ -101,7 +111,7 @@ void sendMouse(QWidget *widget, QEvent::Type type, QPoint at, Qt::MouseButton bu
 }
 
 QRect rowRect(CDeviceListCtrl *list, int row) {
-    return list->visualItemRect(list->topLevelItem(row));
+    return list->visualRect(list->model()->index(row, 0));
 }
 
 // A receiver of title commands standing in for the main window.
@@ -193,7 +203,7 @@ private slots:
             QCOMPARE(title->focusPolicy(), Qt::NoFocus);
             QCOMPARE(title->size(), QSize(units.x(12), units.y(11)));
         }
-        QCOMPARE(m_dlg->deviceList()->columnCount(), 11);
+        QCOMPARE(m_dlg->deviceList()->header()->count(), 11);
         QCOMPARE(m_dlg->deviceList()->GetItemCount(), 0);
         QCOMPARE(m_dlg->bindingText(), QByteArray("ANY"));
         QCOMPARE(m_dlg->scanCountdown(), 5);
@@ -245,10 +255,22 @@ private slots:
 
     void scanCountsDownAndEnds() {
         ScanRecorder library;
+        library.holdWaits = true;
         addRows(2);
         QTest::mouseClick(button(1002), Qt::LeftButton);
+        // The start goes on from timers; from the first discovery on nothing
+        // can start it again or clear the table.
+        QCOMPARE(library.calls, QStringList{"init"} + kDiscoveries.mid(0, 3));
+        QVERIFY(!button(1002)->isEnabled());
+        QVERIFY(!button(1004)->isEnabled());
+        QVERIFY(!m_dlg->isTimerRunning(0));
+        for (size_t step = 0; step < 2; ++step) {
+            const auto next = library.held.at(step); // running it adds the next step
+            next();
+        }
         QCOMPARE(library.calls, QStringList{"init"} + kDiscoveries);
-        QVERIFY(library.config.replyCallback == &CVeltronaDlg::KovaReplyCallback);
+        QVERIFY(library.config.replyCallback != nullptr);
+        QVERIFY(library.config.replyCallback == ReplyBridge::instance().currentCallback());
         QVERIFY(library.config.errorCallback == nullptr);
         QCOMPARE(library.config.classId, 2);
         QCOMPARE(m_dlg->deviceList()->GetItemCount(), 0);
@@ -562,11 +584,12 @@ private slots:
         pageLibrary.close = [&] { ++closes; };
         auto previous = CSettingPageDlg::SetLibrary(pageLibrary);
         HKOVAITEM item = m_items->make(mac(1));
+        const KOVA_REPLY_CALLBACK callback = ReplyBridge::instance().openConnection();
 
         auto deliver = [&](int32_t event) {
             std::atomic<bool> done{false};
             std::thread receive([&] {
-                CVeltronaDlg::KovaReplyCallback(item, event, 0);
+                callback(item, event, 0);
                 done = true;
             });
             QTRY_VERIFY(done.load());
@@ -592,7 +615,7 @@ private slots:
             if (second.joinable())
                 return;
             second = std::thread([&] {
-                CVeltronaDlg::KovaReplyCallback(item, KOVA_EVENT_AUTH_FAILED, 0);
+                callback(item, KOVA_EVENT_AUTH_FAILED, 0);
                 secondDone = true;
             });
             QTest::qWait(80); // the second result polls meanwhile
@@ -610,17 +633,19 @@ private slots:
 
         // A device-information event whose item cannot be decoded adds nothing.
         deliver(KOVA_EVENT_DEVICE_INFO);
+        QTest::qWait(20);
         QCOMPARE(m_dlg->deviceList()->GetItemCount(), 0);
     }
 
     void windowEndsWhileRepliesArrive() {
         CSettingPageDlg::SetLibrary({}); // nothing is reported with the page closed
         HKOVAITEM item = m_items->make(mac(1));
+        const KOVA_REPLY_CALLBACK callback = ReplyBridge::instance().openConnection();
         std::atomic<bool> stop{false};
         std::atomic<int> calls{0};
         std::thread receive([&] {
             while (!stop.load()) {
-                CVeltronaDlg::KovaReplyCallback(item, KOVA_EVENT_STATUS_1, 0);
+                callback(item, KOVA_EVENT_STATUS_1, 0);
                 ++calls;
             }
         });

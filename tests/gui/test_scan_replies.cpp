@@ -1,7 +1,8 @@
 // The scan with the real library over an in-memory transport: replies become
 // rows on the user-interface thread, in arrival order and once per device; a
 // reply after the scan end is not listed; closing, re-scanning and ending the
-// window while replies pour in never deadlock.
+// window while replies pour in never deadlock, and no row of a closed
+// connection is ever listed.
 #include "gui_test_support.h"
 
 #include "library.h"
@@ -12,9 +13,11 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <thread>
 
 using namespace guitest;
 
@@ -27,6 +30,7 @@ struct Endpoint {
     std::deque<std::pair<kovasim::Bytes, kovasim::Ipv4>> inbox;
     std::vector<kovasim::Bytes> sent;
     bool woken = false;
+    int label = 0; // which connection, counted from 1
 };
 
 class MemoryTransport final : public kova::Transport {
@@ -86,6 +90,7 @@ class ScanRepliesTest : public QObject {
 
     std::mutex m_lock;
     std::shared_ptr<Endpoint> m_current;
+    int m_connections = 0;
     std::unique_ptr<CVeltronaDlg> m_dlg;
 
     std::shared_ptr<Endpoint> current() {
@@ -107,6 +112,7 @@ private slots:
             auto endpoint = std::make_shared<Endpoint>();
             {
                 std::lock_guard lock(m_lock);
+                endpoint->label = ++m_connections;
                 m_current = endpoint;
             }
             return std::make_unique<MemoryTransport>(endpoint);
@@ -124,6 +130,8 @@ private slots:
 
     void repliesBecomeRowsInArrivalOrder() {
         QTest::mouseClick(button(1002), Qt::LeftButton);
+        QVERIFY(!button(1002)->isEnabled());
+        QTRY_VERIFY(m_dlg->isTimerRunning(CVeltronaDlg::kScanEndTimer));
         auto e = current();
         QVERIFY(e != nullptr);
         {
@@ -190,6 +198,7 @@ private slots:
             push(device(uint8_t(i), 4, "second"), {10, 77, 3, uint8_t(i)});
         QTRY_VERIFY(list->GetItemCount() > 20);
         QVERIFY(list->GetItemCount() <= 256);
+        QTRY_VERIFY(m_dlg->isTimerRunning(CVeltronaDlg::kScanEndTimer));
         m_dlg->OnTimer(CVeltronaDlg::kScanEndTimer);
         QTest::qWait(20);
         const int rows = list->GetItemCount();
@@ -205,6 +214,49 @@ private slots:
         QTRY_VERIFY(list->GetItemCount() > 5);
         m_dlg.reset();
         QVERIFY(kova::internal::ReapReceiveThreads(std::chrono::milliseconds(2000)) == 0);
+    }
+
+    void noRowOfAClosedConnectionIsListed() {
+        // Connections follow each other fast: the scan start without its pauses.
+        CVeltronaDlg::ScanLibrary quick = CVeltronaDlg::defaultScanLibrary();
+        quick.wait = [](int, std::function<void()> then) { then(); };
+        auto previous = CVeltronaDlg::setScanLibrary(quick);
+        // Every connection is flooded with devices named after it.
+        std::atomic<bool> stop{false};
+        std::thread feeder([&] {
+            for (uint32_t n = 0; !stop.load(); ++n) {
+                auto e = current();
+                if (e == nullptr)
+                    continue;
+                auto d = device(uint8_t(n), 5, "c" + std::to_string(e->label));
+                d.mac[3] = uint8_t(n >> 16);
+                d.mac[4] = uint8_t(n >> 8);
+                std::lock_guard lock(e->mutex);
+                if (e->inbox.size() < 64)
+                    e->inbox.emplace_back(kovasim::encodeDeviceInfo(d),
+                                          kovasim::Ipv4{10, 77, 5, 1});
+                e->cv.notify_all();
+            }
+        });
+        CDeviceListCtrl *list = m_dlg->deviceList();
+        int listed = 0;
+        for (int cycle = 0; cycle < 400; ++cycle) {
+            m_dlg->OnScan();
+            const QString open = "c" + QString::number(current()->label);
+            QTest::qWait(2);
+            listed += list->GetItemCount();
+            for (int row = 0; row < list->GetItemCount(); ++row)
+                QCOMPARE(list->GetItemText(row, 3), open);
+            if (cycle % 2 == 1) {
+                m_dlg->OnClearTable();
+                QTest::qWait(1);
+                QCOMPARE(list->GetItemCount(), 0);
+            }
+        }
+        stop = true;
+        feeder.join();
+        CVeltronaDlg::setScanLibrary(std::move(previous));
+        QVERIFY(listed > 0);
     }
 };
 

@@ -8,6 +8,7 @@
 #include "hostnamepagedlg.h"
 #include "ipaddressctrl.h"
 #include "networkpagedlg.h"
+#include "replybridge.h"
 #include "settingpagedlg.h"
 #include "test_settings_support.h"
 
@@ -91,7 +92,8 @@ private slots:
         m_lib->calls.clear();
         dlg.NetworkPage()->OnApply();
         QCOMPARE(m_lib->calls, (QStringList{"initialise", "setNetworkSettings"}));
-        QVERIFY(m_lib->lastConfig.replyCallback == &replyCallback);
+        QVERIFY(m_lib->lastConfig.replyCallback != nullptr);
+        QVERIFY(m_lib->lastConfig.replyCallback == ReplyBridge::instance().currentCallback());
         QVERIFY(m_lib->lastConfig.errorCallback == nullptr);
         QCOMPARE(m_lib->lastConfig.classId, 2);
         QCOMPARE(dlg.ID(), "root");

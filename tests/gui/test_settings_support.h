@@ -166,8 +166,6 @@ struct Credentials {
     Credentials &operator=(const Credentials &) = delete;
 };
 
-inline void replyCallback(HKOVAITEM, int32_t, int32_t) {}
-
 // A recording library, a message box recorder and a setting page opened on one of the
 // library's devices. Call setUp() from init() and tearDown() from cleanup().
 struct SettingPageFixture {
@@ -187,10 +185,8 @@ struct SettingPageFixture {
     // Opens (or reopens) the page on fake item n holding these records.
     CSettingPageDlg &openPage(const DeviceRecords &records, std::uintptr_t n = 1) {
         m_lib->devices[fakeItem(n)] = records;
-        if (!m_dlg) {
+        if (!m_dlg)
             m_dlg = std::make_unique<CSettingPageDlg>();
-            m_dlg->SetReplyCallback(replyCallback);
-        }
         m_dlg->SetDeviceItem(fakeItem(n));
         m_dlg->OnInitDialog();
         return *m_dlg;

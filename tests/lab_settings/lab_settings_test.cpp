@@ -264,7 +264,7 @@ class TestLabSettings : public QObject {
         const QByteArray key = macBytes(mac);
         const int row = list()->FindDevice(reinterpret_cast<const uint8_t *>(key.constData()));
         QVERIFY2(row >= 0, mac);
-        list()->setCurrentItem(list()->topLevelItem(row));
+        list()->setCurrentIndex(list()->model()->index(row, 0));
         CSettingPageDlg &page = m_window->settingPage();
         bool ran = false;
         QTimer::singleShot(0, this, [&] {
