@@ -529,6 +529,11 @@ TEST(CliLab, OutputThatCannotBeWrittenGives74) {
 // signal that ends it, off again on SIGCONT after a stop during which a shell
 // turned it on; a signal ignored on entry stays ignored (SIGUSR1).
 TEST(CliLab, PasswordPromptKeepsTheTerminalSound) {
+#if defined(__SANITIZE_THREAD__)
+    // The thread sanitizer holds a signal back until the program leaves the
+    // read it is blocked in, so the prompt cannot react to one while it waits.
+    GTEST_SKIP() << "signals reach a blocked read only after it returns under the thread sanitizer";
+#endif
     const auto echoing = [](int terminal, bool on = false, bool set = false) {
         termios mode{};
         tcgetattr(terminal, &mode);
