@@ -319,15 +319,9 @@ void CVeltronaDlg::keyPressEvent(QKeyEvent *event) {
     }
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        // Enter presses the push button that has the focus; anywhere else it
-        // is the OK command, which ends the window.
-        auto *focused = qobject_cast<QPushButton *>(focusWidget());
-        if (focused != nullptr && focused->parentWidget() == this) {
-            if (focused->isEnabled())
-                focused->click();
-        } else {
-            accept();
-        }
+        // The dialog builder lets a focused push button take Enter itself;
+        // anywhere else Enter is the OK command, which ends the window.
+        accept();
         return;
     }
     QDialog::keyPressEvent(event);
