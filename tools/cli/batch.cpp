@@ -254,48 +254,31 @@ enum class Outcome {
     Unchanged
 };
 
-const char *outcomeText(Outcome outcome) {
-    switch (outcome) {
-    case Outcome::Confirmed:
-        return "applied and confirmed";
-    case Outcome::NotConfirmed:
-        return "applied, not confirmed";
-    case Outcome::AuthFailed:
-        return "authentication failed";
-    case Outcome::Refused:
-        return "refused";
-    case Outcome::NoAnswer:
-        return "no answer";
-    case Outcome::NotFound:
-        return "not found";
-    case Outcome::Unchanged:
-        return "nothing to change";
-    case Outcome::Pending:
-        break;
-    }
-    return "pending";
-}
+struct OutcomeWords {
+    const char *text; // for people: the terminal table
+    const char *key;  // for programs: the report file
+};
 
-const char *outcomeKey(Outcome outcome) {
+OutcomeWords outcomeWords(Outcome outcome) {
     switch (outcome) {
     case Outcome::Confirmed:
-        return "confirmed";
+        return {"applied and confirmed", "confirmed"};
     case Outcome::NotConfirmed:
-        return "not-confirmed";
+        return {"applied, not confirmed", "not-confirmed"};
     case Outcome::AuthFailed:
-        return "auth-failed";
+        return {"authentication failed", "auth-failed"};
     case Outcome::Refused:
-        return "refused";
+        return {"refused", "refused"};
     case Outcome::NoAnswer:
-        return "no-answer";
+        return {"no answer", "no-answer"};
     case Outcome::NotFound:
-        return "not-found";
+        return {"not found", "not-found"};
     case Outcome::Unchanged:
-        return "unchanged";
+        return {"nothing to change", "unchanged"};
     case Outcome::Pending:
         break;
     }
-    return "pending";
+    return {"pending", "pending"};
 }
 
 const char *stepName(Step step) {
@@ -629,7 +612,7 @@ std::string tableOf(const std::vector<Job> &jobs) {
             address = fieldText(readdressed ? job.settings.ipAddress : job.device->info.ipAddress);
         }
         lines.push_back({formatMac(job.row->mac.data()), shown(host), address,
-                         outcomeText(job.outcome), shown(job.detail)});
+                         outcomeWords(job.outcome).text, shown(job.detail)});
     }
     std::array<std::size_t, 5> width{};
     for (const auto &line : lines)
@@ -652,11 +635,11 @@ bool writeReport(const std::string &path, const std::vector<Job> &jobs, std::str
     std::string csv = "row,mac,result,detail\n";
     for (const Job &job : jobs) {
         const std::string mac = formatMac(job.row->mac.data());
-        csv += std::to_string(job.row->row) + "," + mac + "," + outcomeKey(job.outcome) + "," +
-               csvField(job.detail) + "\n";
+        csv += std::to_string(job.row->row) + "," + mac + "," + outcomeWords(job.outcome).key +
+               "," + csvField(job.detail) + "\n";
         array.append(QJsonObject{{"row", job.row->row},
                                  {"mac", QString::fromStdString(mac)},
-                                 {"result", outcomeKey(job.outcome)},
+                                 {"result", outcomeWords(job.outcome).key},
                                  {"detail", QString::fromStdString(job.detail)}});
     }
     data = json ? QJsonDocument(array).toJson() : QByteArray::fromStdString(csv);
@@ -825,8 +808,8 @@ int runApply(const QStringList &arguments, bool interactive, bool progress) {
         }
         for (const Job &job : jobs)
             if (job.outcome != Outcome::Unchanged)
-                std::cout << formatMac(job.row->mac.data()) << "  " << outcomeText(job.outcome)
-                          << '\n';
+                std::cout << formatMac(job.row->mac.data()) << "  "
+                          << outcomeWords(job.outcome).text << '\n';
         return std::all_of(jobs.begin(), jobs.end(),
                            [](const Job &job) { return job.outcome == Outcome::Unchanged; })
                    ? kExitOk
