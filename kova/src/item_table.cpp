@@ -31,7 +31,7 @@ KOVA_ITEM *ItemTable::Store(RecordRegistry &registry,
                             std::span<const uint8_t, KOVA_MAX_DATAGRAM> work, size_t length,
                             const uint8_t (&source)[4]) {
     length = std::min<size_t>(length, KOVA_MAX_DATAGRAM);
-    const bool deviceInfo = work[7] == 5;
+    const bool deviceInfo = work[wire::kCommandOffset] == wire::kReplyDeviceInfo;
     const uint64_t key = KeyOf(work.data());
     KOVA_ITEM *target = nullptr;
     if (auto found = byKey_.find(key); found != byKey_.end()) {
@@ -57,7 +57,7 @@ KOVA_ITEM *ItemTable::Store(RecordRegistry &registry,
         target->storedLength = static_cast<uint16_t>(length);
     }
     std::memcpy(target->sourceAddress, source, 4);
-    target->version = work[4];
+    target->version = work[wire::kVersionOffset];
     std::copy(wire::kTrailer.begin(), wire::kTrailer.end(), target->trailer);
     return target;
 }

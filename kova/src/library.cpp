@@ -162,7 +162,7 @@ void Reap(Library &lib) {
 // Starts the receive loop after a successful send.
 int32_t SendAndListen(Library &lib, const std::shared_ptr<Connection> &c,
                       std::span<const uint8_t> request, uint8_t version,
-                      std::span<const uint8_t, 3> trailer, unsigned via = 0) {
+                      std::span<const uint8_t, wire::kTrailerSize> trailer, unsigned via = 0) {
     const std::vector<uint8_t> datagram = wire::Finish(request, version, trailer);
     const bool sent =
         via != 0 ? c->transport->BroadcastVia(datagram, via) : c->transport->Broadcast(datagram);
@@ -209,7 +209,7 @@ int32_t Initialise(const KOVA_CONFIG *config, const char *bindAddress, bool with
     std::lock_guard lock(lib.mutex);
     CloseLocked(lib); // another thread may have initialised meanwhile
     lib.current = std::move(c);
-    lib.protocolVersion = 5;
+    lib.protocolVersion = wire::kDefaultVersion;
     return KOVA_OK;
 }
 
@@ -360,9 +360,7 @@ int32_t kova_SendDiscovery(void) {
                 return KOVA_ERR_NOT_INITIALISED;
             version = lib.protocolVersion;
         }
-        const uint8_t request[wire::kHeaderSize] = {'A', 'D', 'C', 'T', 0, 9, 0, KOVA_CMD_DISCOVER,
-                                                    0xFF};
-        return SendAndListen(lib, c, request, version, wire::kTrailer);
+        return SendAndListen(lib, c, wire::DiscoveryRequest(), version, wire::kTrailer);
     });
 }
 

@@ -55,8 +55,8 @@ public:
     }
     // Dotted text of the 4 address bytes at `offset` ("0.0.0.0" when absent).
     void Address(long offset, char (&out)[16]) const {
-        uint8_t a[4];
-        Bytes(offset, 4, a);
+        uint8_t a[kAddressSize];
+        Bytes(offset, kAddressSize, a);
         std::snprintf(out, sizeof out, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]);
     }
     // Reads the counted string at `offset` into `out` (at most `capacity` bytes,
@@ -69,15 +69,26 @@ public:
         return offset + 1 + static_cast<long>(n);
     }
 
-    uint16_t Length() const { return U16(5); }
+    uint16_t Length() const { return U16(kLengthOffset); }
     int EffectiveVersion() const {
-        const uint8_t v = U8(4);
-        return v >= 3 ? v : 2;
+        const uint8_t v = U8(kVersionOffset);
+        return v >= kServiceVersion ? v : kBaseVersion;
     }
 
 private:
     std::span<const uint8_t> data_;
 };
+
+// How far the long tail moves the fields the shorter tail has too.
+long TailShift(const Reader &r) {
+    return r.EffectiveVersion() >= kLongTailVersion ? kLongTailExtra : 0;
+}
+
+// The network mode codes of the public header and of the wire differ only in
+// that static and DHCP are swapped; the mapping is its own inverse.
+int32_t SwapStaticAndDhcp(int32_t mode) {
+    return mode == 0 ? 1 : mode == 1 ? 0 : mode;
+}
 
 // Length of a text argument that lives in a fixed-size field and may fill it.
 template <size_t N> size_t FieldLength(const char (&field)[N]) {
@@ -89,7 +100,8 @@ template <size_t N> void PutAddress(uint8_t *p, const char (&field)[N]) {
     char text[N + 1] = {};
     std::memcpy(text, field, FieldLength(field));
     const in_addr_t a = inet_addr(text); // network order; unparsable text gives FF FF FF FF
-    std::memcpy(p, &a, 4);
+    static_assert(sizeof a == kAddressSize);
+    std::memcpy(p, &a, kAddressSize);
 }
 
 size_t PutCounted(uint8_t *p, const char *text, size_t length) {
@@ -101,13 +113,13 @@ size_t PutCounted(uint8_t *p, const char *text, size_t length) {
 // The common frame of a configuration request from a copy of the item.
 std::vector<uint8_t> Frame(const KOVA_ITEM &item, uint8_t command) {
     std::vector<uint8_t> request(item.datagram, item.datagram + KOVA_MAX_DATAGRAM);
-    std::memcpy(request.data(), "ADCT", 4);
-    request[7] = command;
+    std::copy(kRequestMagic.begin(), kRequestMagic.end(), request.begin() + kMagicOffset);
+    request[kCommandOffset] = command;
     return request;
 }
 
 void Close(std::vector<uint8_t> &request, size_t length) {
-    PutU16(&request[5], length);
+    PutU16(&request[kLengthOffset], length);
     request.resize(length);
 }
 
@@ -122,30 +134,38 @@ uint8_t ProtocolVersionForType(int32_t type) {
     case 3:
         return 4;
     default:
-        return 5;
+        return kDefaultVersion;
     }
 }
 
 std::vector<uint8_t> Finish(std::span<const uint8_t> request, uint8_t version,
-                            std::span<const uint8_t, 3> trailer) {
+                            std::span<const uint8_t, kTrailerSize> trailer) {
     std::vector<uint8_t> out(request.begin(), request.end());
     if (out.size() < kHeaderSize)
         out.resize(kHeaderSize);
-    out[4] = version;
-    if (version >= 4)
+    out[kVersionOffset] = version;
+    if (version >= kTrailerVersion)
         out.insert(out.end(), trailer.begin(), trailer.end());
-    PutU16(&out[5], out.size());
+    PutU16(&out[kLengthOffset], out.size());
     return out;
 }
 
-std::vector<uint8_t> BuildDiscovery(uint8_t version) {
-    const uint8_t request[kHeaderSize] = {'A', 'D', 'C', 'T', 0, 9, 0, KOVA_CMD_DISCOVER, 0xFF};
-    return Finish(request, version, kTrailer);
+std::array<uint8_t, kHeaderSize> DiscoveryRequest() {
+    std::array<uint8_t, kHeaderSize> request{};
+    std::copy(kRequestMagic.begin(), kRequestMagic.end(), request.begin() + kMagicOffset);
+    PutU16(&request[kLengthOffset], kHeaderSize);
+    request[kCommandOffset] = KOVA_CMD_DISCOVER;
+    request[kDeviceByteOffset] = kAnyDevice;
+    return request;
 }
 
-std::array<uint8_t, 5> ClockSeededDraws() {
+std::vector<uint8_t> BuildDiscovery(uint8_t version) {
+    return Finish(DiscoveryRequest(), version, kTrailer);
+}
+
+std::array<uint8_t, 1 + kBlockNoiseSize> ClockSeededDraws() {
     std::minstd_rand generator(static_cast<std::minstd_rand::result_type>(std::time(nullptr)));
-    std::array<uint8_t, 5> draws{};
+    std::array<uint8_t, 1 + kBlockNoiseSize> draws{};
     for (auto &d : draws)
         d = static_cast<uint8_t>(generator() & 0xFF);
     return draws;
@@ -157,23 +177,25 @@ int32_t FillCredential(std::span<uint8_t, kCredentialSize> block, const char *us
         return KOVA_ERR_INVALID_ARG;
     const size_t idLength = std::strlen(userId);
     const size_t passwordLength = std::strlen(password);
-    if (idLength > 8 || passwordLength > 16)
+    if (idLength > kBlockUserIdSize || passwordLength > kBlockPasswordSize)
         return KOVA_ERR_INVALID_ARG;
 
-    std::fill(block.begin() + 1, block.begin() + 9, uint8_t{0});
-    std::memcpy(block.data() + 1, userId, idLength);
+    uint8_t *const id = block.data() + kBlockUserIdOffset;
+    std::fill(id, id + kBlockUserIdSize, uint8_t{0});
+    std::memcpy(id, userId, idLength);
 
-    uint8_t work[16] = {};
+    uint8_t work[kBlockPasswordSize] = {};
     std::memcpy(work, password, passwordLength);
-    const std::array<uint8_t, 5> draws = random ? random() : ClockSeededDraws();
+    // The mask is drawn first, then the noise bytes.
+    const std::array<uint8_t, 1 + kBlockNoiseSize> draws = random ? random() : ClockSeededDraws();
     const uint8_t mask = draws[0];
     for (auto &b : work)
         b ^= mask;
     std::reverse(std::begin(work), std::end(work));
-    std::memcpy(block.data() + 9, work, sizeof work);
-    block[25] = static_cast<uint8_t>(mask - 1);
-    std::copy(draws.begin() + 1, draws.end(), block.begin() + 26);
-    block[30] = mask;
+    std::memcpy(block.data() + kBlockPasswordOffset, work, sizeof work);
+    block[kBlockMaskCheckOffset] = static_cast<uint8_t>(mask - 1);
+    std::copy(draws.begin() + 1, draws.end(), block.begin() + kBlockNoiseOffset);
+    block[kBlockMaskOffset] = mask;
     return KOVA_OK;
 }
 
@@ -183,16 +205,17 @@ int32_t BuildSetNetwork(const KOVA_ITEM &item, const char *userId, const char *p
     if (userId == nullptr || password == nullptr || settings == nullptr)
         return KOVA_ERR_INVALID_ARG;
     const size_t idLength = std::strlen(userId);
-    if (idLength == 0 || idLength > 8)
+    if (idLength == 0 || idLength > kBlockUserIdSize)
         return KOVA_ERR_INVALID_ARG;
-    if (std::strlen(password) > 16)
+    if (std::strlen(password) > kBlockPasswordSize)
         return KOVA_ERR_INVALID_ARG;
-    if (std::memcmp(item.datagram, "KOVA", 4) != 0)
+    if (!std::equal(kReplyMagic.begin(), kReplyMagic.end(), item.datagram + kMagicOffset))
         return KOVA_ERR_BAD_HANDLE;
     const size_t lu = FieldLength(settings->pppoeUserName);
     const size_t lp = FieldLength(settings->pppoePassword);
     const size_t ls = FieldLength(settings->pppoeServiceName);
-    if (settings->mode == KOVA_MODE_PPPOE && (lu > 16 || lp > 32 || ls > 32))
+    if (settings->mode == KOVA_MODE_PPPOE &&
+        (lu > kPppoeUserNameMax || lp > kPppoePasswordMax || ls > kPppoeServiceNameMax))
         return KOVA_ERR_INVALID_ARG;
 
     std::vector<uint8_t> out = Frame(item, KOVA_CMD_SET_CONFIG);
@@ -200,25 +223,25 @@ int32_t BuildSetNetwork(const KOVA_ITEM &item, const char *userId, const char *p
     FillCredential(std::span<uint8_t, kCredentialSize>(p + kCredentialOffset, kCredentialSize),
                    userId, password, random);
     const int32_t mode = settings->mode;
-    const int32_t selector = mode == 0 ? 1 : mode == 1 ? 0 : mode;
-    p[kCredentialOffset] = static_cast<uint8_t>(selector);
+    p[kCredentialOffset + kBlockSelectorOffset] = static_cast<uint8_t>(SwapStaticAndDhcp(mode));
 
     size_t length = kBodyOffset;
     if (mode == KOVA_MODE_STATIC) {
-        PutAddress(p + 46, settings->ipAddress);
-        PutAddress(p + 50, settings->netMask);
-        PutAddress(p + 54, settings->gateway);
-        PutAddress(p + 58, settings->dnsServer);
-        length = 62;
+        uint8_t *const block = p + kBodyOffset;
+        PutAddress(block + kIpAddressAt, settings->ipAddress);
+        PutAddress(block + kNetMaskAt, settings->netMask);
+        PutAddress(block + kGatewayAt, settings->gateway);
+        PutAddress(block + kDnsServerAt, settings->dnsServer);
+        length = kBodyOffset + kAddressBlockSize;
     } else if (mode == KOVA_MODE_PPPOE) {
         size_t at = kBodyOffset;
         at += PutCounted(p + at, settings->pppoeUserName, lu);
         at += PutCounted(p + at, settings->pppoePassword, lp);
         at += PutCounted(p + at, settings->pppoeServiceName, ls);
-        PutU32(p + at, static_cast<uint32_t>(settings->mtu));
-        p[at + 4] = settings->dnsMode;
-        PutAddress(p + at + 5, settings->pppoeDnsServer);
-        length = at + 9;
+        PutU32(p + at + kMtuAt, static_cast<uint32_t>(settings->mtu));
+        p[at + kDnsModeAt] = settings->dnsMode;
+        PutAddress(p + at + kPppoeDnsServerAt, settings->pppoeDnsServer);
+        length = at + kPppoeFixedSize;
     }
     Close(out, length);
     request = std::move(out);
@@ -238,12 +261,12 @@ int32_t BuildSetHostName(const KOVA_ITEM &item, const char *userId, const char *
     if (hostName == nullptr || domainName == nullptr)
         return KOVA_ERR_INVALID_ARG;
     const size_t hl = std::strlen(hostName);
-    if (hl > 32)
+    if (hl > kHostNameMax)
         return KOVA_ERR_INVALID_ARG;
     const size_t dl = std::strlen(domainName);
-    if (dl > 64)
+    if (dl > kDomainNameMax)
         return KOVA_ERR_INVALID_ARG;
-    p[kCredentialOffset] = 3;
+    p[kCredentialOffset + kBlockSelectorOffset] = kSelectorHostName;
     size_t at = kBodyOffset;
     at += PutCounted(p + at, hostName, hl);
     at += PutCounted(p + at, domainName, dl);
@@ -268,25 +291,26 @@ int32_t BuildSetAccount(const KOVA_ITEM &item, const char *userId, const char *p
         return code;
     if (guestAllowed == nullptr)
         return KOVA_ERR_INVALID_ARG;
-    p[kCredentialOffset] = 1;
-    p[46] = *guestAllowed != 0 ? 1 : 0;
-    std::copy(second.begin() + 9, second.end(), p + 47);
-    Close(out, 69);
+    p[kCredentialOffset + kBlockSelectorOffset] = kSelectorAccount;
+    p[kGuestOffset] = *guestAllowed != 0 ? 1 : 0;
+    std::copy(second.begin() + kBlockPasswordOffset, second.end(), p + kNewPasswordOffset);
+    Close(out, kAccountRequestSize);
     request = std::move(out);
     return KOVA_OK;
 }
 
 std::optional<int32_t> EventForReply(std::span<const uint8_t> datagram) {
-    if (datagram.size() < kMinReply || std::memcmp(datagram.data(), "KOVA", 4) != 0)
+    if (datagram.size() < kMinReply ||
+        !std::equal(kReplyMagic.begin(), kReplyMagic.end(), datagram.begin() + kMagicOffset))
         return std::nullopt;
-    switch (datagram[7]) {
-    case 5:
+    switch (datagram[kCommandOffset]) {
+    case kReplyDeviceInfo:
         return KOVA_EVENT_DEVICE_INFO;
-    case 0:
+    case kReplySuccess:
         return KOVA_EVENT_SUCCESS;
-    case 1:
+    case kReplyStatus1:
         return KOVA_EVENT_STATUS_1;
-    case 2:
+    case kReplyAuthFailed:
         return KOVA_EVENT_AUTH_FAILED;
     default:
         return std::nullopt;
@@ -297,10 +321,11 @@ void DecodeDeviceInfo(std::span<const uint8_t> stored, const uint8_t (&source)[4
                       KOVA_DEVICE_INFO &info) {
     std::memset(&info, 0, sizeof info);
     const Reader r(stored);
+    static_assert(sizeof info.mac == kKeySize);
     r.Bytes(kKeyOffset, kKeySize, info.mac);
     std::snprintf(info.ipAddress, sizeof info.ipAddress, "%d.%d.%d.%d", source[0], source[1],
                   source[2], source[3]);
-    long at = 17;
+    long at = kModelNameOffset;
     at = r.Counted(at, info.modelName, sizeof info.modelName - 1);
     at = r.Counted(at, info.hostName, sizeof info.hostName - 1);
     r.Counted(at, info.domainName, sizeof info.domainName - 1);
@@ -309,71 +334,67 @@ void DecodeDeviceInfo(std::span<const uint8_t> stored, const uint8_t (&source)[4
 void DecodeNetworkSettings(std::span<const uint8_t> stored, KOVA_NETWORK_SETTINGS &settings) {
     std::memset(&settings, 0, sizeof settings);
     const Reader r(stored);
-    const uint8_t wireMode = r.U8(15);
-    settings.mode = wireMode == 0 ? 1 : wireMode == 1 ? 0 : wireMode;
-    long at = 17;
-    for (int i = 0; i < 3; ++i)
+    settings.mode = SwapStaticAndDhcp(r.U8(kWireModeOffset));
+    long at = kModelNameOffset;
+    for (int i = 0; i < 3; ++i) // model, host and domain names
         at = 1 + at + r.U8(at);
-    r.Address(at, settings.ipAddress);
-    r.Address(at + 4, settings.netMask);
-    r.Address(at + 8, settings.gateway);
-    r.Address(at + 12, settings.dnsServer);
-    at += 16;
+    r.Address(at + kIpAddressAt, settings.ipAddress);
+    r.Address(at + kNetMaskAt, settings.netMask);
+    r.Address(at + kGatewayAt, settings.gateway);
+    r.Address(at + kDnsServerAt, settings.dnsServer);
+    at += kAddressBlockSize;
     at = r.Counted(at, settings.pppoeUserName, sizeof settings.pppoeUserName);
     at = r.Counted(at, settings.pppoePassword, sizeof settings.pppoePassword);
     at = r.Counted(at, settings.pppoeServiceName, sizeof settings.pppoeServiceName);
-    settings.mtu = static_cast<int32_t>(r.U32(at));
-    settings.dnsMode = r.U8(at + 4);
-    r.Address(at + 5, settings.pppoeDnsServer);
+    settings.mtu = static_cast<int32_t>(r.U32(at + kMtuAt));
+    settings.dnsMode = r.U8(at + kDnsModeAt);
+    r.Address(at + kPppoeDnsServerAt, settings.pppoeDnsServer);
 }
 
 int32_t DecodeGuestAccount(std::span<const uint8_t> stored) {
     const Reader r(stored);
-    const long tail = r.EffectiveVersion() >= 5 ? 39 : 31;
-    return r.U8(static_cast<long>(r.Length()) - tail);
+    return r.U8(static_cast<long>(r.Length()) - kGuestFromEnd - TailShift(r));
 }
 
 int32_t DecodeServicePorts(std::span<const uint8_t> stored, KOVA_SERVICE_PORTS &ports) {
     const Reader r(stored);
     const int v = r.EffectiveVersion();
-    if (v < 3)
+    if (v < kServiceVersion)
         return KOVA_ERR_NOT_IMPLEMENTED;
     std::memset(&ports, 0, sizeof ports);
     const long L = r.Length();
-    if (v < 5) {
-        ports.av1Port = r.U16(L - 24);
-        ports.webPort = r.U16(L - 22);
+    const long shift = TailShift(r);
+    ports.av1Port = r.U16(L - kAv1PortFromEnd - shift);
+    ports.webPort = r.U16(L - kWebPortFromEnd - shift);
+    if (v < kLongTailVersion)
         return KOVA_OK;
-    }
-    ports.av1Port = r.U16(L - 32);
-    ports.webPort = r.U16(L - 30);
-    ports.av2Port = r.U16(L - 8);
-    ports.conf = r.U16(L - 6);
-    ports.av1Protocol = r.U8(L - 4);
-    ports.av2Protocol = r.U8(L - 3);
-    ports.av1Flag = r.U8(L - 2);
-    ports.av2Flag = r.U8(L - 1);
+    ports.av2Port = r.U16(L - kAv2PortFromEnd);
+    ports.conf = r.U16(L - kConfPortFromEnd);
+    ports.av1Protocol = r.U8(L - kAv1ProtocolFromEnd);
+    ports.av2Protocol = r.U8(L - kAv2ProtocolFromEnd);
+    ports.av1Flag = r.U8(L - kAv1FlagFromEnd);
+    ports.av2Flag = r.U8(L - kAv2FlagFromEnd);
     return KOVA_OK;
 }
 
 int32_t DecodeFirmwareInfo(std::span<const uint8_t> stored, KOVA_FIRMWARE_INFO &firmware) {
     const Reader r(stored);
     const int v = r.EffectiveVersion();
-    if (v < 3)
+    if (v < kServiceVersion)
         return KOVA_ERR_NOT_IMPLEMENTED;
     std::memset(&firmware, 0, sizeof firmware);
-    const long at = static_cast<long>(r.Length()) - (v >= 5 ? 28 : 20);
+    const long at = static_cast<long>(r.Length()) - kFirmwareFromEnd - TailShift(r);
     firmware.fwMajor = r.U8(at);
     firmware.fwMinor = r.U8(at + 1);
     firmware.fwPatch = r.U8(at + 2);
     firmware.fwReserved = r.U8(at + 3);
-    r.Bytes(at + 4, sizeof firmware.serialNumber,
+    r.Bytes(at + kFirmwareVersionSize, sizeof firmware.serialNumber,
             reinterpret_cast<uint8_t *>(firmware.serialNumber));
     return KOVA_OK;
 }
 
 int32_t ReplyVersion(std::span<const uint8_t> stored) {
-    return Reader(stored).U8(4);
+    return Reader(stored).U8(kVersionOffset);
 }
 
 } // namespace kova::wire
