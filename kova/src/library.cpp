@@ -157,13 +157,10 @@ void Reap(Library &lib) {
         lib.threads.push_back(std::move(t));
 }
 
-// The send step: finishes `request` with the version and trailer and
-// broadcasts it, out of the interface with index `via` only when that is not 0.
-// Starts the receive loop after a successful send.
+// Broadcasts a finished request, out of the interface with index `via` only
+// when that is not 0. Starts the receive loop after a successful send.
 int32_t SendAndListen(Library &lib, const std::shared_ptr<Connection> &c,
-                      std::span<const uint8_t> request, uint8_t version,
-                      std::span<const uint8_t, wire::kTrailerSize> trailer, unsigned via = 0) {
-    const std::vector<uint8_t> datagram = wire::Finish(request, version, trailer);
+                      std::span<const uint8_t> datagram, unsigned via = 0) {
     const bool sent =
         via != 0 ? c->transport->BroadcastVia(datagram, via) : c->transport->Broadcast(datagram);
     if (!sent)
@@ -244,7 +241,8 @@ template <typename Build> int32_t ConfigurationRequest(HKOVAITEM item, Build bui
     if (code != KOVA_OK)
         return code;
     // A request leaves through the interface the device was last heard on.
-    return SendAndListen(lib, c, request, copy.version, copy.trailer, copy.arrivalIndex);
+    return SendAndListen(lib, c, wire::Finish(request, copy.version, copy.trailer),
+                         copy.arrivalIndex);
 }
 
 template <typename Fn> int32_t Guarded(Fn fn) {
@@ -360,7 +358,7 @@ int32_t kova_SendDiscovery(void) {
                 return KOVA_ERR_NOT_INITIALISED;
             version = lib.protocolVersion;
         }
-        return SendAndListen(lib, c, wire::DiscoveryRequest(), version, wire::kTrailer);
+        return SendAndListen(lib, c, wire::BuildDiscovery(version));
     });
 }
 

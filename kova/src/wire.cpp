@@ -150,17 +150,13 @@ std::vector<uint8_t> Finish(std::span<const uint8_t> request, uint8_t version,
     return out;
 }
 
-std::array<uint8_t, kHeaderSize> DiscoveryRequest() {
+std::vector<uint8_t> BuildDiscovery(uint8_t version) {
     std::array<uint8_t, kHeaderSize> request{};
     std::copy(kRequestMagic.begin(), kRequestMagic.end(), request.begin() + kMagicOffset);
     PutU16(&request[kLengthOffset], kHeaderSize);
     request[kCommandOffset] = KOVA_CMD_DISCOVER;
     request[kDeviceByteOffset] = kAnyDevice;
-    return request;
-}
-
-std::vector<uint8_t> BuildDiscovery(uint8_t version) {
-    return Finish(DiscoveryRequest(), version, kTrailer);
+    return Finish(request, version, kTrailer);
 }
 
 std::array<uint8_t, 1 + kBlockNoiseSize> ClockSeededDraws() {

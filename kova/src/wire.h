@@ -137,9 +137,7 @@ uint8_t ProtocolVersionForType(int32_t type);
 std::vector<uint8_t> Finish(std::span<const uint8_t> request, uint8_t version,
                             std::span<const uint8_t, kTrailerSize> trailer);
 
-// The 9-byte discovery request, not yet finished.
-std::array<uint8_t, kHeaderSize> DiscoveryRequest();
-// The discovery request finished for `version` with the standard trailer.
+// The 9-byte discovery request, finished for `version` with the standard trailer.
 std::vector<uint8_t> BuildDiscovery(uint8_t version);
 
 // Mask byte and four noise bytes of one credential block, in order of drawing.
