@@ -9,13 +9,7 @@
 namespace veltrona::res {
 
 // Bitmap ids.
-inline constexpr int IDR_MAINFRAME = 128;    // icon
-inline constexpr int IDB_LIST_BLUE_32 = 132; // list images: 32 x 32 blue disc
-inline constexpr int IDB_LIST_RED_16 = 133;
-inline constexpr int IDB_LIST_RED_32 = 134;
-inline constexpr int IDB_LIST_YELLOW_32 = 135;
-inline constexpr int IDB_LIST_YELLOW_16 = 136;
-inline constexpr int IDB_LIST_BLUE_16 = 137;
+inline constexpr int IDB_LIST_BLUE_16 = 137; // the list's row image: 16 x 16 blue disc
 inline constexpr int IDB_BACKGROUND = 140;
 inline constexpr int IDB_MINIMISE_DOWN = 144;
 inline constexpr int IDB_MINIMISE_UP = 145;
