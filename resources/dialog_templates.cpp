@@ -9,12 +9,12 @@ namespace {
 using K = ControlKind;
 constexpr std::uint32_t V = Visible;
 constexpr std::uint32_t BTN = Visible | TabStop;
-constexpr std::uint32_t EDIT = Visible | Border | TabStop | AutoHScroll;
+constexpr std::uint32_t EDIT = Visible | Border | TabStop;
 
 // About box.
 constexpr std::array kAbout{
     ControlTemplate{IDC_STATIC, K::Icon, "", 11, 9, 20, 20, V},
-    ControlTemplate{1037, K::Static, "Veltrona Version 2.2", 38, 7, 112, 8, V | NoPrefix | Group},
+    ControlTemplate{1037, K::Static, "Veltrona Version 2.2", 38, 7, 112, 8, V | Group},
     ControlTemplate{1038, K::Static, "Copyright", 38, 18, 112, 8, V | Group},
     ControlTemplate{1, K::DefPushButton, "OK", 151, 14, 50, 14, BTN | Group},
     ControlTemplate{1039, K::Static, "", 38, 29, 112, 8, V | Group},
@@ -23,8 +23,7 @@ constexpr std::array kAbout{
 // Main window.
 constexpr std::array kMain{
     ControlTemplate{2, K::PushButton, "Exit", 294, 257, 50, 14, BTN},
-    ControlTemplate{1001, K::ListView, "", 7, 34, 351, 218,
-                    V | ReportView | SingleSelection | Border | TabStop},
+    ControlTemplate{1001, K::ListView, "", 7, 34, 351, 218, V | Border | TabStop},
     ControlTemplate{1002, K::PushButton, "Scan", 7, 257, 65, 14, BTN},
     ControlTemplate{1003, K::PushButton, "Change Setting...", 75, 257, 65, 14, BTN},
     ControlTemplate{1004, K::PushButton, "Clear Table", 143, 257, 65, 14, BTN},
@@ -113,24 +112,19 @@ constexpr std::array kAuthentication{
 constexpr std::array kBindIp{
     ControlTemplate{1, K::DefPushButton, "OK", 36, 28, 50, 14, BTN},
     ControlTemplate{2, K::PushButton, "Cancel", 100, 28, 50, 14, BTN},
-    ControlTemplate{1044, K::DropDownList, "", 50, 7, 113, 70, V | VScroll | TabStop},
+    ControlTemplate{1044, K::DropDownList, "", 50, 7, 113, 70, V | TabStop},
     ControlTemplate{IDC_STATIC, K::Static, "IP List", 23, 9, 25, 8, V},
 };
 
-constexpr std::uint32_t kModalPopup = Popup | Caption | SysMenu | ModalFrame;
-
 constexpr std::array kDialogs{
-    DialogTemplate{IDD_ABOUTBOX, "Veltrona", "Arial", 9, 215, 44, kModalPopup, kAbout},
-    DialogTemplate{IDD_VELTRONA_DIALOG, "", "Arial", 9, 363, 277, Popup | ModalFrame | AppWindow,
-                   kMain},
+    DialogTemplate{IDD_ABOUTBOX, "Veltrona", "Arial", 9, 215, 44, 0, kAbout},
+    DialogTemplate{IDD_VELTRONA_DIALOG, "", "Arial", 9, 363, 277, 0, kMain},
     DialogTemplate{IDD_NETWORK_PAGE, "", "System", 10, 183, 160, Child, kNetworkPage},
     DialogTemplate{IDD_ACCOUNT_PAGE, "", "System", 10, 183, 160, Child, kAccountPage},
     DialogTemplate{IDD_HOSTNAME_PAGE, "", "System", 10, 183, 160, Child, kHostNamePage},
-    DialogTemplate{IDD_SETTING_PAGE, "Setting Page", "System", 10, 197, 174,
-                   Popup | Caption | ModalFrame, kSettingPage},
-    DialogTemplate{IDD_AUTHENTICATION, "Authentication", "System", 10, 153, 72, kModalPopup,
-                   kAuthentication},
-    DialogTemplate{IDD_BIND_IP, "Binding your IP", "Arial", 9, 187, 49, kModalPopup, kBindIp},
+    DialogTemplate{IDD_SETTING_PAGE, "Setting Page", "System", 10, 197, 174, 0, kSettingPage},
+    DialogTemplate{IDD_AUTHENTICATION, "Authentication", "System", 10, 153, 72, 0, kAuthentication},
+    DialogTemplate{IDD_BIND_IP, "Binding your IP", "Arial", 9, 187, 49, 0, kBindIp},
 };
 
 } // namespace

@@ -44,15 +44,10 @@ enum Style : std::uint32_t {
     Visible = 1u << 0,
     Disabled = 1u << 1,
     TabStop = 1u << 2,
-    Group = 1u << 3,
-    Border = 1u << 4,
-    AutoHScroll = 1u << 5,
-    Password = 1u << 6,
-    NoPrefix = 1u << 7,
-    VScroll = 1u << 8,
-    Flat = 1u << 9,
-    SingleSelection = 1u << 10,
-    ReportView = 1u << 11,
+    Group = 1u << 3,    // starts a new radio group
+    Border = 1u << 4,   // framed edit
+    Password = 1u << 5, // edit that hides its text
+    Flat = 1u << 6,     // flat push button
 };
 
 struct ControlTemplate {
@@ -65,12 +60,7 @@ struct ControlTemplate {
 
 // Style bits of a dialog.
 enum DialogStyle : std::uint32_t {
-    Popup = 1u << 0,
-    Child = 1u << 1,
-    Caption = 1u << 2,
-    SysMenu = 1u << 3,
-    ModalFrame = 1u << 4,
-    AppWindow = 1u << 5,
+    Child = 1u << 0, // a page inside another dialog: resizable, not of fixed size
 };
 
 struct DialogTemplate {
