@@ -23,7 +23,6 @@ namespace veltrona::ui {
 namespace {
 
 constexpr const char *kIdProperty = "veltronaControlId";
-constexpr const char *kGroupProperty = "veltronaRadioGroup";
 
 // Enter on a focused push button presses that button. Without this the
 // key would reach the dialog, which presses its default button instead.
@@ -174,10 +173,8 @@ DialogUnits buildDialog(QWidget *dialog, const res::DialogTemplate &tpl,
                 group = new QButtonGroup(dialog);
                 group->setExclusive(true);
             }
-            if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
+            if (auto *button = qobject_cast<QAbstractButton *>(widget))
                 group->addButton(button, c.id);
-                button->setProperty(kGroupProperty, QVariant::fromValue<QObject *>(group));
-            }
         } else if (c.style & res::Group) {
             group = nullptr;
         }
@@ -201,16 +198,6 @@ QWidget *controlById(const QWidget *dialog, int id) {
             return child;
     }
     return nullptr;
-}
-
-int controlId(const QWidget *control) {
-    const QVariant value = control ? control->property(kIdProperty) : QVariant();
-    return value.isValid() ? value.toInt() : res::IDC_STATIC;
-}
-
-QButtonGroup *radioGroup(const QWidget *radio) {
-    return radio ? qobject_cast<QButtonGroup *>(radio->property(kGroupProperty).value<QObject *>())
-                 : nullptr;
 }
 
 } // namespace veltrona::ui

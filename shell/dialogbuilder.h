@@ -10,7 +10,6 @@
 
 #include <functional>
 
-class QButtonGroup;
 class QWidget;
 
 namespace veltrona::ui {
@@ -51,11 +50,5 @@ QWidget *controlById(const QWidget *dialog, int id);
 template <typename T> T *controlAs(const QWidget *dialog, int id) {
     return qobject_cast<T *>(controlById(dialog, id));
 }
-
-// The template id a built control carries; res::IDC_STATIC when it has none.
-int controlId(const QWidget *control);
-
-// The exclusive group a built radio button belongs to.
-QButtonGroup *radioGroup(const QWidget *radio);
 
 } // namespace veltrona::ui

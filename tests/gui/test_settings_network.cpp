@@ -343,7 +343,7 @@ private slots:
 
     void collectWithoutCheckedTypeLeavesRecordUntouched() {
         P *page = open(device(KOVA_MODE_STATIC, 0));
-        QButtonGroup *group = veltrona::ui::radioGroup(controlById(page, P::IDC_STATIC_IP));
+        QButtonGroup *group = controlAs<QRadioButton>(page, P::IDC_STATIC_IP)->group();
         group->setExclusive(false);
         controlAs<QRadioButton>(page, P::IDC_STATIC_IP)->setChecked(false);
         KOVA_NETWORK_SETTINGS s, before;
