@@ -144,9 +144,9 @@ void CDeviceListModel::sortByKeys(const std::vector<std::string> &keys, bool asc
 
 // ---- the control --------------------------------------------------------------
 
-CDeviceListCtrl::CDeviceListCtrl(QWidget *parent)
-    : QTreeView(parent), m_rowIcon(maskedIcon(veltrona::res::IDB_LIST_BLUE_16)) {
-    m_model.setRowIcon(m_rowIcon);
+CDeviceListCtrl::CDeviceListCtrl(QWidget *parent) : QTreeView(parent) {
+    // The row image: the 16 x 16 blue disc, black masked out.
+    m_model.setRowIcon(maskedIcon(veltrona::res::IDB_LIST_BLUE_16));
     setModel(&m_model);
 }
 

@@ -98,9 +98,6 @@ public:
     using MacReader = std::function<bool(HKOVAITEM item, uint8_t mac[6])>;
     static MacReader setMacReader(MacReader reader);
 
-    // The row image (image 0): the 16 x 16 blue disc, black masked out.
-    const QIcon &rowIcon() const { return m_rowIcon; }
-
 signals:
     void leftDoubleClicked();
     void rightDoubleClicked();
@@ -113,6 +110,5 @@ private:
 
     int m_nSortColumn = -1;
     std::array<int, veltrona::kColumnCount> m_nSortDirection{};
-    QIcon m_rowIcon;
     CDeviceListModel m_model;
 };
