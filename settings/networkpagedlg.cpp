@@ -108,10 +108,9 @@ CNetworkPageDlg::CNetworkPageDlg(CSettingPageDlg *parent) : CConfigPage(parent, 
 }
 
 void CNetworkPageDlg::keyPressEvent(QKeyEvent *event) {
-    // Kept from the setting page, whose cancel would end it and lose the
-    // page's unapplied edits.
+    // Escape does nothing and is kept from the setting page, whose cancel
+    // would end it and lose the page's unapplied edits.
     if (event->matches(QKeySequence::Cancel)) {
-        OnCancel();
         event->accept();
         return;
     }

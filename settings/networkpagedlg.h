@@ -43,15 +43,13 @@ public:
     // Handlers, public for tests.
     void OnNetworkType();
     void OnDnsMode();
-    // The cancel command does nothing on this page.
-    void OnCancel() {}
 
     // The network type whose layout is shown (-1 none yet, 0 DHCP, 1 static,
     // 2 PPPoE).
     int ShownType() const { return m_nShownType; }
 
 protected:
-    // Escape inside the page is the page's cancel command.
+    // Escape inside the page does nothing.
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
