@@ -68,14 +68,6 @@ void CIPAddressCtrl::clear() {
         edit->clear();
 }
 
-bool CIPAddressCtrl::isBlank() const {
-    for (QLineEdit *edit : m_fields) {
-        if (!edit->text().isEmpty())
-            return false;
-    }
-    return true;
-}
-
 int CIPAddressCtrl::fieldValue(int index) const {
     const QString text = m_fields[index]->text();
     if (text.isEmpty())

@@ -23,8 +23,6 @@ public:
     // The dotted address, blank fields read as 0: always "a.b.c.d".
     QString text() const;
     void clear();
-    // True when every field is blank.
-    bool isBlank() const;
 
     // The field's edit (0 to 3), for keyboard focus and tests.
     QLineEdit *field(int index) const { return m_fields[index]; }
