@@ -213,18 +213,18 @@ TEST(CliChanges, NothingChangesWhenAnOptionIsNotSentInTheMode) {
 
 TEST(CliOutput, TableAlignsColumnsAndDefusesControlCharacters) {
     FoundDevice plain;
-    plain.row.mac[5] = 0x1f;
-    setText(plain.row.modelName, "Cam\xc3\xa9ra"); // one column wide on screen
-    setText(plain.row.hostName, "cam");
+    plain.info.mac[5] = 0x1f;
+    setText(plain.info.modelName, "Cam\xc3\xa9ra"); // one column wide on screen
+    setText(plain.info.hostName, "cam");
     FoundDevice evil = plain;
-    evil.row.mac[5] = 0x20;
-    setText(evil.row.modelName, "KV");
-    setText(evil.row.hostName, "x\033[2Jy");
+    evil.info.mac[5] = 0x20;
+    setText(evil.info.modelName, "KV");
+    setText(evil.info.hostName, "x\033[2Jy");
     FoundDevice c1 = evil; // U+009B as UTF-8, and as the byte of a Latin-1 text
-    setText(c1.row.modelName, "a\xc2\x9b"
-                              "2Jb");
-    setText(c1.row.hostName, "\xe9\x9b"
-                             "2J");
+    setText(c1.info.modelName, "a\xc2\x9b"
+                               "2Jb");
+    setText(c1.info.hostName, "\xe9\x9b"
+                              "2J");
     const std::string table = formatTable({plain, evil, c1}, false);
     EXPECT_EQ(table.find('\033'), std::string::npos);
     EXPECT_EQ(table.find('\x9b'), std::string::npos);
