@@ -200,6 +200,10 @@ int CDeviceListCtrl::AddDevices(std::span<const DeviceListRow> rows) {
     return added;
 }
 
+int CDeviceListCtrl::FindDevice(const uint8_t mac[6]) const {
+    return m_model.find(mac);
+}
+
 std::string CDeviceListCtrl::sortText(HKOVAITEM item, int column) const {
     uint8_t mac[6];
     if (!readMac(item, mac))

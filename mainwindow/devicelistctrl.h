@@ -70,6 +70,9 @@ public:
     // suspended; returns how many rows were added.
     int AddDevices(std::span<const DeviceListRow> rows);
 
+    // Index of the row with this MAC address, or -1.
+    int FindDevice(const uint8_t mac[6]) const;
+
     // A header click on column `column`: flips that column's direction when it
     // was the sort column, else makes it the sort column with the direction it
     // had; then sorts all rows by it.

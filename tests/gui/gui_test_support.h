@@ -63,11 +63,6 @@ inline DEVICE_ROW makeRow(const RowFields &fields) {
     return row;
 }
 
-// Index of the listed row with this MAC address, or -1.
-inline int findDevice(const CDeviceListCtrl &list, const uint8_t mac[6]) {
-    return static_cast<const CDeviceListModel *>(list.model())->find(mac);
-}
-
 // Stand-in items: never dereferenced, their MAC addresses come from a table
 // that the list reads through its MAC reader.
 class FakeItems {

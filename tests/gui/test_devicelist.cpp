@@ -143,13 +143,13 @@ private slots:
         QCOMPARE(list->GetItemText(0, 3), QString("first"));
         QCOMPARE(list->GetItemText(0, 1), QString("10.0.0.1"));
         QCOMPARE(list->GetItemData(0), item1);
-        QCOMPARE(findDevice(*list, first.mac.data()), 0);
+        QCOMPARE(list->FindDevice(first.mac.data()), 0);
         const Mac other = mac(6);
-        QCOMPARE(findDevice(*list, other.data()), -1);
+        QCOMPARE(list->FindDevice(other.data()), -1);
 
         // After deleting all rows the same device is listed again.
         list->DeleteAllItems();
-        QCOMPARE(findDevice(*list, first.mac.data()), -1);
+        QCOMPARE(list->FindDevice(first.mac.data()), -1);
         QCOMPARE(list->AddDevice(&row2, item2), 1);
         QCOMPARE(list->GetItemText(0, 3), QString("second"));
     }
@@ -230,7 +230,7 @@ private slots:
         again.mac = mac(9);
         const DEVICE_ROW row = makeRow(again);
         QCOMPARE(list->AddDevice(&row, items.make(again.mac)), 0);
-        QCOMPARE(findDevice(*list, again.mac.data()), 1);
+        QCOMPARE(list->FindDevice(again.mac.data()), 1);
         QCOMPARE(list->GetItemText(0, 2), QString("02-4B-56-00-00-08"));
     }
 

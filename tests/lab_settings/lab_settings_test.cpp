@@ -241,15 +241,9 @@ class TestLabSettings : public QObject {
 
     CDeviceListCtrl *list() const { return m_window->deviceList(); }
 
-    // Index of the listed row with this MAC address, or -1.
-    int findDevice(const QByteArray &mac) const {
-        return static_cast<const CDeviceListModel *>(list()->model())
-            ->find(reinterpret_cast<const uint8_t *>(mac.constData()));
-    }
-
     HKOVAITEM itemOf(const char *mac) const {
         const QByteArray key = macBytes(mac);
-        const int row = findDevice(key);
+        const int row = list()->FindDevice(reinterpret_cast<const uint8_t *>(key.constData()));
         return row < 0 ? nullptr : list()->GetItemData(row);
     }
 
@@ -268,7 +262,7 @@ class TestLabSettings : public QObject {
     // `body` while it is open; the page is closed afterwards in any case.
     void withSettingPage(const char *mac, const std::function<void(CSettingPageDlg &)> &body) {
         const QByteArray key = macBytes(mac);
-        const int row = findDevice(key);
+        const int row = list()->FindDevice(reinterpret_cast<const uint8_t *>(key.constData()));
         QVERIFY2(row >= 0, mac);
         list()->setCurrentIndex(list()->model()->index(row, 0));
         CSettingPageDlg &page = m_window->settingPage();
