@@ -208,7 +208,7 @@ std::string CDeviceListCtrl::sortText(HKOVAITEM item, int column) const {
     uint8_t mac[6];
     if (!readMac(item, mac))
         return {};
-    const int row = m_model.find(mac);
+    const int row = FindDevice(mac);
     return row < 0 ? std::string() : veltrona::columnText(m_model.at(row).row, column);
 }
 
