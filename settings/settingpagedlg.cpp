@@ -70,9 +70,18 @@ QPushButton *CSettingPageDlg::Selector(int selectorId) const {
     return veltrona::ui::controlAs<QPushButton>(this, selectorId);
 }
 
+void CSettingPageDlg::ConnectPage(CConfigPage *page) {
+    connect(page, &CConfigPage::credentialsRequested, this,
+            [this](int *result) { *result = AskCredentials(); });
+    connect(page, &CConfigPage::applyRequested, this,
+            [this](int templateId, bool *sent) { *sent = ApplyPage(templateId); });
+    connect(page, &CConfigPage::closeRequested, this, &CSettingPageDlg::CloseSettingPage);
+}
+
 void CSettingPageDlg::OnInitDialog() {
     SettingPageLibrary &library = Library();
-    // The pages fill themselves from these records while they are built.
+    // The pages fill themselves from these records while they are built, and
+    // show them again on Restore.
     m_networkSettings = KOVA_NETWORK_SETTINGS{};
     m_deviceInfo = KOVA_DEVICE_INFO{};
     m_guestAccount = 0;
@@ -80,12 +89,18 @@ void CSettingPageDlg::OnInitDialog() {
     library.getDeviceInfo(m_item, &m_deviceInfo);
     library.getGuestAccount(m_item, &m_guestAccount);
 
-    if (m_pNetworkPage == nullptr)
-        m_pNetworkPage = new CNetworkPageDlg(this);
-    if (m_pHostNamePage == nullptr)
-        m_pHostNamePage = new CHostNamePageDlg(this);
-    if (m_pAccountPage == nullptr)
-        m_pAccountPage = new CAccountPageDlg(this);
+    if (m_pNetworkPage == nullptr) {
+        m_pNetworkPage = new CNetworkPageDlg(this, m_networkSettings);
+        ConnectPage(m_pNetworkPage);
+    }
+    if (m_pHostNamePage == nullptr) {
+        m_pHostNamePage = new CHostNamePageDlg(this, m_deviceInfo);
+        ConnectPage(m_pHostNamePage);
+    }
+    if (m_pAccountPage == nullptr) {
+        m_pAccountPage = new CAccountPageDlg(this, m_guestAccount);
+        ConnectPage(m_pAccountPage);
+    }
 
     QWidget *frame = veltrona::ui::controlById(this, IDC_PAGE_FRAME);
     const QRect area = frame->geometry();

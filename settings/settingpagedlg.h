@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 
+class CConfigPage;
 class CNetworkPageDlg;
 class CHostNamePageDlg;
 class CAccountPageDlg;
@@ -70,7 +71,7 @@ public:
     void OnInitDialog();
     void OnDestroy();
 
-    // Called by the pages.
+    // What the pages ask for.
     // 1 when the user confirmed the authentication dialog, else its result.
     int AskCredentials();
     // Initialises the library with the reply bridge's callback and sends the request
@@ -107,6 +108,9 @@ public:
     static SettingPageLibrary &Library();
 
 private:
+    // Lets `page` ask for credentials, its request and the end of the window.
+    void ConnectPage(CConfigPage *page);
+
     QString m_strID;
     QString m_strPassword;
     int32_t m_guestAccount = 0;
