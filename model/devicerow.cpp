@@ -1,5 +1,8 @@
 #include "devicerow.h"
 
+#include "fieldtext.h"
+#include "kovalibrary.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -24,11 +27,6 @@ const char *flagName(unsigned value) {
     return value <= 1 ? kProtocolNames[4 + value] : "N/A";
 }
 
-// Text of a fixed-size field that may lack its terminator.
-template <size_t N> std::string fieldText(const char (&field)[N]) {
-    return std::string(field, strnlen(field, N));
-}
-
 std::string number(unsigned value) {
     return std::to_string(value);
 }
@@ -37,10 +35,11 @@ std::string portWithProtocol(unsigned port, unsigned protocol, unsigned flag) {
     return number(port) + "/" + protocolName(protocol) + "(" + flagName(flag) + ")";
 }
 
+// Into a zeroed field: at most N - 1 bytes, so the row's texts keep a terminator.
 template <size_t N, size_t M> void copyText(char (&to)[N], const char (&from)[M]) {
     static_assert(N >= M);
-    const size_t length = strnlen(from, M);
-    std::memcpy(to, from, length < N ? length : N - 1);
+    const std::string_view text = fieldView(from);
+    std::memcpy(to, text.data(), text.size() < N ? text.size() : N - 1);
 }
 
 } // namespace
@@ -52,17 +51,12 @@ std::string formatMac(const uint8_t mac[6]) {
     return text;
 }
 
+static_assert(KOVA_MODE_STATIC == 0 && KOVA_MODE_DHCP == 1 && KOVA_MODE_PPPOE == 2,
+              "kModeTexts is indexed by the mode");
+
 std::string modeText(int32_t mode) {
-    switch (mode) {
-    case KOVA_MODE_STATIC:
-        return "static";
-    case KOVA_MODE_DHCP:
-        return "dhcp";
-    case KOVA_MODE_PPPOE:
-        return "pppoe";
-    default:
-        return {};
-    }
+    return mode >= 0 && static_cast<size_t>(mode) < kModeTexts.size() ? kModeTexts[mode]
+                                                                      : std::string();
 }
 
 std::string columnText(const DEVICE_ROW &row, int column) {
@@ -108,44 +102,72 @@ std::array<std::string, kColumnCount> rowTexts(const DEVICE_ROW &row) {
     return texts;
 }
 
-bool assembleDeviceRow(HKOVAITEM item, DEVICE_ROW &row) {
-    row = DEVICE_ROW{};
-    KOVA_DEVICE_INFO info{};
-    if (kova_GetDeviceInfo(item, &info) != KOVA_OK)
+bool decodeDevice(KovaLibrary &library, HKOVAITEM item, DeviceRecord &record) {
+    record = DeviceRecord{};
+    record.item = item;
+    if (library.getDeviceInfo(item, &record.info) != KOVA_OK)
         return false;
+    KOVA_SERVICE_PORTS ports{};
+    if (library.getServicePorts(item, &ports) == KOVA_OK)
+        record.ports = ports;
+    KOVA_FIRMWARE_INFO firmware{};
+    if (library.getFirmwareInfo(item, &firmware) == KOVA_OK)
+        record.firmware = firmware;
+    int32_t flag = 0;
+    if (library.getGuestAccount(item, &record.guestAccount) != KOVA_OK ||
+        library.getItemFlag(item, &flag) != KOVA_OK)
+        return false;
+    if (library.getNetworkSettings(item, &record.network) != KOVA_OK)
+        return false;
+    int32_t version = 0;
+    if (library.getReplyVersion(item, &version) == KOVA_OK)
+        record.version = version;
+    char interfaceName[KOVA_INTERFACE_NAME_SIZE] = {};
+    if (library.getReplyInterface(item, interfaceName) == KOVA_OK)
+        record.interfaceName = fieldText(interfaceName);
+    return true;
+}
+
+DEVICE_ROW rowOf(const DeviceRecord &record) {
+    DEVICE_ROW row{};
+    const KOVA_DEVICE_INFO &info = record.info;
     copyText(row.ipAddress, info.ipAddress);
     std::memcpy(row.mac, info.mac, sizeof row.mac);
     copyText(row.hostName, info.hostName);
     copyText(row.modelName, info.modelName);
+    if (const std::optional<KOVA_SERVICE_PORTS> &ports = record.ports) {
+        row.webPort = ports->webPort;
+        row.av1Port = ports->av1Port;
+        row.av2Port = ports->av2Port;
+        row.conf = ports->conf;
+        row.av1Protocol = ports->av1Protocol;
+        row.av2Protocol = ports->av2Protocol;
+        row.av1Flag = ports->av1Flag;
+        row.av2Flag = ports->av2Flag;
+    }
+    if (const std::optional<KOVA_FIRMWARE_INFO> &firmware = record.firmware) {
+        row.fwMajor = firmware->fwMajor;
+        row.fwMinor = firmware->fwMinor;
+        row.fwPatch = firmware->fwPatch;
+        row.fwReserved = firmware->fwReserved;
+        std::memcpy(row.serialNumber, firmware->serialNumber, sizeof row.serialNumber);
+    }
+    row.mode = record.network.mode;
+    return row;
+}
 
-    KOVA_SERVICE_PORTS ports{};
-    if (kova_GetServicePorts(item, &ports) == KOVA_OK) {
-        row.webPort = ports.webPort;
-        row.av1Port = ports.av1Port;
-        row.av2Port = ports.av2Port;
-        row.conf = ports.conf;
-        row.av1Protocol = ports.av1Protocol;
-        row.av2Protocol = ports.av2Protocol;
-        row.av1Flag = ports.av1Flag;
-        row.av2Flag = ports.av2Flag;
-    }
-    KOVA_FIRMWARE_INFO firmware{};
-    if (kova_GetFirmwareInfo(item, &firmware) == KOVA_OK) {
-        row.fwMajor = firmware.fwMajor;
-        row.fwMinor = firmware.fwMinor;
-        row.fwPatch = firmware.fwPatch;
-        row.fwReserved = firmware.fwReserved;
-        std::memcpy(row.serialNumber, firmware.serialNumber, sizeof row.serialNumber);
-    }
-    int32_t guest = 0;
-    int32_t flag = 0;
-    if (kova_GetGuestAccount(item, &guest) != KOVA_OK || kova_GetItemFlag(item, &flag) != KOVA_OK)
+bool assembleDeviceRow(KovaLibrary &library, HKOVAITEM item, DEVICE_ROW &row) {
+    DeviceRecord record;
+    if (!decodeDevice(library, item, record)) {
+        row = DEVICE_ROW{};
         return false;
-    KOVA_NETWORK_SETTINGS settings{};
-    if (kova_GetNetworkSettings(item, &settings) != KOVA_OK)
-        return false;
-    row.mode = settings.mode;
+    }
+    row = rowOf(record);
     return true;
+}
+
+bool assembleDeviceRow(HKOVAITEM item, DEVICE_ROW &row) {
+    return assembleDeviceRow(KovaLibrary::real(), item, row);
 }
 
 const char *updateResultText(int32_t event) {

@@ -1,13 +1,14 @@
 #pragma once
-// One row of the device list: the record assembled from a device's decoded
-// reply, and the texts of its eleven columns; and the message for a device's
-// answer to a change. Shared by the main window, the setting page and the
-// command-line client; no Qt here.
+// A device's decoded reply, the row of the device list made from it and the
+// texts of the row's eleven columns; and the message for a device's answer to
+// a change. Shared by the main window, the setting page and the command-line
+// client; no Qt here.
 
 #include "kova.h"
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct DEVICE_ROW {
@@ -39,6 +40,35 @@ struct DeviceListRow {
 
 namespace veltrona {
 
+class KovaLibrary;
+
+// Everything decoded from one device-information reply, each field read from
+// the library once. The window keeps only the row made from it; the
+// command-line client keeps the whole record.
+struct DeviceRecord {
+    HKOVAITEM item = nullptr;
+    KOVA_DEVICE_INFO info{};
+    KOVA_NETWORK_SETTINGS network{};
+    int32_t guestAccount = 0;
+    std::optional<int32_t> version;
+    std::optional<KOVA_SERVICE_PORTS> ports;    // none below version 3
+    std::optional<KOVA_FIRMWARE_INFO> firmware; // none below version 3
+    std::string interfaceName;                  // where the reply arrived; empty if unknown
+};
+
+// Decodes a device-information item as the scan does: false when the device
+// information, guest flag, item flag or network settings cannot be read (the
+// reply is then dropped).
+bool decodeDevice(KovaLibrary &library, HKOVAITEM item, DeviceRecord &record);
+
+// The list row of a decoded reply: ports and firmware 0 when it has none.
+DEVICE_ROW rowOf(const DeviceRecord &record);
+
+// The row of a device-information item, decoded and made as above; false when
+// the reply is dropped. Without a library argument, the library itself.
+bool assembleDeviceRow(KovaLibrary &library, HKOVAITEM item, DEVICE_ROW &row);
+bool assembleDeviceRow(HKOVAITEM item, DEVICE_ROW &row);
+
 inline constexpr int kColumnCount = 11;
 
 enum Column {
@@ -62,6 +92,10 @@ extern const std::array<int, kColumnCount> kColumnWidths;
 // "%.2X-%.2X-%.2X-%.2X-%.2X-%.2X".
 std::string formatMac(const uint8_t mac[6]);
 
+// The names of the network modes, indexed by the record's coding
+// (KOVA_MODE_STATIC, KOVA_MODE_DHCP, KOVA_MODE_PPPOE).
+inline constexpr std::array<const char *, 3> kModeTexts = {"static", "dhcp", "pppoe"};
+
 // "static", "dhcp", "pppoe", or empty for another mode.
 std::string modeText(int32_t mode);
 
@@ -69,11 +103,6 @@ std::string modeText(int32_t mode);
 std::string columnText(const DEVICE_ROW &row, int column);
 
 std::array<std::string, kColumnCount> rowTexts(const DEVICE_ROW &row);
-
-// Builds the row of a device-information item as the scan does: false when the
-// device information, guest flag, item flag or network settings cannot be read
-// (the reply is then dropped); ports and firmware stay 0 when the reply has none.
-bool assembleDeviceRow(HKOVAITEM item, DEVICE_ROW &row);
 
 // The message for a device's answer to a configuration request; null for an
 // event that shows none (6 among them).

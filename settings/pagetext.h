@@ -3,6 +3,8 @@
 // Texts are 8-bit: one character is one byte (Latin-1), so a cut at a byte
 // count is a cut at the same character count.
 
+#include "fieldtext.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -13,10 +15,8 @@ namespace veltrona::settings {
 
 // A fixed-size field that may fill its whole size without a terminator.
 template <std::size_t N> QString fieldText(const char (&field)[N]) {
-    std::size_t length = 0;
-    while (length < N && field[length] != '\0')
-        ++length;
-    return QString::fromLatin1(field, static_cast<qsizetype>(length));
+    const std::string_view text = veltrona::fieldView(field);
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // Writes at most N - 1 characters of `text` and zero-fills the rest.

@@ -1,4 +1,4 @@
-# Shell form of the private-network guard (see tests/support/netns_guard.cpp).
+# Shell form of the private-network guard (see netns/netns_guard.cpp).
 # require_private_netns: exits 2 unless this shell runs in a network namespace
 # other than the machine's own, entered through the project's scripts, and
 # holding only loopback and the lab's own "vt" interfaces.

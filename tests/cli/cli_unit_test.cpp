@@ -4,6 +4,7 @@
 
 #include "changes.h"
 #include "commandline.h"
+#include "kovalibrary.h"
 #include "plan.h"
 #include "report.h"
 #include "secrets.h"
@@ -14,6 +15,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 using namespace veltrona::cli;
 
@@ -213,18 +215,18 @@ TEST(CliChanges, NothingChangesWhenAnOptionIsNotSentInTheMode) {
 
 TEST(CliOutput, TableAlignsColumnsAndDefusesControlCharacters) {
     FoundDevice plain;
-    plain.row.mac[5] = 0x1f;
-    setText(plain.row.modelName, "Cam\xc3\xa9ra"); // one column wide on screen
-    setText(plain.row.hostName, "cam");
+    plain.info.mac[5] = 0x1f;
+    setText(plain.info.modelName, "Cam\xc3\xa9ra"); // one column wide on screen
+    setText(plain.info.hostName, "cam");
     FoundDevice evil = plain;
-    evil.row.mac[5] = 0x20;
-    setText(evil.row.modelName, "KV");
-    setText(evil.row.hostName, "x\033[2Jy");
+    evil.info.mac[5] = 0x20;
+    setText(evil.info.modelName, "KV");
+    setText(evil.info.hostName, "x\033[2Jy");
     FoundDevice c1 = evil; // U+009B as UTF-8, and as the byte of a Latin-1 text
-    setText(c1.row.modelName, "a\xc2\x9b"
-                              "2Jb");
-    setText(c1.row.hostName, "\xe9\x9b"
-                             "2J");
+    setText(c1.info.modelName, "a\xc2\x9b"
+                               "2Jb");
+    setText(c1.info.hostName, "\xe9\x9b"
+                              "2J");
     const std::string table = formatTable({plain, evil, c1}, false);
     EXPECT_EQ(table.find('\033'), std::string::npos);
     EXPECT_EQ(table.find('\x9b'), std::string::npos);
@@ -244,6 +246,95 @@ TEST(CliOutput, TableAlignsColumnsAndDefusesControlCharacters) {
     EXPECT_EQ(lines[1].find("cam"), lines[0].find("Hostname") + 1) << "é is two bytes";
     EXPECT_EQ(lines[2].find("x?[2Jy"), lines[0].find("Hostname"));
     EXPECT_EQ(csvField("two\nlines"), "\"two\nlines\"");
+}
+
+// Answers every decoder for one made-up reply, counting the calls; the decoder
+// named by `failing` refuses.
+class RecordingLibrary : public veltrona::KovaLibrary {
+public:
+    std::string failing;
+    std::map<std::string, int> calls;
+
+    int32_t getDeviceInfo(HKOVAITEM, KOVA_DEVICE_INFO *info) override {
+        std::memset(info->ipAddress, '1', sizeof info->ipAddress); // fills the field
+        setText(info->modelName, "KV-1");
+        info->mac[5] = 7;
+        return answer("info");
+    }
+    int32_t getNetworkSettings(HKOVAITEM, KOVA_NETWORK_SETTINGS *settings) override {
+        settings->mode = KOVA_MODE_PPPOE;
+        return answer("network");
+    }
+    int32_t getGuestAccount(HKOVAITEM, int32_t *guest) override {
+        *guest = 1;
+        return answer("guest");
+    }
+    int32_t getItemFlag(HKOVAITEM, int32_t *flag) override {
+        *flag = 0;
+        return answer("flag");
+    }
+    int32_t getServicePorts(HKOVAITEM, KOVA_SERVICE_PORTS *ports) override {
+        ports->webPort = 80;
+        return answer("ports");
+    }
+    int32_t getFirmwareInfo(HKOVAITEM, KOVA_FIRMWARE_INFO *firmware) override {
+        firmware->fwMajor = 2;
+        return answer("firmware");
+    }
+    int32_t getReplyVersion(HKOVAITEM, int32_t *version) override {
+        *version = 5;
+        return answer("version");
+    }
+    int32_t getReplyInterface(HKOVAITEM, char *name) override {
+        std::strcpy(name, "vt0");
+        return answer("interface");
+    }
+
+private:
+    int32_t answer(const std::string &what) {
+        ++calls[what];
+        return what == failing ? KOVA_ERR_NOT_IMPLEMENTED : KOVA_OK;
+    }
+};
+
+TEST(CliOutput, EachReplyFieldIsDecodedOnceAndTheRowIsMadeFromTheRecord) {
+    const HKOVAITEM item = reinterpret_cast<HKOVAITEM>(std::uintptr_t{0x10});
+    RecordingLibrary library;
+    FoundDevice device;
+    ASSERT_TRUE(decodeDevice(library, item, device));
+    for (const char *what :
+         {"info", "network", "guest", "flag", "ports", "firmware", "version", "interface"})
+        EXPECT_EQ(library.calls[what], 1) << what;
+    EXPECT_EQ(device.item, item);
+    EXPECT_EQ(device.version, 5);
+    EXPECT_EQ(device.interfaceName, "vt0");
+    DEVICE_ROW row{};
+    ASSERT_TRUE(veltrona::assembleDeviceRow(library, item, row));
+    const auto texts = veltrona::rowTexts(row);
+    EXPECT_EQ(texts, veltrona::rowTexts(veltrona::rowOf(device)));
+    EXPECT_EQ(texts[veltrona::ColIpAddress], std::string(15, '1')) << "the row keeps a terminator";
+    EXPECT_EQ(texts[veltrona::ColType], "pppoe");
+    EXPECT_EQ(texts[veltrona::ColWeb], "80");
+    EXPECT_EQ(texts[veltrona::ColFirmware], "2.0.0");
+
+    // Without ports or firmware the row shows none; without any of the rest the
+    // reply is dropped.
+    for (const char *absent : {"ports", "firmware"}) {
+        library.failing = absent;
+        const bool ports = std::string(absent) == "ports";
+        ASSERT_TRUE(decodeDevice(library, item, device)) << absent;
+        EXPECT_EQ(ports ? device.ports.has_value() : device.firmware.has_value(), false);
+        const auto shown = veltrona::rowTexts(veltrona::rowOf(device));
+        EXPECT_EQ(shown[ports ? veltrona::ColWeb : veltrona::ColFirmware], "N/A");
+    }
+    for (const char *needed : {"info", "guest", "flag", "network"}) {
+        library.failing = needed;
+        EXPECT_FALSE(decodeDevice(library, item, device)) << needed;
+        EXPECT_FALSE(veltrona::assembleDeviceRow(library, item, row)) << needed;
+    }
+    library.failing = "version";
+    ASSERT_TRUE(decodeDevice(library, item, device));
+    EXPECT_FALSE(device.version.has_value());
 }
 
 TEST(CliPlan, HandEditedCsvAndJsonReadTheSame) {

@@ -2,7 +2,9 @@
 
 #include "changes.h"
 #include "devicerow.h"
+#include "kovalibrary.h"
 #include "plan.h"
+#include "scansequence.h"
 #include "secrets.h"
 #include "session.h"
 
@@ -175,7 +177,7 @@ int runPlan(const QStringList &arguments, bool progress) {
     std::optional<std::int32_t> onlyMode;
     if (isSet(parser, "only-mode")) {
         const std::string word = text(parser, "only-mode");
-        const std::vector<std::string> words = {"static", "dhcp", "pppoe"};
+        const std::vector<std::string> words(kModeTexts.begin(), kModeTexts.end());
         const auto at = std::find(words.begin(), words.end(), word);
         if (at == words.end())
             error = "--only-mode: '" + word + "' is not static, dhcp or pppoe";
@@ -395,7 +397,7 @@ void onAnswer(HKOVAITEM item, std::int32_t event, std::int32_t) {
         ++a.inCallback;
     }
     KOVA_DEVICE_INFO info{};
-    const bool decoded = kova_GetDeviceInfo(item, &info) == KOVA_OK;
+    const bool decoded = KovaLibrary::real().getDeviceInfo(item, &info) == KOVA_OK;
     std::lock_guard lock(a.mutex);
     if (decoded)
         a.queue.emplace_back(macKey(info.mac), event);
@@ -417,15 +419,17 @@ std::int32_t sendStep(Job &job) {
     const char *password = job.newPasswordSet ? cr.newPassword->c_str() : cr.password.c_str();
     switch (job.steps[job.next]) {
     case Step::HostName:
-        return kova_SetHostName(item, user, password, job.hostName.c_str(), job.domainName.c_str());
+        return KovaLibrary::real().setHostName(item, user, password, job.hostName.c_str(),
+                                               job.domainName.c_str());
     case Step::Account: {
         const std::string &newPassword = cr.newPassword ? *cr.newPassword : cr.password;
-        return kova_SetAccount(item, user, password, newPassword.c_str(), &job.guest);
+        return KovaLibrary::real().setAccount(item, user, password, newPassword.c_str(),
+                                              &job.guest);
     }
     case Step::Network:
         break;
     }
-    return kova_SetNetworkSettings(item, user, password, &job.settings);
+    return KovaLibrary::real().setNetworkSettings(item, user, password, &job.settings);
 }
 
 // Sends every job's steps with up to `parallel` requests awaiting their answers.
@@ -442,8 +446,7 @@ std::int32_t sendAll(std::vector<Job *> &jobs, const std::string &bind, int seco
     config.replyCallback = onAnswer;
     config.errorCallback = onLoopError;
     config.classId = KOVA_CLASS_ID;
-    std::int32_t result =
-        bind.empty() ? kova_Initialise(&config) : kova_InitialiseEx(&config, bind.c_str());
+    std::int32_t result = initialiseForBinding(KovaLibrary::real(), config, bind);
     if (result == KOVA_OK) {
         std::deque<Job *> ready(jobs.begin(), jobs.end());
         std::map<std::uint64_t, Job *> waiting;
@@ -516,7 +519,7 @@ std::int32_t sendAll(std::vector<Job *> &jobs, const std::string &bind, int seco
         if (progress)
             std::fputs("\r\033[K", stderr);
     }
-    kova_Close();
+    KovaLibrary::real().close();
     std::unique_lock lock(a.mutex);
     a.open = false;
     a.arrived.wait_for(lock, std::chrono::seconds(2), [&] { return a.inCallback == 0; });

@@ -80,12 +80,13 @@ std::string applyNetworkChanges(const NetworkChanges &changes,
         setField(settings.pppoeDnsServer, *changes.pppoeDnsServer);
 
     if (settings.mode == KOVA_MODE_STATIC) {
-        const std::pair<const char *, const char *> addresses[] = {{"--ip", settings.ipAddress},
-                                                                   {"--netmask", settings.netMask},
-                                                                   {"--gateway", settings.gateway},
-                                                                   {"--dns", settings.dnsServer}};
+        const std::pair<const char *, std::string_view> addresses[] = {
+            {"--ip", fieldView(settings.ipAddress)},
+            {"--netmask", fieldView(settings.netMask)},
+            {"--gateway", fieldView(settings.gateway)},
+            {"--dns", fieldView(settings.dnsServer)}};
         for (const auto &[option, text] : addresses) {
-            if (!canonicalIpv4(std::string(text, strnlen(text, 16))))
+            if (!canonicalIpv4(std::string(text)))
                 return std::string(option) + ": the device's current value is not an address; "
                                              "give a new one";
         }

@@ -5,6 +5,7 @@
 #include "changes.h"
 #include "commandline.h"
 #include "devicerow.h"
+#include "kovalibrary.h"
 #include "report.h"
 #include "secrets.h"
 #include "session.h"
@@ -175,20 +176,23 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
     case Command::SetNetwork:
         error = applyNetworkChanges(line.network, secrets->pppoePassword, settings);
         send = [&](HKOVAITEM item) {
-            return kova_SetNetworkSettings(item, user, password, &settings);
+            return veltrona::KovaLibrary::real().setNetworkSettings(item, user, password,
+                                                                    &settings);
         };
         break;
     case Command::SetHostName:
         error =
             resolveHostNames(line.hostName, line.domainName, device->info, hostName, domainName);
         send = [&](HKOVAITEM item) {
-            return kova_SetHostName(item, user, password, hostName.c_str(), domainName.c_str());
+            return veltrona::KovaLibrary::real().setHostName(item, user, password, hostName.c_str(),
+                                                             domainName.c_str());
         };
         break;
     default:
         guest = line.guest ? (*line.guest ? 1 : 0) : (device->guestAccount != 0 ? 1 : 0);
         send = [&](HKOVAITEM item) {
-            return kova_SetAccount(item, user, password, secrets->newPassword->c_str(), &guest);
+            return veltrona::KovaLibrary::real().setAccount(item, user, password,
+                                                            secrets->newPassword->c_str(), &guest);
         };
         break;
     }

@@ -110,7 +110,8 @@ public:
         if (value.empty() || column.rfind("new_", 0) != 0)
             return;
         if (column == "new_mode") {
-            const int mode = word(column, value, {"static", "dhcp", "pppoe"});
+            const int mode =
+                word(column, value, std::vector<std::string>(kModeTexts.begin(), kModeTexts.end()));
             if (mode >= 0)
                 n.mode = mode; // the words are in record coding order
         } else if (column == "new_ip") {

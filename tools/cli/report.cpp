@@ -62,7 +62,7 @@ std::vector<std::string> titles(bool showSecrets) {
 }
 
 std::vector<std::string> cells(const FoundDevice &device, bool showSecrets) {
-    const auto texts = rowTexts(device.row);
+    const auto texts = rowTexts(rowOf(device));
     std::vector<std::string> result(texts.begin(), texts.end());
     if (showSecrets)
         result.push_back(fieldText(device.network.pppoePassword));
@@ -70,30 +70,6 @@ std::vector<std::string> cells(const FoundDevice &device, bool showSecrets) {
 }
 
 } // namespace
-
-bool decodeDevice(HKOVAITEM item, FoundDevice &device) {
-    device = FoundDevice{};
-    device.item = item;
-    if (!assembleDeviceRow(item, device.row))
-        return false;
-    if (kova_GetDeviceInfo(item, &device.info) != KOVA_OK ||
-        kova_GetNetworkSettings(item, &device.network) != KOVA_OK ||
-        kova_GetGuestAccount(item, &device.guestAccount) != KOVA_OK)
-        return false;
-    std::int32_t version = 0;
-    if (kova_GetReplyVersion(item, &version) == KOVA_OK)
-        device.version = version;
-    KOVA_SERVICE_PORTS ports{};
-    if (kova_GetServicePorts(item, &ports) == KOVA_OK)
-        device.ports = ports;
-    KOVA_FIRMWARE_INFO firmware{};
-    if (kova_GetFirmwareInfo(item, &firmware) == KOVA_OK)
-        device.firmware = firmware;
-    char interfaceName[KOVA_INTERFACE_NAME_SIZE] = {};
-    if (kova_GetReplyInterface(item, interfaceName) == KOVA_OK)
-        device.interfaceName = fieldText(interfaceName);
-    return true;
-}
 
 std::string csvField(const std::string &text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos)
@@ -154,7 +130,7 @@ std::string formatCsv(const std::vector<FoundDevice> &devices, bool showSecrets)
 
 QJsonObject deviceJson(const FoundDevice &device, bool showSecrets) {
     QJsonObject columns;
-    const auto texts = rowTexts(device.row);
+    const auto texts = rowTexts(rowOf(device));
     for (int i = 0; i < kColumnCount; ++i)
         columns.insert(QString::fromLatin1(kColumnTitles[i]), jsonText(texts[i]));
 

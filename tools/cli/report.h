@@ -2,43 +2,21 @@
 // What veltrona-cli knows of one device, and the scan's output formats.
 
 #include "devicerow.h"
+#include "fieldtext.h"
 #include "kova.h"
 
 #include <QByteArray>
 #include <QJsonObject>
 
-#include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace veltrona::cli {
 
 // Everything decoded from one device-information reply, copied on the receive
-// thread at the moment the reply arrived.
-struct FoundDevice {
-    HKOVAITEM item = nullptr;
-    DEVICE_ROW row{}; // the list row, as the scan of the main window makes it
-    KOVA_DEVICE_INFO info{};
-    KOVA_NETWORK_SETTINGS network{};
-    std::int32_t guestAccount = 0;
-    std::optional<std::int32_t> version;
-    std::optional<KOVA_SERVICE_PORTS> ports;    // none below version 3
-    std::optional<KOVA_FIRMWARE_INFO> firmware; // none below version 3
-    std::string interfaceName;                  // where the reply arrived; empty if unknown
-};
-
-// Decodes a device-information item as the scan does; false when the reply is
-// dropped (see assembleDeviceRow).
-bool decodeDevice(HKOVAITEM item, FoundDevice &device);
-
-// The text of a fixed-size field that may fill it without a terminator.
-template <std::size_t N> std::string fieldText(const char (&field)[N]) {
-    std::size_t length = 0;
-    while (length < N && field[length] != '\0')
-        ++length;
-    return std::string(field, length);
-}
+// thread at the moment the reply arrived (see veltrona::decodeDevice); its list
+// row is made from it (veltrona::rowOf).
+using FoundDevice = DeviceRecord;
 
 // One field of comma-separated values, quoted when it holds a comma, a quote
 // or a line end (quotes doubled).

@@ -1,5 +1,8 @@
 #include "session.h"
 
+#include "kovalibrary.h"
+#include "scansequence.h"
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -14,6 +17,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+
+KovaLibrary &library() {
+    return KovaLibrary::real();
+}
 
 // State shared with the library's receive thread, guarded by `mutex`. It is
 // never destroyed: a callback that had already begun when kova_Close returned
@@ -65,8 +72,8 @@ void onReply(HKOVAITEM item, std::int32_t event, std::int32_t /*reserved*/) {
     FoundDevice device;
     KOVA_DEVICE_INFO info{};
     const bool decoded = event == KOVA_EVENT_DEVICE_INFO
-                             ? decodeDevice(item, device)
-                             : kova_GetDeviceInfo(item, &info) == KOVA_OK;
+                             ? decodeDevice(library(), item, device)
+                             : library().getDeviceInfo(item, &info) == KOVA_OK;
     std::lock_guard lock(s.mutex);
     if (decoded && event == KOVA_EVENT_DEVICE_INFO && s.collecting) {
         const bool known = std::any_of(s.devices.begin(), s.devices.end(), [&](const auto &d) {
@@ -100,17 +107,15 @@ std::int32_t openConnection(const std::string &bindAddress) {
     config.replyCallback = onReply;
     config.errorCallback = onError;
     config.classId = KOVA_CLASS_ID;
-    const std::int32_t result = bindAddress.empty()
-                                    ? kova_Initialise(&config)
-                                    : kova_InitialiseEx(&config, bindAddress.c_str());
+    const std::int32_t result = initialiseForBinding(library(), config, bindAddress);
     if (result != KOVA_OK)
-        kova_Close();
+        library().close();
     return result;
 }
 
 // Closes the connection and waits for callbacks that are still busy with it.
 void closeConnection() {
-    kova_Close();
+    library().close();
     Shared &s = shared();
     std::unique_lock lock(s.mutex);
     s.collecting = false;
@@ -175,15 +180,11 @@ ScanResult scanFor(const std::string &bindAddress, int seconds,
         return result;
     }
     // Two discoveries, version bytes 5 and 3, as the main window sends them.
-    kova_SetProtocolType(4);
-    const std::int32_t first = kova_SendDiscovery();
-    std::this_thread::sleep_for(100ms);
-    kova_SetProtocolType(2);
-    const std::int32_t second = kova_SendDiscovery();
-    std::this_thread::sleep_for(100ms);
-    kova_SetProtocolType(1);
-    if (first != KOVA_OK && second != KOVA_OK) {
-        result.error = second;
+    DiscoverySequence discovery(library());
+    for (int wait = discovery.next(); wait >= 0; wait = discovery.next())
+        std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+    if (discovery.firstResult() != KOVA_OK && discovery.secondResult() != KOVA_OK) {
+        result.error = discovery.secondResult();
         result.notSent = true;
         closeConnection();
         return result;
