@@ -2,17 +2,23 @@
 // The application object: checks that the system can make sockets, then runs
 // the main window modally; when it ends, the process ends.
 
-#include <functional>
+#include "kovalibrary.h"
+#include "platform.h"
 
 class CVeltronaApp {
 public:
+    // The main window gets `library` and `platform`; the socket check and the
+    // message box go through `platform`.
+    explicit CVeltronaApp(veltrona::ui::Platform &platform = veltrona::ui::Platform::real(),
+                          veltrona::KovaLibrary &library = veltrona::KovaLibrary::real())
+        : m_platform(platform), m_library(library) {}
+
     // Shows "Windows sockets initialization failed." when no UDP socket can
     // be made; otherwise runs the main window, registered as the main window
     // while it runs. Returns false in both cases: nothing runs afterwards.
     bool InitInstance();
 
-    // Whether a UDP socket can be made; tests put their own answer in place.
-    using SocketProbe = std::function<bool()>;
-    static SocketProbe setSocketProbe(SocketProbe probe);
-    static bool canCreateSocket();
+private:
+    veltrona::ui::Platform &m_platform;
+    veltrona::KovaLibrary &m_library;
 };

@@ -62,6 +62,16 @@ struct Fixture {
     }
 };
 
+// The library as the list sees it: an item's device information holds the
+// MAC address the fixture gives it.
+struct FixtureItems : veltrona::KovaLibrary {
+    const Fixture *fixture = nullptr;
+    int32_t getDeviceInfo(HKOVAITEM item, KOVA_DEVICE_INFO *info) override {
+        *info = KOVA_DEVICE_INFO{};
+        return fixture->read(item, info->mac) ? KOVA_OK : KOVA_ERR_BAD_HANDLE;
+    }
+};
+
 constexpr int kRows = 10000;
 double g_listSeconds = 0;
 double g_literalSeconds = 0;
@@ -73,12 +83,12 @@ const Fixture &fixture() {
 
 void BM_DeviceListAddAndSort(benchmark::State &state) {
     const Fixture &f = fixture();
-    CDeviceListCtrl::setMacReader(
-        [&f](HKOVAITEM item, uint8_t mac[6]) { return f.read(item, mac); });
+    FixtureItems library;
+    library.fixture = &f;
     double seconds = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        CDeviceListCtrl list;
+        CDeviceListCtrl list(nullptr, library);
         list.InitColumns();
         for (size_t i = 0; i < f.rows.size(); ++i)
             list.AddDevice(&f.rows[i], f.items[i]);
@@ -88,7 +98,6 @@ void BM_DeviceListAddAndSort(benchmark::State &state) {
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
     g_listSeconds = seconds / double(state.iterations());
-    CDeviceListCtrl::setMacReader({});
 }
 
 void BM_LiteralAddAndSort(benchmark::State &state) {

@@ -1,6 +1,5 @@
 #include "devicelistctrl.h"
 
-#include "messagebox.h"
 #include "pictures.h"
 
 #include <QBitmap>
@@ -13,21 +12,6 @@
 #include <numeric>
 
 namespace {
-
-CDeviceListCtrl::MacReader &macReader() {
-    static CDeviceListCtrl::MacReader reader;
-    return reader;
-}
-
-bool readMac(HKOVAITEM item, uint8_t mac[6]) {
-    if (macReader())
-        return macReader()(item, mac);
-    KOVA_DEVICE_INFO info{};
-    if (kova_GetDeviceInfo(item, &info) != KOVA_OK)
-        return false;
-    std::memcpy(mac, info.mac, 6);
-    return true;
-}
 
 QIcon maskedIcon(int id) {
     QPixmap picture = veltrona::res::loadBitmap(id);
@@ -144,16 +128,20 @@ void CDeviceListModel::sortByKeys(const std::vector<std::string> &keys, bool asc
 
 // ---- the control --------------------------------------------------------------
 
-CDeviceListCtrl::CDeviceListCtrl(QWidget *parent) : QTreeView(parent) {
+CDeviceListCtrl::CDeviceListCtrl(QWidget *parent, veltrona::KovaLibrary &library,
+                                 veltrona::ui::Platform &platform)
+    : QTreeView(parent), m_library(library), m_platform(platform) {
     // The row image: the 16 x 16 blue disc, black masked out.
     m_model.setRowIcon(maskedIcon(veltrona::res::IDB_LIST_BLUE_16));
     setModel(&m_model);
 }
 
-CDeviceListCtrl::MacReader CDeviceListCtrl::setMacReader(MacReader reader) {
-    MacReader previous = std::move(macReader());
-    macReader() = std::move(reader);
-    return previous;
+bool CDeviceListCtrl::readMac(HKOVAITEM item, uint8_t mac[6]) const {
+    KOVA_DEVICE_INFO info{};
+    if (m_library.getDeviceInfo(item, &info) != KOVA_OK)
+        return false;
+    std::memcpy(mac, info.mac, 6);
+    return true;
 }
 
 void CDeviceListCtrl::InitColumns() {
@@ -184,7 +172,7 @@ void CDeviceListCtrl::InitColumns() {
 
 int CDeviceListCtrl::AddDevice(const DEVICE_ROW *row, HKOVAITEM item) {
     if (row == nullptr) {
-        veltrona::ui::messageBox(this, QStringLiteral("Invalid data"));
+        m_platform.messageBox(this, QStringLiteral("Invalid data"));
         return 0;
     }
     const DeviceListRow added{*row, item};

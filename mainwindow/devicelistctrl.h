@@ -6,6 +6,8 @@
 // so ten thousand rows cost a few hundred bytes each.
 
 #include "devicerow.h"
+#include "kovalibrary.h"
+#include "platform.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
@@ -14,7 +16,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -56,7 +57,11 @@ private:
 class CDeviceListCtrl : public QTreeView {
     Q_OBJECT
 public:
-    explicit CDeviceListCtrl(QWidget *parent = nullptr);
+    // Items are decoded through `library` (a row's MAC address for the sort);
+    // "Invalid data" is shown through `platform`.
+    explicit CDeviceListCtrl(QWidget *parent = nullptr,
+                             veltrona::KovaLibrary &library = veltrona::KovaLibrary::real(),
+                             veltrona::ui::Platform &platform = veltrona::ui::Platform::real());
 
     // Column titles, widths and alignment; sort state reset; full-row single
     // selection, movable header sections, the row image.
@@ -94,10 +99,6 @@ public:
     int SortColumn() const { return m_nSortColumn; }
     int SortDirection(int column) const { return m_nSortDirection.at(column); }
 
-    // How the list reads an item's MAC address; tests give rows stand-in items.
-    using MacReader = std::function<bool(HKOVAITEM item, uint8_t mac[6])>;
-    static MacReader setMacReader(MacReader reader);
-
 signals:
     void leftDoubleClicked();
     void rightDoubleClicked();
@@ -107,7 +108,10 @@ protected:
 
 private:
     std::string sortText(HKOVAITEM item, int column) const;
+    bool readMac(HKOVAITEM item, uint8_t mac[6]) const;
 
+    veltrona::KovaLibrary &m_library;
+    veltrona::ui::Platform &m_platform;
     int m_nSortColumn = -1;
     std::array<int, veltrona::kColumnCount> m_nSortDirection{};
     CDeviceListModel m_model;

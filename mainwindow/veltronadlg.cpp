@@ -5,86 +5,31 @@
 #include "devicelistctrl.h"
 #include "dialog_templates.h"
 #include "dialogbuilder.h"
-#include "messagebox.h"
 #include "pictures.h"
 #include "replybridge.h"
 #include "skinbutton.h"
 #include "version.h"
 
-#include <QDesktopServices>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QUrl>
 #include <QWindow>
 
 using veltrona::ui::CSkinButton;
 
-namespace {
-
-CVeltronaDlg::ScanLibrary &scanLibrary() {
-    static CVeltronaDlg::ScanLibrary library = CVeltronaDlg::defaultScanLibrary();
-    return library;
-}
-
-CVeltronaDlg::UrlOpener &urlOpener() {
-    static CVeltronaDlg::UrlOpener opener;
-    return opener;
-}
-
-CVeltronaDlg::SettingPageRunner &settingPageRunner() {
-    static CVeltronaDlg::SettingPageRunner runner;
-    return runner;
-}
-
-} // namespace
-
-CVeltronaDlg::ScanLibrary CVeltronaDlg::defaultScanLibrary() {
-    ScanLibrary library;
-    library.initialise = kova_Initialise;
-    library.initialiseEx = kova_InitialiseEx;
-    library.close = kova_Close;
-    library.setProtocolType = kova_SetProtocolType;
-    library.sendDiscovery = kova_SendDiscovery;
-    return library;
-}
-
-CVeltronaDlg::ScanLibrary CVeltronaDlg::setScanLibrary(ScanLibrary library) {
-    ScanLibrary previous = std::move(scanLibrary());
-    scanLibrary() = library.initialise ? std::move(library) : defaultScanLibrary();
-    return previous;
-}
-
-CVeltronaDlg::UrlOpener CVeltronaDlg::setUrlOpener(UrlOpener opener) {
-    UrlOpener previous = std::move(urlOpener());
-    urlOpener() = std::move(opener);
-    return previous;
-}
-
-CVeltronaDlg::SettingPageRunner CVeltronaDlg::setSettingPageRunner(SettingPageRunner runner) {
-    SettingPageRunner previous = std::move(settingPageRunner());
-    settingPageRunner() = std::move(runner);
-    return previous;
-}
-
-CVeltronaDlg::CVeltronaDlg(QWidget *parent)
+CVeltronaDlg::CVeltronaDlg(QWidget *parent, veltrona::KovaLibrary &library,
+                           veltrona::ui::Platform &platform)
     : QDialog(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint),
-      m_settingPage(nullptr) {
+      m_library(library), m_platform(platform), m_settingPage(nullptr, library, platform),
+      m_discovery(library) {
     veltrona::res::initResources();
     m_scanEndTimer.setInterval(kScanEndMs);
     m_countdownTimer.setInterval(kCountdownMs);
-    m_startTimer.setSingleShot(true);
     connect(&m_scanEndTimer, &QTimer::timeout, this, [this] { OnTimer(kScanEndTimer); });
     connect(&m_countdownTimer, &QTimer::timeout, this, [this] { OnTimer(kCountdownTimer); });
-    connect(&m_startTimer, &QTimer::timeout, this, [this] {
-        auto step = std::move(m_startStep);
-        m_startStep = {};
-        if (step)
-            step();
-    });
     m_background = veltrona::res::loadBitmap(veltrona::res::IDB_BACKGROUND);
     OnInitDialog();
     // Rows come in batches, in arrival order, from the open connection only.
@@ -95,7 +40,6 @@ CVeltronaDlg::CVeltronaDlg(QWidget *parent)
 CVeltronaDlg::~CVeltronaDlg() {
     // No reply may reach this window once it is gone: close the connection,
     // then let any reply already on its way finish without it.
-    m_startTimer.stop();
     m_scanEndTimer.stop();
     m_countdownTimer.stop();
     closeLibrary();
@@ -109,7 +53,7 @@ void CVeltronaDlg::OnInitDialog() {
         QWidget *widget = nullptr;
         switch (c.id) {
         case IDC_DEVICE_LIST:
-            widget = m_pDeviceList = new CDeviceListCtrl(parent);
+            widget = m_pDeviceList = new CDeviceListCtrl(parent, m_library, m_platform);
             break;
         case IDC_TITLE_INFO:
             widget = m_pInfoButton = new CSkinButton(c.id, parent);
@@ -221,7 +165,7 @@ void CVeltronaDlg::OnSysCommand(unsigned id) {
 
 void CVeltronaDlg::runAboutBox() {
     CAboutDlg about(nullptr);
-    about.exec();
+    m_platform.runModal(about);
 }
 
 void CVeltronaDlg::OnLButtonUp(unsigned flags, const QPoint &) {
@@ -341,10 +285,6 @@ void CVeltronaDlg::OnChangeSetting() {
     if (item == nullptr)
         return;
     m_settingPage.SetBindingText(m_strBinding);
-    if (settingPageRunner()) {
-        settingPageRunner()(m_settingPage, item);
-        return;
-    }
     m_settingPage.SetDeviceItem(item);
     m_settingPage.DoModal();
 }
@@ -357,62 +297,57 @@ void CVeltronaDlg::OnOpenWebPage() {
     const QString web = m_pDeviceList->GetItemText(row, veltrona::ColWeb);
     const QString url = web == QLatin1String("N/A") ? QStringLiteral("http://%1/").arg(ip)
                                                     : QStringLiteral("http://%1:%2/").arg(ip, web);
-    if (urlOpener())
-        urlOpener()(url);
-    else
-        QDesktopServices::openUrl(QUrl(url));
+    m_platform.openUrl(url);
 }
 
 // ---- scan cycle ---------------------------------------------------------------
 
 void CVeltronaDlg::closeLibrary() {
-    scanLibrary().close();
+    m_library.close();
     ReplyBridge::instance().closeConnection();
 }
 
 void CVeltronaDlg::waitThen(int ms, std::function<void()> then) {
-    if (scanLibrary().wait) {
-        scanLibrary().wait(ms, std::move(then));
-        return;
-    }
-    m_startStep = std::move(then);
-    m_startTimer.start(ms);
+    m_platform.wait(this, ms, [this, step = ++m_startStep, then = std::move(then)] {
+        if (step == m_startStep)
+            then();
+    });
 }
 
 void CVeltronaDlg::OnScan() {
-    ScanLibrary &library = scanLibrary();
     m_pDeviceList->DeleteAllItems();
 
     KOVA_CONFIG config{};
     config.replyCallback = ReplyBridge::instance().openConnection();
     config.errorCallback = nullptr;
     config.classId = KOVA_CLASS_ID;
-    const int32_t initialised = m_strBinding == "ANY"
-                                    ? library.initialise(&config)
-                                    : library.initialiseEx(&config, m_strBinding.constData());
+    const int32_t initialised = veltrona::initialiseForBinding(
+        m_library, config, std::string_view(m_strBinding.constData(), size_t(m_strBinding.size())));
     if (initialised != KOVA_OK) {
-        veltrona::ui::messageBox(nullptr, QStringLiteral("Error : initialising kova..."));
+        m_platform.messageBox(nullptr, QStringLiteral("Error : initialising kova..."));
         closeLibrary();
     }
 
-    library.setProtocolType(4);
-    library.sendDiscovery();
-    // The rest of the start runs from a timer; nothing can start it again or
-    // clear the table meanwhile.
+    m_discovery = veltrona::DiscoverySequence(m_library);
+    const int gap = m_discovery.next();
+    // The rest of the start runs on the platform's clock; nothing can start it
+    // again or clear the table meanwhile.
     pushButton(IDC_SCAN)->setEnabled(false);
     pushButton(IDC_CLEAR_TABLE)->setEnabled(false);
-    waitThen(kDiscoveryGapMs, [this] { sendSecondDiscovery(); });
+    waitThen(gap, [this] { continueScanStart(); });
 }
 
-void CVeltronaDlg::sendSecondDiscovery() {
-    ScanLibrary &library = scanLibrary();
-    library.setProtocolType(2);
-    const int32_t sent = library.sendDiscovery();
-    waitThen(kDiscoveryGapMs, [this, sent] { finishScanStart(sent); });
+void CVeltronaDlg::continueScanStart() {
+    const int gap = m_discovery.next();
+    if (gap >= 0) {
+        waitThen(gap, [this] { continueScanStart(); });
+        return;
+    }
+    // The second request decides whether the scan goes on.
+    finishScanStart(m_discovery.secondResult());
 }
 
 void CVeltronaDlg::finishScanStart(int32_t sent) {
-    scanLibrary().setProtocolType(1);
     if (sent != KOVA_OK) {
         pushButton(IDC_SCAN)->setEnabled(true);
         pushButton(IDC_CLEAR_TABLE)->setEnabled(true);
@@ -437,7 +372,7 @@ void CVeltronaDlg::OnTimer(int id) {
         // setting page closes it once the answer is reported. No row is listed
         // from it after the scan end either way.
         if (!m_settingPage.IsAwaitingResult())
-            scanLibrary().close();
+            m_library.close();
         ReplyBridge::instance().closeConnection();
         m_nScanCountdown = 5;
     }
@@ -449,15 +384,15 @@ void CVeltronaDlg::OnClearTable() {
 }
 
 void CVeltronaDlg::OnBindIp() {
-    CBindIpDlg dialog(nullptr);
+    CBindIpDlg dialog(nullptr, m_platform);
     dialog.SetBindingText(m_strBinding);
     QString text;
-    if (dialog.exec() == QDialog::Accepted) {
+    if (m_platform.runModal(dialog) == QDialog::Accepted) {
         // At most 17 characters, as the binding text holds.
         m_strBinding = dialog.BindingText().left(17);
         text = QStringLiteral("Bind to %1").arg(QString::fromLatin1(m_strBinding));
     } else {
         text = QStringLiteral("Use original setting: %1").arg(QString::fromLatin1(m_strBinding));
     }
-    veltrona::ui::messageBox(this, text);
+    m_platform.messageBox(this, text);
 }

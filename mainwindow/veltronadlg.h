@@ -6,6 +6,9 @@
 // the local address of the next scan.
 
 #include "devicerow.h"
+#include "kovalibrary.h"
+#include "platform.h"
+#include "scansequence.h"
 #include "settingpagedlg.h"
 
 #include <QByteArray>
@@ -49,14 +52,19 @@ public:
     static constexpr int kCountdownTimer = 1;
     static constexpr int kScanEndMs = 5000;
     static constexpr int kCountdownMs = 1000;
-    static constexpr int kDiscoveryGapMs = 100;
+    static constexpr int kDiscoveryGapMs = veltrona::DiscoverySequence::kGapMs;
 
     static constexpr int kWindowWidth = 646;
     static constexpr int kWindowHeight = 532;
     // The title band of the background picture (rows 0 to 54).
     static constexpr int kTitleBandHeight = 55;
 
-    explicit CVeltronaDlg(QWidget *parent = nullptr);
+    // Every library call of the window, its device list and its setting page
+    // goes to `library`; message boxes, dialogs, the browser, the host's
+    // addresses and the waits of the scan start go through `platform`.
+    explicit CVeltronaDlg(QWidget *parent = nullptr,
+                          veltrona::KovaLibrary &library = veltrona::KovaLibrary::real(),
+                          veltrona::ui::Platform &platform = veltrona::ui::Platform::real());
     ~CVeltronaDlg() override;
 
     // Handlers.
@@ -82,28 +90,6 @@ public:
     bool isTimerRunning(int id) const;
     int timerInterval(int id) const;
 
-    // What the scan calls in the library, and how it waits between the
-    // discovery requests; tests record it.
-    struct ScanLibrary {
-        std::function<int32_t(const KOVA_CONFIG *)> initialise;
-        std::function<int32_t(const KOVA_CONFIG *, const char *)> initialiseEx;
-        std::function<void()> close;
-        std::function<int32_t(int32_t)> setProtocolType;
-        std::function<int32_t()> sendDiscovery;
-        // Runs `then` after `ms` milliseconds; empty: the window's own timer,
-        // so that the user-interface thread never blocks.
-        std::function<void(int ms, std::function<void()> then)> wait;
-    };
-    static ScanLibrary defaultScanLibrary();
-    // Each setter returns what was in place; an empty value restores the default.
-    static ScanLibrary setScanLibrary(ScanLibrary library);
-    // Hands a web address to the default browser.
-    using UrlOpener = std::function<void(const QString &url)>;
-    static UrlOpener setUrlOpener(UrlOpener opener);
-    // Runs the setting page for an item.
-    using SettingPageRunner = std::function<void(CSettingPageDlg &page, HKOVAITEM item)>;
-    static SettingPageRunner setSettingPageRunner(SettingPageRunner runner);
-
 protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
@@ -119,12 +105,15 @@ private:
     void runAboutBox();
     void startMove(const QPoint &globalPos, bool followUntilClick);
     const QTimer *timer(int id) const;
-    // Steps of the scan start after the first discovery request.
+    // Steps of the scan start after the first discovery request. A new scan
+    // start drops the step its predecessor still waits for.
     void waitThen(int ms, std::function<void()> then);
-    void sendSecondDiscovery();
+    void continueScanStart();
     void finishScanStart(int32_t sent);
     void closeLibrary();
 
+    veltrona::KovaLibrary &m_library;
+    veltrona::ui::Platform &m_platform;
     CDeviceListCtrl *m_pDeviceList = nullptr;
     veltrona::ui::CSkinButton *m_pInfoButton = nullptr;
     veltrona::ui::CSkinButton *m_pMinimiseButton = nullptr;
@@ -136,8 +125,8 @@ private:
     QMenu *m_pSystemMenu = nullptr;
     QTimer m_scanEndTimer;
     QTimer m_countdownTimer;
-    QTimer m_startTimer;
-    std::function<void()> m_startStep;
+    veltrona::DiscoverySequence m_discovery;
+    unsigned m_startStep = 0;
     // Manual window move (when the platform cannot move the window itself).
     bool m_bMoving = false;
     bool m_bMoveUntilClick = false;

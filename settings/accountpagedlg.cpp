@@ -1,7 +1,6 @@
 #include "accountpagedlg.h"
 
 #include "dialogbuilder.h"
-#include "settingpagedlg.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -9,7 +8,8 @@
 
 using veltrona::ui::controlAs;
 
-CAccountPageDlg::CAccountPageDlg(CSettingPageDlg *parent) : CConfigPage(parent, IDD) {
+CAccountPageDlg::CAccountPageDlg(QWidget *parent, const int32_t &guestAccount)
+    : CConfigPage(parent, IDD), m_guestAccount(guestAccount) {
     veltrona::ui::buildDialog(this,
                               *veltrona::res::findDialogTemplate(veltrona::res::IDD_ACCOUNT_PAGE));
     // The new password is shown in clear.
@@ -24,7 +24,7 @@ CAccountPageDlg::CAccountPageDlg(CSettingPageDlg *parent) : CConfigPage(parent, 
 }
 
 void CAccountPageDlg::Fill() {
-    controlAs<QCheckBox>(this, IDC_GUEST)->setChecked(m_pParent->GuestAccount() != 0);
+    controlAs<QCheckBox>(this, IDC_GUEST)->setChecked(m_guestAccount != 0);
     controlAs<QLineEdit>(this, IDC_NEW_PASSWORD)->setText(QString());
 }
 

@@ -16,7 +16,8 @@ public:
     static constexpr int IDC_NEW_PASSWORD = 1027;
     static constexpr int IDC_GUEST = 1028;
 
-    explicit CAccountPageDlg(CSettingPageDlg *parent);
+    // Shows `guestAccount`, the setting page's guest flag.
+    CAccountPageDlg(QWidget *parent, const int32_t &guestAccount);
 
     // Shows the setting page's guest flag and empties the new password.
     void Fill() override;
@@ -25,4 +26,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+
+private:
+    const int32_t &m_guestAccount;
 };

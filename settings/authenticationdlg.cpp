@@ -1,7 +1,6 @@
 #include "authenticationdlg.h"
 
 #include "dialogbuilder.h"
-#include "messagebox.h"
 
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -12,7 +11,8 @@ constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 } // namespace
 
-CAuthenticationDlg::CAuthenticationDlg(QWidget *parent) : QDialog(parent) {
+CAuthenticationDlg::CAuthenticationDlg(QWidget *parent, veltrona::ui::Platform &platform)
+    : QDialog(parent), m_platform(platform) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     veltrona::ui::buildDialog(
@@ -37,7 +37,7 @@ void CAuthenticationDlg::OnOK() {
         QDialog::accept();
         return;
     }
-    veltrona::ui::messageBox(this, QStringLiteral("Admin ID is required"));
+    m_platform.messageBox(this, QStringLiteral("Admin ID is required"));
     m_editID->setFocus(Qt::OtherFocusReason);
 }
 

@@ -4,6 +4,8 @@
 // strictly inside it with Ctrl and Shift held enables it. Both fields take no
 // more characters than the library accepts.
 
+#include "platform.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -19,11 +21,13 @@ public:
     static constexpr int kMaxIdLength = 8;
     static constexpr int kMaxPasswordLength = 16;
 
-    explicit CAuthenticationDlg(QWidget *parent = nullptr);
+    // The refusal of an empty ID is shown through `platform`.
+    explicit CAuthenticationDlg(QWidget *parent = nullptr,
+                                veltrona::ui::Platform &platform = veltrona::ui::Platform::real());
 
-    // QDialog::Accepted (1) or QDialog::Rejected (0, for Cancel, Esc and the
-    // close box).
-    int DoModal() { return exec(); }
+    // Runs the dialog modally through the platform: QDialog::Accepted (1) or
+    // QDialog::Rejected (0, for Cancel, Esc and the close box).
+    int DoModal() { return m_platform.runModal(*this); }
 
     QString GetID() const { return m_strID; }
     QString GetPassword() const { return m_strPassword; }
@@ -44,6 +48,7 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
 
 private:
+    veltrona::ui::Platform &m_platform;
     QString m_strPassword;
     QString m_strID;
     QLineEdit *m_editID = nullptr;

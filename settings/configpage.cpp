@@ -1,7 +1,6 @@
 #include "configpage.h"
 
 #include "dialogbuilder.h"
-#include "settingpagedlg.h"
 
 #include <QDialog>
 #include <QPushButton>
@@ -9,8 +8,7 @@
 using veltrona::ui::controlAs;
 using veltrona::ui::controlById;
 
-CConfigPage::CConfigPage(CSettingPageDlg *parent, int pageId)
-    : QWidget(parent), m_pParent(parent), m_pageId(pageId) {}
+CConfigPage::CConfigPage(QWidget *parent, int pageId) : QWidget(parent), m_pageId(pageId) {}
 
 void CConfigPage::ConnectButtons() {
     connect(controlAs<QPushButton>(this, IDC_APPLY), &QPushButton::clicked, this,
@@ -31,11 +29,15 @@ void CConfigPage::OnModified() {
 }
 
 void CConfigPage::OnApply() {
-    if (m_pParent->AskCredentials() != 1)
+    int confirmed = 0;
+    emit credentialsRequested(&confirmed);
+    if (confirmed != 1)
         return;
     controlById(this, IDC_APPLY)->setEnabled(false);
     // A request that was not sent can be tried again.
-    if (!m_pParent->ApplyPage(m_pageId))
+    bool sent = false;
+    emit applyRequested(m_pageId, &sent);
+    if (!sent)
         controlById(this, IDC_APPLY)->setEnabled(true);
 }
 
@@ -45,5 +47,5 @@ void CConfigPage::OnRestore() {
 }
 
 void CConfigPage::OnClose() {
-    m_pParent->CloseSettingPage(QDialog::Rejected);
+    emit closeRequested(QDialog::Rejected);
 }

@@ -2,7 +2,6 @@
 
 #include "dialogbuilder.h"
 #include "pagetext.h"
-#include "settingpagedlg.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -10,7 +9,8 @@
 using veltrona::settings::fieldText;
 using veltrona::ui::controlAs;
 
-CHostNamePageDlg::CHostNamePageDlg(CSettingPageDlg *parent) : CConfigPage(parent, IDD) {
+CHostNamePageDlg::CHostNamePageDlg(QWidget *parent, const KOVA_DEVICE_INFO &info)
+    : CConfigPage(parent, IDD), m_info(info) {
     veltrona::ui::buildDialog(this,
                               *veltrona::res::findDialogTemplate(veltrona::res::IDD_HOSTNAME_PAGE));
     for (int id : {IDC_DOMAIN_NAME, IDC_HOST_NAME})
@@ -22,7 +22,7 @@ CHostNamePageDlg::CHostNamePageDlg(CSettingPageDlg *parent) : CConfigPage(parent
 }
 
 void CHostNamePageDlg::Fill() {
-    const KOVA_DEVICE_INFO &info = m_pParent->DeviceInfo();
+    const KOVA_DEVICE_INFO &info = m_info;
     controlAs<QLineEdit>(this, IDC_HOST_NAME)->setText(fieldText(info.hostName));
     controlAs<QLineEdit>(this, IDC_DOMAIN_NAME)->setText(fieldText(info.domainName));
     controlAs<QLabel>(this, IDC_MODEL_NAME)->setText(fieldText(info.modelName));

@@ -3,6 +3,7 @@
 // its model name (display only).
 
 #include "configpage.h"
+#include "kova.h"
 
 #include <QString>
 
@@ -15,10 +16,14 @@ public:
     static constexpr int IDC_DOMAIN_NAME = 1029;
     static constexpr int IDC_MODEL_NAME = 1031;
 
-    explicit CHostNamePageDlg(CSettingPageDlg *parent);
+    // Shows `info`, the setting page's device information.
+    CHostNamePageDlg(QWidget *parent, const KOVA_DEVICE_INFO &info);
 
     // Shows the setting page's device information.
     void Fill() override;
     // The two names as typed, whole.
     void GetNames(QString &hostName, QString &domainName) const;
+
+private:
+    const KOVA_DEVICE_INFO &m_info;
 };

@@ -3,7 +3,6 @@
 #include "dialogbuilder.h"
 #include "ipaddressctrl.h"
 #include "pagetext.h"
-#include "settingpagedlg.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -69,7 +68,8 @@ int32_t ParseSignedNumber(const QString &text) {
     return static_cast<int32_t>(value);
 }
 
-CNetworkPageDlg::CNetworkPageDlg(CSettingPageDlg *parent) : CConfigPage(parent, IDD) {
+CNetworkPageDlg::CNetworkPageDlg(QWidget *parent, const KOVA_NETWORK_SETTINGS &settings)
+    : CConfigPage(parent, IDD), m_settings(settings) {
     veltrona::ui::buildDialog(
         this, *veltrona::res::findDialogTemplate(veltrona::res::IDD_NETWORK_PAGE),
         [](const veltrona::res::ControlTemplate &c, QWidget *page) -> QWidget * {
@@ -197,7 +197,7 @@ void CNetworkPageDlg::OnNetworkType() {
 }
 
 void CNetworkPageDlg::FillFromSettings() {
-    const KOVA_NETWORK_SETTINGS &s = m_pParent->NetworkSettings();
+    const KOVA_NETWORK_SETTINGS &s = m_settings;
     switch (s.mode) {
     case KOVA_MODE_STATIC:
         checkRadio(this, IDC_STATIC_IP);

@@ -30,9 +30,10 @@ public:
     static constexpr int IDC_AUTO_DNS = 1037;
     static constexpr int IDC_MANUAL_DNS = 1038;
 
-    // Builds the page as a child of the setting page and fills it from the
-    // setting page's network settings.
-    explicit CNetworkPageDlg(CSettingPageDlg *parent);
+    // Builds the page as a child of the setting page and fills it from
+    // `settings`, the setting page's network settings, which Restore shows
+    // again as they are then.
+    CNetworkPageDlg(QWidget *parent, const KOVA_NETWORK_SETTINGS &settings);
 
     // Writes the page into `settings`; nothing for a null pointer or when no
     // network type is checked.
@@ -74,6 +75,7 @@ private:
     int m_nPppoeEnabled = 100;
     int m_nStaticEnabled = 100;
     int m_nShownType = -1;
+    const KOVA_NETWORK_SETTINGS &m_settings;
 };
 
 // The signed number of an edit's text as the page reads it: leading blanks,

@@ -5,36 +5,19 @@
 #include "devicerow.h"
 #include "dialogbuilder.h"
 #include "hostnamepagedlg.h"
-#include "messagebox.h"
 #include "networkpagedlg.h"
 #include "pagetext.h"
 #include "replybridge.h"
+#include "scansequence.h"
 
 #include <QFrame>
 #include <QPushButton>
 
 using veltrona::settings::bytesOf;
 
-namespace {
-
-CSettingPageDlg::CredentialsPrompt &credentialsPrompt() {
-    static CSettingPageDlg::CredentialsPrompt prompt;
-    return prompt;
-}
-
-int runAuthenticationDialog(QWidget *owner, QString &id, QString &password) {
-    CAuthenticationDlg dialog(owner);
-    const int result = dialog.DoModal();
-    if (result == QDialog::Accepted) {
-        id = dialog.GetID();
-        password = dialog.GetPassword();
-    }
-    return result;
-}
-
-} // namespace
-
-CSettingPageDlg::CSettingPageDlg(QWidget *parent) : QDialog(parent) {
+CSettingPageDlg::CSettingPageDlg(QWidget *parent, veltrona::KovaLibrary &library,
+                                 veltrona::ui::Platform &platform)
+    : QDialog(parent), m_library(library), m_platform(platform) {
     // Caption without a close box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     veltrona::ui::buildDialog(this,
@@ -61,7 +44,7 @@ void CSettingPageDlg::SetDeviceItem(HKOVAITEM item) {
 
 int CSettingPageDlg::DoModal() {
     OnInitDialog();
-    const int result = exec();
+    const int result = m_platform.runModal(*this);
     OnDestroy();
     return result;
 }
@@ -70,22 +53,36 @@ QPushButton *CSettingPageDlg::Selector(int selectorId) const {
     return veltrona::ui::controlAs<QPushButton>(this, selectorId);
 }
 
+void CSettingPageDlg::ConnectPage(CConfigPage *page) {
+    connect(page, &CConfigPage::credentialsRequested, this,
+            [this](int *result) { *result = AskCredentials(); });
+    connect(page, &CConfigPage::applyRequested, this,
+            [this](int templateId, bool *sent) { *sent = ApplyPage(templateId); });
+    connect(page, &CConfigPage::closeRequested, this, &CSettingPageDlg::CloseSettingPage);
+}
+
 void CSettingPageDlg::OnInitDialog() {
-    SettingPageLibrary &library = Library();
-    // The pages fill themselves from these records while they are built.
+    // The pages fill themselves from these records while they are built, and
+    // show them again on Restore.
     m_networkSettings = KOVA_NETWORK_SETTINGS{};
     m_deviceInfo = KOVA_DEVICE_INFO{};
     m_guestAccount = 0;
-    library.getNetworkSettings(m_item, &m_networkSettings);
-    library.getDeviceInfo(m_item, &m_deviceInfo);
-    library.getGuestAccount(m_item, &m_guestAccount);
+    m_library.getNetworkSettings(m_item, &m_networkSettings);
+    m_library.getDeviceInfo(m_item, &m_deviceInfo);
+    m_library.getGuestAccount(m_item, &m_guestAccount);
 
-    if (m_pNetworkPage == nullptr)
-        m_pNetworkPage = new CNetworkPageDlg(this);
-    if (m_pHostNamePage == nullptr)
-        m_pHostNamePage = new CHostNamePageDlg(this);
-    if (m_pAccountPage == nullptr)
-        m_pAccountPage = new CAccountPageDlg(this);
+    if (m_pNetworkPage == nullptr) {
+        m_pNetworkPage = new CNetworkPageDlg(this, m_networkSettings);
+        ConnectPage(m_pNetworkPage);
+    }
+    if (m_pHostNamePage == nullptr) {
+        m_pHostNamePage = new CHostNamePageDlg(this, m_deviceInfo);
+        ConnectPage(m_pHostNamePage);
+    }
+    if (m_pAccountPage == nullptr) {
+        m_pAccountPage = new CAccountPageDlg(this, m_guestAccount);
+        ConnectPage(m_pAccountPage);
+    }
 
     QWidget *frame = veltrona::ui::controlById(this, IDC_PAGE_FRAME);
     const QRect area = frame->geometry();
@@ -134,28 +131,25 @@ void CSettingPageDlg::SelectPage(int selectorId) {
 }
 
 int CSettingPageDlg::AskCredentials() {
-    QString id;
-    QString password;
-    const CredentialsPrompt &prompt = credentialsPrompt();
-    const int result =
-        prompt ? prompt(this, id, password) : runAuthenticationDialog(this, id, password);
+    CAuthenticationDlg dialog(this, m_platform);
+    const int result = dialog.DoModal();
     if (result != QDialog::Accepted)
         return result;
-    m_strID = id;
-    m_strPassword = password;
+    m_strID = dialog.GetID();
+    m_strPassword = dialog.GetPassword();
     return 1;
 }
 
 bool CSettingPageDlg::ApplyPage(int pageId) {
-    SettingPageLibrary &library = Library();
+    veltrona::KovaLibrary &library = m_library;
     m_bAwaitingResult = false;
     const KOVA_CONFIG config{ReplyBridge::instance().openConnection(), nullptr, KOVA_CLASS_ID};
     const bool initialised =
-        (m_strBinding == "ANY"
-             ? library.initialise(&config)
-             : library.initialiseEx(&config, m_strBinding.constData())) == KOVA_OK;
+        veltrona::initialiseForBinding(
+            library, config,
+            std::string_view(m_strBinding.constData(), size_t(m_strBinding.size()))) == KOVA_OK;
     if (!initialised) {
-        veltrona::ui::messageBox(this, QStringLiteral("Error : initialising kova..."));
+        m_platform.messageBox(this, QStringLiteral("Error : initialising kova..."));
         // The closed library refuses the request below and sends nothing.
         library.close();
         ReplyBridge::instance().closeConnection();
@@ -195,7 +189,7 @@ bool CSettingPageDlg::ApplyPage(int pageId) {
     if (result != KOVA_OK) {
         // Nothing was sent, so no answer will come: say why and close the
         // connection opened for it.
-        veltrona::ui::messageBox(this, QString::fromLatin1(kova_ErrorText(result)));
+        m_platform.messageBox(this, QString::fromLatin1(kova_ErrorText(result)));
         library.close();
         return false;
     }
@@ -218,30 +212,13 @@ void CSettingPageDlg::ReportUpdateResult(HKOVAITEM, int32_t event, int32_t) {
     m_bAwaitingResult = false;
     const QString text = UpdateResultText(event);
     if (!text.isEmpty())
-        veltrona::ui::messageBox(this, text);
+        m_platform.messageBox(this, text);
     m_bReporting.store(false);
-    Library().close();
+    m_library.close();
     ReplyBridge::instance().closeConnection();
     // The credentials served this request only; the next Apply asks again.
     m_strID.fill(QChar());
     m_strID.clear();
     m_strPassword.fill(QChar());
     m_strPassword.clear();
-}
-
-CSettingPageDlg::CredentialsPrompt CSettingPageDlg::SetCredentialsPrompt(CredentialsPrompt prompt) {
-    CredentialsPrompt previous = std::move(credentialsPrompt());
-    credentialsPrompt() = std::move(prompt);
-    return previous;
-}
-
-SettingPageLibrary &CSettingPageDlg::Library() {
-    static SettingPageLibrary library;
-    return library;
-}
-
-SettingPageLibrary CSettingPageDlg::SetLibrary(SettingPageLibrary library) {
-    SettingPageLibrary previous = std::move(Library());
-    Library() = std::move(library);
-    return previous;
 }

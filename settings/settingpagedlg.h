@@ -5,36 +5,20 @@
 // through the reply bridge, which calls ReportUpdateResult.
 
 #include "kova.h"
+#include "kovalibrary.h"
+#include "platform.h"
 
 #include <QByteArray>
 #include <QDialog>
 #include <QString>
 
 #include <atomic>
-#include <functional>
 
+class CConfigPage;
 class CNetworkPageDlg;
 class CHostNamePageDlg;
 class CAccountPageDlg;
 class QPushButton;
-
-// The library operations the setting page uses; tests put recorders in place
-// so that nothing is opened or sent.
-struct SettingPageLibrary {
-    std::function<int32_t(HKOVAITEM, KOVA_NETWORK_SETTINGS *)> getNetworkSettings =
-        kova_GetNetworkSettings;
-    std::function<int32_t(HKOVAITEM, KOVA_DEVICE_INFO *)> getDeviceInfo = kova_GetDeviceInfo;
-    std::function<int32_t(HKOVAITEM, int32_t *)> getGuestAccount = kova_GetGuestAccount;
-    std::function<int32_t(const KOVA_CONFIG *)> initialise = kova_Initialise;
-    std::function<void()> close = kova_Close;
-    std::function<int32_t(HKOVAITEM, const char *, const char *, const KOVA_NETWORK_SETTINGS *)>
-        setNetworkSettings = kova_SetNetworkSettings;
-    std::function<int32_t(HKOVAITEM, const char *, const char *, const char *, const char *)>
-        setHostName = kova_SetHostName;
-    std::function<int32_t(HKOVAITEM, const char *, const char *, const char *, const int32_t *)>
-        setAccount = kova_SetAccount;
-    std::function<int32_t(const KOVA_CONFIG *, const char *)> initialiseEx = kova_InitialiseEx;
-};
 
 class CSettingPageDlg : public QDialog {
     Q_OBJECT
@@ -46,7 +30,11 @@ public:
     static constexpr int IDC_SELECT_HOSTNAME = 1010;
     static constexpr int IDC_SELECT_ACCOUNT = 1011;
 
-    explicit CSettingPageDlg(QWidget *parent = nullptr);
+    // Every library call goes to `library`; message boxes, the authentication
+    // dialog and the modal run go through `platform`.
+    explicit CSettingPageDlg(QWidget *parent = nullptr,
+                             veltrona::KovaLibrary &library = veltrona::KovaLibrary::real(),
+                             veltrona::ui::Platform &platform = veltrona::ui::Platform::real());
     ~CSettingPageDlg() override;
 
     // Called by the main window.
@@ -70,7 +58,7 @@ public:
     void OnInitDialog();
     void OnDestroy();
 
-    // Called by the pages.
+    // What the pages ask for.
     // 1 when the user confirmed the authentication dialog, else its result.
     int AskCredentials();
     // Initialises the library with the reply bridge's callback and sends the request
@@ -97,16 +85,12 @@ public:
     CAccountPageDlg *AccountPage() const { return m_pAccountPage; }
     QPushButton *Selector(int selectorId) const;
 
-    // Test seams. The credentials prompt replaces the authentication dialog:
-    // it returns the dialog's result (1 confirmed) and fills the ID and
-    // password. Each setter returns what was in place; an empty value
-    // restores the default.
-    using CredentialsPrompt = std::function<int(QWidget *owner, QString &id, QString &password)>;
-    static CredentialsPrompt SetCredentialsPrompt(CredentialsPrompt prompt);
-    static SettingPageLibrary SetLibrary(SettingPageLibrary library);
-    static SettingPageLibrary &Library();
-
 private:
+    // Lets `page` ask for credentials, its request and the end of the window.
+    void ConnectPage(CConfigPage *page);
+
+    veltrona::KovaLibrary &m_library;
+    veltrona::ui::Platform &m_platform;
     QString m_strID;
     QString m_strPassword;
     int32_t m_guestAccount = 0;

@@ -6,18 +6,9 @@
 #include <QPushButton>
 #include <QShowEvent>
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <netinet/in.h>
-
 #include <cstdio>
 
 namespace {
-
-CBindIpDlg::AddressSource &addressSource() {
-    static CBindIpDlg::AddressSource source;
-    return source;
-}
 
 // The binding text holds at most 19 characters, as "ANY" or a dotted address
 // always does.
@@ -25,7 +16,8 @@ constexpr qsizetype kBindingTextMax = 19;
 
 } // namespace
 
-CBindIpDlg::CBindIpDlg(QWidget *parent) : QDialog(parent), m_bindingText("ANY") {
+CBindIpDlg::CBindIpDlg(QWidget *parent, veltrona::ui::Platform &platform)
+    : QDialog(parent), m_platform(platform), m_bindingText("ANY") {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     veltrona::ui::buildDialog(this, *veltrona::res::findDialogTemplate(veltrona::res::IDD_BIND_IP));
@@ -41,34 +33,11 @@ void CBindIpDlg::SetBindingText(const QByteArray &text) {
     m_bindingText = text.left(kBindingTextMax);
 }
 
-std::vector<CBindIpDlg::Address> CBindIpDlg::HostAddresses() {
-    std::vector<Address> addresses;
-    ifaddrs *list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return addresses;
-    for (const ifaddrs *entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET)
-            continue;
-        const auto *in = reinterpret_cast<const sockaddr_in *>(entry->ifa_addr);
-        const auto *bytes = reinterpret_cast<const uint8_t *>(&in->sin_addr.s_addr);
-        addresses.push_back(Address{bytes[0], bytes[1], bytes[2], bytes[3]});
-    }
-    freeifaddrs(list);
-    return addresses;
-}
-
-CBindIpDlg::AddressSource CBindIpDlg::SetAddressSource(AddressSource source) {
-    AddressSource previous = std::move(addressSource());
-    addressSource() = std::move(source);
-    return previous;
-}
-
 void CBindIpDlg::OnInitDialog() {
     m_addressList->clear();
     m_addressList->addItem(QStringLiteral("ANY"));
     int selection = 0;
-    const AddressSource &source = addressSource();
-    const std::vector<Address> addresses = source ? source() : HostAddresses();
+    const std::vector<Address> addresses = m_platform.hostAddresses();
     int count = 0;
     for (const Address &a : addresses) {
         ++count;

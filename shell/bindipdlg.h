@@ -2,13 +2,10 @@
 // Lets the user choose the local address that the next scan binds to: "ANY"
 // or one of this host's IPv4 interface addresses.
 
+#include "platform.h"
+
 #include <QByteArray>
 #include <QDialog>
-
-#include <array>
-#include <cstdint>
-#include <functional>
-#include <vector>
 
 class QComboBox;
 class QShowEvent;
@@ -19,10 +16,11 @@ class CBindIpDlg : public QDialog {
 public:
     static constexpr int IDC_ADDRESS_LIST = 1044;
 
-    using Address = std::array<uint8_t, 4>;
-    using AddressSource = std::function<std::vector<Address>()>;
+    using Address = veltrona::ui::Platform::Address;
 
-    explicit CBindIpDlg(QWidget *parent = nullptr);
+    // The list shows the addresses that `platform` gives.
+    explicit CBindIpDlg(QWidget *parent = nullptr,
+                        veltrona::ui::Platform &platform = veltrona::ui::Platform::real());
 
     // The current binding text, before the dialog runs.
     void SetBindingText(const QByteArray &text);
@@ -35,12 +33,6 @@ public:
     void OnInitDialog();
     QComboBox *AddressList() const { return m_addressList; }
 
-    // This host's IPv4 interface addresses in the order the system lists them.
-    static std::vector<Address> HostAddresses();
-    // Replaces the address source (tests); an empty one restores
-    // HostAddresses. Returns the source that was in place.
-    static AddressSource SetAddressSource(AddressSource source);
-
 public slots:
     void accept() override;
 
@@ -48,6 +40,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    veltrona::ui::Platform &m_platform;
     QByteArray m_bindingText;
     QComboBox *m_addressList = nullptr;
 };

@@ -1,9 +1,11 @@
 #pragma once
-// Helpers of the main window's tests: device rows, stand-in items whose MAC
-// addresses a table gives, and a recorder of message boxes.
+// Helpers of the main window's tests: device rows, a library of stand-in
+// items whose MAC addresses a table gives, and a platform that records
+// message boxes.
 
 #include "devicelistctrl.h"
-#include "messagebox.h"
+#include "kovalibrary.h"
+#include "platform.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -63,15 +65,12 @@ inline DEVICE_ROW makeRow(const RowFields &fields) {
     return row;
 }
 
-// Stand-in items: never dereferenced, their MAC addresses come from a table
-// that the list reads through its MAC reader.
-class FakeItems {
+// A library of stand-in items: never dereferenced, their MAC addresses come
+// from a table that the list reads as their device information. Every other
+// call reaches the library itself.
+class FakeItems : public veltrona::KovaLibrary {
 public:
-    FakeItems() {
-        m_previous = CDeviceListCtrl::setMacReader(
-            [this](HKOVAITEM item, uint8_t out[6]) { return read(item, out); });
-    }
-    ~FakeItems() { CDeviceListCtrl::setMacReader(std::move(m_previous)); }
+    FakeItems() = default;
     FakeItems(const FakeItems &) = delete;
     FakeItems &operator=(const FakeItems &) = delete;
 
@@ -89,35 +88,35 @@ public:
         std::memcpy(out, found->second.data(), 6);
         return true;
     }
+    int32_t getDeviceInfo(HKOVAITEM item, KOVA_DEVICE_INFO *info) override {
+        *info = KOVA_DEVICE_INFO{};
+        return read(item, info->mac) ? KOVA_OK : KOVA_ERR_BAD_HANDLE;
+    }
 
 private:
     std::map<HKOVAITEM, Mac> m_macs;
     int m_broken = 0;
-    CDeviceListCtrl::MacReader m_previous;
 };
 
-// Records every message box instead of showing it, with the thread it ran on.
-class MessageRecorder {
+// The real platform, except that every message box is recorded instead of
+// shown, with the thread it ran on.
+class MessageRecorder : public veltrona::ui::Platform {
 public:
-    MessageRecorder() {
-        m_previous = veltrona::ui::setMessageBoxPresenter([this](QWidget *, const QString &text) {
-            texts << text;
-            if (QThread::currentThread() != QCoreApplication::instance()->thread())
-                offGuiThread = true;
-            if (onMessage)
-                onMessage(text);
-        });
-    }
-    ~MessageRecorder() { veltrona::ui::setMessageBoxPresenter(std::move(m_previous)); }
+    MessageRecorder() = default;
     MessageRecorder(const MessageRecorder &) = delete;
     MessageRecorder &operator=(const MessageRecorder &) = delete;
+
+    void messageBox(QWidget *, const QString &text) override {
+        texts << text;
+        if (QThread::currentThread() != QCoreApplication::instance()->thread())
+            offGuiThread = true;
+        if (onMessage)
+            onMessage(text);
+    }
 
     QStringList texts;
     bool offGuiThread = false;
     std::function<void(const QString &)> onMessage;
-
-private:
-    veltrona::ui::MessageBoxPresenter m_previous;
 };
 
 inline QStringList columnTexts(const CDeviceListCtrl &list, int column) {

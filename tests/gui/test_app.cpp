@@ -26,26 +26,28 @@ class AppTest : public QObject {
 
 private slots:
     void noSocketMeansOneMessageAndNoWindow() {
-        MessageRecorder messages;
+        struct : MessageRecorder {
+            bool canCreateSocket() override { return false; }
+        } messages;
         int windowsDuringMessage = -1;
         messages.onMessage = [&](const QString &) {
             windowsDuringMessage = int(mainWindows().size());
         };
-        auto previous = CVeltronaApp::setSocketProbe([] { return false; });
-        CVeltronaApp app;
+        CVeltronaApp app(messages);
         QCOMPARE(app.InitInstance(), false);
-        CVeltronaApp::setSocketProbe(std::move(previous));
         QCOMPARE(messages.texts, QStringList{"Windows sockets initialization failed."});
         QCOMPARE(windowsDuringMessage, 0);
         QVERIFY(mainWindows().isEmpty());
     }
 
     void mainWindowRunsAndClosesTheLibraryWhenItEnds() {
-        QVERIFY(CVeltronaApp::canCreateSocket());
+        QVERIFY(veltrona::ui::Platform::real().canCreateSocket());
         QStringList calls;
-        CVeltronaDlg::ScanLibrary library = CVeltronaDlg::defaultScanLibrary();
-        library.close = [&] { calls << "close"; };
-        auto previous = CVeltronaDlg::setScanLibrary(library);
+        struct : veltrona::KovaLibrary {
+            QStringList *calls = nullptr;
+            void close() override { *calls << "close"; }
+        } library;
+        library.calls = &calls;
 
         CVeltronaDlg *seen = nullptr;
         QWidget *registered = nullptr;
@@ -59,9 +61,8 @@ private slots:
             QVERIFY(seen->isModal());
             QTest::keyClick(seen, Qt::Key_Escape);
         });
-        CVeltronaApp app;
+        CVeltronaApp app(veltrona::ui::Platform::real(), library);
         QCOMPARE(app.InitInstance(), false);
-        CVeltronaDlg::setScanLibrary(std::move(previous));
 
         QVERIFY(seen != nullptr);
         QCOMPARE(registered, static_cast<QWidget *>(seen));

@@ -106,7 +106,7 @@ private slots:
 
     void emptyIdIsRefusedUntilOneIsTyped() {
         guitest::MessageRecorder messages;
-        CAuthenticationDlg dlg;
+        CAuthenticationDlg dlg(nullptr, messages);
         showActive(dlg);
         dlg.idEdit()->setEnabled(true);
         dlg.idEdit()->clear();

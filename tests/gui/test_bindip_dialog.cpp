@@ -15,12 +15,11 @@ Q_DECLARE_METATYPE(Addresses)
 
 namespace {
 
-struct AddressSource {
-    CBindIpDlg::AddressSource previous;
-    explicit AddressSource(Addresses list) {
-        previous = CBindIpDlg::SetAddressSource([list] { return list; });
-    }
-    ~AddressSource() { CBindIpDlg::SetAddressSource(std::move(previous)); }
+// The real platform with these host addresses.
+struct AddressSource : veltrona::ui::Platform {
+    Addresses list;
+    explicit AddressSource(Addresses addresses) : list(std::move(addresses)) {}
+    Addresses hostAddresses() override { return list; }
 };
 
 QStringList items(const QComboBox *box) {
@@ -68,7 +67,7 @@ private slots:
         QFETCH(QStringList, list);
         QFETCH(int, selected);
         AddressSource source(addresses);
-        CBindIpDlg dlg;
+        CBindIpDlg dlg(nullptr, source);
         dlg.SetBindingText(binding);
         dlg.show();
         QCOMPARE(items(dlg.AddressList()), list);
@@ -82,7 +81,7 @@ private slots:
     void okCopiesTheChosenItemAndCancelKeepsTheText() {
         AddressSource source({{192, 168, 1, 20}, {10, 0, 0, 5}});
         {
-            CBindIpDlg dlg;
+            CBindIpDlg dlg(nullptr, source);
             dlg.SetBindingText("ANY");
             QTimer::singleShot(0, &dlg, [&dlg] {
                 dlg.AddressList()->setCurrentIndex(2);
@@ -92,7 +91,7 @@ private slots:
             QCOMPARE(dlg.BindingText(), QByteArray("10.0.0.5"));
         }
         {
-            CBindIpDlg dlg;
+            CBindIpDlg dlg(nullptr, source);
             dlg.SetBindingText("192.168.1.20");
             QTimer::singleShot(0, &dlg, [&dlg] {
                 dlg.AddressList()->setCurrentIndex(0);
@@ -104,9 +103,9 @@ private slots:
     }
 
     void reopeningRebuildsTheList() {
-        auto list = std::make_shared<Addresses>(Addresses{{10, 0, 0, 5}});
-        CBindIpDlg::AddressSource previous = CBindIpDlg::SetAddressSource([list] { return *list; });
-        CBindIpDlg dlg;
+        AddressSource source({{10, 0, 0, 5}});
+        Addresses *list = &source.list;
+        CBindIpDlg dlg(nullptr, source);
         dlg.SetBindingText("10.0.0.5");
         dlg.show();
         QCOMPARE(dlg.AddressList()->count(), 2);
@@ -115,12 +114,11 @@ private slots:
         dlg.show();
         QCOMPARE(items(dlg.AddressList()), (QStringList{"ANY", "10.0.0.6", "10.0.0.5"}));
         QCOMPARE(dlg.AddressList()->currentIndex(), 2);
-        CBindIpDlg::SetAddressSource(std::move(previous));
     }
 
     // The host's own list: IPv4 only, loopback among them.
     void hostAddressesHoldLoopback() {
-        const Addresses addresses = CBindIpDlg::HostAddresses();
+        const Addresses addresses = veltrona::ui::Platform::real().hostAddresses();
         QVERIFY(std::find(addresses.begin(), addresses.end(), Address{127, 0, 0, 1}) !=
                 addresses.end());
     }

@@ -13,8 +13,10 @@ class DeviceListTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<CDeviceListCtrl> makeList() {
-        auto list = std::make_unique<CDeviceListCtrl>();
+    std::unique_ptr<CDeviceListCtrl>
+    makeList(veltrona::KovaLibrary &library = veltrona::KovaLibrary::real(),
+             veltrona::ui::Platform &platform = veltrona::ui::Platform::real()) {
+        auto list = std::make_unique<CDeviceListCtrl>(nullptr, library, platform);
         list->InitColumns();
         return list;
     }
@@ -62,7 +64,7 @@ private slots:
         QFETCH(int, av2);
         QFETCH(QStringList, expected);
         FakeItems items;
-        auto list = makeList();
+        auto list = makeList(items);
         RowFields fields;
         fields.mac = mac(7);
         fields.ip = "10.0.0.7";
@@ -86,7 +88,7 @@ private slots:
 
     void missingValuesAndOtherModes() {
         FakeItems items;
-        auto list = makeList();
+        auto list = makeList(items);
         RowFields v2; // an old device: no ports, no firmware
         v2.mac = mac(1);
         v2.mode = KOVA_MODE_DHCP;
@@ -126,7 +128,7 @@ private slots:
 
     void duplicateMacAddsNothingAndKeepsTheFirstRow() {
         FakeItems items;
-        auto list = makeList();
+        auto list = makeList(items);
         RowFields first;
         first.mac = mac(5);
         first.model = "first";
@@ -156,7 +158,7 @@ private slots:
 
     void missingRowRecordShowsInvalidData() {
         MessageRecorder messages;
-        auto list = makeList();
+        auto list = makeList(veltrona::KovaLibrary::real(), messages);
         QCOMPARE(list->AddDevice(nullptr, nullptr), 0);
         QCOMPARE(messages.texts, QStringList{"Invalid data"});
         QCOMPARE(list->GetItemCount(), 0);
@@ -164,7 +166,7 @@ private slots:
 
     void headerClickDirections() {
         FakeItems items;
-        auto list = makeList();
+        auto list = makeList(items);
         const char *ips[] = {"10.1.1.5", "9.1.1.5", "192.168.0.2", "10.1.1.40"};
         const char *models[] = {"b", "d", "a", "c"};
         auto addRows = [&] {
@@ -205,7 +207,7 @@ private slots:
 
     void movedHeaderSectionsKeepColumnIndexes() {
         FakeItems items;
-        auto list = makeList();
+        auto list = makeList(items);
         list->resize(900, 300);
         list->show();
         QVERIFY(QTest::qWaitForWindowExposed(list.get()));
@@ -243,7 +245,7 @@ private slots:
         const char *models[] = {"KV-1", "KV-10", "kv-1", "", "Z", "KV-1 "};
         const char *serials[] = {"", "A", "B", "\xC3\xA9t\xC3\xA9", "\xFF", "a"};
         for (int round = 0; round < 12; ++round) {
-            auto list = makeList();
+            auto list = makeList(items);
             literal::DeviceList reference(reader);
             auto addRows = [&](int count) {
                 for (int i = 0; i < count; ++i) {

@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <optional>
 #include <thread>
 
 using namespace guitest;
@@ -29,41 +30,81 @@ using veltrona::ui::CSkinButton;
 
 namespace {
 
-// The library calls of the scan, as text, with the sleeps between them.
+class ScanRecorder;
+
+// The window's library: stand-in items, and the scan's calls recorded while a
+// ScanRecorder is in place (the library itself otherwise).
+struct WindowLibrary : FakeItems {
+    ScanRecorder *recorder = nullptr;
+    int32_t initialise(const KOVA_CONFIG *config) override;
+    int32_t initialiseEx(const KOVA_CONFIG *config, const char *address) override;
+    void close() override;
+    int32_t setProtocolType(int32_t type) override;
+    int32_t sendDiscovery() override;
+};
+
+// The window's platform: message boxes recorded, the setting page's item and
+// web addresses recorded instead of opened, the host addresses a test sets,
+// and the waits of the scan start recorded while a ScanRecorder is in place.
+struct WindowPlatform : MessageRecorder {
+    ScanRecorder *recorder = nullptr;
+    QList<HKOVAITEM> *opened = nullptr;
+    QStringList *urls = nullptr;
+    std::optional<std::vector<Address>> addresses;
+    int runModal(QDialog &dialog) override {
+        auto *page = qobject_cast<CSettingPageDlg *>(&dialog);
+        if (page == nullptr)
+            return MessageRecorder::runModal(dialog);
+        *opened << page->DeviceItem();
+        return QDialog::Rejected;
+    }
+    void openUrl(const QString &url) override { *urls << url; }
+    std::vector<Address> hostAddresses() override {
+        return addresses ? *addresses : MessageRecorder::hostAddresses();
+    }
+    void wait(QObject *context, int ms, std::function<void()> then) override;
+};
+
+// The library calls of the scan, as text, with the sleeps between them, while
+// it lives.
 class ScanRecorder {
 public:
-    ScanRecorder() {
-        CVeltronaDlg::ScanLibrary library;
-        library.initialise = [this](const KOVA_CONFIG *config) {
-            calls << "init";
-            this->config = *config;
-            return initResult;
-        };
-        library.initialiseEx = [this](const KOVA_CONFIG *config, const char *address) {
-            calls << QStringLiteral("initEx:%1").arg(QString::fromLatin1(address));
-            this->config = *config;
-            return initResult;
-        };
-        library.close = [this] { calls << "close"; };
-        library.setProtocolType = [this](int32_t type) {
-            calls << QStringLiteral("proto:%1").arg(type);
-            return KOVA_OK;
-        };
-        library.sendDiscovery = [this] {
-            calls << "send";
-            ++sends;
-            return sends == 1 ? firstSendResult : secondSendResult;
-        };
-        library.wait = [this](int ms, std::function<void()> then) {
-            calls << QStringLiteral("sleep:%1").arg(ms);
-            if (holdWaits)
-                held.push_back(std::move(then));
-            else
-                then();
-        };
-        m_previous = CVeltronaDlg::setScanLibrary(library);
+    ScanRecorder(WindowLibrary &library, WindowPlatform &platform)
+        : m_library(library), m_platform(platform), m_previous(library.recorder) {
+        m_library.recorder = m_platform.recorder = this;
     }
-    ~ScanRecorder() { CVeltronaDlg::setScanLibrary(std::move(m_previous)); }
+    ~ScanRecorder() { m_library.recorder = m_platform.recorder = m_previous; }
+
+    int32_t initialise(const KOVA_CONFIG *config) {
+        calls << "init";
+        this->config = *config;
+        return initResult;
+    }
+    int32_t initialiseEx(const KOVA_CONFIG *config, const char *address) {
+        calls << QStringLiteral("initEx:%1").arg(QString::fromLatin1(address));
+        this->config = *config;
+        return initResult;
+    }
+    void close() {
+        calls << "close";
+        ++closes;
+    }
+    int32_t setProtocolType(int32_t type) {
+        calls << QStringLiteral("proto:%1").arg(type);
+        return KOVA_OK;
+    }
+    int32_t sendDiscovery() {
+        calls << "send";
+        ++sends;
+        return sends == 1 ? firstSendResult : secondSendResult;
+    }
+    void wait(int ms, std::function<void()> then) {
+        calls << QStringLiteral("sleep:%1").arg(ms);
+        if (holdWaits)
+            held.push_back(std::move(then));
+        else
+            then();
+    }
 
     QStringList calls;
     KOVA_CONFIG config{};
@@ -71,13 +112,39 @@ public:
     int32_t firstSendResult = KOVA_OK;
     int32_t secondSendResult = KOVA_OK;
     int sends = 0;
+    int closes = 0;
     // When set, each wait's continuation is kept for the test to run.
     bool holdWaits = false;
     std::vector<std::function<void()>> held;
 
 private:
-    CVeltronaDlg::ScanLibrary m_previous;
+    WindowLibrary &m_library;
+    WindowPlatform &m_platform;
+    ScanRecorder *m_previous;
 };
+
+int32_t WindowLibrary::initialise(const KOVA_CONFIG *config) {
+    return recorder ? recorder->initialise(config) : FakeItems::initialise(config);
+}
+int32_t WindowLibrary::initialiseEx(const KOVA_CONFIG *config, const char *address) {
+    return recorder ? recorder->initialiseEx(config, address)
+                    : FakeItems::initialiseEx(config, address);
+}
+void WindowLibrary::close() {
+    recorder ? recorder->close() : FakeItems::close();
+}
+int32_t WindowLibrary::setProtocolType(int32_t type) {
+    return recorder ? recorder->setProtocolType(type) : FakeItems::setProtocolType(type);
+}
+int32_t WindowLibrary::sendDiscovery() {
+    return recorder ? recorder->sendDiscovery() : FakeItems::sendDiscovery();
+}
+void WindowPlatform::wait(QObject *context, int ms, std::function<void()> then) {
+    if (recorder)
+        recorder->wait(ms, std::move(then));
+    else
+        MessageRecorder::wait(context, ms, std::move(then));
+}
 
 const QStringList kDiscoveries = {"proto:4", "send",      "sleep:100", "proto:2",
                                   "send",    "sleep:100", "proto:1"};
@@ -133,7 +200,8 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<CVeltronaDlg> m_dlg;
-    std::unique_ptr<FakeItems> m_items;
+    std::unique_ptr<WindowLibrary> m_items;
+    std::unique_ptr<WindowPlatform> m_platform;
     QList<HKOVAITEM> m_opened;
     QStringList m_urls;
 
@@ -151,21 +219,20 @@ class MainWindowTest : public QObject {
 
 private slots:
     void init() {
-        m_items = std::make_unique<FakeItems>();
+        m_items = std::make_unique<WindowLibrary>();
+        m_platform = std::make_unique<WindowPlatform>();
         m_opened.clear();
         m_urls.clear();
-        CVeltronaDlg::setSettingPageRunner(
-            [this](CSettingPageDlg &, HKOVAITEM item) { m_opened << item; });
-        CVeltronaDlg::setUrlOpener([this](const QString &url) { m_urls << url; });
-        m_dlg = std::make_unique<CVeltronaDlg>();
+        m_platform->opened = &m_opened;
+        m_platform->urls = &m_urls;
+        m_dlg = std::make_unique<CVeltronaDlg>(nullptr, *m_items, *m_platform);
         m_dlg->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
     }
     void cleanup() {
         m_dlg.reset();
+        m_platform.reset();
         m_items.reset();
-        CVeltronaDlg::setSettingPageRunner({});
-        CVeltronaDlg::setUrlOpener({});
     }
 
     void initialState() {
@@ -254,7 +321,7 @@ private slots:
     }
 
     void scanCountsDownAndEnds() {
-        ScanRecorder library;
+        ScanRecorder library(*m_items, *m_platform);
         library.holdWaits = true;
         addRows(2);
         QTest::mouseClick(button(1002), Qt::LeftButton);
@@ -311,8 +378,8 @@ private slots:
     }
 
     void scanWhenTheLibraryCannotStart() {
-        ScanRecorder library;
-        MessageRecorder messages;
+        ScanRecorder library(*m_items, *m_platform);
+        MessageRecorder &messages = *m_platform;
         messages.onMessage = [&](const QString &) { library.calls << "message"; };
         library.initResult = KOVA_ERR_SOCKET;
         library.firstSendResult = library.secondSendResult = KOVA_ERR_NOT_INITIALISED;
@@ -327,7 +394,7 @@ private slots:
     }
 
     void scanWhenOnlyTheSecondSendFails() {
-        ScanRecorder library;
+        ScanRecorder library(*m_items, *m_platform);
         library.secondSendResult = KOVA_ERR_SOCKET;
         m_dlg->OnScan();
         QCOMPARE(library.calls, QStringList{"init"} + kDiscoveries); // the library stays open
@@ -335,7 +402,7 @@ private slots:
         QVERIFY(!m_dlg->isTimerRunning(0));
 
         // The first send failing alone does not stop the scan.
-        ScanRecorder again;
+        ScanRecorder again(*m_items, *m_platform);
         again.firstSendResult = KOVA_ERR_SOCKET;
         m_dlg->OnScan();
         QVERIFY(m_dlg->isTimerRunning(0));
@@ -343,7 +410,7 @@ private slots:
     }
 
     void clearTable() {
-        ScanRecorder library;
+        ScanRecorder library(*m_items, *m_platform);
         addRows(3);
         QTest::mouseClick(button(1004), Qt::LeftButton);
         QCOMPARE(m_dlg->deviceList()->GetItemCount(), 0);
@@ -353,11 +420,9 @@ private slots:
     }
 
     void bindIpChoosesTheNextScansAddress() {
-        ScanRecorder library;
-        MessageRecorder messages;
-        auto previous = CBindIpDlg::SetAddressSource([] {
-            return std::vector<CBindIpDlg::Address>{{10, 0, 0, 5}, {192, 168, 7, 9}};
-        });
+        ScanRecorder library(*m_items, *m_platform);
+        MessageRecorder &messages = *m_platform;
+        m_platform->addresses = {{10, 0, 0, 5}, {192, 168, 7, 9}};
         ModalCloser<CBindIpDlg> cancel;
         cancel.arm();
         QTest::mouseClick(button(1043), Qt::LeftButton);
@@ -384,7 +449,6 @@ private slots:
         m_dlg->OnBindIp();
         QCOMPARE(messages.texts.last(), QString("Use original setting: 192.168.7.9"));
         QCOMPARE(messages.texts.size(), 3);
-        CBindIpDlg::SetAddressSource(std::move(previous));
     }
 
     void titleButtons() {
@@ -495,7 +559,7 @@ private slots:
     }
 
     void enterPressesTheFocusedButton() {
-        ScanRecorder library;
+        ScanRecorder library(*m_items, *m_platform);
         button(1002)->setFocus();
         QTest::keyClick(button(1002), Qt::Key_Enter, Qt::KeypadModifier);
         QVERIFY(m_dlg->isVisible());
@@ -577,12 +641,10 @@ private slots:
     }
 
     void configurationResultsFromTheReceiveThread() {
-        MessageRecorder messages;
+        MessageRecorder &messages = *m_platform;
         CSettingPageDlg &page = m_dlg->settingPage();
-        SettingPageLibrary pageLibrary;
-        int closes = 0;
-        pageLibrary.close = [&] { ++closes; };
-        auto previous = CSettingPageDlg::SetLibrary(pageLibrary);
+        ScanRecorder pageLibrary(*m_items, *m_platform); // the page's library is the window's
+        int &closes = pageLibrary.closes;
         HKOVAITEM item = m_items->make(mac(1));
         const KOVA_REPLY_CALLBACK callback = ReplyBridge::instance().openConnection();
 
@@ -629,7 +691,6 @@ private slots:
                  QStringList({"show:Success", "end:Success", "show:Authentication Failed!"}));
         QCOMPARE(closes, 3);
         page.hide();
-        CSettingPageDlg::SetLibrary(std::move(previous));
 
         // A device-information event whose item cannot be decoded adds nothing.
         deliver(KOVA_EVENT_DEVICE_INFO);
@@ -638,7 +699,6 @@ private slots:
     }
 
     void windowEndsWhileRepliesArrive() {
-        CSettingPageDlg::SetLibrary({}); // nothing is reported with the page closed
         HKOVAITEM item = m_items->make(mac(1));
         const KOVA_REPLY_CALLBACK callback = ReplyBridge::instance().openConnection();
         std::atomic<bool> stop{false};

@@ -157,11 +157,10 @@ private slots:
 
     void bindingToAnAddressThatIsNotOurs() {
         LoopbackDevice device(camera(3));
-        MessageRecorder messages;
-        auto previous = CBindIpDlg::SetAddressSource([] {
-            return std::vector<CBindIpDlg::Address>{{10, 99, 0, 1}};
-        });
-        CVeltronaDlg dlg;
+        struct : MessageRecorder {
+            std::vector<Address> hostAddresses() override { return {{10, 99, 0, 1}}; }
+        } messages;
+        CVeltronaDlg dlg(nullptr, veltrona::KovaLibrary::real(), messages);
         dlg.show();
         QTimer::singleShot(50, [] {
             if (auto *bind = qobject_cast<CBindIpDlg *>(QApplication::activeModalWidget())) {
@@ -170,7 +169,6 @@ private slots:
             }
         });
         dlg.OnBindIp();
-        CBindIpDlg::SetAddressSource(std::move(previous));
         QCOMPARE(messages.texts, QStringList{"Bind to 10.99.0.1"});
 
         QTest::mouseClick(dlg.pushButton(CVeltronaDlg::IDC_SCAN), Qt::LeftButton);

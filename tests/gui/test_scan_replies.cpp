@@ -218,9 +218,11 @@ private slots:
 
     void noRowOfAClosedConnectionIsListed() {
         // Connections follow each other fast: the scan start without its pauses.
-        CVeltronaDlg::ScanLibrary quick = CVeltronaDlg::defaultScanLibrary();
-        quick.wait = [](int, std::function<void()> then) { then(); };
-        auto previous = CVeltronaDlg::setScanLibrary(quick);
+        struct : veltrona::ui::Platform {
+            void wait(QObject *, int, std::function<void()> then) override { then(); }
+        } quick;
+        m_dlg = std::make_unique<CVeltronaDlg>(nullptr, veltrona::KovaLibrary::real(), quick);
+        m_dlg->show();
         // Every connection is flooded with devices named after it.
         std::atomic<bool> stop{false};
         std::thread feeder([&] {
@@ -255,7 +257,7 @@ private slots:
         }
         stop = true;
         feeder.join();
-        CVeltronaDlg::setScanLibrary(std::move(previous));
+        m_dlg.reset(); // before the platform it was given
         QVERIFY(listed > 0);
     }
 };

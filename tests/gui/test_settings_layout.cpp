@@ -81,16 +81,17 @@ private slots:
     }
 
     void bindIp() {
-        CBindIpDlg::AddressSource previous = CBindIpDlg::SetAddressSource([] {
-            return std::vector<CBindIpDlg::Address>{{192, 168, 100, 200}, {10, 0, 0, 5}};
-        });
-        CBindIpDlg dlg;
+        struct : veltrona::ui::Platform {
+            std::vector<Address> hostAddresses() override {
+                return {{192, 168, 100, 200}, {10, 0, 0, 5}};
+            }
+        } addresses;
+        CBindIpDlg dlg(nullptr, addresses);
         dlg.SetBindingText("192.168.100.200");
         dlg.show();
         save(&dlg, "bindip");
         const QStringList faults = layoutFaults(&dlg);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
-        CBindIpDlg::SetAddressSource(std::move(previous));
     }
 
     void authentication() {
@@ -122,7 +123,7 @@ private slots:
         DeviceRecords d = device(mode, 1, "camera-lobby", "cams.example.net", 1);
         put(d.info.modelName, "KV-2100 Dome");
         lib.devices[fakeItem(1)] = d;
-        CSettingPageDlg dlg;
+        CSettingPageDlg dlg(nullptr, lib);
         dlg.SetDeviceItem(fakeItem(1));
         dlg.OnInitDialog();
         dlg.SelectPage(selector);

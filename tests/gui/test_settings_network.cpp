@@ -260,7 +260,7 @@ private slots:
     }
 
     void applySendsThePageAndRestoreShowsTheAppliedValues() {
-        Credentials credentials;
+        Credentials credentials(*m_messages);
         credentials.id = QStringLiteral("admin");
         credentials.password = QStringLiteral("pass");
         P *page = open(device(KOVA_MODE_DHCP, 0));

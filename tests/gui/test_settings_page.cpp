@@ -87,7 +87,7 @@ private slots:
     }
 
     void applyInitialisesWithTheReplyCallbackAndSends() {
-        Credentials credentials;
+        Credentials credentials(*m_messages);
         CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
         m_lib->calls.clear();
         dlg.NetworkPage()->OnApply();
@@ -110,7 +110,7 @@ private slots:
     }
 
     void unsentRequestIsReportedAndApplyEnabledAgain() {
-        Credentials credentials;
+        Credentials credentials(*m_messages);
         CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
         m_lib->initialiseResult = KOVA_ERR_SOCKET;
         m_lib->calls.clear();
@@ -135,7 +135,7 @@ private slots:
     // Enter presses the focused push button, else the page's Apply; Escape in
     // the network page leaves the setting page open.
     void networkPageKeys() {
-        Credentials credentials;
+        Credentials credentials(*m_messages);
         credentials.result = 0; // cancelled: nothing is sent
         CNetworkPageDlg *page = open(device("cam1", "lan", 0)).NetworkPage();
         QWidget *field = controlAs<CIPAddressCtrl>(page, 1028)->field(3);
@@ -149,7 +149,7 @@ private slots:
     }
 
     void hostNamePage() {
-        Credentials credentials;
+        Credentials credentials(*m_messages);
         CSettingPageDlg &dlg = open(device("cam1", "example.net", 0));
         CHostNamePageDlg *page = dlg.HostNamePage();
         auto *host = controlAs<QLineEdit>(page, 1030);
@@ -179,7 +179,7 @@ private slots:
     }
 
     void accountPage() {
-        Credentials credentials;
+        Credentials credentials(*m_messages);
         CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
         CAccountPageDlg *page = dlg.AccountPage();
         auto *password = controlAs<QLineEdit>(page, 1027);
@@ -222,7 +222,7 @@ private slots:
     }
     void cancelledAuthenticationSendsNothing() {
         QFETCH(int, selector);
-        Credentials credentials;
+        Credentials credentials(*m_messages);
         credentials.result = 0;
         CSettingPageDlg &dlg = open(device("cam1", "lan", 0));
         m_lib->calls.clear();
@@ -330,7 +330,7 @@ private slots:
     // DoModal creates fresh pages each time and destroys them afterwards.
     void doModalRunsAndCleansUp() {
         m_lib->devices[fakeItem(3)] = device("cam3", "lan", 0);
-        CSettingPageDlg dlg;
+        CSettingPageDlg dlg(nullptr, *m_lib, *m_messages);
         dlg.SetDeviceItem(fakeItem(3));
         QString shownHost;
         QTimer::singleShot(0, &dlg, [&] {

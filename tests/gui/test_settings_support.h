@@ -1,14 +1,16 @@
 #pragma once
 // Stand-ins for the setting page's tests: a recording library with prepared
-// device records, a credentials prompt that answers at once and
+// device records, credentials that answer the authentication at once and
 // a fixture that opens the setting page on a prepared device.
 
+#include "authenticationdlg.h"
 #include "dialogbuilder.h"
 #include "gui_test_support.h"
 #include "kova.h"
 #include "networkpagedlg.h"
 #include "settingpagedlg.h"
 
+#include <QLineEdit>
 #include <QString>
 #include <QStringList>
 
@@ -61,9 +63,9 @@ inline bool applyRestore(const QWidget *page, bool apply, bool restore) {
            controlById(page, CNetworkPageDlg::IDC_RESTORE)->isEnabled() == restore;
 }
 
-// Replaces the setting page's library for its lifetime. Every call is logged
-// by name, in order.
-struct FakeLibrary {
+// The setting page's library: every call is logged by name, in order, and
+// nothing is opened or sent.
+struct FakeLibrary : veltrona::KovaLibrary {
     struct NetworkRequest {
         HKOVAITEM item;
         std::string id, password;
@@ -87,61 +89,62 @@ struct FakeLibrary {
     std::vector<NetworkRequest> network;
     std::vector<HostNameRequest> hostNames;
     std::vector<AccountRequest> accounts;
-    SettingPageLibrary previous;
 
-    FakeLibrary() {
-        SettingPageLibrary lib;
-        lib.getNetworkSettings = [this](HKOVAITEM item, KOVA_NETWORK_SETTINGS *out) {
-            calls << QStringLiteral("getNetworkSettings");
-            *out = devices[item].network;
-            return KOVA_OK;
-        };
-        lib.getDeviceInfo = [this](HKOVAITEM item, KOVA_DEVICE_INFO *out) {
-            calls << QStringLiteral("getDeviceInfo");
-            *out = devices[item].info;
-            return KOVA_OK;
-        };
-        lib.getGuestAccount = [this](HKOVAITEM item, int32_t *out) {
-            calls << QStringLiteral("getGuestAccount");
-            *out = devices[item].guest;
-            return KOVA_OK;
-        };
-        lib.initialise = [this](const KOVA_CONFIG *config) {
-            calls << QStringLiteral("initialise");
-            lastConfig = *config;
-            return initialiseResult;
-        };
-        lib.initialiseEx = [this](const KOVA_CONFIG *config, const char *address) {
-            calls << QStringLiteral("initialiseEx ") + QLatin1String(address);
-            lastConfig = *config;
-            return initialiseResult;
-        };
-        lib.close = [this] { calls << QStringLiteral("close"); };
-        lib.setNetworkSettings = [this](HKOVAITEM item, const char *id, const char *pw,
-                                        const KOVA_NETWORK_SETTINGS *s) {
-            calls << QStringLiteral("setNetworkSettings");
-            network.push_back({item, id, pw, *s});
-            return requestResult;
-        };
-        lib.setHostName = [this](HKOVAITEM item, const char *id, const char *pw, const char *host,
-                                 const char *domain) {
-            calls << QStringLiteral("setHostName");
-            hostNames.push_back({item, id, pw, host, domain});
-            return requestResult;
-        };
-        lib.setAccount = [this](HKOVAITEM item, const char *id, const char *pw,
-                                const char *newPassword, const int32_t *guest) {
-            calls << QStringLiteral("setAccount");
-            accounts.push_back({item, id, pw, newPassword, *guest});
-            return requestResult;
-        };
-        previous = CSettingPageDlg::SetLibrary(std::move(lib));
+    int32_t getNetworkSettings(HKOVAITEM item, KOVA_NETWORK_SETTINGS *out) override {
+        calls << QStringLiteral("getNetworkSettings");
+        *out = devices[item].network;
+        return KOVA_OK;
     }
-    ~FakeLibrary() { CSettingPageDlg::SetLibrary(std::move(previous)); }
-    FakeLibrary(const FakeLibrary &) = delete;
-    FakeLibrary &operator=(const FakeLibrary &) = delete;
+    int32_t getDeviceInfo(HKOVAITEM item, KOVA_DEVICE_INFO *out) override {
+        calls << QStringLiteral("getDeviceInfo");
+        *out = devices[item].info;
+        return KOVA_OK;
+    }
+    int32_t getGuestAccount(HKOVAITEM item, int32_t *out) override {
+        calls << QStringLiteral("getGuestAccount");
+        *out = devices[item].guest;
+        return KOVA_OK;
+    }
+    int32_t initialise(const KOVA_CONFIG *config) override {
+        calls << QStringLiteral("initialise");
+        lastConfig = *config;
+        return initialiseResult;
+    }
+    int32_t initialiseEx(const KOVA_CONFIG *config, const char *address) override {
+        calls << QStringLiteral("initialiseEx ") + QLatin1String(address);
+        lastConfig = *config;
+        return initialiseResult;
+    }
+    void close() override { calls << QStringLiteral("close"); }
+    int32_t setNetworkSettings(HKOVAITEM item, const char *id, const char *pw,
+                               const KOVA_NETWORK_SETTINGS *s) override {
+        calls << QStringLiteral("setNetworkSettings");
+        network.push_back({item, id, pw, *s});
+        return requestResult;
+    }
+    int32_t setHostName(HKOVAITEM item, const char *id, const char *pw, const char *host,
+                        const char *domain) override {
+        calls << QStringLiteral("setHostName");
+        hostNames.push_back({item, id, pw, host, domain});
+        return requestResult;
+    }
+    int32_t setAccount(HKOVAITEM item, const char *id, const char *pw, const char *newPassword,
+                       const int32_t *guest) override {
+        calls << QStringLiteral("setAccount");
+        accounts.push_back({item, id, pw, newPassword, *guest});
+        return requestResult;
+    }
 
     int count(const char *name) const { return calls.count(QString::fromLatin1(name)); }
+};
+
+struct Credentials;
+
+// Records message boxes; while Credentials are in place, answers the
+// authentication dialog with them instead of running it.
+struct PagePlatform : guitest::MessageRecorder {
+    Credentials *credentials = nullptr;
+    int runModal(QDialog &dialog) override;
 };
 
 // Answers the authentication with a fixed result, ID and password.
@@ -150,32 +153,36 @@ struct Credentials {
     QString id = QStringLiteral("root");
     QString password = QStringLiteral("secret");
     int asked = 0;
-    CSettingPageDlg::CredentialsPrompt previous;
-    Credentials() {
-        previous = CSettingPageDlg::SetCredentialsPrompt([this](QWidget *, QString &i, QString &p) {
-            ++asked;
-            if (result == 1) {
-                i = id;
-                p = password;
-            }
-            return result;
-        });
-    }
-    ~Credentials() { CSettingPageDlg::SetCredentialsPrompt(std::move(previous)); }
+    PagePlatform &platform;
+    explicit Credentials(PagePlatform &p) : platform(p) { platform.credentials = this; }
+    ~Credentials() { platform.credentials = nullptr; }
     Credentials(const Credentials &) = delete;
     Credentials &operator=(const Credentials &) = delete;
 };
 
-// A recording library, a message box recorder and a setting page opened on one of the
-// library's devices. Call setUp() from init() and tearDown() from cleanup().
+inline int PagePlatform::runModal(QDialog &dialog) {
+    auto *auth = qobject_cast<CAuthenticationDlg *>(&dialog);
+    if (credentials == nullptr || auth == nullptr)
+        return MessageRecorder::runModal(dialog);
+    ++credentials->asked;
+    if (credentials->result != 1)
+        return credentials->result;
+    auth->idEdit()->setText(credentials->id);
+    auth->passwordEdit()->setText(credentials->password);
+    auth->OnOK();
+    return auth->result();
+}
+
+// A recording library, a recording platform and a setting page opened on one of
+// the library's devices. Call setUp() from init() and tearDown() from cleanup().
 struct SettingPageFixture {
     std::unique_ptr<FakeLibrary> m_lib;
-    std::unique_ptr<guitest::MessageRecorder> m_messages;
+    std::unique_ptr<PagePlatform> m_messages;
     std::unique_ptr<CSettingPageDlg> m_dlg;
 
     void setUp() {
         m_lib = std::make_unique<FakeLibrary>();
-        m_messages = std::make_unique<guitest::MessageRecorder>();
+        m_messages = std::make_unique<PagePlatform>();
     }
     void tearDown() {
         m_dlg.reset();
@@ -186,7 +193,7 @@ struct SettingPageFixture {
     CSettingPageDlg &openPage(const DeviceRecords &records, std::uintptr_t n = 1) {
         m_lib->devices[fakeItem(n)] = records;
         if (!m_dlg)
-            m_dlg = std::make_unique<CSettingPageDlg>();
+            m_dlg = std::make_unique<CSettingPageDlg>(nullptr, *m_lib, *m_messages);
         m_dlg->SetDeviceItem(fakeItem(n));
         m_dlg->OnInitDialog();
         return *m_dlg;

@@ -1,0 +1,65 @@
+#include "platform.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QMessageBox>
+#include <QTimer>
+#include <QUrl>
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace veltrona::ui {
+
+Platform &Platform::real() {
+    static Platform platform;
+    return platform;
+}
+
+void Platform::messageBox(QWidget *owner, const QString &text) {
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok,
+                    owner ? owner : QApplication::activeWindow());
+    box.exec();
+}
+
+int Platform::runModal(QDialog &dialog) {
+    return dialog.exec();
+}
+
+void Platform::openUrl(const QString &url) {
+    QDesktopServices::openUrl(QUrl(url));
+}
+
+std::vector<Platform::Address> Platform::hostAddresses() {
+    std::vector<Address> addresses;
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return addresses;
+    for (const ifaddrs *entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET)
+            continue;
+        const auto *in = reinterpret_cast<const sockaddr_in *>(entry->ifa_addr);
+        const auto *bytes = reinterpret_cast<const uint8_t *>(&in->sin_addr.s_addr);
+        addresses.push_back(Address{bytes[0], bytes[1], bytes[2], bytes[3]});
+    }
+    freeifaddrs(list);
+    return addresses;
+}
+
+bool Platform::canCreateSocket() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+void Platform::wait(QObject *context, int ms, std::function<void()> then) {
+    QTimer::singleShot(ms, Qt::CoarseTimer, context, std::move(then));
+}
+
+} // namespace veltrona::ui

@@ -1,0 +1,47 @@
+#pragma once
+// What the front end asks of the system it runs on: message boxes, modal
+// dialogs, the browser, the host's addresses, sockets and a clock. The window,
+// the setting page and the dialogs they open take one; real() is the system
+// itself, and a test derives and overrides what it records or answers.
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class QDialog;
+class QObject;
+class QWidget;
+
+namespace veltrona::ui {
+
+class Platform {
+public:
+    using Address = std::array<uint8_t, 4>;
+
+    virtual ~Platform() = default;
+
+    // The system itself; lives for the whole process.
+    static Platform &real();
+
+    // Shows `text` in a modal message box with an OK button, owned by `owner`
+    // (or by the active window when null), captioned with the application's
+    // name. Returns when the user has dismissed it. User-interface thread only.
+    virtual void messageBox(QWidget *owner, const QString &text);
+    // Runs `dialog` modally and returns its result.
+    virtual int runModal(QDialog &dialog);
+    // Hands a web address to the default browser.
+    virtual void openUrl(const QString &url);
+    // This host's IPv4 interface addresses in the order the system lists them.
+    virtual std::vector<Address> hostAddresses();
+    // Whether a UDP socket can be made.
+    virtual bool canCreateSocket();
+    // Runs `then` on the user-interface thread once `ms` milliseconds have
+    // passed, unless `context` is gone by then. The real one is a single-shot
+    // timer: the user-interface thread never blocks.
+    virtual void wait(QObject *context, int ms, std::function<void()> then);
+};
+
+} // namespace veltrona::ui
