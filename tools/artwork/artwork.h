@@ -50,8 +50,6 @@ inline constexpr QRgb kGlyphRed = 0xFFED1B23;
 inline constexpr QRgb kGlyphDark = 0xFF555555;
 inline constexpr QRgb kGlyphBlack = 0xFF000000;
 inline constexpr QRgb kDiscBlue = 0xFF1C2F8C;
-inline constexpr QRgb kDiscYellow = 0xFFF2C418;
-inline constexpr QRgb kDiscRed = 0xFFD3202A;
 
 // The icon's tile corner radius, the margin around its logo and the logo's size, as
 // fractions of the icon's size.

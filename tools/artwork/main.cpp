@@ -1,5 +1,5 @@
 // veltrona-artwork DIR: writes the program's pictures into DIR, named by
-// resource id (140.png, 144.png ... 149.png, 132.png ... 137.png, icon-*.png) and the
+// resource id (140.png, 144.png ... 149.png, 137.png, icon-*.png) and the
 // scalable icon, icon.svg.
 #include "artwork.h"
 
@@ -54,13 +54,8 @@ int main(int argc, char **argv) {
          ok;
     ok = save(dir, QStringLiteral("149.png"), indexed(artwork::titleButton(Glyph::Close, false))) &&
          ok;
-    // List images: 16 x 16 blue 137, yellow 136, red 133; 32 x 32 blue 132, yellow 135, red 134.
+    // The list's row image: a 16 x 16 blue disc.
     ok = save(dir, QStringLiteral("137.png"), artwork::disc(16, artwork::kDiscBlue)) && ok;
-    ok = save(dir, QStringLiteral("136.png"), artwork::disc(16, artwork::kDiscYellow)) && ok;
-    ok = save(dir, QStringLiteral("133.png"), artwork::disc(16, artwork::kDiscRed)) && ok;
-    ok = save(dir, QStringLiteral("132.png"), artwork::disc(32, artwork::kDiscBlue)) && ok;
-    ok = save(dir, QStringLiteral("135.png"), artwork::disc(32, artwork::kDiscYellow)) && ok;
-    ok = save(dir, QStringLiteral("134.png"), artwork::disc(32, artwork::kDiscRed)) && ok;
     for (int size : {16, 32, 48, 256})
         ok = save(dir, QStringLiteral("icon-%1.png").arg(size), artwork::icon(size)) && ok;
     QFile svg(dir.filePath(QStringLiteral("icon.svg")));
