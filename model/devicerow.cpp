@@ -166,10 +166,6 @@ bool assembleDeviceRow(KovaLibrary &library, HKOVAITEM item, DEVICE_ROW &row) {
     return true;
 }
 
-bool assembleDeviceRow(HKOVAITEM item, DEVICE_ROW &row) {
-    return assembleDeviceRow(KovaLibrary::real(), item, row);
-}
-
 const char *updateResultText(int32_t event) {
     switch (static_cast<uint32_t>(event)) {
     case 1:

@@ -65,9 +65,8 @@ bool decodeDevice(KovaLibrary &library, HKOVAITEM item, DeviceRecord &record);
 DEVICE_ROW rowOf(const DeviceRecord &record);
 
 // The row of a device-information item, decoded and made as above; false when
-// the reply is dropped. Without a library argument, the library itself.
+// the reply is dropped.
 bool assembleDeviceRow(KovaLibrary &library, HKOVAITEM item, DEVICE_ROW &row);
-bool assembleDeviceRow(HKOVAITEM item, DEVICE_ROW &row);
 
 inline constexpr int kColumnCount = 11;
 

@@ -27,7 +27,6 @@ public:
     // Runs the next step and returns how many milliseconds to wait before the
     // one after it, or -1 once the last step has run.
     int next();
-    bool finished() const { return m_step > 2; }
 
     // What each discovery request returned (KOVA_OK until it has run).
     int32_t firstResult() const { return m_first; }

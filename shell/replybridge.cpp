@@ -1,5 +1,7 @@
 #include "replybridge.h"
 
+#include "kovalibrary.h"
+
 #include <QThread>
 
 ReplyBridge::ReplyBridge(QObject *parent) : QObject(parent) {
@@ -105,7 +107,7 @@ void ReplyBridge::queueRow(uint64_t connection, HKOVAITEM item) {
     QueuedRow queued{connection, {DEVICE_ROW{}, item}};
     // Decoded here, on the receive thread; only the list work is left to the
     // user-interface thread.
-    if (!veltrona::assembleDeviceRow(item, queued.row.row))
+    if (!veltrona::assembleDeviceRow(veltrona::KovaLibrary::real(), item, queued.row.row))
         return;
     bool wasEmpty = false;
     {
