@@ -3,7 +3,8 @@
 compiles; ansible-doc reads each module's documentation, whose options (names,
 types, choices, defaults, required, suboptions) are those of the module's
 argument spec, with no_log on every password and check mode as the module
-declares it; and the options of every example task are documented ones.
+declares it; the options of every example task are documented ones; and the
+README shows the example files as they are.
 Argument: the collection's folder."""
 import glob, importlib.util, json, os, subprocess, sys
 import yaml
@@ -114,10 +115,15 @@ for path in modules:
 for name, doc in docs.items():
     for task in example_tasks(doc['examples']):
         check_example_options(name + ' EXAMPLES', task, docs)
+readme = open(os.path.join(collection, 'README.md')).read()
 for path in glob.glob(os.path.join(collection, 'examples/*.yml')):
-    if 'tasks' in open(path).read():
-        for task in example_tasks(open(path).read()):
+    text = open(path).read()
+    if 'tasks' in text:
+        for task in example_tasks(text):
             check_example_options(os.path.basename(path), task, docs)
+    # The README shows each example file as it is, its opening comments aside.
+    body = ''.join(l for l in text.splitlines(True) if not l.startswith('#'))
+    check(body in readme, 'README.md shows examples/%s as it is' % os.path.basename(path))
 
 for failure in failures:
     print('FAIL:', failure)
