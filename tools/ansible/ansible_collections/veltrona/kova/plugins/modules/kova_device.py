@@ -202,7 +202,7 @@ def settings_of(device):
     """A device's JSON object in the module's option names."""
     settings = dict(mode=name_of(MODES, device.get('mode')),
                     hostname=device.get('hostName'), domain=device.get('domainName'),
-                    guest=device.get('guestAccount', 0) != 0)
+                    guest=bool(device.get('guestAccount')))
     for fields in (STATIC_FIELDS, PPPOE_FIELDS):
         for option, (member, _) in fields.items():
             settings[option] = device.get(member)
