@@ -1,4 +1,3 @@
-#!/usr/bin/python
 # Brings one KOVA device to the settings a task describes.
 
 from __future__ import absolute_import, division, print_function

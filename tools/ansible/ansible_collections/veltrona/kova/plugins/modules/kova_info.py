@@ -1,4 +1,3 @@
-#!/usr/bin/python
 # Lists the KOVA devices that a site's host sees.
 
 from __future__ import absolute_import, division, print_function
