@@ -189,7 +189,8 @@ PPPOE_FIELDS = {
     'dns_mode': ('dnsMode', '--dns-mode'),
     'pppoe_dns': ('pppoeDnsServer', '--pppoe-dns'),
 }
-FIELDS_OF_MODE = {'static': STATIC_FIELDS, 'pppoe': PPPOE_FIELDS, 'dhcp': {}}
+OPTIONS_OF_MODE = {'static': set(STATIC_FIELDS), 'pppoe': set(PPPOE_FIELDS) | {'pppoe_password'},
+                   'dhcp': set()}
 ADDRESSES = ('ip', 'netmask', 'gateway', 'dns', 'pppoe_dns')
 
 
@@ -215,19 +216,18 @@ def wanted_settings(module, current):
     mode = network.get('mode') or current['mode']
     if network.get('mode'):
         wanted['mode'] = network['mode']
-    for option in list(STATIC_FIELDS) + list(PPPOE_FIELDS) + ['pppoe_password']:
-        value = network.get(option)
+    for option in sorted(set(network) - {'mode'}):
+        value = network[option]
         if value is None:
             continue
-        if option != 'pppoe_password' and option not in FIELDS_OF_MODE.get(mode, {}) or \
-                option == 'pppoe_password' and mode != 'pppoe':
+        if option not in OPTIONS_OF_MODE.get(mode, ()):
             module.fail_json(msg='network.%s is not sent in %s mode' % (option, mode))
         if option in ADDRESSES:
             value = normal_address(value)
             if value is None:
                 module.fail_json(msg='network.%s: not an IPv4 address: %s'
                                  % (option, network[option]))
-        if option != 'pppoe_password':
+        if option != 'pppoe_password':  # compared apart: the device's is a secret
             wanted[option] = value
     for option in ('hostname', 'domain', 'guest'):
         if module.params[option] is not None:
