@@ -53,6 +53,7 @@ environment = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=os.path.join(source, 'to
                    ANSIBLE_LOCAL_TEMP=os.path.join(work, 'tmp'),
                    ANSIBLE_REMOTE_TEMP=os.path.join(work, 'tmp'),
                    ANSIBLE_RETRY_FILES_ENABLED='0', ANSIBLE_STDOUT_CALLBACK='default',
+                   ANSIBLE_PIPELINING='1',
                    PATH=os.path.dirname(os.path.abspath(cli)) + ':' + os.environ['PATH'])
 environment.pop('ANSIBLE_CONFIG', None)
 logs = {'a': os.environ['VELTRONA_LAB_LOG'], 'b': os.environ['VELTRONA_LAB_LOG_2']}
