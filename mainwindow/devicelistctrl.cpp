@@ -118,20 +118,15 @@ void CDeviceListModel::noteSource(uint64_t key, const DeviceListRow &listed,
         others.push_back(source);
 }
 
-std::vector<std::string> CDeviceListModel::replySources(const uint8_t mac[6]) const {
-    std::vector<std::string> texts;
+std::vector<CDeviceListModel::Source> CDeviceListModel::replySources(const uint8_t mac[6]) const {
     const int row = find(mac);
     if (row < 0)
-        return texts;
-    const auto others = m_otherSources.constFind(macKey(mac));
+        return {};
     std::vector<Source> sources{sourceOf(at(row))};
+    const auto others = m_otherSources.constFind(macKey(mac));
     if (others != m_otherSources.cend())
         sources.insert(sources.end(), others->begin(), others->end());
-    for (const Source &source : sources)
-        texts.push_back(source.interfaceName.empty()
-                            ? source.address
-                            : source.address + " on " + source.interfaceName);
-    return texts;
+    return sources;
 }
 
 int CDeviceListModel::find(const uint8_t mac[6]) const {
@@ -249,8 +244,11 @@ std::vector<veltrona::change::HeardDevice> CDeviceListCtrl::HeardDevices() const
 
 QStringList CDeviceListCtrl::ReplySources(const uint8_t mac[6]) const {
     QStringList texts;
-    for (const std::string &source : m_model.replySources(mac))
-        texts << text8(source);
+    for (const CDeviceListModel::Source &source : m_model.replySources(mac)) {
+        texts << (source.interfaceName.empty()
+                      ? text8(source.address)
+                      : tr("%1 on %2").arg(text8(source.address), text8(source.interfaceName)));
+    }
     return texts;
 }
 

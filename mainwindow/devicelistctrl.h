@@ -41,9 +41,15 @@ public:
     // Index of the row with this MAC address, or -1.
     int find(const uint8_t mac[6]) const;
     const DeviceListRow &at(int row) const { return m_rows[size_t(row)]; }
-    // Each address and interface ("10.77.0.1 on vt0") the device of this MAC
-    // address answered from, its row's first; empty when it is not listed.
-    std::vector<std::string> replySources(const uint8_t mac[6]) const;
+    // Where a device's reply came from; no interface when it is not known.
+    struct Source {
+        std::string address;
+        std::string interfaceName;
+        bool operator==(const Source &) const = default;
+    };
+    // Each address and interface the device of this MAC address answered
+    // from, its row's first; empty when it is not listed.
+    std::vector<Source> replySources(const uint8_t mac[6]) const;
     // Puts the rows in the order of `keys` (one per row), ascending or
     // descending; rows with equal keys keep their order. Selections follow
     // their rows.
@@ -56,11 +62,6 @@ public:
     static constexpr size_t kMaxOtherSources = 8;
 
 private:
-    struct Source {
-        std::string address;
-        std::string interfaceName;
-        bool operator==(const Source &) const = default;
-    };
     static uint64_t macKey(const uint8_t mac[6]);
     static Source sourceOf(const DeviceListRow &row);
     void noteSource(uint64_t key, const DeviceListRow &listed, const DeviceListRow &again);
@@ -101,7 +102,8 @@ public:
     // Every listed device with its address and host name, for the checks
     // before a change is sent.
     std::vector<veltrona::change::HeardDevice> HeardDevices() const;
-    // Where the device of this MAC address answered from (see the model).
+    // Where the device of this MAC address answered from (see the model), as
+    // "10.77.0.1 on vt0".
     QStringList ReplySources(const uint8_t mac[6]) const;
 
     // A header click on column `column`: flips that column's direction when it
