@@ -7,6 +7,7 @@
 #include "hostnamepagedlg.h"
 #include "networkpagedlg.h"
 #include "pagetext.h"
+#include "printable.h"
 #include "replybridge.h"
 #include "scansequence.h"
 
@@ -152,7 +153,7 @@ bool CSettingPageDlg::ConfirmPage(int pageId) {
     QString text = tr("Check this change before it is sent:") + QLatin1Char('\n');
     for (const QString &problem : problems) {
         text += QStringLiteral("\n\u2022 ") +
-                QString::fromStdString(veltrona::change::printable(problem.toStdString()));
+                QString::fromStdString(veltrona::printable(problem.toStdString()));
     }
     text += QLatin1String("\n\n") +
             tr("Nothing has been sent. Go back and correct it, or send it anyway?");
