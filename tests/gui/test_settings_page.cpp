@@ -368,9 +368,6 @@ private slots:
         QTest::newRow("gateway outside the subnet")
             << S << 0 << QStringList{"", "", "192.168.99.1", ""} << once
             << QStringList{"The gateway 192.168.99.1 is outside the subnet 192.168.1.0/24."};
-        QTest::newRow("subnet broadcast")
-            << S << 0 << QStringList{"192.168.1.255", "", "", ""} << once
-            << QStringList{"192.168.1.255 is the broadcast address of the subnet"};
         QTest::newRow("emptied octet")
             << S << 0 << QStringList{"192.168..20", "", "", ""} << once
             << QStringList{
