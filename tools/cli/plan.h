@@ -9,6 +9,7 @@
 #include <QByteArray>
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,7 +39,7 @@ const std::vector<std::string> &planNewColumns(); // the ones `plan` writes
 bool isPlanColumn(const std::string &name);       // any known column, the optional new ones too
 
 struct PlanInput {
-    std::vector<PlanRow> rows;
+    std::deque<PlanRow> rows; // grows without copying (a plan may be 16 MiB)
     std::vector<std::string> problems; // one line each, naming the row; none when all is well
 };
 
