@@ -9,9 +9,11 @@
 #include "plan.h"
 #include "report.h"
 #include "secrets.h"
+#include "secretsfile.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,6 +138,7 @@ TEST(CliSecrets, FileThenEnvironmentThenPrompt) {
     SecretSource source{"--x-file", file.path(), "CLI_TEST_SECRET", "P: ", "password", 16};
     ::setenv("CLI_TEST_SECRET", "from-env", 1);
     EXPECT_EQ(readSecret(source, true, prompt).value, "from-file");
+    EXPECT_EQ(prctl(PR_GET_DUMPABLE), 0) << "no core file while passwords are held";
     source.file.reset();
     EXPECT_EQ(readSecret(source, true, prompt).value, "from-env");
     EXPECT_STREQ(std::getenv("CLI_TEST_SECRET"), "") << "overwritten once read";
@@ -585,3 +588,69 @@ TEST(CliPlan, FilesLargerThanTheLimitAreNotRead) {
     EXPECT_FALSE(readPlanFile(QString::fromStdString(file.path()), error));
     EXPECT_EQ(error, "the plan is larger than 16 MiB");
 }
+
+struct SecretsCase {
+    const char *name;
+    std::string file;
+    std::string problem; // empty: read, with the passwords below
+    std::vector<std::string> passwords;
+};
+
+class CliSecretsFile : public testing::TestWithParam<SecretsCase> {};
+
+TEST_P(CliSecretsFile, CellsTakenWholeAndNeverRepeated) {
+    TempFile file(GetParam().file);
+    std::map<std::uint64_t, Credentials> read;
+    const std::string problem = readSecretsFile(file.path(), read);
+    EXPECT_EQ(problem, GetParam().problem.empty() ? "" : "--secrets: " + GetParam().problem);
+    EXPECT_EQ(problem.find("Hunter2"), std::string::npos);
+    std::vector<std::string> passwords;
+    for (const auto &[key, credentials] : read)
+        passwords.push_back(credentials.password);
+    EXPECT_EQ(passwords, GetParam().passwords);
+}
+
+const std::string kSecretsHeader = "mac,user,password\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliSecretsFile,
+    testing::Values(
+        SecretsCase{"quoted_and_spaced",
+                    "\xEF\xBB\xBF user ,mac,password\r\nadmin,02-00-00-00-00-01,\"Pa,ss\"\r\n"
+                    "admin,02-00-00-00-00-02,\"say \"\"hi\"\"\"\r\n"
+                    "admin,02-00-00-00-00-03,secret \r\n",
+                    "",
+                    {"Pa,ss", "say \"hi\"", "secret "}},
+        SecretsCase{"no_header",
+                    "02-00-00-00-00-01,admin,Hunter2!Secret\n",
+                    "row 1: cell 1 is not a column name (the first row names the columns mac, "
+                    "user, password and optionally new_password)",
+                    {}},
+        SecretsCase{"header_without_password",
+                    "mac,user\n",
+                    "row 1: the columns mac, user and password are needed",
+                    {}},
+        SecretsCase{"unterminated_quote",
+                    kSecretsHeader + "02-00-00-00-00-01,admin,\"Hunter2\n",
+                    "row 2: a quote opens a cell and is never closed",
+                    {}},
+        SecretsCase{"too_long",
+                    kSecretsHeader + "02-00-00-00-00-01,admin,Hunter2!Secret+++\n",
+                    "row 2: password: the password is longer than 16 characters",
+                    {}},
+        SecretsCase{"cell_too_many",
+                    kSecretsHeader + "02-00-00-00-00-01,admin,Hunter2,x\n",
+                    "row 2: 4 cells, but the header names 3 columns",
+                    {}},
+        SecretsCase{
+            "bad_mac", kSecretsHeader + "Hunter2,admin,x\n", "row 2: mac: not a MAC address", {}},
+        SecretsCase{"twice",
+                    kSecretsHeader + "02-00-00-00-00-01,admin,Hunter2\n02:00:00:00:00:01,a,b\n",
+                    "row 3: mac: 02-00-00-00-00-01 is listed twice",
+                    {}},
+        SecretsCase{"empty",
+                    "\n\n",
+                    "the file is empty (the first row names the columns mac, "
+                    "user, password and optionally new_password)",
+                    {}}),
+    [](const testing::TestParamInfo<SecretsCase> &info) { return std::string(info.param.name); });
