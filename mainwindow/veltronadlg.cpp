@@ -97,6 +97,21 @@ void CVeltronaDlg::OnInitDialog() {
     connect(pushButton(IDC_CLEAR_TABLE), &QPushButton::clicked, this, &CVeltronaDlg::OnClearTable);
     connect(pushButton(IDC_BIND_IP), &QPushButton::clicked, this, &CVeltronaDlg::OnBindIp);
 
+    // The title buttons show pictures only, and the scan button a countdown
+    // while it scans.
+    veltrona::ui::nameControls(this, {{IDC_TITLE_INFO, tr("About")},
+                                      {IDC_TITLE_MINIMISE, tr("Minimize")},
+                                      {IDC_TITLE_CLOSE, tr("Close")},
+                                      {IDC_DEVICE_LIST, tr("Devices")},
+                                      {IDC_SCAN, tr("Scan")}});
+    m_pDeviceList->setAccessibleDescription(
+        tr("Devices that answered the last scan. Double-click a row to change its settings, "
+           "right double-click it to open its web page."));
+    pushButton(IDC_SCAN)->setAccessibleDescription(
+        tr("Lists the devices on the local network for five seconds"));
+    pushButton(IDC_BIND_IP)
+        ->setAccessibleDescription(tr("Chooses the local address that the next scan uses"));
+
     m_strBinding = "ANY";
     pushButton(IDC_EXIT)->setFocus(Qt::OtherFocusReason);
 }

@@ -23,6 +23,9 @@ public:
     // The dotted address, blank fields read as 0: always "a.b.c.d".
     QString text() const;
     void clear();
+    // Names the control and each of its fields for screen readers, after the
+    // label beside it: "IP Address", "IP Address, part 1 of 4" and so on.
+    void setName(const QString &name);
 
     // The field's edit (0 to 3), for keyboard focus and tests.
     QLineEdit *field(int index) const { return m_fields[index]; }
