@@ -58,12 +58,17 @@ QStringList controlNames(QWidget *window, QStringList &unnamed) {
         if (accessible == nullptr || !interactive(accessible->role()))
             continue;
         const QString name = accessible->text(QAccessible::Name).trimmed();
-        if (name.isEmpty())
-            unnamed << QStringLiteral("%1 %2").arg(
-                QString::fromLatin1(widget->metaObject()->className()),
-                widget->property("veltronaControlId").toString());
-        else
+        if (name.isEmpty()) {
+            // A part of a control (an address field) is named by its control's id.
+            QWidget *control = widget;
+            while (control != window && !control->property("veltronaControlId").isValid())
+                control = control->parentWidget();
+            unnamed << QStringLiteral("%1 of %2")
+                           .arg(QString::fromLatin1(widget->metaObject()->className()),
+                                control->property("veltronaControlId").toString());
+        } else {
             names << name;
+        }
         for (const auto &[label, relation] : accessible->relations(QAccessible::Label))
             names << label->text(QAccessible::Name);
     }
