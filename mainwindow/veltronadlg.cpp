@@ -16,6 +16,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QWindow>
 
 using veltrona::ui::CSkinButton;
@@ -148,6 +149,13 @@ void CVeltronaDlg::buildSystemMenu() {
     m_pSystemMenu->addAction(QStringLiteral("Mi&nimize"), this,
                              [this] { OnSysCommand(SC_MINIMIZE); });
     m_pSystemMenu->addAction(QStringLiteral("&Close"), this, [this] { OnSysCommand(SC_CLOSE); });
+    // Alt+Space opens the menu whatever has the focus: a window shortcut is
+    // matched before the focused widget sees the key (a push button would
+    // take the Space as a click).
+    auto *key = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+    key->setContext(Qt::WindowShortcut);
+    connect(key, &QShortcut::activated, this,
+            [this] { showSystemMenu(mapToGlobal(QPoint(0, 0))); });
     const QString about = QString::fromLatin1(veltrona::res::kAboutMenuText);
     if (!about.isEmpty()) {
         m_pSystemMenu->addSeparator();
@@ -272,10 +280,6 @@ void CVeltronaDlg::mouseReleaseEvent(QMouseEvent *event) {
 }
 
 void CVeltronaDlg::keyPressEvent(QKeyEvent *event) {
-    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier) {
-        showSystemMenu(mapToGlobal(QPoint(0, 0)));
-        return;
-    }
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         // The dialog builder lets a focused push button take Enter itself;

@@ -586,10 +586,7 @@ private slots:
         actions[4]->trigger();
         QCOMPARE(about.seen, 1);
 
-        // Alt+Space and a right click on the title band open it.
-        QTest::keyClick(m_dlg.get(), Qt::Key_Space, Qt::AltModifier);
-        QTRY_VERIFY(menu->isVisible());
-        menu->hide();
+        // A right click on the title band opens it.
         QTest::mouseClick(m_dlg.get(), Qt::RightButton, {}, QPoint(300, 20));
         QTRY_VERIFY(menu->isVisible());
         menu->hide();
@@ -619,6 +616,26 @@ private slots:
         m_dlg->showNormal();
         actions[2]->trigger();
         QVERIFY(!m_dlg->isVisible());
+    }
+
+    void altSpaceOpensTheSystemMenu_data() {
+        QTest::addColumn<int>("focus");
+        QTest::newRow("Exit, focused at start") << 2;
+        QTest::newRow("Scan") << 1002;
+        QTest::newRow("device list") << 1001;
+    }
+    void altSpaceOpensTheSystemMenu() {
+        QFETCH(int, focus);
+        ScanRecorder library(*m_items, *m_platform);
+        addRows(1);
+        QWidget *focused = veltrona::ui::controlById(m_dlg.get(), focus);
+        focused->setFocus();
+        QTest::keyClick(focused, Qt::Key_Space, Qt::AltModifier);
+        QTRY_VERIFY(m_dlg->systemMenu()->isVisible());
+        m_dlg->systemMenu()->hide();
+        // The focused control did not take the key: no click, no scan.
+        QVERIFY(m_dlg->isVisible());
+        QVERIFY(library.calls.isEmpty());
     }
 
     void backgroundDragMovesTheWindow() {
