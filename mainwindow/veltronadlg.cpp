@@ -24,7 +24,7 @@ using veltrona::ui::CSkinButton;
 CVeltronaDlg::CVeltronaDlg(QWidget *parent, veltrona::KovaLibrary &library,
                            veltrona::ui::Platform &platform)
     : QDialog(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint),
-      m_library(library), m_platform(platform), m_settingPage(nullptr, library, platform),
+      m_library(library), m_platform(platform), m_settingPage(this, library, platform),
       m_discovery(library) {
     veltrona::res::initResources();
     m_scanEndTimer.setInterval(kScanEndMs);
@@ -187,7 +187,7 @@ void CVeltronaDlg::OnSysCommand(unsigned id) {
 }
 
 void CVeltronaDlg::runAboutBox() {
-    CAboutDlg about(nullptr);
+    CAboutDlg about(this);
     m_platform.runModal(about);
 }
 
@@ -343,7 +343,7 @@ void CVeltronaDlg::OnScan() {
     const int32_t initialised = veltrona::initialiseForBinding(
         m_library, config, std::string_view(m_strBinding.constData(), size_t(m_strBinding.size())));
     if (initialised != KOVA_OK) {
-        m_platform.messageBox(nullptr, QStringLiteral("Error : initialising kova..."));
+        m_platform.messageBox(this, QStringLiteral("Error : initialising kova..."));
         closeLibrary();
     }
 
@@ -403,7 +403,7 @@ void CVeltronaDlg::OnClearTable() {
 }
 
 void CVeltronaDlg::OnBindIp() {
-    CBindIpDlg dialog(nullptr, m_platform);
+    CBindIpDlg dialog(this, m_platform);
     dialog.SetBindingText(m_strBinding);
     QString text;
     if (m_platform.runModal(dialog) == QDialog::Accepted) {

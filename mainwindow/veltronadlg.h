@@ -118,6 +118,8 @@ private:
     veltrona::ui::CSkinButton *m_pInfoButton = nullptr;
     veltrona::ui::CSkinButton *m_pMinimiseButton = nullptr;
     veltrona::ui::CSkinButton *m_pCloseButton = nullptr;
+    // A window of its own, owned by this one like every dialog and message
+    // box the window opens: it is transient for it and opens centred over it.
     CSettingPageDlg m_settingPage;
     QByteArray m_strBinding;
     qint8 m_nScanCountdown = 5;
