@@ -225,7 +225,10 @@ void CVeltronaDlg::paintEvent(QPaintEvent *) {
 }
 
 void CVeltronaDlg::startMove(const QPoint &globalPos, bool followUntilClick) {
-    if (!followUntilClick && windowHandle() && windowHandle()->startSystemMove())
+    // The platform moves the window where it can: a Wayland compositor lets
+    // no client place its own window. Where it refuses (no window manager),
+    // the window moves itself.
+    if (windowHandle() && windowHandle()->startSystemMove())
         return;
     m_bMoving = true;
     m_bMoveUntilClick = followUntilClick;

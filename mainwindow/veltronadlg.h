@@ -103,6 +103,9 @@ private:
     void buildSystemMenu();
     void showSystemMenu(const QPoint &globalPos);
     void runAboutBox();
+    // Hands the move to the platform, or else follows the pointer: while the
+    // button is held, or (followUntilClick, the system menu's Move) until the
+    // next click.
     void startMove(const QPoint &globalPos, bool followUntilClick);
     const QTimer *timer(int id) const;
     // Steps of the scan start after the first discovery request. A new scan
