@@ -2,6 +2,7 @@
 
 #include "dialogbuilder.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -27,6 +28,7 @@ CBindIpDlg::CBindIpDlg(QWidget *parent, veltrona::ui::Platform &platform)
     // A screen reader names a drop-down list after the label that belongs to
     // it and reads the chosen item as its value.
     findChild<QLabel *>()->setBuddy(m_addressList);
+    m_addressList->view()->setAccessibleName(tr("IP List"));
     m_addressList->setAccessibleDescription(tr("The local address that the next scan uses"));
     connect(veltrona::ui::controlAs<QPushButton>(this, 1), &QPushButton::clicked, this,
             &CBindIpDlg::accept);
