@@ -8,6 +8,8 @@
 #include <QString>
 
 #include <array>
+#include <cstdint>
+#include <optional>
 
 class QLineEdit;
 
@@ -26,6 +28,10 @@ public:
     // Names the control and each of its fields for screen readers, after the
     // label beside it: "IP Address", "IP Address, part 1 of 4" and so on.
     void setName(const QString &name);
+    // The address in host byte order. A wholly blank control is 0.0.0.0; one
+    // with blank fields among filled ones has none, as it names no address
+    // that the user chose.
+    std::optional<uint32_t> value() const;
 
     // The field's edit (0 to 3), for keyboard focus and tests.
     QLineEdit *field(int index) const { return m_fields[index]; }
