@@ -16,6 +16,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QWindow>
 
 using veltrona::ui::CSkinButton;
@@ -23,7 +24,7 @@ using veltrona::ui::CSkinButton;
 CVeltronaDlg::CVeltronaDlg(QWidget *parent, veltrona::KovaLibrary &library,
                            veltrona::ui::Platform &platform)
     : QDialog(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint),
-      m_library(library), m_platform(platform), m_settingPage(nullptr, library, platform),
+      m_library(library), m_platform(platform), m_settingPage(this, library, platform),
       m_discovery(library) {
     veltrona::res::initResources();
     m_scanEndTimer.setInterval(kScanEndMs);
@@ -103,6 +104,21 @@ void CVeltronaDlg::OnInitDialog() {
     connect(pushButton(IDC_CLEAR_TABLE), &QPushButton::clicked, this, &CVeltronaDlg::OnClearTable);
     connect(pushButton(IDC_BIND_IP), &QPushButton::clicked, this, &CVeltronaDlg::OnBindIp);
 
+    // The title buttons show pictures only, and the scan button a countdown
+    // while it scans.
+    veltrona::ui::nameControls(this, {{IDC_TITLE_INFO, tr("About")},
+                                      {IDC_TITLE_MINIMISE, tr("Minimize")},
+                                      {IDC_TITLE_CLOSE, tr("Close")},
+                                      {IDC_DEVICE_LIST, tr("Devices")},
+                                      {IDC_SCAN, tr("Scan")}});
+    m_pDeviceList->setAccessibleDescription(
+        tr("Devices that answered the last scan. Double-click a row to change its settings, "
+           "right double-click it to open its web page."));
+    pushButton(IDC_SCAN)->setAccessibleDescription(
+        tr("Lists the devices on the local network for five seconds"));
+    pushButton(IDC_BIND_IP)
+        ->setAccessibleDescription(tr("Chooses the local address that the next scan uses"));
+
     m_strBinding = "ANY";
     pushButton(IDC_EXIT)->setFocus(Qt::OtherFocusReason);
 }
@@ -139,6 +155,13 @@ void CVeltronaDlg::buildSystemMenu() {
     m_pSystemMenu->addAction(QStringLiteral("Mi&nimize"), this,
                              [this] { OnSysCommand(SC_MINIMIZE); });
     m_pSystemMenu->addAction(QStringLiteral("&Close"), this, [this] { OnSysCommand(SC_CLOSE); });
+    // Alt+Space opens the menu whatever has the focus: a window shortcut is
+    // matched before the focused widget sees the key (a push button would
+    // take the Space as a click).
+    auto *key = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+    key->setContext(Qt::WindowShortcut);
+    connect(key, &QShortcut::activated, this,
+            [this] { showSystemMenu(mapToGlobal(QPoint(0, 0))); });
     const QString about = QString::fromLatin1(veltrona::res::kAboutMenuText);
     if (!about.isEmpty()) {
         m_pSystemMenu->addSeparator();
@@ -170,7 +193,7 @@ void CVeltronaDlg::OnSysCommand(unsigned id) {
 }
 
 void CVeltronaDlg::runAboutBox() {
-    CAboutDlg about(nullptr);
+    CAboutDlg about(this);
     m_platform.runModal(about);
 }
 
@@ -208,7 +231,10 @@ void CVeltronaDlg::paintEvent(QPaintEvent *) {
 }
 
 void CVeltronaDlg::startMove(const QPoint &globalPos, bool followUntilClick) {
-    if (!followUntilClick && windowHandle() && windowHandle()->startSystemMove())
+    // The platform moves the window where it can: a Wayland compositor lets
+    // no client place its own window. Where it refuses (no window manager),
+    // the window moves itself.
+    if (windowHandle() && windowHandle()->startSystemMove())
         return;
     m_bMoving = true;
     m_bMoveUntilClick = followUntilClick;
@@ -263,10 +289,6 @@ void CVeltronaDlg::mouseReleaseEvent(QMouseEvent *event) {
 }
 
 void CVeltronaDlg::keyPressEvent(QKeyEvent *event) {
-    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier) {
-        showSystemMenu(mapToGlobal(QPoint(0, 0)));
-        return;
-    }
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         // The dialog builder lets a focused push button take Enter itself;
@@ -330,7 +352,7 @@ void CVeltronaDlg::OnScan() {
     const int32_t initialised = veltrona::initialiseForBinding(
         m_library, config, std::string_view(m_strBinding.constData(), size_t(m_strBinding.size())));
     if (initialised != KOVA_OK) {
-        m_platform.messageBox(nullptr, QStringLiteral("Error : initialising kova..."));
+        m_platform.messageBox(this, QStringLiteral("Error : initialising kova..."));
         closeLibrary();
     }
 
@@ -390,7 +412,7 @@ void CVeltronaDlg::OnClearTable() {
 }
 
 void CVeltronaDlg::OnBindIp() {
-    CBindIpDlg dialog(nullptr, m_platform);
+    CBindIpDlg dialog(this, m_platform);
     dialog.SetBindingText(m_strBinding);
     QString text;
     if (m_platform.runModal(dialog) == QDialog::Accepted) {

@@ -103,6 +103,9 @@ private:
     void buildSystemMenu();
     void showSystemMenu(const QPoint &globalPos);
     void runAboutBox();
+    // Hands the move to the platform, or else follows the pointer: while the
+    // button is held, or (followUntilClick, the system menu's Move) until the
+    // next click.
     void startMove(const QPoint &globalPos, bool followUntilClick);
     const QTimer *timer(int id) const;
     // Steps of the scan start after the first discovery request. A new scan
@@ -118,6 +121,8 @@ private:
     veltrona::ui::CSkinButton *m_pInfoButton = nullptr;
     veltrona::ui::CSkinButton *m_pMinimiseButton = nullptr;
     veltrona::ui::CSkinButton *m_pCloseButton = nullptr;
+    // A window of its own, owned by this one like every dialog and message
+    // box the window opens: it is transient for it and opens centred over it.
     CSettingPageDlg m_settingPage;
     QByteArray m_strBinding;
     qint8 m_nScanCountdown = 5;

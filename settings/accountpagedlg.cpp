@@ -12,6 +12,7 @@ CAccountPageDlg::CAccountPageDlg(QWidget *parent, const int32_t &guestAccount)
     : CConfigPage(parent, IDD), m_guestAccount(guestAccount) {
     veltrona::ui::buildDialog(this,
                               *veltrona::res::findDialogTemplate(veltrona::res::IDD_ACCOUNT_PAGE));
+    veltrona::ui::nameControls(this, {{IDC_NEW_PASSWORD, tr("New Password")}});
     // The new password is shown in clear.
     controlAs<QLineEdit>(this, IDC_NEW_PASSWORD)->setEchoMode(QLineEdit::Normal);
     connect(controlAs<QLineEdit>(this, IDC_NEW_PASSWORD), &QLineEdit::textChanged, this,

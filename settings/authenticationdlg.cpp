@@ -19,6 +19,7 @@ CAuthenticationDlg::CAuthenticationDlg(QWidget *parent, veltrona::ui::Platform &
         this, *veltrona::res::findDialogTemplate(veltrona::res::IDD_AUTHENTICATION));
     m_editID = veltrona::ui::controlAs<QLineEdit>(this, IDC_ID);
     m_editPassword = veltrona::ui::controlAs<QLineEdit>(this, IDC_PASSWORD);
+    veltrona::ui::nameControls(this, {{IDC_ID, tr("ID")}, {IDC_PASSWORD, tr("Password")}});
     m_editID->setMaxLength(kMaxIdLength);
     m_editPassword->setMaxLength(kMaxPasswordLength);
     m_editID->setText(QStringLiteral("root"));

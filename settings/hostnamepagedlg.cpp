@@ -13,6 +13,10 @@ CHostNamePageDlg::CHostNamePageDlg(QWidget *parent, const KOVA_DEVICE_INFO &info
     : CConfigPage(parent, IDD), m_info(info) {
     veltrona::ui::buildDialog(this,
                               *veltrona::res::findDialogTemplate(veltrona::res::IDD_HOSTNAME_PAGE));
+    veltrona::ui::nameControls(
+        this, {{IDC_HOST_NAME, tr("Host Name")}, {IDC_DOMAIN_NAME, tr("Domain Name")}});
+    // The model name is shown as a plain text: say what it is.
+    controlAs<QLabel>(this, IDC_MODEL_NAME)->setAccessibleDescription(tr("Model Name"));
     for (int id : {IDC_DOMAIN_NAME, IDC_HOST_NAME})
         connect(controlAs<QLineEdit>(this, id), &QLineEdit::textChanged, this,
                 &CHostNamePageDlg::OnModified);

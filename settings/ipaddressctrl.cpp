@@ -81,6 +81,13 @@ void CIPAddressCtrl::clear() {
         edit->clear();
 }
 
+void CIPAddressCtrl::setName(const QString &name) {
+    setAccessibleName(name);
+    const int count = int(m_fields.size());
+    for (int i = 0; i < count; ++i)
+        m_fields[i]->setAccessibleName(tr("%1, part %2 of %3").arg(name).arg(i + 1).arg(count));
+}
+
 int CIPAddressCtrl::fieldValue(int index) const {
     const QString text = m_fields[index]->text();
     if (text.isEmpty())

@@ -25,6 +25,9 @@ public:
     // The dotted address, blank fields read as 0: always "a.b.c.d".
     QString text() const;
     void clear();
+    // Names the control and each of its fields for screen readers, after the
+    // label beside it: "IP Address", "IP Address, part 1 of 4" and so on.
+    void setName(const QString &name);
     // The address in host byte order. A wholly blank control is 0.0.0.0; one
     // with blank fields among filled ones has none, as it names no address
     // that the user chose.

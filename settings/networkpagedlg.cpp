@@ -87,6 +87,16 @@ CNetworkPageDlg::CNetworkPageDlg(QWidget *parent, const KOVA_NETWORK_SETTINGS &s
     m_ipNetMask = controlAs<CIPAddressCtrl>(this, IDC_NET_MASK);
     m_ipGateway = controlAs<CIPAddressCtrl>(this, IDC_GATEWAY);
     m_ipPppoeDns = controlAs<CIPAddressCtrl>(this, IDC_PPPOE_DNS);
+    // Each control is named after its label.
+    m_ipAddress->setName(tr("IP Address"));
+    m_ipGateway->setName(tr("Gateway"));
+    m_ipNetMask->setName(tr("Net Mask"));
+    m_ipDnsServer->setName(tr("DNS Server"));
+    m_ipPppoeDns->setName(tr("DNS Server"));
+    veltrona::ui::nameControls(this, {{IDC_USER_NAME, tr("Username")},
+                                      {IDC_PPPOE_PASSWORD, tr("Password")},
+                                      {IDC_SERVICE_NAME, tr("Service Name")},
+                                      {IDC_MTU, tr("MTU")}});
 
     for (int id : {IDC_DHCP, IDC_STATIC_IP, IDC_PPPOE})
         connect(controlAs<QRadioButton>(this, id), &QRadioButton::clicked, this,

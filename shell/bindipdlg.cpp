@@ -2,7 +2,9 @@
 
 #include "dialogbuilder.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QShowEvent>
 
@@ -23,6 +25,11 @@ CBindIpDlg::CBindIpDlg(QWidget *parent, veltrona::ui::Platform &platform)
     veltrona::ui::buildDialog(this, *veltrona::res::findDialogTemplate(veltrona::res::IDD_BIND_IP));
     m_addressList = veltrona::ui::controlAs<QComboBox>(this, IDC_ADDRESS_LIST);
     m_addressList->setEditable(false);
+    // A screen reader names a drop-down list after the label that belongs to
+    // it and reads the chosen item as its value.
+    findChild<QLabel *>()->setBuddy(m_addressList);
+    m_addressList->view()->setAccessibleName(tr("IP List"));
+    m_addressList->setAccessibleDescription(tr("The local address that the next scan uses"));
     connect(veltrona::ui::controlAs<QPushButton>(this, 1), &QPushButton::clicked, this,
             &CBindIpDlg::accept);
     connect(veltrona::ui::controlAs<QPushButton>(this, 2), &QPushButton::clicked, this,

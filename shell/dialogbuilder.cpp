@@ -200,4 +200,9 @@ QWidget *controlById(const QWidget *dialog, int id) {
     return nullptr;
 }
 
+void nameControls(const QWidget *dialog, std::initializer_list<std::pair<int, QString>> names) {
+    for (const auto &[id, name] : names)
+        controlById(dialog, id)->setAccessibleName(name);
+}
+
 } // namespace veltrona::ui

@@ -7,8 +7,11 @@
 
 #include <QFont>
 #include <QRect>
+#include <QString>
 
 #include <functional>
+#include <initializer_list>
+#include <utility>
 
 class QWidget;
 
@@ -50,5 +53,9 @@ QWidget *controlById(const QWidget *dialog, int id);
 template <typename T> T *controlAs(const QWidget *dialog, int id) {
     return qobject_cast<T *>(controlById(dialog, id));
 }
+
+// Gives each control (by template id) the accessible name that a screen reader
+// announces for it: for controls whose text is a label beside them, or none.
+void nameControls(const QWidget *dialog, std::initializer_list<std::pair<int, QString>> names);
 
 } // namespace veltrona::ui

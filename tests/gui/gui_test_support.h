@@ -106,8 +106,9 @@ public:
     MessageRecorder(const MessageRecorder &) = delete;
     MessageRecorder &operator=(const MessageRecorder &) = delete;
 
-    void messageBox(QWidget *, const QString &text) override {
+    void messageBox(QWidget *owner, const QString &text) override {
         texts << text;
+        owners << owner;
         if (QThread::currentThread() != QCoreApplication::instance()->thread())
             offGuiThread = true;
         if (onMessage)
@@ -123,6 +124,7 @@ public:
     }
 
     QStringList texts;
+    QList<QWidget *> owners;
     QStringList questions;
     QStringList buttons;
     bool proceed = false;

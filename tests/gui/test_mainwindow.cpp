@@ -17,9 +17,11 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <atomic>
 #include <optional>
@@ -51,7 +53,11 @@ struct WindowPlatform : MessageRecorder {
     QList<HKOVAITEM> *opened = nullptr;
     QStringList *urls = nullptr;
     std::optional<std::vector<Address>> addresses;
+    // When set, every modal run goes here instead.
+    std::function<int(QDialog &)> modal;
     int runModal(QDialog &dialog) override {
+        if (modal)
+            return modal(dialog);
         auto *page = qobject_cast<CSettingPageDlg *>(&dialog);
         if (page == nullptr)
             return MessageRecorder::runModal(dialog);
@@ -594,10 +600,7 @@ private slots:
         actions[4]->trigger();
         QCOMPARE(about.seen, 1);
 
-        // Alt+Space and a right click on the title band open it.
-        QTest::keyClick(m_dlg.get(), Qt::Key_Space, Qt::AltModifier);
-        QTRY_VERIFY(menu->isVisible());
-        menu->hide();
+        // A right click on the title band opens it.
         QTest::mouseClick(m_dlg.get(), Qt::RightButton, {}, QPoint(300, 20));
         QTRY_VERIFY(menu->isVisible());
         menu->hide();
@@ -627,6 +630,116 @@ private slots:
         m_dlg->showNormal();
         actions[2]->trigger();
         QVERIFY(!m_dlg->isVisible());
+    }
+
+    void altSpaceOpensTheSystemMenu_data() {
+        QTest::addColumn<int>("focus");
+        QTest::newRow("Exit, focused at start") << 2;
+        QTest::newRow("Scan") << 1002;
+        QTest::newRow("device list") << 1001;
+    }
+    void altSpaceOpensTheSystemMenu() {
+        QFETCH(int, focus);
+        ScanRecorder library(*m_items, *m_platform);
+        addRows(1);
+        QWidget *focused = veltrona::ui::controlById(m_dlg.get(), focus);
+        focused->setFocus();
+        QTest::keyClick(focused, Qt::Key_Space, Qt::AltModifier);
+        QTRY_VERIFY(m_dlg->systemMenu()->isVisible());
+        m_dlg->systemMenu()->hide();
+        // The focused control did not take the key: no click, no scan.
+        QVERIFY(m_dlg->isVisible());
+        QVERIFY(library.calls.isEmpty());
+    }
+
+    // Every dialog and message box is transient for the main window (the
+    // authentication dialog through the setting page it opens over) and opens
+    // centred over it.
+    void dialogsOpenOverTheWindow_data() {
+        QTest::addColumn<QString>("opening");
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<int>("messages");
+        QTest::newRow("about, title button") << "i"
+                                             << "CAboutDlg" << 0;
+        QTest::newRow("about, system menu") << "about"
+                                            << "CAboutDlg" << 0;
+        QTest::newRow("bind ip") << "bind ip"
+                                 << "CBindIpDlg" << 1;
+        QTest::newRow("setting page") << "change setting"
+                                      << "CSettingPageDlg" << 0;
+        QTest::newRow("authentication") << "apply"
+                                        << "CAuthenticationDlg" << 0;
+        QTest::newRow("scan failure") << "scan"
+                                      << "" << 1;
+        QTest::newRow("message box") << "message"
+                                     << "QMessageBox" << 0;
+    }
+    void dialogsOpenOverTheWindow() {
+        QFETCH(QString, opening);
+        QFETCH(QString, dialog);
+        QFETCH(int, messages);
+        QWindow *main = m_dlg->windowHandle();
+        const QPoint centre = m_dlg->frameGeometry().center();
+        QStringList faults;
+        QStringList opened;
+        auto check = [&](QWidget *window) {
+            opened << QString::fromLatin1(window->metaObject()->className());
+            QWindow *owner = window->windowHandle()->transientParent();
+            while (owner != nullptr && owner != main)
+                owner = owner->transientParent();
+            if (owner != main)
+                faults << opened.last() + " is not transient for the main window";
+            if ((window->frameGeometry().center() - centre).manhattanLength() > 2)
+                faults << opened.last() + " is not centred over the main window";
+        };
+        m_platform->modal = [&](QDialog &shown) {
+            shown.show();
+            check(&shown);
+            shown.hide();
+            return int(QDialog::Rejected);
+        };
+        ScanRecorder library(*m_items, *m_platform);
+        library.initResult = KOVA_ERR_SOCKET;
+        CSettingPageDlg &page = m_dlg->settingPage();
+        if (opening == "i") {
+            m_dlg->OnLButtonUp(CVeltronaDlg::IDC_TITLE_INFO, QPoint());
+        } else if (opening == "about") {
+            m_dlg->OnSysCommand(CVeltronaDlg::IDM_ABOUTBOX);
+        } else if (opening == "bind ip") {
+            m_dlg->OnBindIp();
+        } else if (opening == "change setting") {
+            addRows(1);
+            CDeviceListCtrl *list = m_dlg->deviceList();
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowRect(list, 0).center());
+            m_dlg->OnChangeSetting();
+        } else if (opening == "apply") {
+            page.SetDeviceItem(m_items->make(mac(1)));
+            page.OnInitDialog();
+            page.show();
+            page.AskCredentials();
+            page.hide();
+            page.OnDestroy();
+        } else if (opening == "scan") {
+            m_dlg->OnScan();
+            m_dlg->OnTimer(CVeltronaDlg::kScanEndTimer);
+        } else {
+            ModalCloser<QMessageBox> close;
+            close.act = [&](QMessageBox *box) {
+                check(box);
+                box->accept();
+            };
+            close.arm();
+            veltrona::ui::Platform::real().messageBox(m_dlg.get(), QStringLiteral("text"));
+        }
+        if (!dialog.isEmpty())
+            QCOMPARE(opened.join(" "), dialog);
+        // The window's own message boxes name it as their owner.
+        QCOMPARE(m_platform->owners.size(), messages);
+        for (QWidget *owner : m_platform->owners) {
+            if (owner == nullptr || owner->window() != m_dlg.get())
+                faults << "a message box of the window has another owner";
+        }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
     }
 
     void backgroundDragMovesTheWindow() {
