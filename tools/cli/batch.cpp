@@ -123,6 +123,66 @@ std::uint64_t macKey(const std::uint8_t *mac) {
     return key;
 }
 
+// ---- a plan's rows as changes ----
+
+using change::Credentials;
+using change::DeviceChange;
+using change::State;
+using change::Step;
+
+// Works out what to send to one device; a problem text when the row cannot be
+// sent as it stands.
+std::string prepare(const PlanRow &row, DeviceChange &change) {
+    const PlanChanges &c = row.changes;
+    const FoundDevice &d = *change.device;
+    if (c.hostName || c.domainName) {
+        std::string problem =
+            resolveHostNames(c.hostName, c.domainName, d.info, change.hostName, change.domainName);
+        if (!problem.empty())
+            return problem;
+        change.steps.push_back(Step::HostName);
+    }
+    change.guest = c.guest ? (*c.guest ? 1 : 0) : (d.guestAccount != 0 ? 1 : 0);
+    if (c.guest || (change.credentials && change.credentials->newPassword))
+        change.steps.push_back(Step::Account);
+    change.settings = d.network;
+    if (c.network.any()) {
+        std::string problem = applyNetworkChanges(c.network, std::nullopt, change.settings);
+        if (!problem.empty())
+            return problem;
+        change.steps.push_back(Step::Network);
+    }
+    return {};
+}
+
+// The changes of a plan's rows for the devices found (a row without its device
+// is not found); the rows that cannot be sent as they stand add a problem.
+std::vector<DeviceChange> changesOf(const std::vector<PlanRow> &rows,
+                                    const std::vector<FoundDevice> &found,
+                                    const std::map<std::uint64_t, Credentials> &secrets,
+                                    const Credentials &common, std::vector<std::string> &problems) {
+    std::unordered_map<std::uint64_t, const FoundDevice *> byMac;
+    for (const FoundDevice &device : found)
+        byMac.emplace(macKey(device.info.mac), &device);
+    std::vector<DeviceChange> changes(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const PlanRow &row = rows[i];
+        DeviceChange &change = changes[i];
+        change.row = row.row;
+        change.mac = row.mac;
+        const auto at = byMac.find(macKey(row.mac.data()));
+        if (at == byMac.end())
+            continue;
+        change.device = at->second;
+        const auto own = secrets.find(macKey(row.mac.data()));
+        change.credentials = own != secrets.end() ? &own->second : &common;
+        const std::string problem = prepare(row, change);
+        if (!problem.empty())
+            problems.push_back("row " + std::to_string(row.row) + ": " + inPlanTerms(problem));
+    }
+    return changes;
+}
+
 // ---- plan ----
 
 int runPlan(const QStringList &arguments, bool progress, KovaLibrary &library) {
@@ -236,6 +296,20 @@ int runPlan(const QStringList &arguments, bool progress, KovaLibrary &library) {
     const QByteArray plan = formatPlan(devices, fill, json, error);
     if (!error.empty())
         return fail(kExitUsage, error);
+    // The plan is checked as apply will check it: no address that a device
+    // outside it keeps, none that no device can use.
+    const PlanInput written = parsePlan(plan);
+    std::vector<std::string> problems = written.problems;
+    const Credentials none;
+    change::ChangeEngine engine(library,
+                                changesOf(written.rows, result.devices, {}, none, problems), {});
+    if (problems.empty())
+        problems = engine.check(change::heardDevices(result.devices));
+    if (!problems.empty()) {
+        for (const std::string &problem : problems)
+            std::cerr << "veltrona-cli: plan: " << problem << '\n';
+        return kExitUsage;
+    }
     std::cout << plan.toStdString();
     if (progress)
         std::cerr << devices.size() << (devices.size() == 1 ? " device" : " devices")
@@ -244,36 +318,6 @@ int runPlan(const QStringList &arguments, bool progress, KovaLibrary &library) {
 }
 
 // ---- apply ----
-
-using change::Credentials;
-using change::DeviceChange;
-using change::State;
-using change::Step;
-
-// Works out what to send to one device; a problem text when the row cannot be
-// sent as it stands.
-std::string prepare(const PlanRow &row, DeviceChange &change) {
-    const PlanChanges &c = row.changes;
-    const FoundDevice &d = *change.device;
-    if (c.hostName || c.domainName) {
-        std::string problem =
-            resolveHostNames(c.hostName, c.domainName, d.info, change.hostName, change.domainName);
-        if (!problem.empty())
-            return problem;
-        change.steps.push_back(Step::HostName);
-    }
-    change.guest = c.guest ? (*c.guest ? 1 : 0) : (d.guestAccount != 0 ? 1 : 0);
-    if (c.guest || (change.credentials && change.credentials->newPassword))
-        change.steps.push_back(Step::Account);
-    change.settings = d.network;
-    if (c.network.any()) {
-        std::string problem = applyNetworkChanges(c.network, std::nullopt, change.settings);
-        if (!problem.empty())
-            return problem;
-        change.steps.push_back(Step::Network);
-    }
-    return {};
-}
 
 // MAC -> credentials from a CSV file with the columns mac, user, password and
 // optionally new_password.
@@ -488,28 +532,9 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     if (found.loopError)
         std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
                   << '\n';
-    std::unordered_map<std::uint64_t, const FoundDevice *> byMac;
-    for (const FoundDevice &device : found.devices)
-        byMac.emplace(macKey(device.info.mac), &device);
-
-    std::vector<DeviceChange> changes(plan.rows.size());
     std::vector<std::string> problems;
-    for (std::size_t i = 0; i < plan.rows.size(); ++i) {
-        const PlanRow &row = plan.rows[i];
-        DeviceChange &change = changes[i];
-        change.row = row.row;
-        change.mac = row.mac;
-        const auto at = byMac.find(macKey(row.mac.data()));
-        if (at == byMac.end())
-            continue;
-        change.device = at->second;
-        const auto own = secrets.find(macKey(row.mac.data()));
-        change.credentials = own != secrets.end() ? &own->second : &common;
-        const std::string problem = prepare(row, change);
-        if (!problem.empty())
-            problems.push_back("row " + std::to_string(row.row) + ": " + inPlanTerms(problem));
-    }
-    change::ChangeEngine engine(library, std::move(changes),
+    change::ChangeEngine engine(library,
+                                changesOf(plan.rows, found.devices, secrets, common, problems),
                                 {parallel, std::chrono::seconds(seconds)});
     if (problems.empty())
         problems = engine.check(change::heardDevices(found.devices));
