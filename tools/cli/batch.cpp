@@ -278,6 +278,8 @@ int runPlan(const QStringList &arguments, bool progress, KovaLibrary &library) {
     const ScanResult result = scan(library, bind, seconds, {}, progress);
     if (result.error != KOVA_OK)
         return fail(kExitRefused, "cannot scan: " + std::string(kova_ErrorText(result.error)));
+    if (const std::string lost = lostRepliesWarning(result); !lost.empty())
+        return fail(kExitNoDevice, lost + "; no plan written");
     std::vector<FoundDevice> devices;
     const std::string onlyModel = isSet(parser, "only-model") ? text(parser, "only-model") : "";
     for (const FoundDevice &device : result.devices) {
@@ -528,6 +530,10 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     if (found.error != KOVA_OK) {
         wipeAll(secrets, common);
         return fail(kExitRefused, "cannot scan: " + std::string(kova_ErrorText(found.error)));
+    }
+    if (const std::string lost = lostRepliesWarning(found); !lost.empty()) {
+        wipeAll(secrets, common);
+        return fail(kExitNoDevice, lost + "; nothing was sent");
     }
     if (found.loopError)
         std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)

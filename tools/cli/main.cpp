@@ -62,6 +62,8 @@ int runScan(const CommandLine &line, bool progress, veltrona::KovaLibrary &libra
     if (result.error != KOVA_OK)
         return refused(scanRefusal(line.bindAddress, result), result.error);
     warnAboutLoop(result.loopError);
+    if (const std::string lost = lostRepliesWarning(result); !lost.empty())
+        std::cerr << "veltrona-cli: " << lost << '\n';
     switch (line.format) {
     case Format::Table:
         std::cout << formatTable(result.devices, line.showSecrets);
@@ -191,6 +193,8 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress,
                                      [&](auto &d) { return formatMac(d.info.mac) == mac; });
     if (device == found.devices.end()) {
         warnAboutLoop(found.loopError);
+        if (const std::string lost = lostRepliesWarning(found); !lost.empty())
+            std::cerr << "veltrona-cli: " << lost << '\n';
         return fail(kExitNoDevice, "no device with MAC address " + mac + " answered within " +
                                        std::to_string(line.seconds) + " s");
     }

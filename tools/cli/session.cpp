@@ -161,9 +161,22 @@ Connection::~Connection() {
     ReplyCallbacks::instance().close();
 }
 
+std::string lostRepliesWarning(const ScanResult &result) {
+    std::string warning;
+    if (result.lostTableFull != 0)
+        warning = std::to_string(result.lostTableFull) +
+                  " replies of further devices were dropped (at most 65536 devices are kept)";
+    if (result.lostBufferFull != 0)
+        warning += (warning.empty() ? "" : "; ") + std::to_string(result.lostBufferFull) +
+                   " replies were dropped by the system (receive buffer full)";
+    return warning.empty() ? warning : warning + ": the list may be incomplete";
+}
+
 ScanResult scan(KovaLibrary &library, const std::string &bindAddress, int seconds,
                 const std::vector<MacAddress> &stopOnceHeard, bool progress) {
     ScanResult result;
+    std::uint32_t tableFull = 0, bufferFull = 0;
+    library.getLostReplies(&tableFull, &bufferFull);
     ScanReceiver receiver(library, stopOnceHeard);
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
     {
@@ -200,6 +213,11 @@ ScanResult scan(KovaLibrary &library, const std::string &bindAddress, int second
         }
     }
     receiver.takeInto(result);
+    std::uint32_t tableFullAfter = 0, bufferFullAfter = 0;
+    if (library.getLostReplies(&tableFullAfter, &bufferFullAfter) == KOVA_OK) {
+        result.lostTableFull = tableFullAfter - tableFull;
+        result.lostBufferFull = bufferFullAfter - bufferFull;
+    }
     return result;
 }
 

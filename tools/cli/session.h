@@ -26,7 +26,13 @@ struct ScanResult {
     std::vector<FoundDevice> devices;      // one per MAC, in order of arrival
     std::optional<std::int32_t> loopError; // the receive loop stopped on this error
     bool stopped = false;                  // a stop signal ended it early
+    std::uint32_t lostTableFull = 0;       // replies of new devices beyond the library's ceiling
+    std::uint32_t lostBufferFull = 0;      // datagrams the system dropped, receive buffer full
 };
+
+// Why the scan's list may be incomplete (replies were lost), for standard
+// error; empty when nothing was lost.
+std::string lostRepliesWarning(const ScanResult &result);
 
 // Scans as the main window does and listens for `seconds`, or only until every
 // device in `stopOnceHeard` (when not empty; distinct MACs) has answered.
