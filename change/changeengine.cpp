@@ -11,13 +11,6 @@ namespace veltrona::change {
 
 namespace {
 
-std::uint64_t macKey(const std::uint8_t *mac) {
-    std::uint64_t key = 0;
-    for (int i = 0; i < 6; ++i)
-        key = key << 8 | mac[i];
-    return key;
-}
-
 std::string rowName(const DeviceChange &change) {
     return "row " + std::to_string(change.row) + " (" + formatMac(change.mac.data()) + ")";
 }

@@ -116,13 +116,6 @@ std::string parse(QCommandLineParser &parser, const QStringList &arguments,
     return {};
 }
 
-std::uint64_t macKey(const std::uint8_t *mac) {
-    std::uint64_t key = 0;
-    for (int i = 0; i < 6; ++i)
-        key = key << 8 | mac[i];
-    return key;
-}
-
 // ---- a plan's rows as changes ----
 
 using change::Credentials;
@@ -280,6 +273,9 @@ int runPlan(const QStringList &arguments, bool progress, KovaLibrary &library) {
         return fail(kExitRefused, "cannot scan: " + std::string(kova_ErrorText(result.error)));
     if (const std::string lost = lostRepliesWarning(result); !lost.empty())
         return fail(kExitNoDevice, lost + "; no plan written");
+    for (const FoundDevice &device : result.devices)
+        if (const std::string twice = heardTwiceProblem(result, device.info.mac); !twice.empty())
+            std::cerr << "veltrona-cli: " << twice << '\n';
     std::vector<FoundDevice> devices;
     const std::string onlyModel = isSet(parser, "only-model") ? text(parser, "only-model") : "";
     for (const FoundDevice &device : result.devices) {
@@ -539,6 +535,12 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
         std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
                   << '\n';
     std::vector<std::string> problems;
+    for (const PlanRow &row : plan.rows) {
+        // The same MAC on two networks: its requests would go to either.
+        const std::string twice = bind.empty() ? heardTwiceProblem(found, row.mac.data()) : "";
+        if (!twice.empty() && row.changes.any())
+            problems.push_back("row " + std::to_string(row.row) + ": " + twice);
+    }
     change::ChangeEngine engine(library,
                                 changesOf(plan.rows, found.devices, secrets, common, problems),
                                 {parallel, std::chrono::seconds(seconds)});

@@ -64,6 +64,9 @@ int runScan(const CommandLine &line, bool progress, veltrona::KovaLibrary &libra
     warnAboutLoop(result.loopError);
     if (const std::string lost = lostRepliesWarning(result); !lost.empty())
         std::cerr << "veltrona-cli: " << lost << '\n';
+    for (const FoundDevice &device : result.devices)
+        if (const std::string twice = heardTwiceProblem(result, device.info.mac); !twice.empty())
+            std::cerr << "veltrona-cli: " << twice << '\n';
     switch (line.format) {
     case Format::Table:
         std::cout << formatTable(result.devices, line.showSecrets);
@@ -197,6 +200,12 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress,
             std::cerr << "veltrona-cli: " << lost << '\n';
         return fail(kExitNoDevice, "no device with MAC address " + mac + " answered within " +
                                        std::to_string(line.seconds) + " s");
+    }
+
+    // The same MAC on two networks: the request would go to either.
+    if (const std::string twice = heardTwiceProblem(found, device->info.mac);
+        !twice.empty() && line.bindAddress.empty()) {
+        return fail(kExitUsage, twice + "; nothing was sent");
     }
 
     std::function<std::int32_t(HKOVAITEM)> send;

@@ -20,11 +20,12 @@ using namespace std::chrono_literals;
 // Longest wait between two looks at a stop signal.
 constexpr auto kStopCheck = 100ms;
 
-std::uint64_t macKey(const std::uint8_t *mac) {
-    std::uint64_t key = 0;
-    for (int i = 0; i < 6; ++i)
-        key = key << 8 | mac[i];
-    return key;
+// Where a device answered from: its address and the interface, as people read it.
+std::string placeOf(const FoundDevice &device) {
+    std::string place = fieldText(device.info.ipAddress);
+    if (!device.interfaceName.empty())
+        place += " on " + device.interfaceName;
+    return place;
 }
 
 // The devices of a scan, by MAC: a flood of replies costs one hash look-up each.
@@ -44,8 +45,13 @@ public:
             return;
         const std::uint64_t key = macKey(device.info.mac);
         std::lock_guard lock(mutex_);
-        if (!known_.insert(key).second)
+        const auto [at, fresh] = known_.emplace(key, devices_.size());
+        if (!fresh) {
+            const FoundDevice &first = devices_[at->second];
+            if (placeOf(first) != placeOf(device) && !heardTwice_.count(key))
+                heardTwice_[key] = placeOf(first) + " and " + placeOf(device);
             return;
+        }
         wantedFound_ += wanted_.count(key);
         devices_.push_back(std::move(device));
         changed_.notify_all();
@@ -72,13 +78,16 @@ public:
         std::lock_guard lock(mutex_);
         result.devices = std::move(devices_);
         result.loopError = loopError_;
+        result.heardTwice = std::move(heardTwice_);
     }
 
 private:
     KovaLibrary &library_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::unordered_set<std::uint64_t> wanted_, known_;
+    std::unordered_set<std::uint64_t> wanted_;
+    std::unordered_map<std::uint64_t, std::size_t> known_; // MAC -> index in devices_
+    std::map<std::uint64_t, std::string> heardTwice_;
     std::size_t wantedFound_ = 0;
     std::vector<FoundDevice> devices_;
     std::optional<std::int32_t> loopError_;
@@ -159,6 +168,14 @@ Connection::Connection(KovaLibrary &library, ReplyReceiver &receiver,
 Connection::~Connection() {
     library_.close();
     ReplyCallbacks::instance().close();
+}
+
+std::string heardTwiceProblem(const ScanResult &result, const std::uint8_t *mac) {
+    const auto at = result.heardTwice.find(macKey(mac));
+    if (at == result.heardTwice.end())
+        return {};
+    return formatMac(mac) + " answered from two places (" + at->second +
+           "): give --bind with the address of the network to change it on";
 }
 
 std::string lostRepliesWarning(const ScanResult &result) {

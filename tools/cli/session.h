@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -28,7 +29,14 @@ struct ScanResult {
     bool stopped = false;                  // a stop signal ended it early
     std::uint32_t lostTableFull = 0;       // replies of new devices beyond the library's ceiling
     std::uint32_t lostBufferFull = 0;      // datagrams the system dropped, receive buffer full
+    // MACs that answered from two places (interfaces or addresses), each with
+    // a text naming both; the device list holds the first answer only.
+    std::map<std::uint64_t, std::string> heardTwice;
 };
+
+// Why a change to `mac` cannot be sent without --bind (it answered from two
+// places), or empty.
+std::string heardTwiceProblem(const ScanResult &result, const std::uint8_t *mac);
 
 // Why the scan's list may be incomplete (replies were lost), for standard
 // error; empty when nothing was lost.
