@@ -1,5 +1,7 @@
 #include "addresscheck.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <bit>
 #include <cctype>
@@ -84,6 +86,14 @@ std::optional<std::string> reservedInSubnet(std::uint32_t value, std::uint32_t n
 std::string dotted(std::uint32_t address) {
     return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
            std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+std::optional<std::uint32_t> parseAddress(std::string_view text) {
+    const std::string copy(text);
+    in_addr address{};
+    if (inet_pton(AF_INET, copy.c_str(), &address) != 1)
+        return std::nullopt;
+    return ntohl(address.s_addr);
 }
 
 std::string printable(std::string_view text) {

@@ -2,8 +2,6 @@
 
 #include "fieldtext.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <unordered_map>
 
@@ -70,12 +68,18 @@ bool isFinal(State state) {
     return state != State::Pending && state != State::InFlight && state != State::Applied;
 }
 
-std::optional<std::uint32_t> parseAddress(std::string_view text) {
-    const std::string copy(text);
-    in_addr address{};
-    if (inet_pton(AF_INET, copy.c_str(), &address) != 1)
-        return std::nullopt;
-    return ntohl(address.s_addr);
+std::vector<std::uint32_t> newAddresses(const std::vector<DeviceChange> &changes) {
+    std::vector<std::uint32_t> addresses;
+    for (const DeviceChange &change : changes) {
+        if (!change.device || !has(change, Step::Network) ||
+            change.settings.mode != KOVA_MODE_STATIC)
+            continue;
+        const auto address = parseAddress(fieldView(change.settings.ipAddress));
+        const std::vector<std::uint32_t> held = heldAddresses(*change.device);
+        if (address && std::find(held.begin(), held.end(), *address) == held.end())
+            addresses.push_back(*address);
+    }
+    return addresses;
 }
 
 std::vector<HeardDevice> heardDevices(const std::vector<DeviceRecord> &devices) {

@@ -87,8 +87,8 @@ struct Options {
 // address it answered from and, when static, at its configured address too.
 std::vector<HeardDevice> heardDevices(const std::vector<DeviceRecord> &devices);
 
-// A dotted IPv4 address as a host-order value.
-std::optional<std::uint32_t> parseAddress(std::string_view text);
+// The static addresses the changes give to devices that do not hold them now.
+std::vector<std::uint32_t> newAddresses(const std::vector<DeviceChange> &changes);
 
 class ChangeEngine {
 public:

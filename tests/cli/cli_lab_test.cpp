@@ -679,6 +679,9 @@ TEST(CliLab, UnsafeAddressesAreRefusedAndNothingIsSent) {
          header + "10.77.255.255,255.255.0.0,10.77.0.1\n",
          "10.77.255.255 is the broadcast address of the subnet 10.77.0.0/16."},
         {{}, header + "10.77.9.9,255.0.255.0,10.77.0.1\n", "255.0.255.0 is not a netmask"},
+        // The lab's device side answers at 10.77.0.2 without being a KOVA device.
+        {{}, header + "10.77.0.2,255.255.0.0,10.77.0.1\n", "(not a KOVA device)."},
+        {{}, header + "10.77.0.1,255.255.0.0,10.77.0.1\n", "10.77.0.1 is held by the device"},
         {setNetwork + QStringList{"--ip", "10.77.1.1"},
          {},
          "10.77.1.1 is held by the device 02-4B-56-00-01-01 (lobby)."},

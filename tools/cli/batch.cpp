@@ -5,6 +5,7 @@
 #include "changes.h"
 #include "devicerow.h"
 #include "kovalibrary.h"
+#include "neighbours.h"
 #include "plan.h"
 #include "scansequence.h"
 #include "secrets.h"
@@ -302,7 +303,7 @@ int runPlan(const QStringList &arguments, bool progress, KovaLibrary &library) {
     change::ChangeEngine engine(library,
                                 changesOf(written.rows, result.devices, {}, none, problems), {});
     if (problems.empty())
-        problems = engine.check(change::heardDevices(result.devices));
+        problems = engine.check(change::holdersFor(engine.changes(), result.devices));
     if (!problems.empty()) {
         for (const std::string &problem : problems)
             std::cerr << "veltrona-cli: plan: " << problem << '\n';
@@ -545,7 +546,7 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
                                 changesOf(plan.rows, found.devices, secrets, common, problems),
                                 {parallel, std::chrono::seconds(seconds)});
     if (problems.empty())
-        problems = engine.check(change::heardDevices(found.devices));
+        problems = engine.check(change::holdersFor(engine.changes(), found.devices));
     if (!problems.empty()) {
         wipeAll(secrets, common);
         for (const std::string &problem : problems)
@@ -620,7 +621,14 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     // from now. Skipped when stopped: the run ends as soon as it can.
     int stopSignal = caughtStopSignal();
     if (stopSignal == 0 && opened == KOVA_OK) {
-        const ScanResult check = scan(library, bind, seconds, {}, progress);
+        // Until every device that was sent something has answered.
+        std::vector<MacAddress> sent;
+        for (std::size_t i = 0; i < planned.size(); ++i)
+            if (planned[i].device && outcomes[i].state != State::Unchanged &&
+                outcomes[i].state != State::NotSent)
+                sent.push_back(planned[i].mac);
+        const ScanResult check =
+            sent.empty() ? ScanResult{} : scan(library, bind, seconds, sent, progress);
         stopSignal = caughtStopSignal();
         if (check.error == KOVA_OK && !check.stopped)
             engine.confirm(check.devices);

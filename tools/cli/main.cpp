@@ -7,6 +7,7 @@
 #include "commandline.h"
 #include "devicerow.h"
 #include "kovalibrary.h"
+#include "neighbours.h"
 #include "report.h"
 #include "secrets.h"
 #include "session.h"
@@ -151,7 +152,7 @@ std::vector<std::string> checkNewNetwork(veltrona::KovaLibrary &library, const F
     planned.settings = settings;
     change::ChangeEngine engine(library, {planned}, {});
     std::vector<std::string> problems;
-    for (std::string problem : engine.check(change::heardDevices(heard))) {
+    for (std::string problem : engine.check(change::holdersFor(engine.changes(), heard))) {
         // Named by the row of a plan; here there is only the one device.
         problem.erase(0, problem.find(": ") + 2);
         problems.push_back(problem);
