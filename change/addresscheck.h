@@ -44,10 +44,6 @@ Problem heldBy(std::uint32_t address, std::string_view mac, std::string_view hos
 std::string dotted(std::uint32_t address);
 std::optional<std::uint32_t> parseAddress(std::string_view text);
 
-// Device text made safe for a terminal or a message: C0 controls, DEL and C1
-// controls become '?', as characters of a UTF-8 text or as bytes of any other.
-std::string printable(std::string_view text);
-
 // Same MAC text, whatever the case of its hex digits.
 bool sameMac(std::string_view a, std::string_view b);
 

@@ -1,6 +1,7 @@
 #include "changeengine.h"
 
 #include "fieldtext.h"
+#include "printable.h"
 
 #include <algorithm>
 #include <unordered_map>

@@ -1,7 +1,7 @@
 #include "applyreport.h"
 
-#include "addresscheck.h"
 #include "commandline.h"
+#include "printable.h"
 #include "report.h"
 
 #include <QJsonArray>
@@ -94,17 +94,17 @@ std::string formatAppliedTable(const std::vector<TableLine> &lines) {
     std::vector<std::array<std::string, 5>> cells = {
         {"MAC", "Host name", "Address", "Result", "Detail"}};
     for (const TableLine &line : lines)
-        cells.push_back({line.mac, change::printable(line.hostName), line.address, line.result,
-                         change::printable(line.detail)});
+        cells.push_back({line.mac, printable(line.hostName), line.address, line.result,
+                         printable(line.detail)});
     std::array<std::size_t, 5> width{};
     for (const auto &line : cells)
         for (std::size_t i = 0; i < 5; ++i)
-            width[i] = std::max(width[i], line[i].size());
+            width[i] = std::max(width[i], displayWidth(line[i]));
     std::string out;
     for (const auto &line : cells) {
         std::string text;
         for (std::size_t i = 0; i < 5; ++i)
-            text += line[i] + (i < 4 ? std::string(width[i] - line[i].size() + 2, ' ') : "");
+            text += line[i] + (i < 4 ? std::string(width[i] - displayWidth(line[i]) + 2, ' ') : "");
         out += text.substr(0, text.find_last_not_of(' ') + 1) + '\n';
     }
     return out;
