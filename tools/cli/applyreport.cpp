@@ -1,6 +1,7 @@
 #include "applyreport.h"
 
 #include "commandline.h"
+#include "csv.h"
 #include "printable.h"
 #include "report.h"
 
@@ -21,8 +22,9 @@ bool isJson(const std::string &path) {
 const char *const kCsvHeader = "row,mac,result,detail,address_before,address_after\n";
 
 std::string csvLine(const AppliedRow &row) {
-    return std::to_string(row.row) + "," + row.mac + "," + row.result + "," + csvField(row.detail) +
-           "," + row.addressBefore + "," + row.addressAfter + "\n";
+    return std::to_string(row.row) + "," + row.mac + "," + row.result + "," +
+           csvField(spreadsheetText(row.detail)) + "," + row.addressBefore + "," +
+           row.addressAfter + "\n";
 }
 
 QJsonObject jsonRow(const AppliedRow &row) {

@@ -3,12 +3,15 @@
 #include "applyreport.h"
 #include "changeengine.h"
 #include "changes.h"
+#include "csv.h"
 #include "devicerow.h"
 #include "kovalibrary.h"
 #include "neighbours.h"
 #include "plan.h"
+#include "printable.h"
 #include "scansequence.h"
 #include "secrets.h"
+#include "secretsfile.h"
 #include "session.h"
 #include "stopsignals.h"
 
@@ -18,12 +21,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <string.h> // explicit_bzero
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <iostream>
 #include <map>
 #include <set>
@@ -37,7 +39,7 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 int fail(int code, const std::string &message) {
-    std::cerr << "veltrona-cli: " << message << '\n';
+    std::cerr << "veltrona-cli: " << printable(message) << '\n';
     return code;
 }
 
@@ -119,7 +121,6 @@ std::string parse(QCommandLineParser &parser, const QStringList &arguments,
 
 // ---- a plan's rows as changes ----
 
-using change::Credentials;
 using change::DeviceChange;
 using change::State;
 using change::Step;
@@ -151,7 +152,7 @@ std::string prepare(const PlanRow &row, DeviceChange &change) {
 
 // The changes of a plan's rows for the devices found (a row without its device
 // is not found); the rows that cannot be sent as they stand add a problem.
-std::vector<DeviceChange> changesOf(const std::vector<PlanRow> &rows,
+std::vector<DeviceChange> changesOf(const std::deque<PlanRow> &rows,
                                     const std::vector<FoundDevice> &found,
                                     const std::map<std::uint64_t, Credentials> &secrets,
                                     const Credentials &common, std::vector<std::string> &problems) {
@@ -318,79 +319,20 @@ int runPlan(const QStringList &arguments, bool progress, KovaLibrary &library) {
 
 // ---- apply ----
 
-// MAC -> credentials from a CSV file with the columns mac, user, password and
-// optionally new_password.
-std::string readSecretsFile(const std::string &path, std::map<std::uint64_t, Credentials> &out) {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return "--secrets: " + toLocale(file.errorString());
-    QByteArray content = file.readAll();
-    std::string problem;
-    std::vector<int> columns(4, -1); // mac, user, password, new_password
-    int line = 0;
-    for (const QByteArray &raw : content.split('\n')) {
-        ++line;
-        const QByteArray entry = raw.trimmed();
-        if (entry.isEmpty() || !problem.empty())
-            continue;
-        const QList<QByteArray> cells = entry.split(',');
-        const std::string where = "--secrets: line " + std::to_string(line) + ": ";
-        if (columns[0] < 0) {
-            const std::vector<QByteArray> names = {"mac", "user", "password", "new_password"};
-            for (qsizetype i = 0; i < cells.size(); ++i) {
-                const auto at = std::find(names.begin(), names.end(), cells[i].trimmed());
-                if (at == names.end())
-                    problem = where + "unknown column '" + cells[i].trimmed().toStdString() + "'";
-                else
-                    columns[static_cast<std::size_t>(at - names.begin())] = static_cast<int>(i);
-            }
-            if (problem.empty() && (columns[0] < 0 || columns[1] < 0 || columns[2] < 0))
-                problem = where + "the columns mac, user and password are needed";
-            if (problem.empty() && columns[0] < 0)
-                columns[0] = 0;
-            continue;
-        }
-        auto cell = [&](int column) {
-            return column >= 0 && column < cells.size() ? cells[column].toStdString()
-                                                        : std::string();
-        };
-        const std::optional<MacAddress> mac = parseMac(cell(columns[0]));
-        Credentials credentials{cell(columns[1]), cell(columns[2]), std::nullopt};
-        if (columns[3] >= 0 && !cell(columns[3]).empty())
-            credentials.newPassword = cell(columns[3]);
-        if (!mac)
-            problem = where + "'" + cell(columns[0]) + "' is not a MAC address";
-        else if (credentials.user.empty() || credentials.user.size() > kMaxUserId)
-            problem = where + "the ID must have 1 to " + std::to_string(kMaxUserId) + " characters";
-        else if (credentials.password.size() > kMaxPassword ||
-                 (credentials.newPassword && credentials.newPassword->size() > kMaxPassword))
-            problem =
-                where + "a password is longer than " + std::to_string(kMaxPassword) + " characters";
-        else if (!out.emplace(macKey(mac->data()), credentials).second)
-            problem = where + formatMac(mac->data()) + " is listed twice";
-        wipe(credentials.password);
-        if (credentials.newPassword)
-            wipe(*credentials.newPassword);
-    }
-    explicit_bzero(content.data(), static_cast<std::size_t>(content.size()));
-    return problem;
-}
-
 void wipeAll(std::map<std::uint64_t, Credentials> &secrets, Credentials &common) {
-    for (auto &[key, credentials] : secrets) {
-        wipe(credentials.password);
-        if (credentials.newPassword)
-            wipe(*credentials.newPassword);
-    }
-    wipe(common.password);
+    for (auto &[key, credentials] : secrets)
+        wipeCredentials(credentials);
+    wipeCredentials(common);
 }
 
 void printDryRun(const DeviceChange &change) {
     const FoundDevice &d = *change.device;
-    std::cout << formatMac(change.mac.data()) << "  " << currentValue(d, "model") << '\n';
+    std::cout << formatMac(change.mac.data()) << "  " << printable(currentValue(d, "model"))
+              << '\n';
     auto show = [](const std::string &name, const std::string &is, const std::string &tobe) {
         std::cout << "  " << name << std::string(name.size() < 12 ? 12 - name.size() : 1, ' ')
-                  << (is.empty() ? "(empty)" : is) << " -> " << (tobe.empty() ? "(empty)" : tobe)
+                  << (is.empty() ? "(empty)" : printable(is)) << " -> "
+                  << (tobe.empty() ? "(empty)" : printable(tobe))
                   << (is == tobe ? "  (unchanged)" : "") << '\n';
     };
     for (Step step : change.steps) {
@@ -468,15 +410,15 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
         return fail(kExitUsage, error);
 
     // Every row is checked before anything is sent.
-    QFile planFile(parser.positionalArguments().first());
-    if (!planFile.open(QIODevice::ReadOnly))
-        return fail(kExitUsage,
-                    toLocale(planFile.fileName()) + ": " + toLocale(planFile.errorString()));
-    const PlanInput plan = parsePlan(planFile.readAll());
-    const std::string planName = toLocale(planFile.fileName());
+    const QString planPath = parser.positionalArguments().first();
+    const std::string planName = toLocale(planPath);
+    const std::optional<QByteArray> planText = readPlanFile(planPath, error);
+    if (!planText)
+        return fail(kExitUsage, planName + ": " + error);
+    const PlanInput plan = parsePlan(*planText);
     if (!plan.problems.empty()) {
         for (const std::string &problem : plan.problems)
-            std::cerr << "veltrona-cli: " << planName << ": " << problem << '\n';
+            fail(kExitUsage, planName + ": " + problem);
         return kExitUsage;
     }
     // A report that cannot be written is found before anything is sent.
@@ -550,7 +492,7 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     if (!problems.empty()) {
         wipeAll(secrets, common);
         for (const std::string &problem : problems)
-            std::cerr << "veltrona-cli: " << planName << ": " << problem << '\n';
+            fail(kExitUsage, planName + ": " + problem);
         std::cerr << "veltrona-cli: nothing was sent\n";
         return kExitUsage;
     }

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "printable.h"
 #include "scansequence.h"
 #include "stopsignals.h"
 
@@ -104,7 +105,7 @@ public:
     void show(const std::string &text) {
         if (!enabled_ || text == last_)
             return;
-        std::fprintf(stderr, "\r\033[K%s", text.c_str());
+        std::fprintf(stderr, "\r\033[K%s", printable(text).c_str());
         std::fflush(stderr);
         last_ = text;
         shown_ = true;
