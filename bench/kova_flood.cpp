@@ -4,6 +4,11 @@
 //   kova_flood same|random SECONDS
 // same: result replies (kind 0) that all carry one MAC address;
 // random: device-information replies (kind 5), each with a new MAC address.
+//   kova_flood send SECONDS MACS
+// Only sends, by broadcast, for another program's scan in the same namespace:
+// device-information replies of MACS made-up devices in turn, and from the
+// middle of the run on one reply a second of a late real device,
+// 02-4B-56-FF-FF-01.
 #include "kova.h"
 #include "library.h"
 #include "netns_guard.h"
@@ -48,8 +53,51 @@ void report(const char *when, long sent) {
 
 } // namespace
 
+// The `send` mode: a flood for a client that scans meanwhile.
+int sendOnly(int seconds, std::uint64_t macs) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(32153);
+    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    kova::test::ReplyFields fields, late;
+    fields.kind = late.kind = 5;
+    late.mac = {0x02, 0x4B, 0x56, 0xFF, 0xFF, 0x01};
+    late.host = "late-device";
+    const auto start = std::chrono::steady_clock::now();
+    const auto end = start + std::chrono::seconds(seconds);
+    auto nextLate = start + std::chrono::seconds(seconds) / 2;
+    long sent = 0;
+    for (std::uint64_t n = 0;; n = (n + 1) % macs) {
+        const std::uint64_t mac = 0x0A0000000000ULL + n;
+        for (int i = 0; i < 6; ++i)
+            fields.mac[static_cast<std::size_t>(i)] = static_cast<uint8_t>(mac >> (40 - 8 * i));
+        const auto datagram = kova::test::BuildReply(fields);
+        sent += sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&to),
+                       sizeof to) > 0;
+        if ((sent & 255) != 0)
+            continue;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end)
+            break;
+        if (now >= nextLate) {
+            const auto reply = kova::test::BuildReply(late);
+            sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+            nextLate += std::chrono::seconds(1);
+        }
+    }
+    std::printf("sent %ld replies of %llu devices in %d s\n", sent,
+                static_cast<unsigned long long>(macs), seconds);
+    close(fd);
+    return 0;
+}
+
 int main(int argc, char **argv) {
     veltrona::test::requirePrivateNetns();
+    if (argc == 4 && std::strcmp(argv[1], "send") == 0)
+        return sendOnly(std::atoi(argv[2]), std::strtoull(argv[3], nullptr, 10));
     if (argc != 3 || (std::strcmp(argv[1], "same") != 0 && std::strcmp(argv[1], "random") != 0)) {
         std::fprintf(stderr, "usage: kova_flood same|random SECONDS\n");
         return 64;

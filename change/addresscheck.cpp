@@ -1,5 +1,9 @@
 #include "addresscheck.h"
 
+#include "printable.h"
+
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <bit>
 #include <cctype>
@@ -8,56 +12,6 @@
 namespace veltrona::change {
 
 namespace {
-
-bool isControl(std::uint32_t c) {
-    return c < 0x20 || (c >= 0x7f && c <= 0x9f);
-}
-
-// The code points of a UTF-8 text, or nothing when it is not one.
-std::optional<std::vector<std::uint32_t>> decodeUtf8(std::string_view text) {
-    std::vector<std::uint32_t> points;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const int length = lead < 0x80           ? 1
-                           : (lead >> 5) == 0x6  ? 2
-                           : (lead >> 4) == 0xE  ? 3
-                           : (lead >> 3) == 0x1E ? 4
-                                                 : 0;
-        if (length == 0 || i + static_cast<std::size_t>(length) > text.size())
-            return std::nullopt;
-        std::uint32_t point = length == 1 ? lead : lead & (0x7F >> length);
-        for (int k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-            if ((next & 0xC0) != 0x80)
-                return std::nullopt;
-            point = (point << 6) | (next & 0x3F);
-        }
-        static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (point < kSmallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
-            return std::nullopt;
-        points.push_back(point);
-        i += static_cast<std::size_t>(length);
-    }
-    return points;
-}
-
-void appendUtf8(std::string &out, std::uint32_t point) {
-    if (point < 0x80) {
-        out += static_cast<char>(point);
-    } else if (point < 0x800) {
-        out += static_cast<char>(0xC0 | (point >> 6));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else if (point < 0x10000) {
-        out += static_cast<char>(0xE0 | (point >> 12));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (point >> 18));
-        out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    }
-}
 
 bool contiguous(std::uint32_t netmask) {
     return std::countl_one(netmask) + std::countr_zero(netmask) == 32;
@@ -86,17 +40,12 @@ std::string dotted(std::uint32_t address) {
            std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
 }
 
-std::string printable(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    if (const auto points = decodeUtf8(text)) {
-        for (std::uint32_t point : *points)
-            appendUtf8(out, isControl(point) ? '?' : point);
-        return out;
-    }
-    for (char c : text)
-        out += isControl(static_cast<unsigned char>(c)) ? '?' : c;
-    return out;
+std::optional<std::uint32_t> parseAddress(std::string_view text) {
+    const std::string copy(text);
+    in_addr address{};
+    if (inet_pton(AF_INET, copy.c_str(), &address) != 1)
+        return std::nullopt;
+    return ntohl(address.s_addr);
 }
 
 bool sameMac(std::string_view a, std::string_view b) {

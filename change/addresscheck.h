@@ -5,6 +5,7 @@
 // Addresses are host-order 32-bit values (10.0.0.1 is 0x0A000001).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,12 +40,9 @@ std::vector<Problem> checkCollision(std::uint32_t address, std::string_view ownM
 // check and the plan's own (an address given twice).
 Problem heldBy(std::uint32_t address, std::string_view mac, std::string_view hostName);
 
-// Dotted text of a host-order address.
+// Dotted text of a host-order address, and the value of a dotted text.
 std::string dotted(std::uint32_t address);
-
-// Device text made safe for a terminal or a message: C0 controls, DEL and C1
-// controls become '?', as characters of a UTF-8 text or as bytes of any other.
-std::string printable(std::string_view text);
+std::optional<std::uint32_t> parseAddress(std::string_view text);
 
 // Same MAC text, whatever the case of its hex digits.
 bool sameMac(std::string_view a, std::string_view b);

@@ -51,6 +51,13 @@ std::string formatMac(const uint8_t mac[6]) {
     return text;
 }
 
+uint64_t macKey(const uint8_t mac[6]) {
+    uint64_t key = 0;
+    for (int i = 0; i < 6; ++i)
+        key = key << 8 | mac[i];
+    return key;
+}
+
 static_assert(KOVA_MODE_STATIC == 0 && KOVA_MODE_DHCP == 1 && KOVA_MODE_PPPOE == 2,
               "kModeTexts is indexed by the mode");
 

@@ -96,6 +96,9 @@ extern const std::array<int, kColumnCount> kColumnWidths;
 // "%.2X-%.2X-%.2X-%.2X-%.2X-%.2X".
 std::string formatMac(const uint8_t mac[6]);
 
+// A MAC as one number, for hash maps keyed by device.
+uint64_t macKey(const uint8_t mac[6]);
+
 // The names of the network modes, indexed by the record's coding
 // (KOVA_MODE_STATIC, KOVA_MODE_DHCP, KOVA_MODE_PPPOE).
 inline constexpr std::array<const char *, 3> kModeTexts = {"static", "dhcp", "pppoe"};

@@ -59,6 +59,10 @@ int32_t KovaLibrary::getReplyInterface(HKOVAITEM item, char *name) {
     return kova_GetReplyInterface(item, name);
 }
 
+int32_t KovaLibrary::getLostReplies(uint32_t *tableFull, uint32_t *bufferFull) {
+    return kova_GetLostReplies(tableFull, bufferFull);
+}
+
 int32_t KovaLibrary::setNetworkSettings(HKOVAITEM item, const char *userId, const char *password,
                                         const KOVA_NETWORK_SETTINGS *settings) {
     return kova_SetNetworkSettings(item, userId, password, settings);

@@ -29,6 +29,7 @@ public:
     virtual int32_t getFirmwareInfo(HKOVAITEM item, KOVA_FIRMWARE_INFO *firmware);
     virtual int32_t getReplyVersion(HKOVAITEM item, int32_t *version);
     virtual int32_t getReplyInterface(HKOVAITEM item, char *name);
+    virtual int32_t getLostReplies(uint32_t *tableFull, uint32_t *bufferFull);
 
     virtual int32_t setNetworkSettings(HKOVAITEM item, const char *userId, const char *password,
                                        const KOVA_NETWORK_SETTINGS *settings);

@@ -139,6 +139,13 @@ int32_t kova_SendDiscovery(void);
 int32_t kova_SetProtocolType(int32_t type);
 KOVA_VERSION kova_GetVersion(void);
 
+/* Replies lost since the process started, counted by every connection:
+ * tableFull, those from new devices that found the item table full (65,536
+ * devices); bufferFull, datagrams the system dropped because the socket's
+ * receive buffer was full (0 where the system does not tell). A caller reads
+ * them before and after a scan. Either output may be empty. */
+int32_t kova_GetLostReplies(uint32_t *tableFull, uint32_t *bufferFull);
+
 /* Fixed text of an error code; "General Error" for a code outside 0 to 8. */
 const char *kova_ErrorText(int32_t code);
 

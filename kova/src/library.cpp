@@ -23,8 +23,9 @@ struct Connection {
     KOVA_REPLY_CALLBACK replyCallback = nullptr;
     KOVA_ERROR_CALLBACK errorCallback = nullptr;
     ItemTable table;
-    bool closed = false;      // set by kova_Close; no callback starts once it is set
-    bool loopStarted = false; // cleared only by closing
+    bool closed = false;          // set by kova_Close; no callback starts once it is set
+    bool loopStarted = false;     // cleared only by closing
+    uint32_t systemDropsSeen = 0; // the socket's drop count at its latest datagram
 };
 
 struct ReceiveThread {
@@ -40,6 +41,7 @@ struct Library {
     uint8_t protocolVersion = 0;
     RecordRegistry registry;
     size_t droppedReplies = 0; // replies from new devices that found their table full
+    size_t systemDrops = 0;    // datagrams the system dropped, receive buffers full
     std::vector<ReceiveThread> threads;
     TransportFactory transportFactory;
     wire::BlockRandom blockRandom;
@@ -94,6 +96,10 @@ void ReceiveLoop(std::shared_ptr<Connection> c, std::shared_ptr<std::atomic<bool
             std::lock_guard lock(lib.mutex);
             if (c->closed)
                 break;
+            if (r.systemDrops > c->systemDropsSeen) {
+                lib.systemDrops += r.systemDrops - c->systemDropsSeen;
+                c->systemDropsSeen = r.systemDrops;
+            }
             callback = c->replyCallback;
             if (callback == nullptr)
                 continue;
@@ -377,6 +383,16 @@ int32_t kova_SetProtocolType(int32_t type) {
 
 KOVA_VERSION kova_GetVersion(void) {
     return KOVA_VERSION{3, 1, 0, 0};
+}
+
+int32_t kova_GetLostReplies(uint32_t *tableFull, uint32_t *bufferFull) {
+    Library &lib = Lib();
+    std::lock_guard lock(lib.mutex);
+    if (tableFull != nullptr)
+        *tableFull = static_cast<uint32_t>(lib.droppedReplies);
+    if (bufferFull != nullptr)
+        *bufferFull = static_cast<uint32_t>(lib.systemDrops);
+    return KOVA_OK;
 }
 
 const char *kova_ErrorText(int32_t code) {

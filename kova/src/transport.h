@@ -21,6 +21,9 @@ struct Received {
     // the transport cannot tell.
     unsigned interfaceIndex = 0;
     char interfaceName[16]{};
+    // Datagrams the system dropped on this socket so far (receive buffer
+    // full); 0 when the transport cannot tell.
+    uint32_t systemDrops = 0;
 };
 
 class Transport {

@@ -133,6 +133,8 @@ public:
         ::getsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &granted, &len);
         if (granted < kReceiveBuffer) // the kernel reports twice the size it was asked for
             ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+        // Each datagram then tells how many the socket dropped so far.
+        ::setsockopt(socket_, SOL_SOCKET, SO_RXQ_OVFL, &one, sizeof one);
         return true;
     }
 
@@ -178,7 +180,8 @@ public:
 
             sockaddr_in from{};
             iovec iov{buffer.data(), buffer.size()};
-            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+            alignas(cmsghdr) char
+                control[CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(uint32_t))] = {};
             msghdr msg{};
             msg.msg_name = &from;
             msg.msg_namelen = sizeof from;
@@ -201,6 +204,7 @@ public:
             result.length = static_cast<size_t>(n);
             std::memcpy(result.sender, &from.sin_addr.s_addr, 4);
             result.interfaceIndex = arrival;
+            result.systemDrops = SystemDrops(msg);
             const std::string &name = InterfaceName(arrival);
             std::memcpy(result.interfaceName, name.c_str(),
                         std::min(name.size(), sizeof result.interfaceName - 1));
@@ -215,6 +219,17 @@ public:
     }
 
 private:
+    static uint32_t SystemDrops(msghdr &msg) {
+        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
+                uint32_t drops = 0;
+                std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
+                return drops;
+            }
+        }
+        return 0;
+    }
+
     static unsigned ArrivalIndex(msghdr &msg) {
         for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
             if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {

@@ -323,11 +323,36 @@ TEST(CliLab, TwoSegmentsAreScannedTogetherAndARequestGoesWhereItsDeviceIs) {
     const int second = qEnvironmentVariableIntValue("VELTRONA_LAB_DEVICE_COUNT_2");
     const QString firstIf = qEnvironmentVariable("VELTRONA_LAB_TOOL_IF");
     const QString secondIf = qEnvironmentVariable("VELTRONA_LAB_TOOL_IF_2");
-    // Without privileges, as everything below.
+    // Without privileges, as everything below. 02-4B-56-00-01-04 is on both
+    // segments: listed once, and named on standard error.
+    const CliRun scan = cli({"scan", "--seconds", "1", "--format", "json"}, {}, kUnprivileged);
+    ASSERT_EQ(scan.code, 0) << describe(scan);
     std::map<QString, int> heardOn;
-    for (const QJsonObject &device : scanJson({}, kUnprivileged))
+    for (const QJsonValue &device : QJsonDocument::fromJson(scan.out).array())
         ++heardOn[device["interfaceName"].toString()];
-    EXPECT_EQ(heardOn, (std::map<QString, int>{{firstIf, first}, {secondIf, second}}));
+    EXPECT_EQ(heardOn[firstIf] + heardOn[secondIf], first + second - 1) << describe(scan);
+    EXPECT_GE(heardOn[firstIf], first - 1);
+    EXPECT_GE(heardOn[secondIf], second - 1);
+    EXPECT_TRUE(scan.err.startsWith("veltrona-cli: 02-4B-56-00-01-04 answered from two places"))
+        << describe(scan);
+    EXPECT_TRUE(scan.err.contains("10.77.1.4 on " + firstIf.toLatin1()) &&
+                scan.err.contains(" on " + secondIf.toLatin1()))
+        << describe(scan);
+    EXPECT_EQ(scan.err.count('\n'), 1) << describe(scan);
+
+    // Its credentials would go to whichever answered: not without --bind.
+    const std::size_t twinStart = logLines().size();
+    CliRun twin = cli({"set-hostname", "--mac", "02-4B-56-00-01-04", "--user", "admin", "--host",
+                       "twin", "--seconds", "1"},
+                      {{"VELTRONA_PASSWORD", "admin"}});
+    EXPECT_EQ(twin.code, 64) << describe(twin);
+    EXPECT_TRUE(twin.err.contains("give --bind")) << describe(twin);
+    twin =
+        cli({"set-hostname", "--mac", "02-4B-56-00-01-04", "--user", "admin", "--host", "old-cam",
+             "--seconds", "1", "--bind", qEnvironmentVariable("VELTRONA_LAB_TOOL_IP")},
+            {{"VELTRONA_PASSWORD", "admin"}});
+    EXPECT_EQ(twin.code, 0) << describe(twin);
+    EXPECT_EQ(requestsSince(twinStart, {4, 5}).size(), 1u) << "only the bound network's device";
 
     // The second segment's device answers; the first segment sees no request.
     const std::size_t logStart = logLines().size();
@@ -634,6 +659,53 @@ TEST(CliLab, ApplyChecksEveryRowFirstAndDryRunSendsNothing) {
     EXPECT_TRUE(requestsSince(logStart, {4, 5}).empty()) << "the dry run sent a request";
 }
 
+// A new address that no device can use, or that another device holds, is
+// refused before anything is sent, by apply and set-network, and plan does not
+// write it.
+TEST(CliLab, UnsafeAddressesAreRefusedAndNothingIsSent) {
+    const std::size_t logStart = logLines().size();
+    const QByteArray header =
+        "mac,new_mode,new_ip,new_netmask,new_gateway\n02-4B-56-00-01-04,static,";
+    const QStringList setNetwork = {"set-network", "--mac", "02-4B-56-00-01-04", "--seconds", "1"};
+    const struct {
+        QStringList arguments; // the command; apply with `plan` when empty
+        QByteArray plan;
+        const char *problem;
+    } cases[] = {
+        {{},
+         header + "10.77.1.1,255.255.0.0,10.77.0.1\n",
+         "row 2 (02-4B-56-00-01-04): 10.77.1.1 is held by the device 02-4B-56-00-01-01 (lobby)."},
+        {{},
+         header + "10.77.255.255,255.255.0.0,10.77.0.1\n",
+         "10.77.255.255 is the broadcast address of the subnet 10.77.0.0/16."},
+        {{}, header + "10.77.9.9,255.0.255.0,10.77.0.1\n", "255.0.255.0 is not a netmask"},
+        // The lab's device side answers at 10.77.0.2 without being a KOVA device.
+        {{}, header + "10.77.0.2,255.255.0.0,10.77.0.1\n", "(not a KOVA device)."},
+        {{}, header + "10.77.0.1,255.255.0.0,10.77.0.1\n", "10.77.0.1 is held by the device"},
+        {setNetwork + QStringList{"--ip", "10.77.1.1"},
+         {},
+         "10.77.1.1 is held by the device 02-4B-56-00-01-01 (lobby)."},
+        {setNetwork + QStringList{"--gateway", "192.168.99.1"},
+         {},
+         "The gateway 192.168.99.1 is outside the subnet 10.77.0.0/16."},
+        {{"plan", "--seconds", "1", "--only-model", "KV-10", "--static-range",
+          "10.77.1.1-10.77.1.1", "--netmask", "255.255.0.0", "--gateway", "10.77.0.1"},
+         {},
+         "10.77.1.1 is held by the device 02-4B-56-00-01-01 (lobby)."},
+    };
+    for (const auto &c : cases) {
+        QTemporaryFile plan;
+        const QStringList arguments =
+            c.arguments.isEmpty() ? QStringList{"apply", planFile(plan, c.plan), "--seconds", "1"}
+                                  : c.arguments;
+        const CliRun run = cli(arguments, {{"VELTRONA_PASSWORD", "admin"}});
+        EXPECT_EQ(run.code, 64) << c.problem << "\n" << describe(run);
+        EXPECT_TRUE(run.err.contains(c.problem)) << c.problem << "\n" << describe(run);
+    }
+    QThread::msleep(200);
+    EXPECT_TRUE(requestsSince(logStart, {4, 5}).empty()) << "a request reached the devices";
+}
+
 // Each failure is reported as what it was, and does not stop the others.
 TEST(CliLab, ApplyReportsEachDeviceAsItWent) {
     QTemporaryFile plan, secrets;
@@ -726,6 +798,96 @@ TEST(CliBatch, FortyDevicesPlannedAppliedAndConfirmed) {
         EXPECT_EQ(device["settingsIpAddress"].toString(), address);
         EXPECT_EQ(device["hostName"].toString(), host);
     }
+}
+
+// After the forty above: a chain of moves in which each device takes the
+// address the next one leaves, written so that the plan's order is the wrong one.
+TEST(CliBatch, AChainOfMovesGoesFromItsFreeEnd) {
+    std::map<QString, QString> macAt; // configured address -> MAC
+    for (const QJsonObject &device : scanJson())
+        macAt[device["settingsIpAddress"].toString()] = device["mac"].toString();
+    const QString a = macAt["10.77.50.1"], b = macAt["10.77.50.2"], c = macAt["10.77.50.3"];
+    ASSERT_FALSE(a.isEmpty() || b.isEmpty() || c.isEmpty());
+    const QByteArray tail = ",255.255.0.0,10.77.0.1\n";
+    QTemporaryFile plan;
+    const std::size_t logStart = logLines().size();
+    const CliRun run = cli({"apply",
+                            planFile(plan, "mac,new_ip,new_netmask,new_gateway\n" + a.toLatin1() +
+                                               ",10.77.50.2" + tail + b.toLatin1() + ",10.77.50.3" +
+                                               tail + c.toLatin1() + ",10.77.50.200" + tail),
+                            "--user", "admin", "--seconds", "2"},
+                           {{"VELTRONA_PASSWORD", "admin"}});
+    EXPECT_EQ(run.code, 0) << describe(run);
+    QStringList order;
+    for (const QJsonObject &request : requestsSince(logStart, {4}))
+        order << request["ipAddress"].toString();
+    EXPECT_EQ(order, QStringList({"10.77.50.200", "10.77.50.3", "10.77.50.2"}));
+
+    // A cycle cannot be ordered: refused, nothing sent.
+    QTemporaryFile cycle;
+    const std::size_t cycleStart = logLines().size();
+    const CliRun refused =
+        cli({"apply",
+             planFile(cycle, "mac,new_ip,new_netmask,new_gateway\n" + a.toLatin1() + ",10.77.50.3" +
+                                 tail + b.toLatin1() + ",10.77.50.2" + tail),
+             "--user", "admin", "--seconds", "1"},
+            {{"VELTRONA_PASSWORD", "admin"}});
+    EXPECT_EQ(refused.code, 64) << describe(refused);
+    EXPECT_TRUE(refused.err.contains("a cycle of moves")) << describe(refused);
+    EXPECT_TRUE(requestsSince(cycleStart, {4, 5}).empty());
+}
+
+// SIGINT after a few requests: the run stops sending, waits for the answer in
+// flight, writes every row with its state and ends as interrupted.
+TEST(CliBatch, AnInterruptedApplyLeavesItsRecord) {
+    CliRun run = cli({"plan", "--seconds", "2", "--hostname-pattern", "int-{n:03}"});
+    ASSERT_EQ(run.code, 0) << describe(run);
+    QTemporaryFile plan;
+    const QString planName = planFile(plan, run.out);
+    const QString report = QDir::temp().filePath("veltrona-apply-interrupted.csv");
+    const std::size_t logStart = logLines().size();
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VELTRONA_PASSWORD", "admin");
+    process.setProcessEnvironment(env);
+    process.setStandardInputFile(QProcess::nullDevice());
+    // A background start may inherit SIGINT ignored; a terminal's Ctrl+C would not.
+    process.setChildProcessModifier([] { std::signal(SIGINT, SIG_DFL); });
+    process.start(QStringLiteral(VELTRONA_CLI), {"apply", planName, "--user", "admin", "--seconds",
+                                                 "2", "--parallel", "1", "--report", report});
+    for (int i = 0; i < 400 && requestsSince(logStart, {4}).size() < 3; ++i)
+        QThread::msleep(25);
+    ASSERT_GE(requestsSince(logStart, {4}).size(), 3u);
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(15000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 130);
+    const QByteArray out = process.readAllStandardOutput();
+    const QByteArray err = process.readAllStandardError();
+    QThread::msleep(300);
+    const std::size_t sent = requestsSince(logStart, {4}).size();
+
+    QFile file(report);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const auto records = parseCsv(file.readAll());
+    ASSERT_EQ(records.size(), 41u) << "a header and every row";
+    EXPECT_EQ(records.front(), (std::vector<QByteArray>{"row", "mac", "result", "detail",
+                                                        "address_before", "address_after"}));
+    std::size_t notSent = 0;
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        EXPECT_FALSE(records[i][4].isEmpty()) << "address_before of row " << i;
+        notSent += records[i][2] == "not-sent";
+        if (records[i][2] != "not-sent") {
+            EXPECT_EQ(records[i][2], "not-confirmed") << records[i][3].toStdString();
+        }
+    }
+    EXPECT_EQ(notSent + sent, 40u) << "rows sent are the requests the devices got";
+    EXPECT_GE(notSent, 20u) << out.toStdString();
+    EXPECT_EQ(out.count('\n'), 41) << "the table: a title line and every row\n"
+                                   << out.toStdString();
+    EXPECT_TRUE(err.contains("stopped by a signal")) << err.toStdString();
+    QFile::remove(report);
 }
 
 // Run by its own lab of devices with hostile texts and awkward passwords

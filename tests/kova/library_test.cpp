@@ -299,6 +299,8 @@ TEST_F(Library, RepliesAreStoredOncePerDeviceAndStrayDatagramsDropped) {
 
 TEST_F(Library, AFloodOfNewDevicesStopsAtTheTableCeilingAndKnownOnesStillUpdate) {
     const size_t records = internal::RecordCount(), dropped = internal::DroppedReplies();
+    uint32_t lostBefore = 0;
+    ASSERT_EQ(kova_GetLostReplies(&lostBefore, nullptr), KOVA_OK);
     ReplyFields known;
     HKOVAITEM first = Discover(known);
     const size_t flood = ItemTable::kMaxDevices + 300;
@@ -315,6 +317,9 @@ TEST_F(Library, AFloodOfNewDevicesStopsAtTheTableCeilingAndKnownOnesStillUpdate)
     EXPECT_EQ(rec.events.back().first, first);
     EXPECT_EQ(internal::RecordCount() - records, ItemTable::kMaxDevices);
     EXPECT_EQ(internal::DroppedReplies() - dropped, flood - (ItemTable::kMaxDevices - 1));
+    uint32_t lostAfter = 0;
+    ASSERT_EQ(kova_GetLostReplies(&lostAfter, nullptr), KOVA_OK);
+    EXPECT_EQ(lostAfter - lostBefore, flood - (ItemTable::kMaxDevices - 1)) << "as callers see it";
     KOVA_DEVICE_INFO info;
     ASSERT_EQ(kova_GetDeviceInfo(first, &info), KOVA_OK);
     EXPECT_STREQ(info.hostName, "still-updated");

@@ -1,15 +1,19 @@
 #include "batch.h"
 
+#include "applyreport.h"
+#include "changeengine.h"
 #include "changes.h"
 #include "csv.h"
 #include "devicerow.h"
 #include "kovalibrary.h"
+#include "neighbours.h"
 #include "plan.h"
 #include "printable.h"
 #include "scansequence.h"
 #include "secrets.h"
 #include "secretsfile.h"
 #include "session.h"
+#include "stopsignals.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -19,20 +23,20 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <iostream>
 #include <map>
-#include <mutex>
 #include <set>
+#include <unordered_map>
 
 namespace veltrona::cli {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 int fail(int code, const std::string &message) {
     std::cerr << "veltrona-cli: " << printable(message) << '\n';
@@ -115,9 +119,68 @@ std::string parse(QCommandLineParser &parser, const QStringList &arguments,
     return {};
 }
 
+// ---- a plan's rows as changes ----
+
+using change::DeviceChange;
+using change::State;
+using change::Step;
+
+// Works out what to send to one device; a problem text when the row cannot be
+// sent as it stands.
+std::string prepare(const PlanRow &row, DeviceChange &change) {
+    const PlanChanges &c = row.changes;
+    const FoundDevice &d = *change.device;
+    if (c.hostName || c.domainName) {
+        std::string problem =
+            resolveHostNames(c.hostName, c.domainName, d.info, change.hostName, change.domainName);
+        if (!problem.empty())
+            return problem;
+        change.steps.push_back(Step::HostName);
+    }
+    change.guest = c.guest ? (*c.guest ? 1 : 0) : (d.guestAccount != 0 ? 1 : 0);
+    if (c.guest || (change.credentials && change.credentials->newPassword))
+        change.steps.push_back(Step::Account);
+    change.settings = d.network;
+    if (c.network.any()) {
+        std::string problem = applyNetworkChanges(c.network, std::nullopt, change.settings);
+        if (!problem.empty())
+            return problem;
+        change.steps.push_back(Step::Network);
+    }
+    return {};
+}
+
+// The changes of a plan's rows for the devices found (a row without its device
+// is not found); the rows that cannot be sent as they stand add a problem.
+std::vector<DeviceChange> changesOf(const std::deque<PlanRow> &rows,
+                                    const std::vector<FoundDevice> &found,
+                                    const std::map<std::uint64_t, Credentials> &secrets,
+                                    const Credentials &common, std::vector<std::string> &problems) {
+    std::unordered_map<std::uint64_t, const FoundDevice *> byMac;
+    for (const FoundDevice &device : found)
+        byMac.emplace(macKey(device.info.mac), &device);
+    std::vector<DeviceChange> changes(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const PlanRow &row = rows[i];
+        DeviceChange &change = changes[i];
+        change.row = row.row;
+        change.mac = row.mac;
+        const auto at = byMac.find(macKey(row.mac.data()));
+        if (at == byMac.end())
+            continue;
+        change.device = at->second;
+        const auto own = secrets.find(macKey(row.mac.data()));
+        change.credentials = own != secrets.end() ? &own->second : &common;
+        const std::string problem = prepare(row, change);
+        if (!problem.empty())
+            problems.push_back("row " + std::to_string(row.row) + ": " + inPlanTerms(problem));
+    }
+    return changes;
+}
+
 // ---- plan ----
 
-int runPlan(const QStringList &arguments, bool progress) {
+int runPlan(const QStringList &arguments, bool progress, KovaLibrary &library) {
     QCommandLineParser parser;
     std::string error = parse(parser, arguments, kPlanOptions);
     if (!error.empty())
@@ -207,9 +270,14 @@ int runPlan(const QStringList &arguments, bool progress) {
             return fail(kExitUsage, error);
     }
 
-    const ScanResult result = scan(bind, seconds, std::nullopt, progress);
+    const ScanResult result = scan(library, bind, seconds, {}, progress);
     if (result.error != KOVA_OK)
         return fail(kExitRefused, "cannot scan: " + std::string(kova_ErrorText(result.error)));
+    if (const std::string lost = lostRepliesWarning(result); !lost.empty())
+        return fail(kExitNoDevice, lost + "; no plan written");
+    for (const FoundDevice &device : result.devices)
+        if (const std::string twice = heardTwiceProblem(result, device.info.mac); !twice.empty())
+            std::cerr << "veltrona-cli: " << twice << '\n';
     std::vector<FoundDevice> devices;
     const std::string onlyModel = isSet(parser, "only-model") ? text(parser, "only-model") : "";
     for (const FoundDevice &device : result.devices) {
@@ -228,6 +296,20 @@ int runPlan(const QStringList &arguments, bool progress) {
     const QByteArray plan = formatPlan(devices, fill, json, error);
     if (!error.empty())
         return fail(kExitUsage, error);
+    // The plan is checked as apply will check it: no address that a device
+    // outside it keeps, none that no device can use.
+    const PlanInput written = parsePlan(plan);
+    std::vector<std::string> problems = written.problems;
+    const Credentials none;
+    change::ChangeEngine engine(library,
+                                changesOf(written.rows, result.devices, {}, none, problems), {});
+    if (problems.empty())
+        problems = engine.check(change::holdersFor(engine.changes(), result.devices));
+    if (!problems.empty()) {
+        for (const std::string &problem : problems)
+            std::cerr << "veltrona-cli: plan: " << problem << '\n';
+        return kExitUsage;
+    }
     std::cout << plan.toStdString();
     if (progress)
         std::cerr << devices.size() << (devices.size() == 1 ? " device" : " devices")
@@ -237,374 +319,66 @@ int runPlan(const QStringList &arguments, bool progress) {
 
 // ---- apply ----
 
-enum class Step { HostName, Account, Network };
-
-enum class Outcome {
-    Pending,
-    Confirmed,
-    NotConfirmed,
-    AuthFailed,
-    Refused,
-    NoAnswer,
-    NotFound,
-    Unchanged
-};
-
-struct OutcomeWords {
-    const char *text; // for people: the terminal table
-    const char *key;  // for programs: the report file
-};
-
-OutcomeWords outcomeWords(Outcome outcome) {
-    switch (outcome) {
-    case Outcome::Confirmed:
-        return {"applied and confirmed", "confirmed"};
-    case Outcome::NotConfirmed:
-        return {"applied, not confirmed", "not-confirmed"};
-    case Outcome::AuthFailed:
-        return {"authentication failed", "auth-failed"};
-    case Outcome::Refused:
-        return {"refused", "refused"};
-    case Outcome::NoAnswer:
-        return {"no answer", "no-answer"};
-    case Outcome::NotFound:
-        return {"not found", "not-found"};
-    case Outcome::Unchanged:
-        return {"nothing to change", "unchanged"};
-    case Outcome::Pending:
-        break;
-    }
-    return {"pending", "pending"};
-}
-
-const char *stepName(Step step) {
-    return step == Step::HostName ? "host name" : step == Step::Account ? "account" : "network";
-}
-
-// One device of the plan, from validation to its confirmation.
-struct Job {
-    const PlanRow *row = nullptr;
-    const FoundDevice *device = nullptr;
-    KOVA_NETWORK_SETTINGS settings{};
-    std::string hostName, domainName;
-    std::int32_t guest = 0;
-    std::vector<Step> steps;
-    std::size_t next = 0;
-    bool newPasswordSet = false; // later requests need the new password
-    Credentials *credentials = nullptr;
-    Outcome outcome = Outcome::Pending;
-    std::string detail;
-    Clock::time_point deadline;
-};
-
-// Works out what to send to one device; a problem text when the row cannot be
-// sent as it stands.
-std::string prepare(Job &job) {
-    const PlanChanges &c = job.row->changes;
-    const FoundDevice &d = *job.device;
-    if (c.hostName || c.domainName) {
-        std::string problem =
-            resolveHostNames(c.hostName, c.domainName, d.info, job.hostName, job.domainName);
-        if (!problem.empty())
-            return problem;
-        job.steps.push_back(Step::HostName);
-    }
-    job.guest = c.guest ? (*c.guest ? 1 : 0) : (d.guestAccount != 0 ? 1 : 0);
-    if (c.guest || (job.credentials && job.credentials->newPassword))
-        job.steps.push_back(Step::Account);
-    job.settings = d.network;
-    if (c.network.any()) {
-        std::string problem = applyNetworkChanges(c.network, std::nullopt, job.settings);
-        if (!problem.empty())
-            return problem;
-        job.steps.push_back(Step::Network);
-    }
-    return {};
-}
-
-// Whether a device's fresh answer shows every value the job sent.
-std::string mismatch(const Job &job, const FoundDevice &now) {
-    for (Step step : job.steps) {
-        if (step == Step::HostName) {
-            if (fieldText(now.info.hostName) != job.hostName)
-                return "host name is '" + fieldText(now.info.hostName) + "'";
-            if (fieldText(now.info.domainName) != job.domainName)
-                return "domain name is '" + fieldText(now.info.domainName) + "'";
-        } else if (step == Step::Account) {
-            if ((now.guestAccount != 0) != (job.guest != 0))
-                return "guest access is " + std::string(now.guestAccount ? "on" : "off");
-        } else {
-            const KOVA_NETWORK_SETTINGS &a = now.network, &b = job.settings;
-            if (a.mode != b.mode)
-                return "mode is " + currentValue(now, "mode");
-            if (b.mode == KOVA_MODE_STATIC) {
-                for (const char *column : {"ip", "netmask", "gateway", "dns"}) {
-                    const std::string want =
-                        column == std::string("ip")        ? fieldText(b.ipAddress)
-                        : column == std::string("netmask") ? fieldText(b.netMask)
-                        : column == std::string("gateway") ? fieldText(b.gateway)
-                                                           : fieldText(b.dnsServer);
-                    if (currentValue(now, column) != want)
-                        return std::string(column) + " is " + currentValue(now, column);
-                }
-            } else if (b.mode == KOVA_MODE_PPPOE &&
-                       (fieldText(a.pppoeUserName) != fieldText(b.pppoeUserName) ||
-                        fieldText(a.pppoeServiceName) != fieldText(b.pppoeServiceName) ||
-                        a.mtu != b.mtu || a.dnsMode != b.dnsMode ||
-                        fieldText(a.pppoeDnsServer) != fieldText(b.pppoeDnsServer))) {
-                return "PPPoE settings differ";
-            }
-        }
-    }
-    return {};
-}
-
-// The requests' connection: answers are queued by MAC for the sending thread.
-struct Answers {
-    std::mutex mutex;
-    std::condition_variable arrived;
-    std::deque<std::pair<std::uint64_t, std::int32_t>> queue;
-    bool open = false;
-    int inCallback = 0;
-    std::optional<std::int32_t> loopError;
-};
-
-Answers &answers() {
-    static Answers *state = new Answers; // outlives a late callback at exit
-    return *state;
-}
-
-void onAnswer(HKOVAITEM item, std::int32_t event, std::int32_t) {
-    if (event == KOVA_EVENT_DEVICE_INFO)
-        return;
-    Answers &a = answers();
-    {
-        std::lock_guard lock(a.mutex);
-        if (!a.open)
-            return;
-        ++a.inCallback;
-    }
-    KOVA_DEVICE_INFO info{};
-    const bool decoded = KovaLibrary::real().getDeviceInfo(item, &info) == KOVA_OK;
-    std::lock_guard lock(a.mutex);
-    if (decoded)
-        a.queue.emplace_back(macKey(info.mac), event);
-    --a.inCallback;
-    a.arrived.notify_all();
-}
-
-void onLoopError(std::int32_t code, const char *) {
-    Answers &a = answers();
-    std::lock_guard lock(a.mutex);
-    a.loopError = code;
-    a.arrived.notify_all();
-}
-
-std::int32_t sendStep(Job &job) {
-    const Credentials &cr = *job.credentials;
-    const HKOVAITEM item = job.device->item;
-    const char *user = cr.user.c_str();
-    const char *password = job.newPasswordSet ? cr.newPassword->c_str() : cr.password.c_str();
-    switch (job.steps[job.next]) {
-    case Step::HostName:
-        return KovaLibrary::real().setHostName(item, user, password, job.hostName.c_str(),
-                                               job.domainName.c_str());
-    case Step::Account: {
-        const std::string &newPassword = cr.newPassword ? *cr.newPassword : cr.password;
-        return KovaLibrary::real().setAccount(item, user, password, newPassword.c_str(),
-                                              &job.guest);
-    }
-    case Step::Network:
-        break;
-    }
-    return KovaLibrary::real().setNetworkSettings(item, user, password, &job.settings);
-}
-
-// Sends every job's steps with up to `parallel` requests awaiting their answers.
-std::int32_t sendAll(std::vector<Job *> &jobs, const std::string &bind, int seconds, int parallel,
-                     bool progress) {
-    Answers &a = answers();
-    {
-        std::lock_guard lock(a.mutex);
-        a.queue.clear();
-        a.loopError.reset();
-        a.open = true;
-    }
-    KOVA_CONFIG config{};
-    config.replyCallback = onAnswer;
-    config.errorCallback = onLoopError;
-    config.classId = KOVA_CLASS_ID;
-    std::int32_t result = initialiseForBinding(KovaLibrary::real(), config, bind);
-    if (result == KOVA_OK) {
-        std::deque<Job *> ready(jobs.begin(), jobs.end());
-        std::map<std::uint64_t, Job *> waiting;
-        std::size_t done = 0;
-        const std::size_t total = jobs.size();
-        auto finish = [&](Job *job, Outcome outcome, const std::string &detail) {
-            job->outcome = outcome;
-            job->detail = detail;
-            ++done;
-        };
-        std::unique_lock lock(a.mutex);
-        while (done < total) {
-            while (!ready.empty() && waiting.size() < static_cast<std::size_t>(parallel)) {
-                Job *job = ready.front();
-                ready.pop_front();
-                lock.unlock();
-                const std::int32_t code = sendStep(*job);
-                lock.lock();
-                if (code != KOVA_OK) {
-                    finish(job, Outcome::Refused,
-                           std::string(stepName(job->steps[job->next])) + ": " +
-                               kova_ErrorText(code));
-                    continue;
-                }
-                job->deadline = Clock::now() + std::chrono::seconds(seconds);
-                waiting[macKey(job->device->info.mac)] = job;
-            }
-            if (progress)
-                std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", done, total);
-            Clock::time_point earliest = Clock::time_point::max();
-            for (const auto &[key, job] : waiting)
-                earliest = std::min(earliest, job->deadline);
-            if (a.queue.empty() && !waiting.empty())
-                a.arrived.wait_until(lock, earliest);
-            while (!a.queue.empty()) {
-                const auto [key, event] = a.queue.front();
-                a.queue.pop_front();
-                const auto at = waiting.find(key);
-                if (at == waiting.end())
-                    continue; // late, or not ours
-                Job *job = at->second;
-                waiting.erase(at);
-                const std::string step = stepName(job->steps[job->next]);
-                if (event == KOVA_EVENT_SUCCESS) {
-                    if (job->steps[job->next] == Step::Account && job->credentials->newPassword)
-                        job->newPasswordSet = true;
-                    if (++job->next < job->steps.size())
-                        ready.push_front(job); // the same device's next request first
-                    else
-                        finish(job, Outcome::Pending, {});
-                } else if (event == KOVA_EVENT_AUTH_FAILED) {
-                    finish(job, Outcome::AuthFailed, step);
-                } else {
-                    finish(job, Outcome::Refused, step + ": the device answered with status 1");
-                }
-            }
-            const Clock::time_point now = Clock::now();
-            for (auto it = waiting.begin(); it != waiting.end();) {
-                if (it->second->deadline <= now) {
-                    finish(it->second, Outcome::NoAnswer,
-                           std::string(stepName(it->second->steps[it->second->next])) +
-                               ": no answer within " + std::to_string(seconds) + " s");
-                    it = waiting.erase(it);
-                } else {
-                    ++it;
-                }
-            }
-        }
-        lock.unlock();
-        if (progress)
-            std::fputs("\r\033[K", stderr);
-    }
-    KovaLibrary::real().close();
-    std::unique_lock lock(a.mutex);
-    a.open = false;
-    a.arrived.wait_for(lock, std::chrono::seconds(2), [&] { return a.inCallback == 0; });
-    return result;
-}
-
 void wipeAll(std::map<std::uint64_t, Credentials> &secrets, Credentials &common) {
     for (auto &[key, credentials] : secrets)
         wipeCredentials(credentials);
     wipeCredentials(common);
 }
 
-std::string tableOf(const std::vector<Job> &jobs) {
-    std::vector<std::array<std::string, 5>> lines = {
-        {"MAC", "Host name", "Address", "Result", "Detail"}};
-    const auto shown = [](const std::string &text) { return printable(text); };
-    for (const Job &job : jobs) {
-        std::string host, address;
-        if (job.device) {
-            const bool readdressed =
-                std::find(job.steps.begin(), job.steps.end(), Step::Network) != job.steps.end() &&
-                job.settings.mode == KOVA_MODE_STATIC;
-            host = std::find(job.steps.begin(), job.steps.end(), Step::HostName) != job.steps.end()
-                       ? QString::fromLatin1(job.hostName.c_str()).toStdString()
-                       : currentValue(*job.device, "host");
-            address = fieldText(readdressed ? job.settings.ipAddress : job.device->info.ipAddress);
-        }
-        lines.push_back({formatMac(job.row->mac.data()), shown(host), address,
-                         outcomeWords(job.outcome).text, shown(job.detail)});
-    }
-    std::array<std::size_t, 5> width{};
-    for (const auto &line : lines)
-        for (std::size_t i = 0; i < 5; ++i)
-            width[i] = std::max(width[i], displayWidth(line[i]));
-    std::string out;
-    for (const auto &line : lines) {
-        std::string text;
-        for (std::size_t i = 0; i < 5; ++i)
-            text += line[i] + (i < 4 ? std::string(width[i] - displayWidth(line[i]) + 2, ' ') : "");
-        out += text.substr(0, text.find_last_not_of(' ') + 1) + '\n';
-    }
-    return out;
-}
-
-bool writeReport(const std::string &path, const std::vector<Job> &jobs, std::string &error) {
-    const bool json = path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0;
-    QByteArray data;
-    QJsonArray array;
-    std::string csv = "row,mac,result,detail\n";
-    for (const Job &job : jobs) {
-        const std::string mac = formatMac(job.row->mac.data());
-        csv += std::to_string(job.row->row) + "," + mac + "," + outcomeWords(job.outcome).key +
-               "," + csvField(spreadsheetText(job.detail)) + "\n";
-        array.append(QJsonObject{{"row", job.row->row},
-                                 {"mac", QString::fromStdString(mac)},
-                                 {"result", outcomeWords(job.outcome).key},
-                                 {"detail", QString::fromStdString(job.detail)}});
-    }
-    data = json ? QJsonDocument(array).toJson() : QByteArray::fromStdString(csv);
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size() ||
-        !file.flush()) {
-        error = "--report: " + toLocale(file.errorString());
-        return false;
-    }
-    return true;
-}
-
-void printDryRun(const Job &job) {
-    std::cout << formatMac(job.row->mac.data()) << "  "
-              << printable(currentValue(*job.device, "model")) << '\n';
-    const FoundDevice &d = *job.device;
+void printDryRun(const DeviceChange &change) {
+    const FoundDevice &d = *change.device;
+    std::cout << formatMac(change.mac.data()) << "  " << printable(currentValue(d, "model"))
+              << '\n';
     auto show = [](const std::string &name, const std::string &is, const std::string &tobe) {
         std::cout << "  " << name << std::string(name.size() < 12 ? 12 - name.size() : 1, ' ')
                   << (is.empty() ? "(empty)" : printable(is)) << " -> "
                   << (tobe.empty() ? "(empty)" : printable(tobe))
                   << (is == tobe ? "  (unchanged)" : "") << '\n';
     };
-    for (Step step : job.steps) {
+    for (Step step : change.steps) {
         if (step == Step::HostName) {
-            show("host", currentValue(d, "host"), QString::fromLatin1(job.hostName).toStdString());
+            show("host", currentValue(d, "host"),
+                 QString::fromLatin1(change.hostName).toStdString());
             show("domain", currentValue(d, "domain"),
-                 QString::fromLatin1(job.domainName).toStdString());
+                 QString::fromLatin1(change.domainName).toStdString());
         } else if (step == Step::Account) {
-            show("guest", currentValue(d, "guest"), job.guest ? "yes" : "no");
-            if (job.credentials && job.credentials->newPassword)
+            show("guest", currentValue(d, "guest"), change.guest ? "yes" : "no");
+            if (change.credentials && change.credentials->newPassword)
                 std::cout << "  password    (new one from the secrets file)\n";
         } else {
             FoundDevice after = d;
-            after.network = job.settings;
+            after.network = change.settings;
             for (const char *column : {"mode", "ip", "netmask", "gateway", "dns"})
                 show(column, currentValue(d, column), currentValue(after, column));
         }
     }
 }
 
-int runApply(const QStringList &arguments, bool interactive, bool progress) {
+AppliedRow appliedRow(const DeviceChange &change, const change::Outcome &outcome) {
+    return {change.row,     formatMac(change.mac.data()), change::stateWords(outcome.state).key,
+            outcome.detail, outcome.addressBefore,        outcome.addressAfter};
+}
+
+// The table's line of a row: for a confirmed row the values it was given, for
+// any other what the device has (its address after the run when known).
+TableLine tableLine(const DeviceChange &change, const change::Outcome &outcome) {
+    TableLine line{formatMac(change.mac.data()),
+                   {},
+                   {},
+                   change::stateWords(outcome.state).text,
+                   outcome.detail};
+    if (!change.device)
+        return line;
+    const bool confirmed = outcome.state == State::Confirmed;
+    const bool renamed =
+        std::find(change.steps.begin(), change.steps.end(), Step::HostName) != change.steps.end();
+    line.hostName = confirmed && renamed ? QString::fromLatin1(change.hostName).toStdString()
+                                         : currentValue(*change.device, "host");
+    line.address = !outcome.addressAfter.empty() ? outcome.addressAfter : outcome.addressBefore;
+    return line;
+}
+
+int runApply(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library) {
     QCommandLineParser parser;
     std::string error = parse(parser, arguments, kApplyOptions);
     if (!error.empty())
@@ -647,6 +421,14 @@ int runApply(const QStringList &arguments, bool interactive, bool progress) {
             fail(kExitUsage, planName + ": " + problem);
         return kExitUsage;
     }
+    // A report that cannot be written is found before anything is sent.
+    const std::optional<std::string> reportPath =
+        isSet(parser, "report") && !dryRun ? std::optional(text(parser, "report")) : std::nullopt;
+    if (reportPath) {
+        error = ApplyReport::checkWritable(*reportPath);
+        if (!error.empty())
+            return fail(kExitOutput, error);
+    }
 
     std::map<std::uint64_t, Credentials> secrets;
     // A secrets file is read for a dry run too (it may add account changes);
@@ -680,106 +462,148 @@ int runApply(const QStringList &arguments, bool interactive, bool progress) {
         }
     }
 
-    std::vector<MacAddress> macs;
-    for (const PlanRow &row : plan.rows)
-        macs.push_back(row.mac);
-    const ScanResult found = scanFor(bind, seconds, macs, progress);
+    // From here a stop signal ends the run with every row written down.
+    catchStopSignals();
+    // The scan listens for its whole time: every holder of an address is heard.
+    const ScanResult found = scan(library, bind, seconds, {}, progress);
     if (found.error != KOVA_OK) {
         wipeAll(secrets, common);
         return fail(kExitRefused, "cannot scan: " + std::string(kova_ErrorText(found.error)));
     }
-    std::map<std::uint64_t, const FoundDevice *> byMac;
-    for (const FoundDevice &device : found.devices)
-        byMac[macKey(device.info.mac)] = &device;
-
-    std::vector<Job> jobs(plan.rows.size());
-    std::vector<std::string> problems;
-    for (std::size_t i = 0; i < plan.rows.size(); ++i) {
-        Job &job = jobs[i];
-        job.row = &plan.rows[i];
-        const auto at = byMac.find(macKey(job.row->mac.data()));
-        if (at == byMac.end()) {
-            job.outcome = Outcome::NotFound;
-            job.detail = "no answer to the scan within " + std::to_string(seconds) + " s";
-            continue;
-        }
-        job.device = at->second;
-        const auto own = secrets.find(macKey(job.row->mac.data()));
-        job.credentials = own != secrets.end() ? &own->second : &common;
-        const std::string problem = prepare(job);
-        if (!problem.empty())
-            problems.push_back("row " + std::to_string(job.row->row) + ": " + inPlanTerms(problem));
-        else if (job.steps.empty())
-            job.outcome = Outcome::Unchanged;
+    if (const std::string lost = lostRepliesWarning(found); !lost.empty()) {
+        wipeAll(secrets, common);
+        return fail(kExitNoDevice, lost + "; nothing was sent");
     }
+    if (found.loopError)
+        std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
+                  << '\n';
+    std::vector<std::string> problems;
+    for (const PlanRow &row : plan.rows) {
+        // The same MAC on two networks: its requests would go to either.
+        const std::string twice = bind.empty() ? heardTwiceProblem(found, row.mac.data()) : "";
+        if (!twice.empty() && row.changes.any())
+            problems.push_back("row " + std::to_string(row.row) + ": " + twice);
+    }
+    change::ChangeEngine engine(library,
+                                changesOf(plan.rows, found.devices, secrets, common, problems),
+                                {parallel, std::chrono::seconds(seconds)});
+    if (problems.empty())
+        problems = engine.check(change::holdersFor(engine.changes(), found.devices));
     if (!problems.empty()) {
         wipeAll(secrets, common);
         for (const std::string &problem : problems)
             fail(kExitUsage, planName + ": " + problem);
+        std::cerr << "veltrona-cli: nothing was sent\n";
         return kExitUsage;
     }
+    const auto &outcomes = engine.outcomes();
+    const auto &planned = engine.changes();
 
-    std::vector<Job *> toSend;
-    for (Job &job : jobs)
-        if (job.outcome == Outcome::Pending)
-            toSend.push_back(&job);
     if (dryRun) {
         wipeAll(secrets, common);
-        for (Job *job : toSend) {
-            printDryRun(*job);
-            job->outcome = Outcome::Unchanged;
-            job->detail = "dry run: nothing sent";
+        bool allFound = true;
+        for (std::size_t i = 0; i < planned.size(); ++i) {
+            if (outcomes[i].state == State::Pending)
+                printDryRun(planned[i]);
+            else if (outcomes[i].state != State::Unchanged)
+                std::cout << formatMac(planned[i].mac.data()) << "  "
+                          << change::stateWords(outcomes[i].state).text << '\n';
+            allFound = allFound && outcomes[i].state != State::NotFound;
         }
-        for (const Job &job : jobs)
-            if (job.outcome != Outcome::Unchanged)
-                std::cout << formatMac(job.row->mac.data()) << "  "
-                          << outcomeWords(job.outcome).text << '\n';
-        return std::all_of(jobs.begin(), jobs.end(),
-                           [](const Job &job) { return job.outcome == Outcome::Unchanged; })
-                   ? kExitOk
-                   : kExitSomeFailed;
+        return allFound ? kExitOk : kExitSomeFailed;
     }
+
+    ApplyReport report;
+    if (reportPath && !report.open(*reportPath, error)) {
+        wipeAll(secrets, common);
+        return fail(kExitOutput, error);
+    }
+    std::string reportError;
+    auto writeSettled = [&] {
+        for (std::size_t i : engine.takeSettled())
+            if (reportPath && reportError.empty())
+                report.add(appliedRow(planned[i], outcomes[i]), reportError);
+    };
 
     const Clock::time_point started = Clock::now();
-    const std::int32_t sent = sendAll(toSend, bind, seconds, parallel, progress);
-    wipeAll(secrets, common);
-    if (sent != KOVA_OK)
-        return fail(kExitRefused, "cannot send: " + std::string(kova_ErrorText(sent)));
-
-    // Confirmation: a fresh scan of the devices that took every request.
-    std::vector<MacAddress> applied;
-    for (Job *job : toSend)
-        if (job->outcome == Outcome::Pending)
-            applied.push_back(job->row->mac);
-    if (!applied.empty()) {
-        const ScanResult check = scanFor(bind, seconds, applied, progress);
-        std::map<std::uint64_t, const FoundDevice *> now;
-        for (const FoundDevice &device : check.devices)
-            now[macKey(device.info.mac)] = &device;
-        for (Job *job : toSend) {
-            if (job->outcome != Outcome::Pending)
-                continue;
-            const auto at = now.find(macKey(job->row->mac.data()));
-            const std::string differs = at == now.end() ? "" : mismatch(*job, *at->second);
-            job->outcome =
-                at != now.end() && differs.empty() ? Outcome::Confirmed : Outcome::NotConfirmed;
-            job->detail = at == now.end() ? "no answer to the confirmation scan" : differs;
+    std::int32_t opened = KOVA_OK;
+    {
+        Answers answers(library);
+        Connection connection(library, answers, bind);
+        opened = connection.error();
+        if (opened != KOVA_OK)
+            engine.stop();
+        const std::size_t total = planned.size();
+        for (engine.advance(Clock::now()); !engine.idle(); engine.advance(Clock::now())) {
+            if (caughtStopSignal() != 0)
+                engine.stop();
+            writeSettled();
+            if (progress) {
+                const std::size_t done = static_cast<std::size_t>(
+                    std::count_if(outcomes.begin(), outcomes.end(), [](const change::Outcome &o) {
+                        return o.state != State::Pending && o.state != State::InFlight;
+                    }));
+                std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", done, total);
+            }
+            const auto deadline = engine.nextDeadline().value_or(Clock::now() + 100ms);
+            for (const auto &[mac, event] : answers.take(deadline))
+                engine.answer(mac, event, Clock::now());
         }
+        if (progress)
+            std::fputs("\r\033[K", stderr);
+        if (const auto loop = answers.loopErrorCode())
+            std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*loop) << '\n';
     }
+    wipeAll(secrets, common);
+    writeSettled();
+    if (opened != KOVA_OK)
+        std::cerr << "veltrona-cli: cannot send: " << kova_ErrorText(opened) << '\n';
+
+    // Confirmation: a fresh scan, which also tells where every device answers
+    // from now. Skipped when stopped: the run ends as soon as it can.
+    int stopSignal = caughtStopSignal();
+    if (stopSignal == 0 && opened == KOVA_OK) {
+        // Until every device that was sent something has answered.
+        std::vector<MacAddress> sent;
+        for (std::size_t i = 0; i < planned.size(); ++i)
+            if (planned[i].device && outcomes[i].state != State::Unchanged &&
+                outcomes[i].state != State::NotSent)
+                sent.push_back(planned[i].mac);
+        const ScanResult check =
+            sent.empty() ? ScanResult{} : scan(library, bind, seconds, sent, progress);
+        stopSignal = caughtStopSignal();
+        if (check.error == KOVA_OK && !check.stopped)
+            engine.confirm(check.devices);
+    }
+    engine.leaveUnconfirmed(stopSignal != 0 ? "stopped before the confirmation scan"
+                                            : "the confirmation scan could not be made");
+    writeSettled();
     const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
 
-    std::cout << tableOf(jobs);
+    std::vector<TableLine> lines;
+    std::vector<AppliedRow> rows;
     std::size_t good = 0;
-    for (const Job &job : jobs)
-        good += job.outcome == Outcome::Confirmed || job.outcome == Outcome::Unchanged;
-    char summary[128];
-    std::snprintf(summary, sizeof summary, "%zu of %zu rows applied and confirmed in %.1f s\n",
-                  good, jobs.size(), elapsed);
-    if (progress) // standard error holds nothing but errors unless it is a terminal
+    for (std::size_t i = 0; i < planned.size(); ++i) {
+        lines.push_back(tableLine(planned[i], outcomes[i]));
+        rows.push_back(appliedRow(planned[i], outcomes[i]));
+        good += outcomes[i].state == State::Confirmed || outcomes[i].state == State::Unchanged;
+    }
+    std::cout << formatAppliedTable(lines);
+    std::cout.flush();
+    char summary[160];
+    std::snprintf(summary, sizeof summary, "%zu of %zu rows applied and confirmed in %.1f s%s\n",
+                  good, planned.size(), elapsed, stopSignal != 0 ? ", stopped by a signal" : "");
+    if (progress || stopSignal != 0) // standard error holds nothing but errors unless a terminal
         std::cerr << summary;
-    if (isSet(parser, "report") && !writeReport(text(parser, "report"), jobs, error))
-        return fail(kExitOutput, error);
-    return good == jobs.size() ? kExitOk : kExitSomeFailed;
+    if (reportPath && reportError.empty())
+        report.rewrite(rows, reportError);
+    if (stopSignal != 0)
+        return 128 + stopSignal;
+    if (!reportError.empty())
+        return fail(kExitOutput, reportError);
+    if (opened != KOVA_OK)
+        return kExitRefused;
+    return good == planned.size() ? kExitOk : kExitSomeFailed;
 }
 
 } // namespace
@@ -788,9 +612,10 @@ bool isBatchCommand(const QString &command) {
     return command == QLatin1String("plan") || command == QLatin1String("apply");
 }
 
-int runBatch(const QStringList &arguments, bool interactive, bool progress) {
-    return arguments.first() == QLatin1String("plan") ? runPlan(arguments, progress)
-                                                      : runApply(arguments, interactive, progress);
+int runBatch(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library) {
+    return arguments.first() == QLatin1String("plan")
+               ? runPlan(arguments, progress, library)
+               : runApply(arguments, interactive, progress, library);
 }
 
 std::string batchUsage(const QString &command) {

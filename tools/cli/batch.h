@@ -2,6 +2,8 @@
 // `veltrona-cli plan` and `veltrona-cli apply`: batch configuration of many
 // devices from one reviewable plan (see plan.h for its format).
 
+#include "kovalibrary.h"
+
 #include <QStringList>
 
 #include <string>
@@ -14,8 +16,9 @@ inline constexpr int kExitSomeFailed = 5;
 // Whether `command` is one of the batch commands.
 bool isBatchCommand(const QString &command);
 
-// Runs `plan ...` or `apply ...` (arguments without the program name).
-int runBatch(const QStringList &arguments, bool interactive, bool progress);
+// Runs `plan ...` or `apply ...` (arguments without the program name) on the
+// given library.
+int runBatch(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library);
 
 std::string batchUsage(const QString &command);
 

@@ -2,10 +2,12 @@
 // line. See docs/cli.md.
 
 #include "batch.h"
+#include "changeengine.h"
 #include "changes.h"
 #include "commandline.h"
 #include "devicerow.h"
 #include "kovalibrary.h"
+#include "neighbours.h"
 #include "printable.h"
 #include "report.h"
 #include "secrets.h"
@@ -57,11 +59,16 @@ std::string scanRefusal(const std::string &bindAddress, const ScanResult &result
     return what;
 }
 
-int runScan(const CommandLine &line, bool progress) {
-    const ScanResult result = scan(line.bindAddress, line.seconds, std::nullopt, progress);
+int runScan(const CommandLine &line, bool progress, veltrona::KovaLibrary &library) {
+    const ScanResult result = scan(library, line.bindAddress, line.seconds, {}, progress);
     if (result.error != KOVA_OK)
         return refused(scanRefusal(line.bindAddress, result), result.error);
     warnAboutLoop(result.loopError);
+    if (const std::string lost = lostRepliesWarning(result); !lost.empty())
+        std::cerr << "veltrona-cli: " << lost << '\n';
+    for (const FoundDevice &device : result.devices)
+        if (const std::string twice = heardTwiceProblem(result, device.info.mac); !twice.empty())
+            std::cerr << "veltrona-cli: " << twice << '\n';
     switch (line.format) {
     case Format::Table:
         std::cout << formatTable(result.devices, line.showSecrets);
@@ -133,7 +140,29 @@ std::optional<Secrets> readSecrets(const CommandLine &line, bool interactive, st
     return secrets;
 }
 
-int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
+// The problems of a new network setting: addresses no device can use, or one
+// that another device heard in the scan holds. One line each, or none.
+std::vector<std::string> checkNewNetwork(veltrona::KovaLibrary &library, const FoundDevice &device,
+                                         const KOVA_NETWORK_SETTINGS &settings,
+                                         const std::vector<FoundDevice> &heard) {
+    namespace change = veltrona::change;
+    change::DeviceChange planned;
+    std::copy(std::begin(device.info.mac), std::end(device.info.mac), planned.mac.begin());
+    planned.device = &device;
+    planned.steps = {change::Step::Network};
+    planned.settings = settings;
+    change::ChangeEngine engine(library, {planned}, {});
+    std::vector<std::string> problems;
+    for (std::string problem : engine.check(change::holdersFor(engine.changes(), heard))) {
+        // Named by the row of a plan; here there is only the one device.
+        problem.erase(0, problem.find(": ") + 2);
+        problems.push_back(problem);
+    }
+    return problems;
+}
+
+int runConfiguration(const CommandLine &line, bool interactive, bool progress,
+                     veltrona::KovaLibrary &library) {
     if (line.command == Command::SetNetwork) {
         // Checked before any prompt: whether there is something to send, and, with
         // --mode, whether that mode sends every given setting (without --mode, once
@@ -155,15 +184,30 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
         return fail(kExitUsage, error);
 
     const std::string mac = formatMac(line.mac.data());
-    const ScanResult found = scan(line.bindAddress, line.seconds, line.mac, progress);
+    // A new address is checked against every device heard: the scan then
+    // listens for its whole time instead of ending at the device's answer.
+    const bool readdressing = line.command == Command::SetNetwork &&
+                              (line.network.ipAddress ||
+                               line.network.mode == std::optional<std::int32_t>(KOVA_MODE_STATIC));
+    const ScanResult found = scan(
+        library, line.bindAddress, line.seconds,
+        readdressing ? std::vector<MacAddress>{} : std::vector<MacAddress>{line.mac}, progress);
     if (found.error != KOVA_OK)
         return refused(scanRefusal(line.bindAddress, found), found.error);
     const auto device = std::find_if(found.devices.begin(), found.devices.end(),
                                      [&](auto &d) { return formatMac(d.info.mac) == mac; });
     if (device == found.devices.end()) {
         warnAboutLoop(found.loopError);
+        if (const std::string lost = lostRepliesWarning(found); !lost.empty())
+            std::cerr << "veltrona-cli: " << lost << '\n';
         return fail(kExitNoDevice, "no device with MAC address " + mac + " answered within " +
                                        std::to_string(line.seconds) + " s");
+    }
+
+    // The same MAC on two networks: the request would go to either.
+    if (const std::string twice = heardTwiceProblem(found, device->info.mac);
+        !twice.empty() && line.bindAddress.empty()) {
+        return fail(kExitUsage, twice + "; nothing was sent");
     }
 
     std::function<std::int32_t(HKOVAITEM)> send;
@@ -176,24 +220,29 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
     switch (line.command) {
     case Command::SetNetwork:
         error = applyNetworkChanges(line.network, secrets->pppoePassword, settings);
+        if (error.empty() && line.network.any()) {
+            const std::vector<std::string> problems =
+                checkNewNetwork(library, *device, settings, found.devices);
+            for (std::size_t i = 0; i + 1 < problems.size(); ++i)
+                std::cerr << "veltrona-cli: " << problems[i] << '\n';
+            if (!problems.empty())
+                error = problems.back() + " Nothing was sent.";
+        }
         send = [&](HKOVAITEM item) {
-            return veltrona::KovaLibrary::real().setNetworkSettings(item, user, password,
-                                                                    &settings);
+            return library.setNetworkSettings(item, user, password, &settings);
         };
         break;
     case Command::SetHostName:
         error =
             resolveHostNames(line.hostName, line.domainName, device->info, hostName, domainName);
         send = [&](HKOVAITEM item) {
-            return veltrona::KovaLibrary::real().setHostName(item, user, password, hostName.c_str(),
-                                                             domainName.c_str());
+            return library.setHostName(item, user, password, hostName.c_str(), domainName.c_str());
         };
         break;
     default:
         guest = line.guest ? (*line.guest ? 1 : 0) : (device->guestAccount != 0 ? 1 : 0);
         send = [&](HKOVAITEM item) {
-            return veltrona::KovaLibrary::real().setAccount(item, user, password,
-                                                            secrets->newPassword->c_str(), &guest);
+            return library.setAccount(item, user, password, secrets->newPassword->c_str(), &guest);
         };
         break;
     }
@@ -215,7 +264,7 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress) {
         return code;
     };
     const RequestResult result =
-        request(line.bindAddress, line.seconds, *device, sendAndForget, progress);
+        request(library, line.bindAddress, line.seconds, *device, sendAndForget, progress);
     forget();
     if (result.error != KOVA_OK)
         return refused("request to " + mac + " refused", result.error);
@@ -256,8 +305,11 @@ int main(int argc, char **argv) {
         std::cout << "veltrona-cli " VELTRONA_VERSION "\n";
         return finish(kExitOk);
     }
+    // The one place that picks the library itself; everything below takes it.
+    veltrona::KovaLibrary &library = veltrona::KovaLibrary::real();
     if (!arguments.isEmpty() && isBatchCommand(arguments.first()))
-        return finish(runBatch(arguments, isatty(STDIN_FILENO) == 1, isatty(STDERR_FILENO) == 1));
+        return finish(
+            runBatch(arguments, isatty(STDIN_FILENO) == 1, isatty(STDERR_FILENO) == 1, library));
     if (arguments.size() == 2 && arguments.first() == QLatin1String("help") &&
         isBatchCommand(arguments.last())) {
         std::cout << batchUsage(arguments.last());
@@ -273,6 +325,6 @@ int main(int argc, char **argv) {
     }
     const bool progress = isatty(STDERR_FILENO) == 1;
     if (line.command == Command::Scan)
-        return finish(runScan(line, progress));
-    return finish(runConfiguration(line, isatty(STDIN_FILENO) == 1, progress));
+        return finish(runScan(line, progress, library));
+    return finish(runConfiguration(line, isatty(STDIN_FILENO) == 1, progress, library));
 }

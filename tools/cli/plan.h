@@ -39,7 +39,7 @@ const std::vector<std::string> &planNewColumns(); // the ones `plan` writes
 bool isPlanColumn(const std::string &name);       // any known column, the optional new ones too
 
 struct PlanInput {
-    std::deque<PlanRow> rows; // grows without copying (a plan may be 16 MiB)
+    std::deque<PlanRow> rows;          // grows without copying (a plan may be 16 MiB)
     std::vector<std::string> problems; // one line each, naming the row; none when all is well
 };
 

@@ -2,6 +2,8 @@
 // The secrets file of `apply --secrets`: one administrator ID and password
 // (and optionally a new password) per device, as CSV with a header line.
 
+#include "changeengine.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -9,11 +11,8 @@
 
 namespace veltrona::cli {
 
-struct Credentials {
-    std::string user;                       // Latin-1
-    std::string password;                   // Latin-1
-    std::optional<std::string> newPassword; // Latin-1
-};
+// User, password and optional new password, Latin-1: as the change engine sends them.
+using Credentials = change::Credentials;
 
 // The largest secrets file read.
 inline constexpr std::size_t kMaxSecretsFileBytes = 1 << 20;

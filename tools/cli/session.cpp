@@ -1,16 +1,15 @@
 #include "session.h"
 
-#include "kovalibrary.h"
 #include "printable.h"
 #include "scansequence.h"
+#include "stopsignals.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace veltrona::cli {
 
@@ -19,110 +18,81 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-KovaLibrary &library() {
-    return KovaLibrary::real();
+// Longest wait between two looks at a stop signal.
+constexpr auto kStopCheck = 100ms;
+
+// Where a device answered from: its address and the interface, as people read it.
+std::string placeOf(const FoundDevice &device) {
+    std::string place = fieldText(device.info.ipAddress);
+    if (!device.interfaceName.empty())
+        place += " on " + device.interfaceName;
+    return place;
 }
 
-// State shared with the library's receive thread, guarded by `mutex`. It is
-// never destroyed: a callback that had already begun when kova_Close returned
-// may still reach it while the process ends.
-struct Shared {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int inFlight = 0; // callbacks between their first and last look at this state
+// The devices of a scan, by MAC: a flood of replies costs one hash look-up each.
+class ScanReceiver : public ReplyReceiver {
+public:
+    ScanReceiver(KovaLibrary &library, const std::vector<MacAddress> &wanted) : library_(library) {
+        for (const MacAddress &mac : wanted)
+            wanted_.insert(macKey(mac.data()));
+    }
 
-    // Scanning.
-    bool collecting = false;
-    std::vector<FoundDevice> devices;
-    std::vector<MacAddress> wanted;
-    std::size_t wantedFound = 0;
-
-    // Waiting for the answer to a request.
-    bool awaitingResult = false;
-    MacAddress resultMac{};
-    std::optional<std::int32_t> event;
-
-    std::optional<std::int32_t> loopError;
-};
-
-Shared &shared() {
-    static Shared *state = new Shared;
-    return *state;
-}
-
-bool sameMac(const std::uint8_t *a, const std::uint8_t *b) {
-    return std::memcmp(a, b, 6) == 0;
-}
-
-// Whether a result record belongs to the device a request went to: by MAC
-// address, which a result carries; its source address may be the new one that
-// the request just gave the device.
-bool isTargetResult(const Shared &s, const KOVA_DEVICE_INFO &info) {
-    return sameMac(info.mac, s.resultMac.data());
-}
-
-void onReply(HKOVAITEM item, std::int32_t event, std::int32_t /*reserved*/) {
-    Shared &s = shared();
-    {
-        std::lock_guard lock(s.mutex);
-        if (!s.collecting && !s.awaitingResult)
+    void reply(HKOVAITEM item, int32_t event) override {
+        if (event != KOVA_EVENT_DEVICE_INFO)
             return;
-        ++s.inFlight;
-    }
-    // Decode here, on the thread that writes the records, not while it may.
-    FoundDevice device;
-    KOVA_DEVICE_INFO info{};
-    const bool decoded = event == KOVA_EVENT_DEVICE_INFO
-                             ? decodeDevice(library(), item, device)
-                             : library().getDeviceInfo(item, &info) == KOVA_OK;
-    std::lock_guard lock(s.mutex);
-    if (decoded && event == KOVA_EVENT_DEVICE_INFO && s.collecting) {
-        const bool known = std::any_of(s.devices.begin(), s.devices.end(), [&](const auto &d) {
-            return sameMac(d.info.mac, device.info.mac);
-        });
-        if (!known) {
-            if (std::any_of(s.wanted.begin(), s.wanted.end(), [&](const MacAddress &m) {
-                    return sameMac(device.info.mac, m.data());
-                }))
-                ++s.wantedFound;
-            s.devices.push_back(device);
+        // Decoded here, on the thread that writes the records, not while it may.
+        FoundDevice device;
+        if (!decodeDevice(library_, item, device))
+            return;
+        const std::uint64_t key = macKey(device.info.mac);
+        std::lock_guard lock(mutex_);
+        const auto [at, fresh] = known_.emplace(key, devices_.size());
+        if (!fresh) {
+            const FoundDevice &first = devices_[at->second];
+            if (placeOf(first) != placeOf(device) && !heardTwice_.count(key))
+                heardTwice_[key] = placeOf(first) + " and " + placeOf(device);
+            return;
         }
-    } else if (decoded && event != KOVA_EVENT_DEVICE_INFO && s.awaitingResult && !s.event &&
-               isTargetResult(s, info)) {
-        s.event = event;
+        wantedFound_ += wanted_.count(key);
+        devices_.push_back(std::move(device));
+        changed_.notify_all();
     }
-    --s.inFlight;
-    s.changed.notify_all();
-}
+    void loopError(int32_t code) override {
+        std::lock_guard lock(mutex_);
+        if (!loopError_)
+            loopError_ = code;
+        changed_.notify_all();
+    }
 
-void onError(std::int32_t code, const char * /*text*/) {
-    Shared &s = shared();
-    std::lock_guard lock(s.mutex);
-    if (!s.loopError)
-        s.loopError = code;
-    s.changed.notify_all();
-}
+    // Waits until every wanted device answered or `until`; the number heard so far.
+    std::size_t wait(Clock::time_point until) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_until(lock, until,
+                            [&] { return !wanted_.empty() && wantedFound_ == wanted_.size(); });
+        return devices_.size();
+    }
+    bool allWantedHeard() {
+        std::lock_guard lock(mutex_);
+        return !wanted_.empty() && wantedFound_ == wanted_.size();
+    }
+    void takeInto(ScanResult &result) {
+        std::lock_guard lock(mutex_);
+        result.devices = std::move(devices_);
+        result.loopError = loopError_;
+        result.heardTwice = std::move(heardTwice_);
+    }
 
-std::int32_t openConnection(const std::string &bindAddress) {
-    KOVA_CONFIG config{};
-    config.replyCallback = onReply;
-    config.errorCallback = onError;
-    config.classId = KOVA_CLASS_ID;
-    const std::int32_t result = initialiseForBinding(library(), config, bindAddress);
-    if (result != KOVA_OK)
-        library().close();
-    return result;
-}
-
-// Closes the connection and waits for callbacks that are still busy with it.
-void closeConnection() {
-    library().close();
-    Shared &s = shared();
-    std::unique_lock lock(s.mutex);
-    s.collecting = false;
-    s.awaitingResult = false;
-    s.changed.wait_for(lock, 2s, [&] { return s.inFlight == 0; });
-}
+private:
+    KovaLibrary &library_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::unordered_set<std::uint64_t> wanted_;
+    std::unordered_map<std::uint64_t, std::size_t> known_; // MAC -> index in devices_
+    std::map<std::uint64_t, std::string> heardTwice_;
+    std::size_t wantedFound_ = 0;
+    std::vector<FoundDevice> devices_;
+    std::optional<std::int32_t> loopError_;
+};
 
 // A one-line countdown on standard error, erased at the end.
 class Countdown {
@@ -155,103 +125,143 @@ long secondsLeft(Clock::time_point deadline, Clock::time_point now) {
 
 } // namespace
 
-ScanResult scan(const std::string &bindAddress, int seconds,
-                const std::optional<MacAddress> &wanted, bool progress) {
-    return scanFor(bindAddress, seconds,
-                   wanted ? std::vector<MacAddress>{*wanted} : std::vector<MacAddress>{}, progress);
+void Answers::reply(HKOVAITEM item, int32_t event) {
+    if (event == KOVA_EVENT_DEVICE_INFO)
+        return;
+    KOVA_DEVICE_INFO info{};
+    if (library_.getDeviceInfo(item, &info) != KOVA_OK)
+        return;
+    MacAddress mac;
+    std::copy(std::begin(info.mac), std::end(info.mac), mac.begin());
+    std::lock_guard lock(mutex_);
+    queue_.emplace_back(mac, event);
+    arrived_.notify_all();
 }
 
-ScanResult scanFor(const std::string &bindAddress, int seconds,
-                   const std::vector<MacAddress> &wanted, bool progress) {
-    Shared &s = shared();
-    {
-        std::lock_guard lock(s.mutex);
-        s.devices.clear();
-        s.wanted = wanted;
-        s.wantedFound = 0;
-        s.loopError.reset();
-        s.awaitingResult = false;
-        s.collecting = true;
-    }
-    ScanResult result;
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
-    result.error = openConnection(bindAddress);
-    if (result.error != KOVA_OK) {
-        closeConnection();
-        return result;
-    }
-    // Two discoveries, version bytes 5 and 3, as the main window sends them.
-    DiscoverySequence discovery(library());
-    for (int wait = discovery.next(); wait >= 0; wait = discovery.next())
-        std::this_thread::sleep_for(std::chrono::milliseconds(wait));
-    if (discovery.firstResult() != KOVA_OK && discovery.secondResult() != KOVA_OK) {
-        result.error = discovery.secondResult();
-        result.notSent = true;
-        closeConnection();
-        return result;
-    }
+void Answers::loopError(int32_t code) {
+    std::lock_guard lock(mutex_);
+    if (!loopError_)
+        loopError_ = code;
+    arrived_.notify_all();
+}
 
-    Countdown countdown(progress);
+std::vector<std::pair<MacAddress, std::int32_t>> Answers::take(Clock::time_point until) {
+    std::unique_lock lock(mutex_);
+    arrived_.wait_until(lock, std::min(until, Clock::now() + kStopCheck),
+                        [&] { return !queue_.empty(); });
+    std::vector<std::pair<MacAddress, std::int32_t>> taken;
+    taken.swap(queue_);
+    return taken;
+}
+
+std::optional<std::int32_t> Answers::loopErrorCode() {
+    std::lock_guard lock(mutex_);
+    return loopError_;
+}
+
+Connection::Connection(KovaLibrary &library, ReplyReceiver &receiver,
+                       const std::string &bindAddress)
+    : library_(library) {
+    const KOVA_CONFIG config = ReplyCallbacks::instance().open(receiver);
+    error_ = initialiseForBinding(library_, config, bindAddress);
+}
+
+Connection::~Connection() {
+    library_.close();
+    ReplyCallbacks::instance().close();
+}
+
+std::string heardTwiceProblem(const ScanResult &result, const std::uint8_t *mac) {
+    const auto at = result.heardTwice.find(macKey(mac));
+    if (at == result.heardTwice.end())
+        return {};
+    return formatMac(mac) + " answered from two places (" + at->second +
+           "): give --bind with the address of the network to change it on";
+}
+
+std::string lostRepliesWarning(const ScanResult &result) {
+    std::string warning;
+    if (result.lostTableFull != 0)
+        warning = std::to_string(result.lostTableFull) +
+                  " replies of further devices were dropped (at most 65536 devices are kept)";
+    if (result.lostBufferFull != 0)
+        warning += (warning.empty() ? "" : "; ") + std::to_string(result.lostBufferFull) +
+                   " replies were dropped by the system (receive buffer full)";
+    return warning.empty() ? warning : warning + ": the list may be incomplete";
+}
+
+ScanResult scan(KovaLibrary &library, const std::string &bindAddress, int seconds,
+                const std::vector<MacAddress> &stopOnceHeard, bool progress) {
+    ScanResult result;
+    std::uint32_t tableFull = 0, bufferFull = 0;
+    library.getLostReplies(&tableFull, &bufferFull);
+    ScanReceiver receiver(library, stopOnceHeard);
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
     {
-        std::unique_lock lock(s.mutex);
+        Connection connection(library, receiver, bindAddress);
+        result.error = connection.error();
+        if (result.error != KOVA_OK)
+            return result;
+        // Two discoveries, version bytes 5 and 3, as the main window sends them.
+        DiscoverySequence discovery(library);
+        for (int wait = discovery.next(); wait >= 0; wait = discovery.next())
+            std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+        if (discovery.firstResult() != KOVA_OK && discovery.secondResult() != KOVA_OK) {
+            result.error = discovery.secondResult();
+            result.notSent = true;
+            return result;
+        }
+        Countdown countdown(progress);
+        std::size_t heard = 0;
         for (;;) {
             const Clock::time_point now = Clock::now();
-            if ((!wanted.empty() && s.wantedFound == wanted.size()) || now >= deadline)
+            result.stopped = caughtStopSignal() != 0;
+            if (result.stopped || now >= deadline || receiver.allWantedHeard())
                 break;
             const long left = secondsLeft(deadline, now);
-            countdown.show(
-                (wanted.size() == 1 ? "Looking for " + formatMac(wanted[0].data()) : "Scanning") +
-                ": " + std::to_string(left) + " s, " + std::to_string(s.devices.size()) +
-                (s.devices.size() == 1 ? " device" : " devices"));
-            // Wake at the next whole second before the deadline, or on a reply.
+            countdown.show((stopOnceHeard.size() == 1
+                                ? "Looking for " + formatMac(stopOnceHeard[0].data())
+                                : std::string("Scanning")) +
+                           ": " + std::to_string(left) + " s, " + std::to_string(heard) +
+                           (heard == 1 ? " device" : " devices"));
+            // Wake at the next whole second, on the last wanted reply, or to look
+            // for a stop signal.
             const Clock::time_point tick = deadline - std::chrono::seconds(left - 1);
-            s.changed.wait_until(lock, std::min(tick, deadline));
+            heard = receiver.wait(std::min({tick, deadline, now + kStopCheck}));
         }
     }
-    closeConnection();
-    std::lock_guard lock(s.mutex);
-    result.devices = s.devices;
-    result.loopError = s.loopError;
+    receiver.takeInto(result);
+    std::uint32_t tableFullAfter = 0, bufferFullAfter = 0;
+    if (library.getLostReplies(&tableFullAfter, &bufferFullAfter) == KOVA_OK) {
+        result.lostTableFull = tableFullAfter - tableFull;
+        result.lostBufferFull = bufferFullAfter - bufferFull;
+    }
     return result;
 }
 
-RequestResult request(const std::string &bindAddress, int seconds, const FoundDevice &target,
-                      const std::function<std::int32_t(HKOVAITEM)> &send, bool progress) {
-    Shared &s = shared();
-    {
-        std::lock_guard lock(s.mutex);
-        s.collecting = false;
-        std::copy(std::begin(target.info.mac), std::end(target.info.mac), s.resultMac.begin());
-        s.event.reset();
-        s.loopError.reset();
-        s.awaitingResult = true;
-    }
+RequestResult request(KovaLibrary &library, const std::string &bindAddress, int seconds,
+                      const FoundDevice &target, const std::function<std::int32_t(HKOVAITEM)> &send,
+                      bool progress) {
     RequestResult result;
+    Answers answers(library);
     // A fresh connection for the request, as the setting page makes one.
-    result.error = openConnection(bindAddress);
+    Connection connection(library, answers, bindAddress);
+    result.error = connection.error();
     if (result.error == KOVA_OK)
         result.error = send(target.item);
-    if (result.error != KOVA_OK) {
-        closeConnection();
+    if (result.error != KOVA_OK)
         return result;
-    }
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
     Countdown countdown(progress);
-    {
-        std::unique_lock lock(s.mutex);
-        for (;;) {
-            const Clock::time_point now = Clock::now();
-            if (s.event || now >= deadline)
-                break;
-            const long left = secondsLeft(deadline, now);
-            countdown.show("Waiting for the answer: " + std::to_string(left) + " s");
-            const Clock::time_point tick = deadline - std::chrono::seconds(left - 1);
-            s.changed.wait_until(lock, std::min(tick, deadline));
-        }
+    while (!result.event && Clock::now() < deadline) {
+        countdown.show("Waiting for the answer: " +
+                       std::to_string(secondsLeft(deadline, Clock::now())) + " s");
+        // By MAC, which a result carries; its source address may be the new one
+        // that the request just gave the device.
+        for (const auto &[mac, event] : answers.take(deadline))
+            if (!result.event && std::memcmp(mac.data(), target.info.mac, 6) == 0)
+                result.event = event;
     }
-    closeConnection();
-    std::lock_guard lock(s.mutex);
-    result.event = s.event;
     return result;
 }
 

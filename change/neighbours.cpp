@@ -1,0 +1,138 @@
+#include "neighbours.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace veltrona::change {
+
+namespace {
+
+struct LocalAddress {
+    std::uint32_t address, netmask;
+    std::string interfaceName;
+};
+
+std::vector<LocalAddress> localAddresses() {
+    std::vector<LocalAddress> found;
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return found;
+    for (const ifaddrs *i = list; i != nullptr; i = i->ifa_next) {
+        if (i->ifa_addr == nullptr || i->ifa_netmask == nullptr ||
+            i->ifa_addr->sa_family != AF_INET || (i->ifa_flags & IFF_UP) == 0 ||
+            (i->ifa_flags & IFF_LOOPBACK) != 0)
+            continue;
+        const auto *address = reinterpret_cast<const sockaddr_in *>(i->ifa_addr);
+        const auto *netmask = reinterpret_cast<const sockaddr_in *>(i->ifa_netmask);
+        found.push_back(
+            {ntohl(address->sin_addr.s_addr), ntohl(netmask->sin_addr.s_addr), i->ifa_name});
+    }
+    freeifaddrs(list);
+    return found;
+}
+
+// "02:4b:..." as the MACs are written elsewhere: "02-4B-...".
+std::string dashed(std::string hardware) {
+    for (char &c : hardware)
+        c = c == ':' ? '-' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return hardware;
+}
+
+std::string interfaceHardware(const std::string &name) {
+    std::ifstream file("/sys/class/net/" + name + "/address");
+    std::string hardware;
+    std::getline(file, hardware);
+    return hardware.empty() ? name : dashed(hardware);
+}
+
+// The resolved entries of the kernel's neighbour table: address -> hardware.
+std::unordered_map<std::uint32_t, std::string> resolvedNeighbours() {
+    std::unordered_map<std::uint32_t, std::string> table;
+    std::ifstream file("/proc/net/arp");
+    std::string line;
+    std::getline(file, line); // the titles
+    while (std::getline(file, line)) {
+        std::istringstream fields(line);
+        std::string ip, type, flags, hardware;
+        fields >> ip >> type >> flags >> hardware;
+        const auto address = parseAddress(ip);
+        constexpr unsigned long kComplete = 0x2;
+        if (address && (std::stoul(flags, nullptr, 16) & kComplete) != 0)
+            table[*address] = dashed(hardware);
+    }
+    return table;
+}
+
+} // namespace
+
+std::vector<HeardDevice> liveHolders(const std::vector<std::uint32_t> &addresses,
+                                     const std::vector<HeardDevice> &heard,
+                                     std::chrono::milliseconds wait) {
+    std::unordered_set<std::uint32_t> held;
+    for (const HeardDevice &device : heard)
+        held.insert(device.address);
+    const std::vector<LocalAddress> local = localAddresses();
+    std::vector<HeardDevice> holders;
+    std::vector<std::uint32_t> probed;
+    const int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    for (std::uint32_t address : addresses) {
+        if (held.count(address))
+            continue;
+        const auto own = std::find_if(local.begin(), local.end(),
+                                      [&](const LocalAddress &l) { return l.address == address; });
+        if (own != local.end()) {
+            holders.push_back({interfaceHardware(own->interfaceName), "this host", address});
+            continue;
+        }
+        const bool attached = std::any_of(local.begin(), local.end(), [&](const LocalAddress &l) {
+            return (l.address & l.netmask) == (address & l.netmask);
+        });
+        if (!attached || probe < 0)
+            continue;
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(9); // discard
+        to.sin_addr.s_addr = htonl(address);
+        sendto(probe, "", 0, MSG_DONTWAIT, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        probed.push_back(address);
+    }
+    if (probe >= 0)
+        close(probe);
+    const auto until = std::chrono::steady_clock::now() + wait;
+    std::unordered_map<std::uint32_t, std::string> table;
+    while (!probed.empty()) {
+        table = resolvedNeighbours();
+        const bool all = std::all_of(probed.begin(), probed.end(),
+                                     [&](std::uint32_t a) { return table.count(a) != 0; });
+        if (all || std::chrono::steady_clock::now() >= until)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    for (std::uint32_t address : probed)
+        if (const auto at = table.find(address); at != table.end())
+            holders.push_back({at->second, "not a KOVA device", address});
+    return holders;
+}
+
+std::vector<HeardDevice> holdersFor(const std::vector<DeviceChange> &changes,
+                                    const std::vector<DeviceRecord> &scanned) {
+    std::vector<HeardDevice> holders = heardDevices(scanned);
+    const std::vector<HeardDevice> live =
+        liveHolders(newAddresses(changes), holders, std::chrono::seconds(1));
+    holders.insert(holders.end(), live.begin(), live.end());
+    return holders;
+}
+
+} // namespace veltrona::change

@@ -1,0 +1,35 @@
+#include "stopsignals.h"
+
+#include <csignal>
+#include <initializer_list>
+
+namespace veltrona::cli {
+
+namespace {
+
+volatile std::sig_atomic_t caught = 0;
+
+void note(int signal) {
+    if (caught == 0)
+        caught = signal;
+}
+
+} // namespace
+
+void catchStopSignals() {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = note;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+int caughtStopSignal() {
+    return caught;
+}
+
+} // namespace veltrona::cli
