@@ -5,6 +5,7 @@
 #include "changes.h"
 #include "commandline.h"
 #include "devicerow.h"
+#include "doctorrun.h"
 #include "kovalibrary.h"
 #include "report.h"
 #include "secrets.h"
@@ -61,6 +62,9 @@ int runScan(const CommandLine &line, bool progress) {
     if (result.error != KOVA_OK)
         return refused(scanRefusal(line.bindAddress, result), result.error);
     warnAboutLoop(result.loopError);
+    if (result.devices.empty())
+        std::cerr << "veltrona-cli: no device answered within " << line.seconds
+                  << " s; `veltrona-cli doctor` checks this host\n";
     switch (line.format) {
     case Format::Table:
         std::cout << formatTable(result.devices, line.showSecrets);
@@ -273,5 +277,7 @@ int main(int argc, char **argv) {
     const bool progress = isatty(STDERR_FILENO) == 1;
     if (line.command == Command::Scan)
         return finish(runScan(line, progress));
+    if (line.command == Command::Doctor)
+        return finish(runDoctor(line, progress));
     return finish(runConfiguration(line, isatty(STDIN_FILENO) == 1, progress));
 }
