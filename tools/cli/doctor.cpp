@@ -416,8 +416,9 @@ struct RuleMatch {
     bool protocol = false; // it names UDP
 };
 
-// How far one rule's matches cover UDP datagrams to `port` of IPv4.
-RuleMatch matchRule(const QJsonArray &expressions, int port) {
+// How far one rule's matches cover the replies: UDP over IPv4 from the device
+// port to the local port.
+RuleMatch matchRule(const QJsonArray &expressions) {
     RuleMatch result;
     auto weaken = [&](Applies to) { result.applies = std::min(result.applies, to); };
     for (const QJsonValue &e : expressions) {
@@ -437,9 +438,11 @@ RuleMatch matchRule(const QJsonArray &expressions, int port) {
         const QString protocol = payload["protocol"].toString();
         const QString field = payload["field"].toString();
         bool holds = false;
-        if ((protocol == QLatin1String("udp") || protocol == QLatin1String("th")) &&
-            field == QLatin1String("dport")) {
-            const std::optional<bool> held = holdsPort(right, port);
+        const bool udpPort = protocol == QLatin1String("udp") || protocol == QLatin1String("th");
+        if (udpPort && (field == QLatin1String("dport") || field == QLatin1String("sport"))) {
+            // Replies come from the device port to the local port.
+            const std::optional<bool> held = holdsPort(
+                right, field == QLatin1String("dport") ? KOVA_LOCAL_PORT : KOVA_DEVICE_PORT);
             if (!held) {
                 weaken(Applies::Partly);
                 continue;
@@ -476,8 +479,7 @@ QString verdictOf(const QJsonArray &expressions) {
 
 } // namespace
 
-std::optional<std::vector<FirewallBlock>> firewallBlocks(const QByteArray &nftJson,
-                                                         std::uint16_t port) {
+std::optional<std::vector<FirewallBlock>> firewallBlocks(const QByteArray &nftJson) {
     const QJsonDocument document = QJsonDocument::fromJson(nftJson);
     if (!document.isObject() || !document.object()["nftables"].isArray())
         return std::nullopt;
@@ -513,7 +515,6 @@ std::optional<std::vector<FirewallBlock>> firewallBlocks(const QByteArray &nftJs
             chains[found->second].rules.push_back(rule);
     }
     std::vector<FirewallBlock> blocks;
-    const std::string portText = std::to_string(port);
     for (const Chain &chain : chains) {
         if (!chain.input)
             continue;
@@ -521,7 +522,7 @@ std::optional<std::vector<FirewallBlock>> firewallBlocks(const QByteArray &nftJs
         for (const QJsonObject &rule : chain.rules) {
             const QJsonArray expressions = rule["expr"].toArray();
             const QString verdict = verdictOf(expressions);
-            const RuleMatch match = matchRule(expressions, port);
+            const RuleMatch match = matchRule(expressions);
             if (match.applies == Applies::No)
                 continue;
             const bool full = match.applies == Applies::Yes;
@@ -532,7 +533,7 @@ std::optional<std::vector<FirewallBlock>> firewallBlocks(const QByteArray &nftJs
             if (verdict != QLatin1String("drop") && verdict != QLatin1String("reject"))
                 continue;
             std::string what = verdict == QLatin1String("drop") ? "drops" : "rejects";
-            what += match.port       ? " UDP to port " + portText
+            what += match.port       ? " UDP to port " + kPortText
                     : match.protocol ? " all UDP"
                                      : " all input";
             if (!full)
@@ -547,7 +548,7 @@ std::optional<std::vector<FirewallBlock>> firewallBlocks(const QByteArray &nftJs
         if (!settled && chain.dropByPolicy)
             blocks.push_back(
                 {chain.family, chain.table, chain.name, std::nullopt,
-                 "drops by its policy what no rule accepts, UDP to port " + portText + " included",
+                 "drops by its policy what no rule accepts, UDP to port " + kPortText + " included",
                  false});
     }
     return blocks;

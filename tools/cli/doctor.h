@@ -126,10 +126,13 @@ struct FirewallBlock {
     bool partly = false;                // under further conditions: some replies only
 };
 
-// The blocks of an `nft -j list ruleset` output for UDP to `port`, in the
-// input chains of the ip and inet families; none when it is not such output.
-std::optional<std::vector<FirewallBlock>> firewallBlocks(const QByteArray &nftJson,
-                                                         std::uint16_t port);
+// What in an `nft -j list ruleset` output keeps the replies (UDP from the
+// device port to the local port) out: drop and reject rules of the input
+// chains of the ip and inet families that no earlier rule's accept covers, and
+// drop policies. A rule with a condition that cannot be judged here (a source
+// address, an interface, a named set) counts as a partial block, or as no
+// accept. None when the text is not such output.
+std::optional<std::vector<FirewallBlock>> firewallBlocks(const QByteArray &nftJson);
 
 std::vector<Check> firewallChecks(const std::vector<FirewallBlock> &blocks);
 

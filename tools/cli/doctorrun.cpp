@@ -156,8 +156,7 @@ std::vector<Check> firewall() {
     const bool finished = process.waitForFinished(10000);
     const QByteArray output = process.readAllStandardOutput();
     const std::optional<std::vector<FirewallBlock>> blocks =
-        finished && process.exitCode() == 0 ? firewallBlocks(output, KOVA_LOCAL_PORT)
-                                            : std::nullopt;
+        finished && process.exitCode() == 0 ? firewallBlocks(output) : std::nullopt;
     if (!blocks) {
         process.kill();
         Check c = skipped;
