@@ -56,7 +56,11 @@ std::vector<HostAddress> HostAddresses(bool &readable) {
         if (a->ifa_netmask != nullptr)
             entry.netMask = reinterpret_cast<const sockaddr_in *>(a->ifa_netmask)->sin_addr;
         entry.flags = a->ifa_flags;
-        if ((entry.flags & IFF_BROADCAST) != 0 && a->ifa_broadaddr != nullptr)
+        // Without a broadcast address of its own, the C library reports the
+        // interface's address in its place.
+        if ((entry.flags & IFF_BROADCAST) != 0 && a->ifa_broadaddr != nullptr &&
+            reinterpret_cast<const sockaddr_in *>(a->ifa_broadaddr)->sin_addr.s_addr !=
+                entry.address.s_addr)
             entry.broadcast = reinterpret_cast<const sockaddr_in *>(a->ifa_broadaddr)->sin_addr;
         if (entry.index != 0)
             addresses.push_back(std::move(entry));

@@ -234,9 +234,7 @@ std::vector<Check> interfaceChecks(const std::vector<HostInterface> &hosts,
         Check c{"interface", name(e), Status::Ok, "", ""};
         c.finding = (kind.empty() ? "" : kind + ", ") + e.address + "/" +
                     std::to_string(__builtin_popcount(inet_addr(e.netMask))) +
-                    (e.broadcast[0] != '\0' && std::strcmp(e.broadcast, e.address) != 0
-                         ? std::string(", broadcast ") + e.broadcast
-                         : "") +
+                    (e.broadcast[0] != '\0' ? std::string(", broadcast ") + e.broadcast : "") +
                     ((e.flags & IFF_UP) != 0 ? ", up" : ", down") + ": ";
         if (usedByScan(h, bound, bindAddress)) {
             anyUsed = true;
