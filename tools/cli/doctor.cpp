@@ -246,10 +246,10 @@ std::vector<Check> interfaceChecks(const std::vector<HostInterface> &hosts,
                 c.finding += ", but it has no link";
                 c.fix = "connect its cable or network";
             }
-        } else if (!bindAddress.empty()) {
-            c.finding += "skipped: --bind " + bindAddress + " chooses another interface";
         } else if ((e.flags & IFF_LOOPBACK) != 0) {
             c.finding += "skipped: loopback";
+        } else if (!bindAddress.empty()) {
+            c.finding += "skipped: --bind " + bindAddress + " chooses another interface";
         } else if ((e.flags & IFF_UP) == 0) {
             c.finding += "skipped: down";
         } else {

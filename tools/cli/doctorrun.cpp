@@ -187,7 +187,9 @@ int runDoctor(const CommandLine &line, bool progress) {
     for (const Check &c : rpFilterChecks(hosts, line.bindAddress,
                                          readSysctl("/proc/sys/net/ipv4/conf/all/rp_filter")))
         checks.push_back(c);
-    checks.push_back(portTrial(line.bindAddress));
+    // A bind address this host lacks is a finding of its own; the port is tried on any.
+    checks.push_back(
+        portTrial(scannedInterfaces(hosts, line.bindAddress).empty() ? "" : line.bindAddress));
     checks.push_back(
         receiveBufferCheck(readSysctl("/proc/sys/net/core/rmem_max"), holdsNetAdmin()));
     for (const Check &c : firewall())
