@@ -202,6 +202,12 @@ TEST(Doctor, PortReceiveBufferAndProbe) {
     EXPECT_EQ(small.fix, "sudo sysctl -w net.core.rmem_max=4194304");
     EXPECT_EQ(receiveBufferCheck(212992, true).status, Status::Ok);
 
+    // One aligned line per check; a name cannot drive the terminal.
+    EXPECT_EQ(formatTable({{"port", "32153/udp", Status::Ok, "can be opened", ""},
+                           {"interface", "e\x1b[2Jx", Status::Problem, "down", "bring it up"}}),
+              "ok       port 32153/udp    can be opened\n"
+              "problem  interface e?[2Jx  down; fix: bring it up\n");
+
     const std::vector<Check> probe = probeChecks({"eth0", "eth1"}, {{"eth1", 1}}, 5);
     ASSERT_EQ(probe.size(), 2u);
     EXPECT_EQ(probe[0].finding, "0 devices answered within 5 s");

@@ -78,7 +78,7 @@ int exitCode(const std::vector<Check> &checks) {
 
 std::string formatTable(const std::vector<Check> &checks) {
     auto label = [](const Check &c) {
-        return c.subject.empty() ? c.area : c.area + " " + printable(c.subject);
+        return c.subject.empty() ? c.area : c.area + " " + c.subject;
     };
     std::size_t width = 0;
     for (const Check &c : checks)
@@ -90,7 +90,8 @@ std::string formatTable(const std::vector<Check> &checks) {
         line += std::string(width - label(c).size() + 2, ' ') + c.finding;
         if (!c.fix.empty())
             line += "; fix: " + c.fix;
-        out += line + '\n';
+        // Interface names and command lines may hold any byte but '/' and blanks.
+        out += printable(line) + '\n';
     }
     return out;
 }
@@ -100,7 +101,7 @@ QByteArray formatJson(const std::vector<Check> &checks) {
     for (const Check &c : checks) {
         QJsonObject object;
         object.insert("area", QString::fromStdString(c.area));
-        object.insert("subject", QString::fromStdString(printable(c.subject)));
+        object.insert("subject", QString::fromStdString(c.subject));
         object.insert("status", QString::fromLatin1(statusWord(c.status)));
         object.insert("finding", QString::fromStdString(c.finding));
         object.insert("fix", QString::fromStdString(c.fix));
