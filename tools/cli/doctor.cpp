@@ -1,6 +1,6 @@
 #include "doctor.h"
 
-#include "report.h"
+#include "printable.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -28,8 +28,9 @@ bool isControl(char32_t c) {
     return c < 0x20 || (c >= 0x7f && c <= 0x9f);
 }
 
-} // namespace
-
+// Texts from the network must not drive the terminal: C0 controls, DEL and the
+// C1 controls (some terminals take U+009B for CSI) become '?', as characters of
+// a UTF-8 text or as bytes of any other.
 std::string printable(const std::string &bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
@@ -45,8 +46,6 @@ std::string printable(const std::string &bytes) {
             c = '?';
     return out;
 }
-
-namespace {
 
 // Characters on screen: UTF-8 continuation bytes take no column.
 std::size_t displayWidth(const std::string &text) {

@@ -22,11 +22,6 @@ using FoundDevice = DeviceRecord;
 // or a line end (quotes doubled).
 std::string csvField(const std::string &text);
 
-// Texts from the network or from other programs must not drive the terminal:
-// C0 controls, DEL and the C1 controls (some terminals take U+009B for CSI)
-// become '?', as characters of a UTF-8 text or as bytes of any other.
-std::string printable(const std::string &bytes);
-
 // The eleven column titles and one line per device, aligned; control
 // characters in device texts (C0, DEL and C1) are shown as '?'. CSV and JSON
 // keep the texts exact.
