@@ -140,11 +140,11 @@ std::vector<Check> firewall() {
         c.fix = "sudo veltrona-cli doctor";
         return {c};
     }
-    const QString nft =
-        QStandardPaths::findExecutable(QStringLiteral("nft")).isEmpty()
-            ? QStandardPaths::findExecutable(QStringLiteral("nft"),
-                                             {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")})
-            : QStandardPaths::findExecutable(QStringLiteral("nft"));
+    // Root's PATH holds /usr/sbin, but sudo's or a script's may not.
+    QString nft = QStandardPaths::findExecutable(QStringLiteral("nft"));
+    if (nft.isEmpty())
+        nft = QStandardPaths::findExecutable(
+            QStringLiteral("nft"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
     if (nft.isEmpty()) {
         Check c = skipped;
         c.finding = "could not be checked: nft is not installed";
