@@ -7,6 +7,7 @@
 #include "devicerow.h"
 #include "doctorrun.h"
 #include "kovalibrary.h"
+#include "printable.h"
 #include "report.h"
 #include "secrets.h"
 #include "session.h"
@@ -30,7 +31,7 @@ using veltrona::formatMac;
 namespace {
 
 int fail(int code, const std::string &message) {
-    std::cerr << "veltrona-cli: " << message << '\n';
+    std::cerr << "veltrona-cli: " << veltrona::printable(message) << '\n';
     return code;
 }
 
