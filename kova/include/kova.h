@@ -17,9 +17,10 @@ extern "C" {
 #endif
 
 /* Ports and sizes of the protocol. */
-#define KOVA_LOCAL_PORT 32153  /* the library's socket, where replies arrive */
-#define KOVA_DEVICE_PORT 32154 /* where requests are broadcast to */
-#define KOVA_MAX_DATAGRAM 278  /* the largest reply that is stored */
+#define KOVA_LOCAL_PORT 32153       /* the library's socket, where replies arrive */
+#define KOVA_DEVICE_PORT 32154      /* where requests are broadcast to */
+#define KOVA_MAX_DATAGRAM 278       /* the largest reply that is stored */
+#define KOVA_RECEIVE_BUFFER 4194304 /* bytes of receive buffer a connection asks for */
 
 /* Error codes; kova_ErrorText gives their fixed texts. */
 #define KOVA_OK 0                  /* "OK" */
@@ -170,6 +171,22 @@ int32_t kova_GetReplyVersion(HKOVAITEM item, int32_t *version);
  * that interface. */
 #define KOVA_INTERFACE_NAME_SIZE 16
 int32_t kova_GetReplyInterface(HKOVAITEM item, char *name);
+
+/* The host's IPv4 addresses, one entry per address, as a connection opened
+ * now would see them. */
+typedef struct KOVA_INTERFACE {
+    char name[KOVA_INTERFACE_NAME_SIZE]; /* "eth0" */
+    char address[16];                    /* dotted */
+    char netMask[16];                    /* dotted */
+    char broadcast[16];                  /* dotted; empty when the interface has none */
+    uint32_t flags;                      /* the interface's IFF_* flags (net/if.h) */
+    int32_t scanned; /* 1: a discovery without a bind address goes out of this interface */
+} KOVA_INTERFACE;
+/* Fills up to `capacity` entries and sets *count to the number of addresses
+ * (which may exceed capacity). KOVA_ERR_INVALID_ARG for an empty count, or
+ * empty list with a capacity above 0; KOVA_ERR_GENERAL when the host's
+ * interfaces cannot be read. */
+int32_t kova_GetInterfaces(KOVA_INTERFACE *list, int32_t capacity, int32_t *count);
 
 /* Configuration requests, broadcast to the device that the item addresses;
  * without a bind address, out of the interface the device was last heard on

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -25,32 +26,70 @@ namespace kova {
 
 namespace {
 
-constexpr int kReceiveBuffer = 4 * 1024 * 1024;
+constexpr int kReceiveBuffer = KOVA_RECEIVE_BUFFER;
 
 std::atomic<bool> forceArrivalFilter{false};
 
-// Interface that owns `address` (network order): its name and index.
-bool FindInterface(in_addr address, std::string &name, unsigned &index) {
+// One IPv4 address of the host, with its interface.
+struct HostAddress {
+    std::string name;
+    unsigned index = 0;
+    in_addr address{};
+    in_addr netMask{};
+    std::optional<in_addr> broadcast;
+    unsigned flags = 0;
+};
+
+std::vector<HostAddress> HostAddresses(bool &readable) {
+    std::vector<HostAddress> addresses;
     ifaddrs *list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return false;
-    bool found = false;
-    for (ifaddrs *a = list; a != nullptr && !found; a = a->ifa_next) {
+    readable = getifaddrs(&list) == 0;
+    if (!readable)
+        return addresses;
+    for (ifaddrs *a = list; a != nullptr; a = a->ifa_next) {
         if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET)
             continue;
-        const auto *in = reinterpret_cast<const sockaddr_in *>(a->ifa_addr);
-        if (in->sin_addr.s_addr == address.s_addr) {
-            name = a->ifa_name;
-            index = if_nametoindex(a->ifa_name);
-            found = index != 0;
-        }
+        HostAddress entry;
+        entry.name = a->ifa_name;
+        entry.index = if_nametoindex(a->ifa_name);
+        entry.address = reinterpret_cast<const sockaddr_in *>(a->ifa_addr)->sin_addr;
+        if (a->ifa_netmask != nullptr)
+            entry.netMask = reinterpret_cast<const sockaddr_in *>(a->ifa_netmask)->sin_addr;
+        entry.flags = a->ifa_flags;
+        // Without a broadcast address of its own, the C library reports the
+        // interface's address in its place.
+        if ((entry.flags & IFF_BROADCAST) != 0 && a->ifa_broadaddr != nullptr &&
+            reinterpret_cast<const sockaddr_in *>(a->ifa_broadaddr)->sin_addr.s_addr !=
+                entry.address.s_addr)
+            entry.broadcast = reinterpret_cast<const sockaddr_in *>(a->ifa_broadaddr)->sin_addr;
+        if (entry.index != 0)
+            addresses.push_back(std::move(entry));
     }
     freeifaddrs(list);
-    return found;
+    return addresses;
 }
 
-// Where a connection without a bind address sends its broadcasts: each IPv4
-// interface that is up and can broadcast, loopback aside, with its first address.
+// Whether a connection without a bind address sends its broadcasts out of an
+// interface with these flags: up, able to broadcast, not loopback.
+bool Scanned(unsigned flags) {
+    return (flags & IFF_UP) != 0 && (flags & IFF_BROADCAST) != 0 && (flags & IFF_LOOPBACK) == 0;
+}
+
+// Interface that owns `address` (network order): its name and index.
+bool FindInterface(in_addr address, std::string &name, unsigned &index) {
+    bool readable = false;
+    for (const HostAddress &a : HostAddresses(readable)) {
+        if (a.address.s_addr == address.s_addr) {
+            name = a.name;
+            index = a.index;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Where a connection without a bind address sends its broadcasts: each
+// scanned interface, with its first address.
 struct Outlet {
     unsigned index = 0;
     in_addr address{};
@@ -58,23 +97,13 @@ struct Outlet {
 
 std::vector<Outlet> BroadcastOutlets() {
     std::vector<Outlet> outlets;
-    ifaddrs *list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return outlets;
-    for (ifaddrs *a = list; a != nullptr; a = a->ifa_next) {
-        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET)
-            continue;
-        const unsigned flags = a->ifa_flags;
-        if ((flags & IFF_UP) == 0 || (flags & IFF_BROADCAST) == 0 || (flags & IFF_LOOPBACK) != 0)
-            continue;
-        const unsigned index = if_nametoindex(a->ifa_name);
+    bool readable = false;
+    for (const HostAddress &a : HostAddresses(readable)) {
         const bool listed = std::any_of(outlets.begin(), outlets.end(),
-                                        [&](const Outlet &o) { return o.index == index; });
-        if (index != 0 && !listed)
-            outlets.push_back(
-                {index, reinterpret_cast<const sockaddr_in *>(a->ifa_addr)->sin_addr});
+                                        [&](const Outlet &o) { return o.index == a.index; });
+        if (Scanned(a.flags) && !listed)
+            outlets.push_back({a.index, a.address});
     }
-    freeifaddrs(list);
     return outlets;
 }
 
@@ -311,3 +340,34 @@ std::unique_ptr<Transport> OpenUdpTransport(const std::string &bindAddress, int3
 }
 
 } // namespace kova
+
+namespace {
+
+void CopyAddress(char (&field)[16], in_addr address) {
+    inet_ntop(AF_INET, &address, field, sizeof field);
+}
+
+} // namespace
+
+int32_t kova_GetInterfaces(KOVA_INTERFACE *list, int32_t capacity, int32_t *count) {
+    if (count == nullptr || capacity < 0 || (list == nullptr && capacity > 0))
+        return KOVA_ERR_INVALID_ARG;
+    bool readable = false;
+    const std::vector<kova::HostAddress> addresses = kova::HostAddresses(readable);
+    if (!readable)
+        return KOVA_ERR_GENERAL;
+    *count = static_cast<int32_t>(addresses.size());
+    for (std::size_t i = 0; i < addresses.size() && i < static_cast<std::size_t>(capacity); ++i) {
+        const kova::HostAddress &a = addresses[i];
+        KOVA_INTERFACE &out = list[i];
+        out = KOVA_INTERFACE{};
+        std::memcpy(out.name, a.name.c_str(), std::min(a.name.size(), sizeof out.name - 1));
+        CopyAddress(out.address, a.address);
+        CopyAddress(out.netMask, a.netMask);
+        if (a.broadcast)
+            CopyAddress(out.broadcast, *a.broadcast);
+        out.flags = a.flags;
+        out.scanned = kova::Scanned(a.flags) ? 1 : 0;
+    }
+    return KOVA_OK;
+}

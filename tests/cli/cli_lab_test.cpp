@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <csignal>
 #include <map>
+#include <set>
 #include <vector>
 
 namespace {
@@ -888,6 +889,123 @@ TEST(CliBatch, AnInterruptedApplyLeavesItsRecord) {
                                    << out.toStdString();
     EXPECT_TRUE(err.contains("stopped by a signal")) << err.toStdString();
     QFile::remove(report);
+}
+
+// ---- doctor: run by scripts/lab --segments 2 with doctor-devices-2.json, whose
+// second device answers from its factory address 192.168.0.64 ----
+
+namespace {
+
+void run(const QString &program, const QStringList &arguments) {
+    ASSERT_EQ(QProcess::execute(program, arguments), 0) << program.toStdString();
+}
+
+void setRpFilter(const QString &interface, int value) {
+    run("sysctl", {"-qw", QString("net.ipv4.conf.%1.rp_filter=%2").arg(interface).arg(value)});
+}
+
+// The doctor's lines with the given status word.
+QList<QByteArray> linesWith(const CliRun &run, const QByteArray &status) {
+    QList<QByteArray> found;
+    for (const QByteArray &line : run.out.split('\n'))
+        if (line.startsWith(status + ' '))
+            found.append(line);
+    return found;
+}
+
+std::set<QString> hostNames(const std::vector<QJsonObject> &devices) {
+    std::set<QString> names;
+    for (const QJsonObject &device : devices)
+        names.insert(device["hostName"].toString());
+    return names;
+}
+
+} // namespace
+
+TEST(CliDoctor, StrictReversePathFilterIsNamed) {
+    const QString second = qEnvironmentVariable("VELTRONA_LAB_TOOL_IF_2");
+    ASSERT_FALSE(second.isEmpty()) << "needs --segments 2";
+    // Loose on both interfaces; `all` at 0, since the larger of the two counts.
+    setRpFilter("all", 0);
+    for (const QString &name : {qEnvironmentVariable("VELTRONA_LAB_TOOL_IF"), second})
+        setRpFilter(name, 2);
+    CliRun doctor = cli({"doctor"});
+    EXPECT_EQ(doctor.code, 0) << describe(doctor);
+    EXPECT_TRUE(linesWith(doctor, "problem").isEmpty()) << describe(doctor);
+    EXPECT_TRUE(hostNames(scanJson()).count("factory"));
+
+    // Strict on the second interface: the factory-address device is lost there,
+    // and both the privileged and the unprivileged doctor name the interface.
+    setRpFilter(second, 1);
+    EXPECT_FALSE(hostNames(scanJson()).count("factory"));
+    for (const QStringList &wrapper : {QStringList{}, kUnprivileged}) {
+        doctor = cli({"doctor"}, {}, wrapper);
+        EXPECT_EQ(doctor.code, 1) << describe(doctor);
+        const QList<QByteArray> problems = linesWith(doctor, "problem");
+        ASSERT_EQ(problems.size(), 1) << describe(doctor);
+        EXPECT_TRUE(problems[0].contains("reverse-path filter " + second.toLatin1()));
+        EXPECT_TRUE(problems[0].contains("outside 10.78.0.0/16 (factory defaults)"));
+        EXPECT_TRUE(problems[0].endsWith("fix: sudo sysctl -w net.ipv4.conf." + second.toLatin1() +
+                                         ".rp_filter=2"));
+    }
+    EXPECT_EQ(linesWith(doctor, "skipped").size(), 1) << "the firewall, without root";
+    setRpFilter(second, 2);
+}
+
+TEST(CliDoctor, TheProgramHoldingThePortIsNamed) {
+    const QString script = "import socket, time\n"
+                           "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+                           "s.bind(('0.0.0.0', 32153))\n"
+                           "print('bound', flush=True)\n"
+                           "time.sleep(60)\n";
+    QProcess holder;
+    holder.start("/usr/bin/python3", {"-c", script});
+    ASSERT_TRUE(holder.waitForReadyRead(10000));
+
+    const CliRun scan = cli({"scan", "--seconds", "1"});
+    EXPECT_EQ(scan.code, 3) << describe(scan);
+    CliRun doctor = cli({"doctor", "--format", "json"});
+    EXPECT_EQ(doctor.code, 1) << describe(doctor);
+    const QJsonArray checks = QJsonDocument::fromJson(doctor.out).object()["checks"].toArray();
+    QJsonObject port;
+    for (const QJsonValue &check : checks)
+        if (check["area"].toString() == "port")
+            port = check.toObject();
+    EXPECT_EQ(port["status"].toString(), "problem");
+    // Its line ends are shown as '?', as every control character of another program's text.
+    EXPECT_EQ(port["finding"].toString(),
+              "cannot be opened: held by PID " + QString::number(holder.processId()) +
+                  " (/usr/bin/python3 -c " + QString(script).replace('\n', '?') + ")");
+    // A user who may not read root's descriptors learns whose program it is.
+    doctor = cli({"doctor"}, {}, kUnprivileged);
+    EXPECT_TRUE(doctor.out.contains("cannot be opened: held by another user's program (root)"))
+        << describe(doctor);
+    holder.kill();
+    holder.waitForFinished();
+    EXPECT_EQ(cli({"doctor"}).code, 0);
+}
+
+TEST(CliDoctor, AFirewallThatDropsTheRepliesEmptiesTheScanAndIsNamed) {
+    run("nft", {"add table inet doctor; add chain inet doctor input { type filter hook input "
+                "priority 0; policy accept; }; add rule inet doctor input udp dport 32153 drop"});
+    const CliRun scan = cli({"scan", "--seconds", "1"});
+    EXPECT_EQ(scan.code, 0) << describe(scan);
+    EXPECT_EQ(
+        scan.err,
+        "veltrona-cli: no device answered within 1 s; `veltrona-cli doctor` checks this host\n");
+    const CliRun doctor = cli({"doctor", "--probe", "--seconds", "1"});
+    EXPECT_EQ(doctor.code, 1) << describe(doctor);
+    const QList<QByteArray> problems = linesWith(doctor, "problem");
+    ASSERT_EQ(problems.size(), 1) << describe(doctor);
+    EXPECT_TRUE(problems[0].contains("chain inet doctor input, rule ")) << describe(doctor);
+    EXPECT_TRUE(problems[0].contains(": drops UDP to port 32153;")) << describe(doctor);
+    EXPECT_TRUE(doctor.out.contains("no device answered within 1 s")) << describe(doctor);
+    run("nft", {"delete table inet doctor"});
+
+    const CliRun probe = cli({"doctor", "--probe", "--seconds", "1"});
+    EXPECT_EQ(probe.code, 0) << describe(probe);
+    EXPECT_TRUE(probe.out.contains(" 2 devices answered within 1 s"))
+        << "the second segment: " << describe(probe);
 }
 
 // Run by its own lab of devices with hostile texts and awkward passwords

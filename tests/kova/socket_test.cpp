@@ -226,9 +226,25 @@ private:
 } // namespace
 
 TEST_F(Sockets, BoundToAnAddressHearsOnlyThatInterface) {
-    ASSERT_TRUE(Shell("ip link add vt0 type veth peer name vt1 && ip link add vt2 type veth peer "
-                      "name vt3 && ip addr add 10.1.0.1/24 dev vt0 && ip addr add 10.2.0.1/24 dev "
-                      "vt2 && ip link set vt0 up && ip link set vt2 up"));
+    ASSERT_TRUE(
+        Shell("ip link add vt0 type veth peer name vt1 && ip link add vt2 type veth peer "
+              "name vt3 && ip addr add 10.1.0.1/24 brd + dev vt0 && ip addr add 10.2.0.1/24 dev "
+              "vt2 && ip link set vt0 up && ip link set vt2 up"));
+    // The addresses as a scan sees them: every one listed, loopback not scanned.
+    int32_t count = 0;
+    EXPECT_EQ(kova_GetInterfaces(nullptr, 1, &count), KOVA_ERR_INVALID_ARG);
+    EXPECT_EQ(kova_GetInterfaces(nullptr, 0, nullptr), KOVA_ERR_INVALID_ARG);
+    ASSERT_EQ(kova_GetInterfaces(nullptr, 0, &count), KOVA_OK);
+    ASSERT_EQ(count, 3);
+    KOVA_INTERFACE list[3];
+    ASSERT_EQ(kova_GetInterfaces(list, 3, &count), KOVA_OK);
+    std::set<std::string> listed;
+    for (const KOVA_INTERFACE &entry : list)
+        listed.insert(std::string(entry.name) + " " + entry.address + "/" + entry.netMask + " " +
+                      entry.broadcast + " " + std::to_string(entry.scanned));
+    EXPECT_EQ(listed, (std::set<std::string>{"lo 127.0.0.1/255.0.0.0  0",
+                                             "vt0 10.1.0.1/255.255.255.0 10.1.0.255 1",
+                                             "vt2 10.2.0.1/255.255.255.0  1"}));
     {
         Device a("vt1", "10.1.0.2", 0xA1), b("vt3", "10.2.0.2", 0xB2);
         ASSERT_TRUE(a.Tid() > 0 && b.Tid() > 0);

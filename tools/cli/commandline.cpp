@@ -27,6 +27,7 @@ struct OptionDef {
 // Options, by the commands that take them.
 const std::vector<OptionDef> kCommonOptions = {{"bind", "ADDR"}, {"seconds", "N"}};
 const std::vector<OptionDef> kScanOptions = {{"format", "FORMAT"}, {"show-secrets", nullptr}};
+const std::vector<OptionDef> kDoctorOptions = {{"format", "FORMAT"}, {"probe", nullptr}};
 const std::vector<OptionDef> kConfigOptions = {
     {"mac", "MAC"}, {"user", "ID"}, {"password-file", "FILE"}};
 const std::vector<OptionDef> kNetworkOptions = {{"mode", "MODE"},
@@ -53,6 +54,8 @@ std::optional<Command> commandNamed(const QString &name) {
         return Command::SetHostName;
     if (name == QLatin1String("set-account"))
         return Command::SetAccount;
+    if (name == QLatin1String("doctor"))
+        return Command::Doctor;
     if (name == QLatin1String("help"))
         return Command::Help;
     return std::nullopt;
@@ -334,6 +337,8 @@ ParseOutcome parseCommandLine(const QStringList &arguments) {
     addOptions(parser, kCommonOptions, names);
     if (*command == Command::Scan) {
         addOptions(parser, kScanOptions, names);
+    } else if (*command == Command::Doctor) {
+        addOptions(parser, kDoctorOptions, names);
     } else {
         addOptions(parser, kConfigOptions, names);
         if (*command == Command::SetNetwork)
@@ -380,6 +385,10 @@ ParseOutcome parseCommandLine(const QStringList &arguments) {
         if (std::optional<int> format = reader.choice("format", {"table", "csv", "json"}))
             line.format = static_cast<Format>(*format);
         line.showSecrets = reader.isSet("show-secrets");
+    } else if (*command == Command::Doctor) {
+        if (std::optional<int> format = reader.choice("format", {"table", "json"}))
+            line.format = *format == 0 ? Format::Table : Format::Json;
+        line.probe = reader.isSet("probe");
     } else {
         if (std::optional<std::string> mac = reader.text("mac")) {
             if (std::optional<MacAddress> parsed = parseMac(*mac))
@@ -465,6 +474,15 @@ std::string usageText(Command command) {
                "  --guest yes|no         allow the guest account (default: keep)\n"
                "  --new-password-file FILE   new password (else $VELTRONA_NEW_PASSWORD, else a "
                "prompt)\n";
+    case Command::Doctor:
+        return "usage: veltrona-cli doctor [options]\n"
+               "Checks why a scan may find no device: the interfaces a scan uses, reverse-path\n"
+               "filtering, the local port, the receive buffer and the firewall. Nothing is sent\n"
+               "unless --probe is given.\n" +
+               common +
+               "  --format FORMAT        table (default) or json\n"
+               "  --probe                send one discovery per interface and count the answers\n"
+               "Exit codes: 0 nothing found, 1 a problem or warning found, 64 usage error.\n";
     case Command::Help:
         break;
     }
@@ -477,6 +495,7 @@ std::string usageText(Command command) {
            "  set-account    change a device's administrator password and guest access\n"
            "  plan           scan and write a plan of changes for many devices\n"
            "  apply PLAN     check a plan, send its changes and confirm them\n"
+           "  doctor         check why a scan may find no device\n"
            "  help COMMAND   the options of a command (or COMMAND --help)\n"
            "  --version      print the version\n"
            "Exit codes: 0 success, 1 authentication failed, 2 device not found or no answer,\n"

@@ -34,7 +34,7 @@ inline constexpr int kDefaultSeconds = 5;
 inline constexpr int kMaxSeconds = 3600;
 inline constexpr std::uint32_t kMaxMtu = 65535;
 
-enum class Command { Help, Scan, SetNetwork, SetHostName, SetAccount };
+enum class Command { Help, Scan, SetNetwork, SetHostName, SetAccount, Doctor };
 enum class Format { Table, Csv, Json };
 
 using MacAddress = std::array<std::uint8_t, 6>;
@@ -74,6 +74,9 @@ struct CommandLine {
     // scan
     Format format = Format::Table;
     bool showSecrets = false;
+
+    // doctor (and format)
+    bool probe = false;
 
     // Configuration commands.
     MacAddress mac{};

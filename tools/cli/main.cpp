@@ -6,6 +6,7 @@
 #include "changes.h"
 #include "commandline.h"
 #include "devicerow.h"
+#include "doctorrun.h"
 #include "kovalibrary.h"
 #include "neighbours.h"
 #include "printable.h"
@@ -69,6 +70,9 @@ int runScan(const CommandLine &line, bool progress, veltrona::KovaLibrary &libra
     for (const FoundDevice &device : result.devices)
         if (const std::string twice = heardTwiceProblem(result, device.info.mac); !twice.empty())
             std::cerr << "veltrona-cli: " << twice << '\n';
+    if (result.devices.empty())
+        std::cerr << "veltrona-cli: no device answered within " << line.seconds
+                  << " s; `veltrona-cli doctor` checks this host\n";
     switch (line.format) {
     case Format::Table:
         std::cout << formatTable(result.devices, line.showSecrets);
@@ -326,5 +330,7 @@ int main(int argc, char **argv) {
     const bool progress = isatty(STDERR_FILENO) == 1;
     if (line.command == Command::Scan)
         return finish(runScan(line, progress, library));
+    if (line.command == Command::Doctor)
+        return finish(runDoctor(line, progress, library));
     return finish(runConfiguration(line, isatty(STDIN_FILENO) == 1, progress, library));
 }

@@ -1,0 +1,206 @@
+// Gathers what `veltrona-cli doctor` judges: the host's interfaces through the
+// library, files of /proc and /sys, a trial opening of the library's socket and
+// the nftables rule set. Nothing is sent unless a probe is asked for.
+#include "doctorrun.h"
+
+#include "doctor.h"
+#include "kovalibrary.h"
+#include "scansequence.h"
+#include "session.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <dirent.h>
+#include <linux/capability.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace veltrona::cli {
+
+namespace {
+
+using namespace doctor;
+
+std::optional<std::string> readFile(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return std::nullopt;
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::optional<std::int64_t> readSysctl(const std::string &path) {
+    const std::optional<std::string> text = readFile(path);
+    return text ? sysctlValue(*text) : std::nullopt;
+}
+
+std::vector<HostInterface> hostInterfaces() {
+    std::vector<KOVA_INTERFACE> list(16);
+    std::int32_t count = 0;
+    while (kova_GetInterfaces(list.data(), static_cast<std::int32_t>(list.size()), &count) ==
+               KOVA_OK &&
+           static_cast<std::size_t>(count) > list.size())
+        list.resize(static_cast<std::size_t>(count));
+    list.resize(std::min(list.size(), static_cast<std::size_t>(count)));
+    std::vector<HostInterface> hosts;
+    for (const KOVA_INTERFACE &entry : list) {
+        HostInterface host;
+        host.entry = entry;
+        const std::string sys = std::string("/sys/class/net/") + entry.name;
+        std::error_code ignored;
+        host.bridge = std::filesystem::exists(sys + "/bridge", ignored);
+        host.tunTap = std::filesystem::exists(sys + "/tun_flags", ignored);
+        host.hardwareType = static_cast<int>(readSysctl(sys + "/type").value_or(-1));
+        host.rpFilter =
+            readSysctl(std::string("/proc/sys/net/ipv4/conf/") + entry.name + "/rp_filter");
+        hosts.push_back(host);
+    }
+    return hosts;
+}
+
+// The process that holds each of the given socket inodes, as far as this
+// process may read the others' descriptors.
+std::map<std::uint64_t, int> socketOwners(const std::set<std::uint64_t> &inodes) {
+    std::map<std::uint64_t, int> owners;
+    std::error_code error;
+    for (const auto &process : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string pid = process.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::error_code denied;
+        for (const auto &fd : std::filesystem::directory_iterator(process.path() / "fd", denied)) {
+            std::error_code gone;
+            const auto inode = socketInode(std::filesystem::read_symlink(fd.path(), gone));
+            if (inode && inodes.count(*inode))
+                owners.emplace(*inode, std::stoi(pid));
+        }
+    }
+    return owners;
+}
+
+std::vector<PortHolder> portHolders() {
+    std::vector<UdpSocket> sockets;
+    for (const UdpSocket &s : parseProcNetUdp(readFile("/proc/net/udp").value_or("")))
+        if (s.localPort == KOVA_LOCAL_PORT)
+            sockets.push_back(s);
+    std::set<std::uint64_t> inodes;
+    for (const UdpSocket &s : sockets)
+        inodes.insert(s.inode);
+    const std::map<std::uint64_t, int> owners = socketOwners(inodes);
+    std::vector<PortHolder> holders;
+    std::set<int> listed;
+    for (const UdpSocket &s : sockets) {
+        PortHolder holder;
+        holder.uid = s.uid;
+        if (const passwd *user = getpwuid(s.uid))
+            holder.userName = user->pw_name;
+        const auto owner = owners.find(s.inode);
+        if (owner != owners.end()) {
+            if (!listed.insert(owner->second).second)
+                continue;
+            holder.pid = owner->second;
+            holder.command = commandText(
+                readFile("/proc/" + std::to_string(owner->second) + "/cmdline").value_or(""));
+        }
+        holders.push_back(holder);
+    }
+    return holders;
+}
+
+Check portTrial(KovaLibrary &library, const std::string &bindAddress) {
+    KOVA_CONFIG config{};
+    config.classId = KOVA_CLASS_ID;
+    // Opening binds the socket; only a send would start traffic.
+    const std::int32_t result = initialiseForBinding(library, config, bindAddress);
+    library.close();
+    return portCheck(result == KOVA_OK, kova_ErrorText(result), portHolders());
+}
+
+bool holdsNetAdmin() {
+    const std::optional<std::uint64_t> caps =
+        effectiveCapabilities(readFile("/proc/self/status").value_or(""));
+    return caps && (*caps & (std::uint64_t{1} << CAP_NET_ADMIN)) != 0;
+}
+
+std::vector<Check> firewall() {
+    const Check skipped{"firewall", "nftables", Status::Skipped, "", ""};
+    if (geteuid() != 0) {
+        Check c = skipped;
+        c.finding = "could not be checked without root";
+        c.fix = "sudo veltrona-cli doctor";
+        return {c};
+    }
+    // Root's PATH holds /usr/sbin, but sudo's or a script's may not.
+    QString nft = QStandardPaths::findExecutable(QStringLiteral("nft"));
+    if (nft.isEmpty())
+        nft = QStandardPaths::findExecutable(
+            QStringLiteral("nft"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    if (nft.isEmpty()) {
+        Check c = skipped;
+        c.finding = "could not be checked: nft is not installed";
+        c.fix = "sudo apt install nftables";
+        return {c};
+    }
+    QProcess process;
+    process.start(nft, {QStringLiteral("-j"), QStringLiteral("list"), QStringLiteral("ruleset")});
+    const bool finished = process.waitForFinished(10000);
+    const QByteArray output = process.readAllStandardOutput();
+    const std::optional<std::vector<FirewallBlock>> blocks =
+        finished && process.exitCode() == 0 ? firewallBlocks(output) : std::nullopt;
+    if (!blocks) {
+        process.kill();
+        Check c = skipped;
+        c.finding = "could not be checked: nft -j list ruleset gave no rule set";
+        return {c};
+    }
+    return firewallChecks(*blocks);
+}
+
+std::vector<Check> probe(KovaLibrary &library, const CommandLine &line,
+                         const std::vector<HostInterface> &hosts, bool progress) {
+    const ScanResult result = scan(library, line.bindAddress, line.seconds, {}, progress);
+    if (result.error != KOVA_OK)
+        return {{"probe", "", Status::Problem,
+                 std::string("the discovery could not be sent: ") + kova_ErrorText(result.error),
+                 ""}};
+    std::map<std::string, int> heard;
+    for (const FoundDevice &device : result.devices)
+        ++heard[device.interfaceName];
+    return probeChecks(scannedInterfaces(hosts, line.bindAddress), heard, line.seconds);
+}
+
+} // namespace
+
+int runDoctor(const CommandLine &line, bool progress, KovaLibrary &library) {
+    const std::vector<HostInterface> hosts = hostInterfaces();
+    std::vector<Check> checks = interfaceChecks(hosts, line.bindAddress);
+    for (const Check &c : rpFilterChecks(hosts, line.bindAddress,
+                                         readSysctl("/proc/sys/net/ipv4/conf/all/rp_filter")))
+        checks.push_back(c);
+    // A bind address this host lacks is a finding of its own; the port is tried on any.
+    checks.push_back(portTrial(
+        library, scannedInterfaces(hosts, line.bindAddress).empty() ? "" : line.bindAddress));
+    checks.push_back(
+        receiveBufferCheck(readSysctl("/proc/sys/net/core/rmem_max"), holdsNetAdmin()));
+    for (const Check &c : firewall())
+        checks.push_back(c);
+    if (line.probe)
+        for (const Check &c : probe(library, line, hosts, progress))
+            checks.push_back(c);
+    if (line.format == Format::Json)
+        std::cout << formatJson(checks).toStdString();
+    else
+        std::cout << formatTable(checks);
+    return exitCode(checks);
+}
+
+} // namespace veltrona::cli
