@@ -13,11 +13,17 @@
 
 namespace {
 
+// The 1x and the 2x picture: the view takes the one of its screen's ratio.
 QIcon maskedIcon(int id) {
-    QPixmap picture = veltrona::res::loadBitmap(id);
-    if (!picture.isNull())
+    QIcon icon;
+    for (qreal ratio : {1.0, 2.0}) {
+        QPixmap picture = veltrona::res::loadBitmap(id, ratio);
+        if (picture.isNull())
+            continue;
         picture.setMask(picture.createMaskFromColor(Qt::black));
-    return QIcon(picture);
+        icon.addPixmap(picture);
+    }
+    return icon;
 }
 
 // Texts are 8-bit: each byte is one character.

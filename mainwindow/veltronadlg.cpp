@@ -30,7 +30,7 @@ CVeltronaDlg::CVeltronaDlg(QWidget *parent, veltrona::KovaLibrary &library,
     m_countdownTimer.setInterval(kCountdownMs);
     connect(&m_scanEndTimer, &QTimer::timeout, this, [this] { OnTimer(kScanEndTimer); });
     connect(&m_countdownTimer, &QTimer::timeout, this, [this] { OnTimer(kCountdownTimer); });
-    m_background = veltrona::res::loadBitmap(veltrona::res::IDB_BACKGROUND);
+    m_background = veltrona::res::loadBitmap(veltrona::res::IDB_BACKGROUND, devicePixelRatioF());
     OnInitDialog();
     // Rows come in batches, in arrival order, from the open connection only.
     ReplyBridge::instance().setRowReceiver(
@@ -194,7 +194,12 @@ bool CVeltronaDlg::event(QEvent *event) {
 }
 
 void CVeltronaDlg::paintEvent(QPaintEvent *) {
+    // The window may have moved to a screen of another pixel ratio.
+    const qreal ratio = devicePixelRatioF();
+    if (m_background.devicePixelRatio() != veltrona::res::bitmapRatio(ratio))
+        m_background = veltrona::res::loadBitmap(veltrona::res::IDB_BACKGROUND, ratio);
     QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     // The picture is 640 pixels wide; the six columns beyond it get its
     // surround colour.
     painter.fillRect(rect(), QColor(0x6E, 0x69, 0x69));

@@ -2,6 +2,7 @@
 
 #include "dialogbuilder.h"
 #include "kova.h"
+#include "pictures.h"
 #include "version.h"
 
 #include <QIcon>
@@ -26,8 +27,13 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent) {
         });
     if (auto *icon = findChild<QLabel *>(QStringLiteral("aboutIcon"))) {
         const int side = std::min(icon->width(), icon->height());
-        icon->setPixmap(QIcon(QString::fromLatin1(veltrona::res::kIconPath)).pixmap(side, side));
-        setWindowIcon(QIcon(QString::fromLatin1(veltrona::res::kIconPath)));
+        // The 32-pixel icon scaled to the control; a HiDPI screen gets it drawn
+        // from the icon's larger sizes.
+        const qreal ratio = devicePixelRatioF();
+        const QIcon appIcon = ratio > 1 ? veltrona::res::appIcon()
+                                        : QIcon(QString::fromLatin1(veltrona::res::kIconPath));
+        icon->setPixmap(appIcon.pixmap(QSize(side, side), ratio));
+        setWindowIcon(veltrona::res::appIcon());
     }
     veltrona::ui::controlAs<QLabel>(this, IDC_LIBRARY_LINE)->setText(LibraryLine());
     veltrona::ui::controlAs<QLabel>(this, IDC_PRODUCT_LINE)
