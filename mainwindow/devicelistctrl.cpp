@@ -3,6 +3,7 @@
 #include "pictures.h"
 
 #include <QBitmap>
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
@@ -59,7 +60,8 @@ QVariant CDeviceListModel::headerData(int section, Qt::Orientation orientation, 
     if (orientation != Qt::Horizontal || section < 0 || section >= veltrona::kColumnCount)
         return {};
     if (role == Qt::DisplayRole)
-        return QString::fromLatin1(veltrona::kColumnTitles[size_t(section)]);
+        return QCoreApplication::translate(veltrona::kTextContext,
+                                           veltrona::kColumnTitles[size_t(section)]);
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     return {};
@@ -178,7 +180,7 @@ void CDeviceListCtrl::InitColumns() {
 
 int CDeviceListCtrl::AddDevice(const DEVICE_ROW *row, HKOVAITEM item) {
     if (row == nullptr) {
-        m_platform.messageBox(this, QStringLiteral("Invalid data"));
+        m_platform.messageBox(this, tr("Invalid data"));
         return 0;
     }
     const DeviceListRow added{*row, item};

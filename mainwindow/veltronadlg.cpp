@@ -85,6 +85,7 @@ void CVeltronaDlg::OnInitDialog() {
     connect(m_pDeviceList, &CDeviceListCtrl::rightDoubleClicked, this,
             &CVeltronaDlg::OnOpenWebPage);
     pushButton(IDC_CHANGE_SETTING)->setEnabled(false);
+    m_strScanText = pushButton(IDC_SCAN)->text();
 
     m_pInfoButton->LoadBitmaps(res::IDB_INFO_UP, res::IDB_INFO_DOWN);
     m_pMinimiseButton->LoadBitmaps(res::IDB_MINIMISE_UP, res::IDB_MINIMISE_DOWN);
@@ -129,11 +130,10 @@ int CVeltronaDlg::timerInterval(int id) const {
 
 void CVeltronaDlg::buildSystemMenu() {
     m_pSystemMenu = new QMenu(this);
-    m_pSystemMenu->addAction(QStringLiteral("&Move"), this, [this] { OnSysCommand(SC_MOVE); });
-    m_pSystemMenu->addAction(QStringLiteral("Mi&nimize"), this,
-                             [this] { OnSysCommand(SC_MINIMIZE); });
-    m_pSystemMenu->addAction(QStringLiteral("&Close"), this, [this] { OnSysCommand(SC_CLOSE); });
-    const QString about = QString::fromLatin1(veltrona::res::kAboutMenuText);
+    m_pSystemMenu->addAction(tr("&Move"), this, [this] { OnSysCommand(SC_MOVE); });
+    m_pSystemMenu->addAction(tr("Mi&nimize"), this, [this] { OnSysCommand(SC_MINIMIZE); });
+    m_pSystemMenu->addAction(tr("&Close"), this, [this] { OnSysCommand(SC_CLOSE); });
+    const QString about = tr(veltrona::res::kAboutMenuText);
     if (!about.isEmpty()) {
         m_pSystemMenu->addSeparator();
         m_pSystemMenu->addAction(about, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
@@ -329,7 +329,7 @@ void CVeltronaDlg::OnScan() {
     const int32_t initialised = veltrona::initialiseForBinding(
         m_library, config, std::string_view(m_strBinding.constData(), size_t(m_strBinding.size())));
     if (initialised != KOVA_OK) {
-        m_platform.messageBox(nullptr, QStringLiteral("Error : initialising kova..."));
+        m_platform.messageBox(nullptr, tr("Error : initialising kova..."));
         closeLibrary();
     }
 
@@ -368,7 +368,7 @@ void CVeltronaDlg::OnTimer(int id) {
         pushButton(IDC_SCAN)->setText(QString::number(m_nScanCountdown));
     } else if (id == kScanEndTimer) {
         m_scanEndTimer.stop();
-        pushButton(IDC_SCAN)->setText(QStringLiteral("Scan"));
+        pushButton(IDC_SCAN)->setText(m_strScanText);
         pushButton(IDC_SCAN)->setEnabled(true);
         pushButton(IDC_CLEAR_TABLE)->setEnabled(true);
         m_countdownTimer.stop();
@@ -395,9 +395,9 @@ void CVeltronaDlg::OnBindIp() {
     if (m_platform.runModal(dialog) == QDialog::Accepted) {
         // At most 17 characters, as the binding text holds.
         m_strBinding = dialog.BindingText().left(17);
-        text = QStringLiteral("Bind to %1").arg(QString::fromLatin1(m_strBinding));
+        text = tr("Bind to %1").arg(QString::fromLatin1(m_strBinding));
     } else {
-        text = QStringLiteral("Use original setting: %1").arg(QString::fromLatin1(m_strBinding));
+        text = tr("Use original setting: %1").arg(QString::fromLatin1(m_strBinding));
     }
     m_platform.messageBox(this, text);
 }

@@ -9,8 +9,6 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include <cstdio>
-
 CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -53,19 +51,20 @@ QString CAboutDlg::ProductLine(const char *productName, const char *versionText,
     const qsizetype lastDot = version.lastIndexOf(QLatin1Char('.'));
     if (lastDot >= 0)
         version.truncate(lastDot);
-    return QStringLiteral("%1 %2 Build %3")
+    return tr("%1 %2 Build %3")
         .arg(QString::fromLatin1(productName), version, QString::fromLatin1(buildText));
 }
 
 QString CAboutDlg::LibraryLine() {
     const KOVA_VERSION v = kova_GetVersion();
-    char line[260];
-    std::snprintf(line, sizeof line, "%s Version: %d. %d. %d. %d", "KOVA Library",
-                  static_cast<int>(v.major), static_cast<int>(v.minor), static_cast<int>(v.release),
-                  static_cast<int>(v.build));
-    return QString::fromLatin1(line);
+    return tr("%1 Version: %2. %3. %4. %5")
+        .arg(tr("KOVA Library"))
+        .arg(static_cast<int>(v.major))
+        .arg(static_cast<int>(v.minor))
+        .arg(static_cast<int>(v.release))
+        .arg(static_cast<int>(v.build));
 }
 
 QString CAboutDlg::LegalNotice() {
-    return QStringLiteral("Copyright (C) 2026 Veltrona");
+    return tr("Copyright (C) 2026 Veltrona");
 }
