@@ -1,0 +1,99 @@
+#include "printable.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace veltrona {
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of `text` and its
+// code point, or 0 when the first byte does not start one (a lone continuation
+// byte, an overlong form, a surrogate, beyond U+10FFFF or cut short).
+std::size_t utf8Sequence(std::string_view text, char32_t &code) {
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
+    const std::uint8_t lead = byte(0);
+    std::size_t length = 0;
+    char32_t lowest = 0;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2, lowest = 0x80, code = lead & 0x1Fu;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3, lowest = 0x800, code = lead & 0x0Fu;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4, lowest = 0x10000, code = lead & 0x07u;
+    else
+        return 0;
+    if (text.size() < length)
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0u) != 0x80u)
+            return 0;
+        code = code << 6 | (byte(i) & 0x3Fu);
+    }
+    if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+bool isControl(char32_t code) {
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+}
+
+void appendUtf8(std::string &out, char32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | code >> 6);
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | code >> 12);
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | code >> 18);
+        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+} // namespace
+
+std::string printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        char32_t code = 0;
+        std::size_t length = utf8Sequence(text, code);
+        if (length == 0) { // a Latin-1 byte
+            code = static_cast<std::uint8_t>(text.front());
+            length = 1;
+        }
+        if (isControl(code))
+            out += '?';
+        else
+            appendUtf8(out, code);
+        text.remove_prefix(length);
+    }
+    return out;
+}
+
+std::string latin1ToUtf8(std::string_view latin1) {
+    std::string out;
+    out.reserve(latin1.size());
+    for (char c : latin1)
+        appendUtf8(out, static_cast<std::uint8_t>(c));
+    return out;
+}
+
+std::size_t displayWidth(std::string_view utf8) {
+    return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
+        return (static_cast<std::uint8_t>(c) & 0xC0u) != 0x80u;
+    }));
+}
+
+} // namespace veltrona
