@@ -1,5 +1,6 @@
 #include "devicelistctrl.h"
 
+#include "fieldtext.h"
 #include "pictures.h"
 
 #include <QBitmap>
@@ -7,6 +8,8 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
+
+#include <arpa/inet.h>
 
 #include <algorithm>
 #include <cstring>
@@ -80,8 +83,12 @@ int CDeviceListModel::append(std::span<const DeviceListRow> rows) {
     std::vector<const DeviceListRow *> added;
     for (const DeviceListRow &row : rows) {
         const uint64_t key = macKey(row.row.mac);
-        if (m_rowByMac.contains(key))
+        if (const auto listed = m_rowByMac.constFind(key); listed != m_rowByMac.cend()) {
+            const size_t index = size_t(listed.value());
+            noteSource(key, index < m_rows.size() ? m_rows[index] : *added[index - m_rows.size()],
+                       row);
             continue;
+        }
         m_rowByMac.insert(key, int(m_rows.size() + added.size()));
         added.push_back(&row);
     }
@@ -100,7 +107,34 @@ void CDeviceListModel::removeAll() {
     m_rows.clear();
     m_rows.shrink_to_fit();
     m_rowByMac.clear();
+    m_otherSources.clear();
     endResetModel();
+}
+
+CDeviceListModel::Source CDeviceListModel::sourceOf(const DeviceListRow &row) {
+    return {veltrona::fieldText(row.row.ipAddress), veltrona::fieldText(row.interfaceName)};
+}
+
+void CDeviceListModel::noteSource(uint64_t key, const DeviceListRow &listed,
+                                  const DeviceListRow &again) {
+    const Source source = sourceOf(again);
+    if (source == sourceOf(listed))
+        return;
+    std::vector<Source> &others = m_otherSources[key];
+    if (others.size() < kMaxOtherSources &&
+        std::find(others.begin(), others.end(), source) == others.end())
+        others.push_back(source);
+}
+
+std::vector<CDeviceListModel::Source> CDeviceListModel::replySources(const uint8_t mac[6]) const {
+    const int row = find(mac);
+    if (row < 0)
+        return {};
+    std::vector<Source> sources{sourceOf(at(row))};
+    const auto others = m_otherSources.constFind(macKey(mac));
+    if (others != m_otherSources.cend())
+        sources.insert(sources.end(), others->begin(), others->end());
+    return sources;
 }
 
 int CDeviceListModel::find(const uint8_t mac[6]) const {
@@ -198,6 +232,32 @@ int CDeviceListCtrl::AddDevices(std::span<const DeviceListRow> rows) {
 
 int CDeviceListCtrl::FindDevice(const uint8_t mac[6]) const {
     return m_model.find(mac);
+}
+
+std::vector<veltrona::change::HeardDevice> CDeviceListCtrl::HeardDevices() const {
+    std::vector<veltrona::change::HeardDevice> heard;
+    heard.reserve(size_t(m_model.rowCount()));
+    for (int i = 0; i < m_model.rowCount(); ++i) {
+        const DEVICE_ROW &row = m_model.at(i).row;
+        in_addr address{};
+        if (inet_pton(AF_INET, row.ipAddress, &address) != 1)
+            continue;
+        // Host names are 8-bit texts; the checks' messages are UTF-8.
+        heard.push_back({veltrona::formatMac(row.mac),
+                         text8(veltrona::fieldText(row.hostName)).toStdString(),
+                         ntohl(address.s_addr)});
+    }
+    return heard;
+}
+
+QStringList CDeviceListCtrl::ReplySources(const uint8_t mac[6]) const {
+    QStringList texts;
+    for (const CDeviceListModel::Source &source : m_model.replySources(mac)) {
+        texts << (source.interfaceName.empty()
+                      ? text8(source.address)
+                      : tr("%1 on %2").arg(text8(source.address), text8(source.interfaceName)));
+    }
+    return texts;
 }
 
 std::string CDeviceListCtrl::sortText(HKOVAITEM item, int column) const {

@@ -5,6 +5,7 @@
 // a table model as their row records; the texts are made when they are shown,
 // so ten thousand rows cost a few hundred bytes each.
 
+#include "addresscheck.h"
 #include "devicerow.h"
 #include "kovalibrary.h"
 #include "platform.h"
@@ -12,6 +13,7 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QIcon>
+#include <QStringList>
 #include <QTreeView>
 
 #include <array>
@@ -31,12 +33,23 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     // Appends the rows whose MAC address is not listed yet (nor earlier in
-    // `rows`), in the given order, as one insertion; returns how many.
+    // `rows`), in the given order, as one insertion; returns how many. A row
+    // of a listed MAC address that came from another address or interface is
+    // not listed, but remembered as one more place that device answered from.
     int append(std::span<const DeviceListRow> rows);
     void removeAll();
     // Index of the row with this MAC address, or -1.
     int find(const uint8_t mac[6]) const;
     const DeviceListRow &at(int row) const { return m_rows[size_t(row)]; }
+    // Where a device's reply came from; no interface when it is not known.
+    struct Source {
+        std::string address;
+        std::string interfaceName;
+        bool operator==(const Source &) const = default;
+    };
+    // Each address and interface the device of this MAC address answered
+    // from, its row's first; empty when it is not listed.
+    std::vector<Source> replySources(const uint8_t mac[6]) const;
     // Puts the rows in the order of `keys` (one per row), ascending or
     // descending; rows with equal keys keep their order. Selections follow
     // their rows.
@@ -44,10 +57,19 @@ public:
 
     void setRowIcon(const QIcon &icon) { m_rowIcon = icon; }
 
+    // Places a device answered from beyond its row's, kept per device; a flood
+    // of replies from one MAC address costs no more than this.
+    static constexpr size_t kMaxOtherSources = 8;
+
 private:
     static uint64_t macKey(const uint8_t mac[6]);
+    static Source sourceOf(const DeviceListRow &row);
+    void noteSource(uint64_t key, const DeviceListRow &listed, const DeviceListRow &again);
 
     std::vector<DeviceListRow> m_rows;
+    // MAC address -> the other places it answered from; only for the few
+    // devices heard more than once.
+    QHash<uint64_t, std::vector<Source>> m_otherSources;
     // MAC address -> row index; makes the duplicate check and the sort's row
     // look-ups constant time.
     QHash<uint64_t, int> m_rowByMac;
@@ -77,6 +99,12 @@ public:
 
     // Index of the row with this MAC address, or -1.
     int FindDevice(const uint8_t mac[6]) const;
+    // Every listed device with its address and host name, for the checks
+    // before a change is sent.
+    std::vector<veltrona::change::HeardDevice> HeardDevices() const;
+    // Where the device of this MAC address answered from (see the model), as
+    // "10.77.0.1 on vt0".
+    QStringList ReplySources(const uint8_t mac[6]) const;
 
     // A header click on column `column`: flips that column's direction when it
     // was the sort column, else makes it the sort column with the direction it

@@ -35,6 +35,12 @@ CVeltronaDlg::CVeltronaDlg(QWidget *parent, veltrona::KovaLibrary &library,
     // Rows come in batches, in arrival order, from the open connection only.
     ReplyBridge::instance().setRowReceiver(
         this, [this](std::span<const DeviceListRow> rows) { m_pDeviceList->AddDevices(rows); });
+    // A change is checked against the devices listed when it is sent.
+    connect(&m_settingPage, &CSettingPageDlg::listedDevicesRequested, this,
+            [this](const uint8_t *mac, ListedDevices *listed) {
+                listed->devices = m_pDeviceList->HeardDevices();
+                listed->sources = m_pDeviceList->ReplySources(mac);
+            });
 }
 
 CVeltronaDlg::~CVeltronaDlg() {

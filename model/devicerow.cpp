@@ -162,12 +162,19 @@ DEVICE_ROW rowOf(const DeviceRecord &record) {
 }
 
 bool assembleDeviceRow(KovaLibrary &library, HKOVAITEM item, DEVICE_ROW &row) {
+    DeviceListRow listed;
+    const bool decoded = assembleDeviceRow(library, item, listed);
+    row = listed.row;
+    return decoded;
+}
+
+bool assembleDeviceRow(KovaLibrary &library, HKOVAITEM item, DeviceListRow &listed) {
+    listed = DeviceListRow{DEVICE_ROW{}, item};
     DeviceRecord record;
-    if (!decodeDevice(library, item, record)) {
-        row = DEVICE_ROW{};
+    if (!decodeDevice(library, item, record))
         return false;
-    }
-    row = rowOf(record);
+    listed.row = rowOf(record);
+    record.interfaceName.copy(listed.interfaceName, sizeof listed.interfaceName - 1);
     return true;
 }
 

@@ -32,10 +32,12 @@ struct DEVICE_ROW {
     char serialNumber[16]; // may fill the field without a terminator
 };
 
-// One listed device: the record its row was made from and its library item.
+// One listed device: the record its row was made from, its library item and
+// the interface its reply arrived on (empty when not known).
 struct DeviceListRow {
     DEVICE_ROW row;
     HKOVAITEM item;
+    char interfaceName[KOVA_INTERFACE_NAME_SIZE] = {};
 };
 
 namespace veltrona {
@@ -67,6 +69,9 @@ DEVICE_ROW rowOf(const DeviceRecord &record);
 // The row of a device-information item, decoded and made as above; false when
 // the reply is dropped.
 bool assembleDeviceRow(KovaLibrary &library, HKOVAITEM item, DEVICE_ROW &row);
+// The same with the item and the interface the reply arrived on, read at once
+// so that each reply keeps its own even when the device answers again.
+bool assembleDeviceRow(KovaLibrary &library, HKOVAITEM item, DeviceListRow &listed);
 
 inline constexpr int kColumnCount = 11;
 

@@ -29,6 +29,10 @@ void CConfigPage::OnModified() {
 }
 
 void CConfigPage::OnApply() {
+    bool proceed = true;
+    emit checkRequested(m_pageId, &proceed);
+    if (!proceed)
+        return;
     int confirmed = 0;
     emit credentialsRequested(&confirmed);
     if (confirmed != 1)

@@ -17,8 +17,10 @@ public:
 
     // Enables Apply and Restore.
     void OnModified();
-    // Asks for credentials and, when confirmed, disables Apply and has the
-    // page's request sent; Apply is enabled again when nothing could be sent.
+    // Has the page's values checked and, unless the user goes back from what
+    // the checks found, asks for credentials and, when confirmed, disables
+    // Apply and has the page's request sent; Apply is enabled again when
+    // nothing could be sent.
     void OnApply();
     // Shows the setting page's values again and disables Apply and Restore.
     void OnRestore();
@@ -26,6 +28,10 @@ public:
     void OnClose();
 
 signals:
+    // Asks for the checks of the page with template id `templateId` before
+    // anything is asked or sent: `proceed` becomes false when the user chose
+    // to go back to the page.
+    void checkRequested(int templateId, bool *proceed);
     // Asks for the administrator's credentials: `result` becomes 1 when they
     // were confirmed, else the authentication dialog's result.
     void credentialsRequested(int *result);

@@ -63,6 +63,19 @@ QString CIPAddressCtrl::text() const {
     return result;
 }
 
+std::optional<uint32_t> CIPAddressCtrl::value() const {
+    uint32_t address = 0;
+    int blank = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int field = fieldValue(i);
+        blank += field < 0 ? 1 : 0;
+        address = (address << 8) | uint32_t(std::max(0, field));
+    }
+    if (blank != 0 && blank != 4)
+        return std::nullopt;
+    return address;
+}
+
 void CIPAddressCtrl::clear() {
     for (QLineEdit *edit : m_fields)
         edit->clear();

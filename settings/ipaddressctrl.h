@@ -8,6 +8,8 @@
 #include <QString>
 
 #include <array>
+#include <cstdint>
+#include <optional>
 
 class QLineEdit;
 
@@ -23,6 +25,10 @@ public:
     // The dotted address, blank fields read as 0: always "a.b.c.d".
     QString text() const;
     void clear();
+    // The address in host byte order. A wholly blank control is 0.0.0.0; one
+    // with blank fields among filled ones has none, as it names no address
+    // that the user chose.
+    std::optional<uint32_t> value() const;
 
     // The field's edit (0 to 3), for keyboard focus and tests.
     QLineEdit *field(int index) const { return m_fields[index]; }

@@ -5,6 +5,7 @@
 #include "pagetext.h"
 
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -226,6 +227,47 @@ void CNetworkPageDlg::FillFromSettings() {
     else if (s.dnsMode == 1)
         checkRadio(this, IDC_MANUAL_DNS);
     OnDnsMode();
+}
+
+QStringList
+CNetworkPageDlg::AddressProblems(const std::vector<veltrona::change::HeardDevice> &listed,
+                                 std::string_view ownMac) const {
+    struct InUse {
+        const CIPAddressCtrl *control;
+        int label;
+    };
+    std::vector<InUse> inUse;
+    const int type = checkedRadio(this, {IDC_DHCP, IDC_STATIC_IP, IDC_PPPOE});
+    if (type == 1)
+        inUse = {
+            {m_ipAddress, 1019}, {m_ipGateway, 1020}, {m_ipNetMask, 1021}, {m_ipDnsServer, 1024}};
+    else if (type == 2 && controlAs<QRadioButton>(this, IDC_MANUAL_DNS)->isChecked())
+        inUse = {{m_ipPppoeDns, 1015}};
+    QStringList problems;
+    for (const InUse &field : inUse) {
+        if (field.control->value())
+            continue;
+        QString label = controlAs<QLabel>(this, field.label)->text().trimmed();
+        if (label.endsWith(QLatin1Char(':')))
+            label = label.chopped(1).trimmed();
+        problems << tr("%1 has a blank field among filled ones; it would be sent as 0.").arg(label);
+    }
+    if (type != 1)
+        return problems;
+    const std::optional<uint32_t> address = m_ipAddress->value();
+    const std::optional<uint32_t> netMask = m_ipNetMask->value();
+    const std::optional<uint32_t> gateway = m_ipGateway->value();
+    std::vector<veltrona::change::Problem> found;
+    if (address && netMask && gateway)
+        found = veltrona::change::checkAddresses(*address, *netMask, *gateway);
+    if (address) {
+        for (veltrona::change::Problem &problem :
+             veltrona::change::checkCollision(*address, ownMac, listed))
+            found.push_back(std::move(problem));
+    }
+    for (const veltrona::change::Problem &problem : found)
+        problems << QString::fromStdString(problem.message);
+    return problems;
 }
 
 void CNetworkPageDlg::CollectSettings(KOVA_NETWORK_SETTINGS *settings) const {

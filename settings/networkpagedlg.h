@@ -4,8 +4,14 @@
 // The static address group and the PPPoE group share one area; only one is
 // visible at a time, and DHCP keeps the visible one, disabled.
 
+#include "addresscheck.h"
 #include "configpage.h"
 #include "kova.h"
+
+#include <QStringList>
+
+#include <string_view>
+#include <vector>
 
 class CIPAddressCtrl;
 class QLineEdit;
@@ -40,6 +46,15 @@ public:
     void CollectSettings(KOVA_NETWORK_SETTINGS *settings) const;
     // Shows the setting page's network settings.
     void FillFromSettings();
+    // What the page would send that the device cannot use, one sentence each,
+    // judged by the checked network type (the page sends every address in
+    // each): with Static IP, an address, net mask or gateway that no device
+    // can use together, and an address that one of `listed` other than
+    // `ownMac` holds; with Static IP, and with PPPOE and Manual DNS, an
+    // address field in use with blank fields among filled ones. DHCP and the
+    // PPPoE provider give the device its addresses: nothing else is judged.
+    QStringList AddressProblems(const std::vector<veltrona::change::HeardDevice> &listed,
+                                std::string_view ownMac) const;
 
     // Handlers, public for tests.
     void OnNetworkType();

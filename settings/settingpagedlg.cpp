@@ -7,6 +7,7 @@
 #include "hostnamepagedlg.h"
 #include "networkpagedlg.h"
 #include "pagetext.h"
+#include "printable.h"
 #include "replybridge.h"
 #include "scansequence.h"
 
@@ -55,6 +56,8 @@ QPushButton *CSettingPageDlg::Selector(int selectorId) const {
 }
 
 void CSettingPageDlg::ConnectPage(CConfigPage *page) {
+    connect(page, &CConfigPage::checkRequested, this,
+            [this](int templateId, bool *proceed) { *proceed = ConfirmPage(templateId); });
     connect(page, &CConfigPage::credentialsRequested, this,
             [this](int *result) { *result = AskCredentials(); });
     connect(page, &CConfigPage::applyRequested, this,
@@ -129,6 +132,33 @@ void CSettingPageDlg::SelectPage(int selectorId) {
         if (auto *apply = veltrona::ui::controlAs<QPushButton>(chosen, 1025))
             apply->setDefault(true);
     }
+}
+
+bool CSettingPageDlg::ConfirmPage(int pageId) {
+    ListedDevices listed;
+    emit listedDevicesRequested(m_deviceInfo.mac, &listed);
+    const std::string mac = veltrona::formatMac(m_deviceInfo.mac);
+    QStringList problems;
+    if (listed.sources.size() > 1) {
+        problems << tr("%1 answered from %2: the change may reach another device with the same "
+                       "MAC address, or go out on the wrong network. Choose the network with "
+                       "Bind IP and scan again.")
+                        .arg(QString::fromStdString(mac), listed.sources.join(tr(" and ")));
+    }
+    if (pageId == CNetworkPageDlg::IDD && m_pNetworkPage != nullptr)
+        problems << m_pNetworkPage->AddressProblems(listed.devices, mac);
+    if (problems.isEmpty())
+        return true;
+    // Host names and interface names come from the network: no control
+    // character of theirs reaches the message.
+    QString text = tr("Check this change before it is sent:") + QLatin1Char('\n');
+    for (const QString &problem : problems) {
+        text += QStringLiteral("\n\u2022 ") +
+                QString::fromStdString(veltrona::printable(problem.toStdString()));
+    }
+    text += QLatin1String("\n\n") +
+            tr("Nothing has been sent. Go back and correct it, or send it anyway?");
+    return m_platform.askToProceed(this, text, tr("Go Back"), tr("Send Anyway"));
 }
 
 int CSettingPageDlg::AskCredentials() {

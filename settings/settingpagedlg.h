@@ -4,6 +4,7 @@
 // and sends their configuration requests. The device's answer reaches it
 // through the reply bridge, which calls ReportUpdateResult.
 
+#include "addresscheck.h"
 #include "kova.h"
 #include "kovalibrary.h"
 #include "platform.h"
@@ -11,14 +12,25 @@
 #include <QByteArray>
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
+#include <vector>
 
 class CConfigPage;
 class CNetworkPageDlg;
 class CHostNamePageDlg;
 class CAccountPageDlg;
 class QPushButton;
+
+// What the window lists when a change is about to be sent: the checks compare
+// the change with it.
+struct ListedDevices {
+    // Every listed device, the one being changed among them.
+    std::vector<veltrona::change::HeardDevice> devices;
+    // Each address and interface the device being changed answered from.
+    QStringList sources;
+};
 
 class CSettingPageDlg : public QDialog {
     Q_OBJECT
@@ -59,6 +71,11 @@ public:
     void OnDestroy();
 
     // What the pages ask for.
+    // Checks the page's values (and, for every page, that the device answered
+    // from one place only) and shows what the checks found with the choice to
+    // go back or to send anyway: true when nothing was found or the user chose
+    // to send. Nothing is asked or sent before.
+    bool ConfirmPage(int pageId);
     // 1 when the user confirmed the authentication dialog, else its result.
     int AskCredentials();
     // Initialises the library with the reply bridge's callback and sends the request
@@ -84,6 +101,11 @@ public:
     CHostNamePageDlg *HostNamePage() const { return m_pHostNamePage; }
     CAccountPageDlg *AccountPage() const { return m_pAccountPage; }
     QPushButton *Selector(int selectorId) const;
+
+signals:
+    // Asks the window what it lists, for the device with this MAC address;
+    // nothing listed when no one answers.
+    void listedDevicesRequested(const uint8_t *mac, ListedDevices *listed);
 
 private:
     // Lets `page` ask for credentials, its request and the end of the window.

@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QUrl>
 
@@ -24,6 +25,18 @@ void Platform::messageBox(QWidget *owner, const QString &text) {
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok,
                     owner ? owner : QApplication::activeWindow());
     box.exec();
+}
+
+bool Platform::askToProceed(QWidget *owner, const QString &text, const QString &back,
+                            const QString &proceed) {
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), text,
+                    QMessageBox::NoButton, owner ? owner : QApplication::activeWindow());
+    QPushButton *backButton = box.addButton(back, QMessageBox::RejectRole);
+    QPushButton *proceedButton = box.addButton(proceed, QMessageBox::AcceptRole);
+    box.setDefaultButton(backButton);
+    box.setEscapeButton(backButton);
+    box.exec();
+    return box.clickedButton() == proceedButton;
 }
 
 int Platform::runModal(QDialog &dialog) {

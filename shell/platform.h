@@ -30,6 +30,12 @@ public:
     // (or by the active window when null), captioned with the application's
     // name. Returns when the user has dismissed it. User-interface thread only.
     virtual void messageBox(QWidget *owner, const QString &text);
+    // Shows `text` as a warning in a modal message box with two buttons:
+    // `back` (the default, and what Escape and the close box choose) and
+    // `proceed`. True only when the user chose `proceed`. User-interface
+    // thread only.
+    virtual bool askToProceed(QWidget *owner, const QString &text, const QString &back,
+                              const QString &proceed);
     // Runs `dialog` modally and returns its result.
     virtual int runModal(QDialog &dialog);
     // Hands a web address to the default browser.

@@ -104,10 +104,10 @@ void ReplyBridge::onReply(size_t slot, HKOVAITEM item, int32_t event, int32_t re
 }
 
 void ReplyBridge::queueRow(uint64_t connection, HKOVAITEM item) {
-    QueuedRow queued{connection, {DEVICE_ROW{}, item}};
-    // Decoded here, on the receive thread; only the list work is left to the
-    // user-interface thread.
-    if (!veltrona::assembleDeviceRow(veltrona::KovaLibrary::real(), item, queued.row.row))
+    QueuedRow queued{connection, {}};
+    // Decoded here, on the receive thread, with the interface this reply came
+    // in on; only the list work is left to the user-interface thread.
+    if (!veltrona::assembleDeviceRow(veltrona::KovaLibrary::real(), item, queued.row))
         return;
     bool wasEmpty = false;
     {

@@ -114,7 +114,18 @@ public:
             onMessage(text);
     }
 
+    // The warning before a change: recorded, and answered with `proceed`.
+    bool askToProceed(QWidget *, const QString &text, const QString &back,
+                      const QString &proceedText) override {
+        questions << text;
+        buttons = {back, proceedText};
+        return proceed;
+    }
+
     QStringList texts;
+    QStringList questions;
+    QStringList buttons;
+    bool proceed = false;
     bool offGuiThread = false;
     std::function<void(const QString &)> onMessage;
 };

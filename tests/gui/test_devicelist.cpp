@@ -149,11 +149,24 @@ private slots:
         const Mac other = mac(6);
         QCOMPARE(list->FindDevice(other.data()), -1);
 
-        // After deleting all rows the same device is listed again.
+        // Each further place the device answered from is remembered once: the
+        // same address on another interface too, also within one batch.
+        DeviceListRow onVt0{row1, item1};
+        put(onVt0.interfaceName, "vt0");
+        DeviceListRow onVt1 = onVt0;
+        put(onVt1.interfaceName, "vt1");
+        QCOMPARE(list->AddDevices(std::vector<DeviceListRow>{onVt1, onVt1, {row2, item2}}), 0);
+        QCOMPARE(list->ReplySources(first.mac.data()),
+                 (QStringList{"10.0.0.1", "10.9.9.9", "10.0.0.1 on vt1"}));
+        QCOMPARE(list->ReplySources(other.data()), QStringList());
+
+        // After deleting all rows the same device is listed again, and only
+        // where it answers from now counts.
         list->DeleteAllItems();
         QCOMPARE(list->FindDevice(first.mac.data()), -1);
         QCOMPARE(list->AddDevice(&row2, item2), 1);
         QCOMPARE(list->GetItemText(0, 3), QString("second"));
+        QCOMPARE(list->ReplySources(first.mac.data()), QStringList{"10.9.9.9"});
     }
 
     void missingRowRecordShowsInvalidData() {

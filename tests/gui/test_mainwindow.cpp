@@ -298,6 +298,14 @@ private slots:
         QCOMPARE(m_opened.size(), 2);
         QCOMPARE(m_opened.last(), list->GetItemData(2));
 
+        // The setting page checks a change against the rows listed then.
+        ListedDevices listed;
+        emit m_dlg->settingPage().listedDevicesRequested(mac(2).data(), &listed);
+        QCOMPARE(listed.devices.size(), size_t(3));
+        QCOMPARE(listed.devices[1].mac, std::string("02-4B-56-00-00-02"));
+        QCOMPARE(listed.devices[1].address, 0x0A000002u);
+        QCOMPARE(listed.sources, QStringList{"10.0.0.2"});
+
         // With the rows gone there is nothing to open.
         list->DeleteAllItems();
         m_dlg->OnChangeSetting();

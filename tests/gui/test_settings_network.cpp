@@ -265,7 +265,8 @@ private slots:
         credentials.password = QStringLiteral("pass");
         P *page = open(device(KOVA_MODE_DHCP, 0));
         click(page, P::IDC_STATIC_IP);
-        controlAs<CIPAddressCtrl>(page, P::IDC_IP_ADDRESS)->setText(QStringLiteral("10.1.2.3"));
+        // An address in the device's subnet: the checks before sending find nothing.
+        controlAs<CIPAddressCtrl>(page, P::IDC_IP_ADDRESS)->setText(QStringLiteral("192.168.1.3"));
         controlAs<QPushButton>(page, P::IDC_APPLY)->click();
 
         QCOMPARE(credentials.asked, 1);
@@ -279,7 +280,7 @@ private slots:
         QCOMPARE(sent.id, std::string("admin"));
         QCOMPARE(sent.password, std::string("pass"));
         QCOMPARE(sent.settings.mode, KOVA_MODE_STATIC);
-        QCOMPARE(QByteArray(sent.settings.ipAddress), QByteArray("10.1.2.3"));
+        QCOMPARE(QByteArray(sent.settings.ipAddress), QByteArray("192.168.1.3"));
         QCOMPARE(QByteArray(sent.settings.gateway), QByteArray("192.168.1.1"));
         QCOMPARE(sent.settings.mtu, 1492);
 
@@ -289,7 +290,7 @@ private slots:
         page->OnRestore();
         QVERIFY(controlAs<QRadioButton>(page, P::IDC_STATIC_IP)->isChecked());
         QVERIFY(shows(page, StaticGroup));
-        QCOMPARE(controlAs<CIPAddressCtrl>(page, P::IDC_IP_ADDRESS)->text(), "10.1.2.3");
+        QCOMPARE(controlAs<CIPAddressCtrl>(page, P::IDC_IP_ADDRESS)->text(), "192.168.1.3");
         QVERIFY(applyRestore(page, false, false));
     }
 

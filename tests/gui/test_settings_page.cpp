@@ -16,13 +16,17 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include <cstring>
+
 using namespace testsupport;
 using veltrona::ui::controlAs;
 using veltrona::ui::controlById;
+using P = CNetworkPageDlg;
 
 namespace {
 
@@ -342,6 +346,137 @@ private slots:
         QCOMPARE(dlg.NetworkPage(), nullptr);
         QCOMPARE(dlg.HostNamePage(), nullptr);
         QCOMPARE(dlg.AccountPage(), nullptr);
+    }
+    // Apply with settings the device cannot use, or that would collide with a
+    // listed device, shows what is wrong and sends nothing (nor asks for
+    // credentials) until the user chooses to send anyway. An empty list of
+    // expected texts: nothing is wrong, the request goes out at once.
+    void unsafeChangesWaitForTheUsersChoice_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("dnsMode");
+        QTest::addColumn<QStringList>("texts"); // IP address, net mask, gateway, PPPoE DNS
+        QTest::addColumn<QStringList>("sources");
+        QTest::addColumn<QStringList>("expected");
+        const int S = KOVA_MODE_STATIC, D = KOVA_MODE_DHCP, O = KOVA_MODE_PPPOE;
+        const QStringList once{"10.77.0.9 on vt0"};
+        QTest::newRow("own address, own subnet")
+            << S << 0 << QStringList{"192.168.1.20", "", "", ""} << once << QStringList{};
+        QTest::newRow("the address, netmask and gateway seen sent")
+            << S << 0 << QStringList{"10.77.1.1", "255.0.255.0", "192.168.99.1", ""} << once
+            << QStringList{"10.77.1.1 is held by the device 02-4B-56-00-00-01 (cam-01?[2J).",
+                           "255.0.255.0 is not a netmask"};
+        QTest::newRow("gateway outside the subnet")
+            << S << 0 << QStringList{"", "", "192.168.99.1", ""} << once
+            << QStringList{"The gateway 192.168.99.1 is outside the subnet 192.168.1.0/24."};
+        QTest::newRow("emptied octet")
+            << S << 0 << QStringList{"192.168..20", "", "", ""} << once
+            << QStringList{
+                   "IP Address has a blank field among filled ones; it would be sent as 0."};
+        QTest::newRow("wholly blank gateway is none")
+            << S << 0 << QStringList{"", "", "...", ""} << once << QStringList{};
+        QTest::newRow("DHCP leaves the static fields alone")
+            << D << 0 << QStringList{"10.77.1.1", "255.0.255.0", "1.2..4", ""} << once
+            << QStringList{};
+        QTest::newRow("PPPoE, manual DNS with an emptied octet")
+            << O << 1 << QStringList{"", "", "", "10.0..5"} << once
+            << QStringList{"DNS Server has a blank field among filled ones"};
+        QTest::newRow("PPPoE, automatic DNS")
+            << O << 0 << QStringList{"", "", "", "10.0..5"} << once << QStringList{};
+        QTest::newRow("answered from two places")
+            << S << 0 << QStringList{"", "", "", ""}
+            << QStringList{"10.77.0.9 on vt0", "10.78.0.9 on vt1"}
+            << QStringList{"02-4B-56-00-00-09 answered from 10.77.0.9 on vt0 and 10.78.0.9 on "
+                           "vt1"};
+    }
+    void unsafeChangesWaitForTheUsersChoice() {
+        QFETCH(int, mode);
+        QFETCH(int, dnsMode);
+        QFETCH(QStringList, texts);
+        QFETCH(QStringList, sources);
+        QFETCH(QStringList, expected);
+        Credentials credentials(*m_messages);
+        DeviceRecords records = testsupport::device(mode, uint8_t(dnsMode));
+        const guitest::Mac own = guitest::mac(9);
+        std::memcpy(records.info.mac, own.data(), 6);
+        CSettingPageDlg &dlg = open(records);
+        // The window lists this device and one that holds 10.77.1.1 and
+        // names itself with a terminal escape.
+        connect(&dlg, &CSettingPageDlg::listedDevicesRequested, &dlg,
+                [&](const uint8_t *mac, ListedDevices *listed) {
+                    QCOMPARE(std::memcmp(mac, own.data(), 6), 0);
+                    listed->devices = {{"02-4B-56-00-00-09", "cam1", 0xC0A80114},
+                                       {"02-4B-56-00-00-01", "cam-01\x1b[2J", 0x0A4D0101}};
+                    listed->sources = sources;
+                });
+        CNetworkPageDlg *page = dlg.NetworkPage();
+        const int ids[] = {P::IDC_IP_ADDRESS, P::IDC_NET_MASK, P::IDC_GATEWAY, P::IDC_PPPOE_DNS};
+        for (int i = 0; i < 4; ++i) {
+            if (!texts[i].isEmpty())
+                controlAs<CIPAddressCtrl>(page, ids[i])->setText(texts[i]);
+        }
+        page->OnModified();
+        m_lib->calls.clear();
+
+        page->OnApply();
+        if (expected.isEmpty()) {
+            QCOMPARE(m_messages->questions, QStringList());
+            QCOMPARE(m_lib->calls, (QStringList{"initialise", "setNetworkSettings"}));
+            return;
+        }
+        QCOMPARE(m_messages->questions.size(), 1);
+        for (const QString &text : expected)
+            QVERIFY2(m_messages->questions[0].contains(text), qPrintable(m_messages->questions[0]));
+        QVERIFY(!m_messages->questions[0].contains(QChar(0x1b)));
+        QCOMPARE(m_messages->buttons, (QStringList{"Go Back", "Send Anyway"}));
+        // Going back: nothing asked, nothing sent, the page as it was.
+        QCOMPARE(credentials.asked, 0);
+        QCOMPARE(m_lib->calls, QStringList());
+        QVERIFY(applyRestore(page, true, true));
+
+        m_messages->proceed = true;
+        page->OnApply();
+        QCOMPARE(m_messages->questions.size(), 2);
+        QCOMPARE(credentials.asked, 1);
+        QCOMPARE(m_lib->calls, (QStringList{"initialise", "setNetworkSettings"}));
+        // What was shown is what went out, blank fields as 0.
+        const KOVA_NETWORK_SETTINGS &sent = m_lib->network.back().settings;
+        QCOMPARE(QString::fromLatin1(sent.ipAddress),
+                 controlAs<CIPAddressCtrl>(page, P::IDC_IP_ADDRESS)->text());
+        QCOMPARE(QString::fromLatin1(sent.pppoeDnsServer),
+                 controlAs<CIPAddressCtrl>(page, P::IDC_PPPOE_DNS)->text());
+    }
+
+    // The system's warning goes back unless "Send Anyway" is chosen: Enter
+    // and Escape go back.
+    void unsafeChangeWarningGoesBackByDefault_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("proceeds");
+        QTest::newRow("Enter") << int(Qt::Key_Return) << false;
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << false;
+        QTest::newRow("Send Anyway") << 0 << true;
+    }
+    void unsafeChangeWarningGoesBackByDefault() {
+        QFETCH(int, key);
+        QFETCH(bool, proceeds);
+        bool answered = false;
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box != nullptr);
+            answered = true;
+            if (key != 0) {
+                QTest::keyClick(box, Qt::Key(key));
+                return;
+            }
+            for (QAbstractButton *button : box->buttons()) {
+                if (button->text() == QLatin1String("Send Anyway"))
+                    button->click();
+            }
+        });
+        QCOMPARE(veltrona::ui::Platform::real().askToProceed(nullptr, QStringLiteral("Check"),
+                                                             QStringLiteral("Go Back"),
+                                                             QStringLiteral("Send Anyway")),
+                 proceeds);
+        QVERIFY(answered);
     }
 };
 

@@ -358,6 +358,29 @@ private slots:
         QCOMPARE(QByteArray(s.dnsServer), QByteArray("1.1.1.1"));
     }
 
+    // The address another listed device answers from: the warning names that
+    // device, and going back (as Escape or Enter would) asks for no password
+    // and sends nothing.
+    void addressOfAnotherDeviceIsNotSent() {
+        const QByteArray charlie = macBytes(kCharlie);
+        const int row = list()->FindDevice(reinterpret_cast<const uint8_t *>(charlie.constData()));
+        QVERIFY(row >= 0);
+        const QString held = list()->GetItemText(row, veltrona::ColIpAddress);
+        const qsizetype before = requestsTo(kBravo).size();
+        withSettingPage(kBravo, [&](CSettingPageDlg &page) {
+            CNetworkPageDlg *net = page.NetworkPage();
+            setAddress(net, 1028, held);
+            controlAs<QPushButton>(net, 1025)->click();
+            QVERIFY(waitForMessages(*m_modals, 1));
+        });
+        QVERIFY2(m_modals->messages.value(0).contains(
+                     held + QStringLiteral(" is held by the device 02-56-00-00-00-03 (charlie).")),
+                 qPrintable(m_modals->messages.value(0)));
+        QCOMPARE(m_modals->prompts, 0);
+        QTest::qWait(300);
+        QCOMPARE(requestsTo(kBravo).size(), before);
+    }
+
     // The PPPoE user name and password fill their whole fields (16 and 32).
     void staticDeviceToPppoeWithManualDns() {
         m_modals->answers = {{QString(), QStringLiteral("r00t"), true}};
