@@ -33,12 +33,47 @@
         <source>Invalid data</source>
         <translation>Ungültige Daten</translation>
     </message>
+    <message>
+        <source>%1 on %2</source>
+        <translation>%1 über %2</translation>
+    </message>
+</context>
+<context>
+    <name>CNetworkPageDlg</name>
+    <message>
+        <source>%1 has a blank field among filled ones; it would be sent as 0.</source>
+        <translation>%1 hat ein leeres Feld neben ausgefüllten; es würde als 0 gesendet.</translation>
+    </message>
 </context>
 <context>
     <name>CSettingPageDlg</name>
     <message>
         <source>Error : initialising kova...</source>
         <translation>Fehler beim Initialisieren von KOVA ...</translation>
+    </message>
+    <message>
+        <source>%1 answered from %2: the change may reach another device with the same MAC address, or go out on the wrong network. Choose the network with Bind IP and scan again.</source>
+        <translation>%1 hat von %2 geantwortet: Die Änderung könnte ein anderes Gerät mit derselben MAC-Adresse erreichen oder im falschen Netzwerk gesendet werden. Wählen Sie das Netzwerk mit „IP binden“ und suchen Sie erneut.</translation>
+    </message>
+    <message>
+        <source> and </source>
+        <translation> und </translation>
+    </message>
+    <message>
+        <source>Check this change before it is sent:</source>
+        <translation>Bitte prüfen Sie diese Änderung vor dem Senden:</translation>
+    </message>
+    <message>
+        <source>Nothing has been sent. Go back and correct it, or send it anyway?</source>
+        <translation>Es wurde nichts gesendet. Zurückgehen und korrigieren oder trotzdem senden?</translation>
+    </message>
+    <message>
+        <source>Go Back</source>
+        <translation>Zurück</translation>
+    </message>
+    <message>
+        <source>Send Anyway</source>
+        <translation>Trotzdem senden</translation>
     </message>
 </context>
 <context>
