@@ -9,7 +9,8 @@ namespace veltrona {
 
 std::optional<std::string> passwordFromLocale(std::string_view bytes, std::size_t maxLength,
                                               std::string &problem) {
-    std::string latin1;
+    std::optional<std::string> result(std::in_place);
+    std::string &latin1 = *result;
     latin1.reserve(bytes.size());
     std::mbstate_t state{};
     std::size_t at = 0;
@@ -29,8 +30,8 @@ std::optional<std::string> passwordFromLocale(std::string_view bytes, std::size_
     if (problem.empty() && latin1.size() > maxLength)
         problem = "is longer than " + std::to_string(maxLength) + " characters";
     if (problem.empty())
-        return latin1;
-    explicit_bzero(latin1.data(), latin1.size());
+        return result;
+    explicit_bzero(latin1.data(), latin1.capacity());
     return std::nullopt;
 }
 

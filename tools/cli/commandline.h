@@ -39,6 +39,14 @@ enum class Format { Table, Csv, Json };
 
 using MacAddress = std::array<std::uint8_t, 6>;
 
+// The six bytes of a MAC address as one number, for maps and sets.
+inline std::uint64_t macKey(const std::uint8_t *mac) {
+    std::uint64_t key = 0;
+    for (int i = 0; i < 6; ++i)
+        key = key << 8 | mac[i];
+    return key;
+}
+
 // Network settings named on the command line; the others keep the device's values.
 struct NetworkChanges {
     std::optional<std::int32_t> mode; // KOVA_MODE_STATIC, KOVA_MODE_DHCP or KOVA_MODE_PPPOE

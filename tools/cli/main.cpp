@@ -6,6 +6,7 @@
 #include "commandline.h"
 #include "devicerow.h"
 #include "kovalibrary.h"
+#include "printable.h"
 #include "report.h"
 #include "secrets.h"
 #include "session.h"
@@ -29,7 +30,7 @@ using veltrona::formatMac;
 namespace {
 
 int fail(int code, const std::string &message) {
-    std::cerr << "veltrona-cli: " << message << '\n';
+    std::cerr << "veltrona-cli: " << veltrona::printable(message) << '\n';
     return code;
 }
 

@@ -1,8 +1,11 @@
 #include "plan.h"
 
 #include "changes.h"
+#include "csv.h"
 #include "devicerow.h"
+#include "printable.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -40,51 +43,19 @@ std::optional<std::uint32_t> addressValue(const std::string &text) {
     return value;
 }
 
-std::string utf8(const std::string &latin1) {
-    return QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size()))
-        .toUtf8()
-        .toStdString();
-}
-
-// RFC 4180 records; a line end inside quotes belongs to the field. Each record
-// keeps the number of the line it starts on.
-std::vector<std::pair<int, std::vector<std::string>>> splitCsv(const QByteArray &text) {
-    std::vector<std::pair<int, std::vector<std::string>>> records;
-    std::vector<std::string> fields(1);
-    bool quoted = false;
-    bool any = false;
-    int line = 1;
-    int start = 1;
-    auto endRecord = [&] {
-        // Lines of empty cells (a spreadsheet's formatted but unused rows) are skipped.
-        if (any || std::any_of(fields.begin(), fields.end(), [](auto &f) { return !f.empty(); }))
-            records.emplace_back(start, fields);
-        fields.assign(1, std::string());
-        any = false;
-    };
-    qsizetype i = text.startsWith("\xEF\xBB\xBF") ? 3 : 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"')
-                fields.back() += text[i++];
-            else if (c == '"')
-                quoted = false;
-            else
-                fields.back() += c, line += c == '\n';
-        } else if (c == '"') {
-            quoted = any = true;
-        } else if (c == ',') {
-            fields.emplace_back();
-        } else if (c == '\n') {
-            endRecord();
-            start = ++line;
-        } else if (c != '\r') {
-            fields.back() += c;
-        }
+// Why a Latin-1 text cannot be a name on a device, or an empty text: control
+// characters never, and a host name no formula start either (a spreadsheet
+// would run it).
+std::string textProblem(const std::string &latin1, bool hostName) {
+    for (const char c : latin1) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || (byte >= 0x7f && byte <= 0x9f))
+            return "holds a control character";
     }
-    endRecord();
-    return records;
+    if (hostName && !latin1.empty() && isFormulaStart(latin1.front()))
+        return "starts with '" + printable(latin1.substr(0, 1)) +
+               "', which spreadsheets take for a formula";
+    return {};
 }
 
 class RowReader {
@@ -174,12 +145,16 @@ private:
 
     std::optional<std::string> text(const std::string &column, const std::string &value,
                                     std::size_t limit, const std::string &what) {
-        std::optional<std::string> latin1 = toLatin1(QString::fromUtf8(value));
+        const std::string_view cell = fromSpreadsheetText(value);
+        std::optional<std::string> latin1 =
+            toLatin1(QString::fromUtf8(cell.data(), static_cast<qsizetype>(cell.size())));
         if (!latin1)
             problem(column, notLatin1Problem(what));
         else if (latin1->size() > limit)
             problem(column,
                     "the " + what + " is longer than " + std::to_string(limit) + " characters");
+        else if (std::string why = textProblem(*latin1, column == "new_host"); !why.empty())
+            problem(column, "the " + what + " " + why);
         else
             return latin1;
         return std::nullopt;
@@ -215,45 +190,80 @@ void checkAcrossRows(PlanInput &input, const std::string &unit) {
     }
 }
 
-PlanInput parseCsvPlan(const QByteArray &text) {
-    PlanInput input;
-    const auto records = splitCsv(text);
-    if (records.empty()) {
-        input.problems.push_back("row 1: the plan is empty (no header line)");
-        return input;
-    }
-    std::vector<std::string> header = records.front().second;
+// The column names of a plan's first row, spaces around them dropped.
+void readHeader(const std::vector<std::string> &cells, std::vector<std::string> &header,
+                std::vector<std::string> &problems) {
     std::set<std::string> seen;
-    for (std::string &name : header) {
+    for (const std::string &cell : cells) {
+        std::string name = cell;
         name.erase(0, name.find_first_not_of(' '));
         name.erase(name.find_last_not_of(' ') + 1);
         if (!isPlanColumn(name))
-            input.problems.push_back("row 1: unknown column '" + name + "'");
+            problems.push_back("row 1: unknown column '" + printable(name) + "'");
         else if (!seen.insert(name).second)
-            input.problems.push_back("row 1: column '" + name + "' is given twice");
+            problems.push_back("row 1: column '" + name + "' is given twice");
+        header.push_back(name);
     }
     if (!seen.count("mac"))
-        input.problems.push_back("row 1: there is no 'mac' column");
-    if (!input.problems.empty())
-        return input;
-    for (std::size_t r = 1; r < records.size(); ++r) {
-        const auto &[line, fields] = records[r];
-        PlanRow row;
-        row.row = line;
-        const std::string where = "row " + std::to_string(line);
-        if (fields.size() > header.size()) {
-            input.problems.push_back(where + ": " + std::to_string(fields.size()) +
-                                     " cells, but the header names " +
-                                     std::to_string(header.size()) + " columns");
-            continue;
-        }
-        RowReader reader(row, input.problems, where);
-        for (std::size_t i = 0; i < header.size(); ++i)
-            reader.read(header[i], i < fields.size() ? fields[i] : std::string());
-        input.rows.push_back(row);
-    }
+        problems.push_back("row 1: there is no 'mac' column");
+}
+
+// Reading stops once this many problems are listed.
+constexpr std::size_t kMaxProblems = 100;
+
+PlanInput parseCsvPlan(const QByteArray &text) {
+    PlanInput input;
+    std::vector<std::string> header;
+    const std::string csvProblem = readCsv(
+        std::string_view(text.data(), static_cast<std::size_t>(text.size())),
+        [&](const CsvRecord &record) {
+            if (header.empty()) {
+                readHeader(record.cells, header, input.problems);
+                return input.problems.empty();
+            }
+            const std::string where = "row " + std::to_string(record.row);
+            if (record.cells.size() > header.size()) {
+                input.problems.push_back(where + ": " + std::to_string(record.cells.size()) +
+                                         " cells, but the header names " +
+                                         std::to_string(header.size()) + " columns");
+            } else {
+                PlanRow row;
+                row.row = record.row;
+                RowReader reader(row, input.problems, where);
+                for (std::size_t i = 0; i < header.size(); ++i)
+                    reader.read(header[i],
+                                i < record.cells.size() ? record.cells[i] : std::string());
+                input.rows.push_back(std::move(row));
+            }
+            return input.problems.size() < kMaxProblems;
+        },
+        kMaxPlanColumns);
+    if (!csvProblem.empty())
+        input.problems.push_back(csvProblem);
+    if (input.problems.size() >= kMaxProblems)
+        input.problems.push_back("(reading stopped after " + std::to_string(kMaxProblems) +
+                                 " problems)");
+    if (header.empty() && input.problems.empty())
+        input.problems.push_back("row 1: the plan is empty (no header line)");
     checkAcrossRows(input, "row");
     return input;
+}
+
+std::string jsonTypeName(const QJsonValue &value) {
+    switch (value.type()) {
+    case QJsonValue::Null:
+        return "null";
+    case QJsonValue::Bool:
+        return "true or false";
+    case QJsonValue::Double:
+        return "a number";
+    case QJsonValue::Array:
+        return "a list";
+    case QJsonValue::Object:
+        return "an object";
+    default:
+        return "this";
+    }
 }
 
 PlanInput parseJsonPlan(const QByteArray &text) {
@@ -270,6 +280,10 @@ PlanInput parseJsonPlan(const QByteArray &text) {
         PlanRow row;
         row.row = ++n;
         const std::string where = "entry " + std::to_string(n);
+        if (!value.isObject()) {
+            input.problems.push_back(where + ": not an object of fields");
+            continue;
+        }
         const QJsonObject object = value.toObject();
         RowReader reader(row, input.problems, where);
         if (!object.contains(QStringLiteral("mac")))
@@ -277,11 +291,19 @@ PlanInput parseJsonPlan(const QByteArray &text) {
         for (auto it = object.begin(); it != object.end(); ++it) {
             const std::string name = it.key().toStdString();
             if (!isPlanColumn(name))
-                input.problems.push_back(where + ": unknown field '" + name + "'");
+                input.problems.push_back(where + ": unknown field '" + printable(name) + "'");
+            else if (!it.value().isString())
+                reader.problem(name,
+                               "a text is needed (in quotes), not " + jsonTypeName(it.value()));
             else
-                reader.read(name, it.value().toVariant().toString().toStdString());
+                reader.read(name, it.value().toString().toStdString());
         }
-        input.rows.push_back(row);
+        input.rows.push_back(std::move(row));
+        if (input.problems.size() >= kMaxProblems) {
+            input.problems.push_back("(reading stopped after " + std::to_string(kMaxProblems) +
+                                     " problems)");
+            return input;
+        }
     }
     checkAcrossRows(input, "entry");
     return input;
@@ -308,6 +330,24 @@ bool isPlanColumn(const std::string &name) {
     return false;
 }
 
+std::optional<QByteArray> readPlanFile(const QString &path, std::string &error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = toLocale(file.errorString());
+        return std::nullopt;
+    }
+    QByteArray text = file.read(kMaxPlanBytes + 1);
+    if (text.size() > kMaxPlanBytes) {
+        error = "the plan is larger than " + std::to_string(kMaxPlanBytes >> 20) + " MiB";
+        return std::nullopt;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        error = toLocale(file.errorString());
+        return std::nullopt;
+    }
+    return text;
+}
+
 PlanInput parsePlan(const QByteArray &text) {
     return text.trimmed().startsWith('[') ? parseJsonPlan(text) : parseCsvPlan(text);
 }
@@ -322,9 +362,9 @@ std::string currentValue(const FoundDevice &device, const std::string &column) {
     if (column == "mac")
         return formatMac(device.info.mac);
     if (column == "model")
-        return utf8(fieldText(device.info.modelName));
+        return latin1ToUtf8(fieldView(device.info.modelName));
     if (column == "serial")
-        return utf8(serialOf(device));
+        return latin1ToUtf8(serialOf(device));
     if (column == "address")
         return fieldText(device.info.ipAddress);
     if (column == "mode")
@@ -338,9 +378,9 @@ std::string currentValue(const FoundDevice &device, const std::string &column) {
     if (column == "dns")
         return fieldText(n.dnsServer);
     if (column == "host")
-        return utf8(fieldText(device.info.hostName));
+        return latin1ToUtf8(fieldView(device.info.hostName));
     if (column == "domain")
-        return utf8(fieldText(device.info.domainName));
+        return latin1ToUtf8(fieldView(device.info.domainName));
     if (column == "guest")
         return device.guestAccount != 0 ? "yes" : "no";
     return {};
@@ -490,11 +530,14 @@ QByteArray formatPlan(const std::vector<FoundDevice> &devices, const PlanFill &f
             if (!host)
                 return {};
             const std::optional<std::string> latin1 = toLatin1(QString::fromUtf8(*host));
-            if (!latin1 || latin1->size() > kMaxHostName) {
+            const std::string why =
+                !latin1 ? "holding a character devices cannot take"
+                : latin1->size() > kMaxHostName
+                    ? "longer than " + std::to_string(kMaxHostName) + " characters"
+                    : textProblem(*latin1, true);
+            if (!why.empty()) {
                 error = "--hostname-pattern: the host name of " + formatMac(device.info.mac) +
-                        " would be '" + *host + "', " +
-                        (latin1 ? "longer than " + std::to_string(kMaxHostName) + " characters"
-                                : "holding a character devices cannot take");
+                        " would be '" + printable(*host) + "': " + why;
                 return {};
             }
             values["new_host"] = *host;
@@ -502,7 +545,7 @@ QByteArray formatPlan(const std::vector<FoundDevice> &devices, const PlanFill &f
         QJsonObject object;
         for (std::size_t i = 0; i < columns.size(); ++i) {
             const std::string &value = values[columns[i]];
-            csv += (i == 0 ? "" : ",") + csvField(value);
+            csv += (i == 0 ? "" : ",") + csvField(spreadsheetText(value));
             object.insert(QString::fromStdString(columns[i]), QString::fromStdString(value));
         }
         csv += '\n';

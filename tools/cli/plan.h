@@ -9,6 +9,7 @@
 #include <QByteArray>
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,14 +39,25 @@ const std::vector<std::string> &planNewColumns(); // the ones `plan` writes
 bool isPlanColumn(const std::string &name);       // any known column, the optional new ones too
 
 struct PlanInput {
-    std::vector<PlanRow> rows;
+    std::deque<PlanRow> rows; // grows without copying (a plan may be 16 MiB)
     std::vector<std::string> problems; // one line each, naming the row; none when all is well
 };
 
+// The largest plan file read, and the most cells a row of it may have.
+inline constexpr qsizetype kMaxPlanBytes = qsizetype{16} << 20;
+inline constexpr std::size_t kMaxPlanColumns = 64;
+
+// The whole plan file, at most kMaxPlanBytes; nothing, with `error` set, when
+// it cannot be read or is larger.
+std::optional<QByteArray> readPlanFile(const QString &path, std::string &error);
+
 // Reads a plan: CSV with a header line (columns in any order, blank cells keep
-// the current value) or the JSON list that `plan --format json` writes. Every
-// row is checked: MAC, addresses, words, numbers, text lengths, duplicate MACs
-// and duplicate new addresses, unknown columns.
+// the current value; RFC 4180 quoting; a leading apostrophe that protects a
+// text from spreadsheets is dropped) or the JSON list that `plan --format
+// json` writes (every value a text). Every row is checked: MAC, addresses,
+// words, numbers, text lengths, control characters in texts, a host name that
+// starts like a formula, duplicate MACs and duplicate new addresses, unknown
+// columns, broken quoting, JSON values that are not texts.
 PlanInput parsePlan(const QByteArray &text);
 
 // What `plan` fills in for every listed device.

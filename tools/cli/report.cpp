@@ -1,5 +1,8 @@
 #include "report.h"
 
+#include "csv.h"
+#include "printable.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QString>
@@ -24,36 +27,6 @@ template <std::size_t N> QString jsonField(const char (&field)[N]) {
     return jsonText(fieldText(field));
 }
 
-bool isControl(char32_t c) {
-    return c < 0x20 || (c >= 0x7f && c <= 0x9f);
-}
-
-// Texts from the network must not drive the terminal: C0 controls, DEL and the
-// C1 controls (some terminals take U+009B for CSI) become '?', as characters of
-// a UTF-8 text or as bytes of any other.
-std::string printable(const std::string &bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    if (!decoder.hasError()) {
-        for (QChar &c : text)
-            if (isControl(c.unicode()))
-                c = QLatin1Char('?');
-        return text.toStdString();
-    }
-    std::string out = bytes;
-    for (char &c : out)
-        if (isControl(static_cast<unsigned char>(c)))
-            c = '?';
-    return out;
-}
-
-// Characters on screen: UTF-8 continuation bytes take no column.
-std::size_t displayWidth(const std::string &text) {
-    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
-}
-
 std::vector<std::string> titles(bool showSecrets) {
     std::vector<std::string> result(kColumnTitles.begin(), kColumnTitles.end());
     if (showSecrets)
@@ -70,18 +43,6 @@ std::vector<std::string> cells(const FoundDevice &device, bool showSecrets) {
 }
 
 } // namespace
-
-std::string csvField(const std::string &text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"')
-            quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
 
 std::string formatTable(const std::vector<FoundDevice> &devices, bool showSecrets) {
     std::vector<std::vector<std::string>> lines{titles(showSecrets)};

@@ -18,13 +18,9 @@ namespace veltrona::cli {
 // row is made from it (veltrona::rowOf).
 using FoundDevice = DeviceRecord;
 
-// One field of comma-separated values, quoted when it holds a comma, a quote
-// or a line end (quotes doubled).
-std::string csvField(const std::string &text);
-
-// The eleven column titles and one line per device, aligned; control
-// characters in device texts (C0, DEL and C1) are shown as '?'. CSV and JSON
-// keep the texts exact.
+// The eleven column titles and one line per device, aligned, in UTF-8; device
+// texts pass veltrona::printable (control characters shown as '?'). CSV and
+// JSON keep the texts exact.
 std::string formatTable(const std::vector<FoundDevice> &devices, bool showSecrets);
 
 // The eleven column titles and one line per device, comma-separated, "\n" at

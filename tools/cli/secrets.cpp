@@ -1,8 +1,10 @@
 #include "secrets.h"
 
 #include "commandline.h"
+#include "password.h"
 
 #include <string.h> // explicit_bzero
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -154,8 +156,13 @@ std::optional<std::string> promptWithoutEcho(const std::string &prompt) {
     return line;
 }
 
+void keepSecretsOutOfCoreFiles() {
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
 SecretOutcome readSecret(const SecretSource &source, bool interactive,
                          const PromptFunction &prompt) {
+    keepSecretsOutOfCoreFiles();
     SecretOutcome outcome;
     std::string origin;
     std::optional<std::string> value;
@@ -198,22 +205,17 @@ SecretOutcome readSecret(const SecretSource &source, bool interactive,
         }
         return outcome;
     }
-    QString decoded = fromLocale(*value);
-    std::optional<std::string> latin1 = toLatin1(decoded);
-    decoded.fill(QChar());
+    std::string problem;
+    std::optional<std::string> latin1 = passwordFromLocale(*value, source.maxLength, problem);
     wipe(*value);
     if (!latin1) {
-        outcome.error = origin + ": " + notLatin1Problem(source.what);
+        outcome.error = origin + ": the " + source.what + " " + problem;
         return outcome;
     }
-    value = std::move(latin1);
-    if (value->size() > source.maxLength) {
-        wipe(*value);
-        outcome.error = origin + ": the " + source.what + " is longer than " +
-                        std::to_string(source.maxLength) + " characters";
-        return outcome;
-    }
+    *value = std::move(*latin1);
+    wipe(*latin1); // a short text stays in the moved-from string's own buffer
     outcome.value = std::move(value);
+    wipe(*value);
     return outcome;
 }
 

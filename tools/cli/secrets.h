@@ -29,9 +29,14 @@ struct SecretOutcome {
     std::string error;                // what went wrong, naming the option or variable
 };
 
+// Makes the process non-dumpable (no core file, no ptrace by the same user)
+// for the rest of its run; called before any password is read.
+void keepSecretsOutOfCoreFiles();
+
 // Takes the secret from the file when one is named, else from the environment
 // variable when it is set (even to an empty text; its value is then overwritten
 // in place), else from the prompt when `interactive` and prompting is allowed.
+// The value is decoded and checked by veltrona::passwordFromLocale.
 SecretOutcome readSecret(const SecretSource &source, bool interactive,
                          const PromptFunction &prompt);
 

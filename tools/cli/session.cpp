@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include "kovalibrary.h"
+#include "printable.h"
 #include "scansequence.h"
 
 #include <algorithm>
@@ -134,7 +135,7 @@ public:
     void show(const std::string &text) {
         if (!enabled_ || text == last_)
             return;
-        std::fprintf(stderr, "\r\033[K%s", text.c_str());
+        std::fprintf(stderr, "\r\033[K%s", printable(text).c_str());
         std::fflush(stderr);
         last_ = text;
         shown_ = true;
