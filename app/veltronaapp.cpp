@@ -4,9 +4,12 @@
 #include "veltronadlg.h"
 #include "version.h"
 
+#include <QCoreApplication>
+
 bool CVeltronaApp::InitInstance() {
     if (!m_platform.canCreateSocket()) {
-        m_platform.messageBox(nullptr, QString::fromLatin1(veltrona::res::kSocketsInitFailedText));
+        m_platform.messageBox(nullptr, QCoreApplication::translate(
+                                           "CVeltronaApp", veltrona::res::kSocketsInitFailedText));
         return false;
     }
     CVeltronaDlg dialog(nullptr, m_library, m_platform);

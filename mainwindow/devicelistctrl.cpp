@@ -4,6 +4,7 @@
 #include "pictures.h"
 
 #include <QBitmap>
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
@@ -16,11 +17,17 @@
 
 namespace {
 
+// The 1x and the 2x picture: the view takes the one of its screen's ratio.
 QIcon maskedIcon(int id) {
-    QPixmap picture = veltrona::res::loadBitmap(id);
-    if (!picture.isNull())
+    QIcon icon;
+    for (qreal ratio : {1.0, 2.0}) {
+        QPixmap picture = veltrona::res::loadBitmap(id, ratio);
+        if (picture.isNull())
+            continue;
         picture.setMask(picture.createMaskFromColor(Qt::black));
-    return QIcon(picture);
+        icon.addPixmap(picture);
+    }
+    return icon;
 }
 
 // Texts are 8-bit: each byte is one character.
@@ -56,7 +63,8 @@ QVariant CDeviceListModel::headerData(int section, Qt::Orientation orientation, 
     if (orientation != Qt::Horizontal || section < 0 || section >= veltrona::kColumnCount)
         return {};
     if (role == Qt::DisplayRole)
-        return QString::fromLatin1(veltrona::kColumnTitles[size_t(section)]);
+        return QCoreApplication::translate(veltrona::kTextContext,
+                                           veltrona::kColumnTitles[size_t(section)]);
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     return {};
@@ -206,7 +214,7 @@ void CDeviceListCtrl::InitColumns() {
 
 int CDeviceListCtrl::AddDevice(const DEVICE_ROW *row, HKOVAITEM item) {
     if (row == nullptr) {
-        m_platform.messageBox(this, QStringLiteral("Invalid data"));
+        m_platform.messageBox(this, tr("Invalid data"));
         return 0;
     }
     const DeviceListRow added{*row, item};

@@ -31,7 +31,7 @@ CVeltronaDlg::CVeltronaDlg(QWidget *parent, veltrona::KovaLibrary &library,
     m_countdownTimer.setInterval(kCountdownMs);
     connect(&m_scanEndTimer, &QTimer::timeout, this, [this] { OnTimer(kScanEndTimer); });
     connect(&m_countdownTimer, &QTimer::timeout, this, [this] { OnTimer(kCountdownTimer); });
-    m_background = veltrona::res::loadBitmap(veltrona::res::IDB_BACKGROUND);
+    m_background = veltrona::res::loadBitmap(veltrona::res::IDB_BACKGROUND, devicePixelRatioF());
     OnInitDialog();
     // Rows come in batches, in arrival order, from the open connection only.
     ReplyBridge::instance().setRowReceiver(
@@ -92,6 +92,7 @@ void CVeltronaDlg::OnInitDialog() {
     connect(m_pDeviceList, &CDeviceListCtrl::rightDoubleClicked, this,
             &CVeltronaDlg::OnOpenWebPage);
     pushButton(IDC_CHANGE_SETTING)->setEnabled(false);
+    m_strScanText = pushButton(IDC_SCAN)->text();
 
     m_pInfoButton->LoadBitmaps(res::IDB_INFO_UP, res::IDB_INFO_DOWN);
     m_pMinimiseButton->LoadBitmaps(res::IDB_MINIMISE_UP, res::IDB_MINIMISE_DOWN);
@@ -151,10 +152,9 @@ int CVeltronaDlg::timerInterval(int id) const {
 
 void CVeltronaDlg::buildSystemMenu() {
     m_pSystemMenu = new QMenu(this);
-    m_pSystemMenu->addAction(QStringLiteral("&Move"), this, [this] { OnSysCommand(SC_MOVE); });
-    m_pSystemMenu->addAction(QStringLiteral("Mi&nimize"), this,
-                             [this] { OnSysCommand(SC_MINIMIZE); });
-    m_pSystemMenu->addAction(QStringLiteral("&Close"), this, [this] { OnSysCommand(SC_CLOSE); });
+    m_pSystemMenu->addAction(tr("&Move"), this, [this] { OnSysCommand(SC_MOVE); });
+    m_pSystemMenu->addAction(tr("Mi&nimize"), this, [this] { OnSysCommand(SC_MINIMIZE); });
+    m_pSystemMenu->addAction(tr("&Close"), this, [this] { OnSysCommand(SC_CLOSE); });
     // Alt+Space opens the menu whatever has the focus: a window shortcut is
     // matched before the focused widget sees the key (a push button would
     // take the Space as a click).
@@ -162,7 +162,7 @@ void CVeltronaDlg::buildSystemMenu() {
     key->setContext(Qt::WindowShortcut);
     connect(key, &QShortcut::activated, this,
             [this] { showSystemMenu(mapToGlobal(QPoint(0, 0))); });
-    const QString about = QString::fromLatin1(veltrona::res::kAboutMenuText);
+    const QString about = tr(veltrona::res::kAboutMenuText);
     if (!about.isEmpty()) {
         m_pSystemMenu->addSeparator();
         m_pSystemMenu->addAction(about, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
@@ -223,7 +223,12 @@ bool CVeltronaDlg::event(QEvent *event) {
 }
 
 void CVeltronaDlg::paintEvent(QPaintEvent *) {
+    // The window may have moved to a screen of another pixel ratio.
+    const qreal ratio = devicePixelRatioF();
+    if (m_background.devicePixelRatio() != veltrona::res::bitmapRatio(ratio))
+        m_background = veltrona::res::loadBitmap(veltrona::res::IDB_BACKGROUND, ratio);
     QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     // The picture is 640 pixels wide; the six columns beyond it get its
     // surround colour.
     painter.fillRect(rect(), QColor(0x6E, 0x69, 0x69));
@@ -352,7 +357,7 @@ void CVeltronaDlg::OnScan() {
     const int32_t initialised = veltrona::initialiseForBinding(
         m_library, config, std::string_view(m_strBinding.constData(), size_t(m_strBinding.size())));
     if (initialised != KOVA_OK) {
-        m_platform.messageBox(this, QStringLiteral("Error : initialising kova..."));
+        m_platform.messageBox(this, tr("Error : initialising kova..."));
         closeLibrary();
     }
 
@@ -391,7 +396,7 @@ void CVeltronaDlg::OnTimer(int id) {
         pushButton(IDC_SCAN)->setText(QString::number(m_nScanCountdown));
     } else if (id == kScanEndTimer) {
         m_scanEndTimer.stop();
-        pushButton(IDC_SCAN)->setText(QStringLiteral("Scan"));
+        pushButton(IDC_SCAN)->setText(m_strScanText);
         pushButton(IDC_SCAN)->setEnabled(true);
         pushButton(IDC_CLEAR_TABLE)->setEnabled(true);
         m_countdownTimer.stop();
@@ -418,9 +423,9 @@ void CVeltronaDlg::OnBindIp() {
     if (m_platform.runModal(dialog) == QDialog::Accepted) {
         // At most 17 characters, as the binding text holds.
         m_strBinding = dialog.BindingText().left(17);
-        text = QStringLiteral("Bind to %1").arg(QString::fromLatin1(m_strBinding));
+        text = tr("Bind to %1").arg(QString::fromLatin1(m_strBinding));
     } else {
-        text = QStringLiteral("Use original setting: %1").arg(QString::fromLatin1(m_strBinding));
+        text = tr("Use original setting: %1").arg(QString::fromLatin1(m_strBinding));
     }
     m_platform.messageBox(this, text);
 }

@@ -126,6 +126,8 @@ private:
     CSettingPageDlg m_settingPage;
     QByteArray m_strBinding;
     qint8 m_nScanCountdown = 5;
+    // The Scan button's own text, which the countdown replaces while a scan runs.
+    QString m_strScanText;
     QPixmap m_background;
     QMenu *m_pSystemMenu = nullptr;
     QTimer m_scanEndTimer;

@@ -9,8 +9,13 @@
 namespace veltrona {
 
 const std::array<const char *, kColumnCount> kColumnTitles = {
-    "Type", "IP Address", "MAC Address", "Model", "SN",      "FW",
-    "Web",  "AV1",        "AV2",         "Conf",  "Hostname"};
+    VELTRONA_TEXT("DeviceRow", "Type"),        VELTRONA_TEXT("DeviceRow", "IP Address"),
+    VELTRONA_TEXT("DeviceRow", "MAC Address"), VELTRONA_TEXT("DeviceRow", "Model"),
+    VELTRONA_TEXT("DeviceRow", "SN"),          VELTRONA_TEXT("DeviceRow", "FW"),
+    VELTRONA_TEXT("DeviceRow", "Web"),         VELTRONA_TEXT("DeviceRow", "AV1"),
+    VELTRONA_TEXT("DeviceRow", "AV2"),         VELTRONA_TEXT("DeviceRow", "Conf"),
+    VELTRONA_TEXT("DeviceRow", "Hostname"),
+};
 
 const std::array<int, kColumnCount> kColumnWidths = {60, 120, 125, 90, 90, 40, 40, 90, 90, 50, 90};
 
@@ -183,15 +188,15 @@ bool assembleDeviceRow(KovaLibrary &library, HKOVAITEM item, DeviceListRow &list
 const char *updateResultText(int32_t event) {
     switch (static_cast<uint32_t>(event)) {
     case 1:
-        return "Protocol Type mismatched!";
+        return VELTRONA_TEXT("DeviceRow", "Protocol Type mismatched!");
     case KOVA_EVENT_AUTH_FAILED:
-        return "Authentication Failed!";
+        return VELTRONA_TEXT("DeviceRow", "Authentication Failed!");
     case 3:
-        return "Update failed! Try later...";
+        return VELTRONA_TEXT("DeviceRow", "Update failed! Try later...");
     case KOVA_EVENT_SUCCESS:
-        return "Success";
+        return VELTRONA_TEXT("DeviceRow", "Success");
     case 5:
-        return "Update failed! Unknown error...";
+        return VELTRONA_TEXT("DeviceRow", "Update failed! Unknown error...");
     default:
         return nullptr;
     }

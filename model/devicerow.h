@@ -89,6 +89,12 @@ enum Column {
     ColHostName = 10,
 };
 
+// Marks a text that the window shows translated (in the context kTextContext)
+// while the client shows it as it stands; the translation tools take it for
+// QT_TRANSLATE_NOOP.
+#define VELTRONA_TEXT(context, text) text
+inline constexpr const char *kTextContext = "DeviceRow";
+
 // Column titles and widths in pixels, in index order.
 extern const std::array<const char *, kColumnCount> kColumnTitles;
 extern const std::array<int, kColumnCount> kColumnWidths;
@@ -112,7 +118,8 @@ std::string columnText(const DEVICE_ROW &row, int column);
 std::array<std::string, kColumnCount> rowTexts(const DEVICE_ROW &row);
 
 // The message for a device's answer to a configuration request; null for an
-// event that shows none (6 among them).
+// event that shows none (6 among them). Marked for translation, as are the
+// column titles.
 const char *updateResultText(int32_t event);
 
 } // namespace veltrona

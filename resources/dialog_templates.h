@@ -19,6 +19,9 @@ inline constexpr int IDD_SETTING_PAGE = 133;
 inline constexpr int IDD_AUTHENTICATION = 134;
 inline constexpr int IDD_BIND_IP = 135;
 
+// The translation context of the captions and control texts.
+inline constexpr const char *kTextContext = "DialogTemplate";
+
 // Id of controls that have none.
 inline constexpr int IDC_STATIC = -1;
 

@@ -14,13 +14,29 @@ void initResources() {
     std::call_once(once, registerVeltronaResources);
 }
 
-QString bitmapPath(int id) {
+QString bitmapPath(int id, int ratio) {
     initResources();
-    return QStringLiteral(":/bitmaps/%1.png").arg(id);
+    if (ratio == 1)
+        return QStringLiteral(":/bitmaps/%1.png").arg(id);
+    return QStringLiteral(":/bitmaps/%1@%2x.png").arg(id).arg(ratio);
 }
 
 QPixmap loadBitmap(int id) {
     return QPixmap(bitmapPath(id));
+}
+
+int bitmapRatio(qreal devicePixelRatio) {
+    return devicePixelRatio > 1.0 ? 2 : 1;
+}
+
+QPixmap loadBitmap(int id, qreal devicePixelRatio) {
+    const int ratio = bitmapRatio(devicePixelRatio);
+    QPixmap picture(bitmapPath(id, ratio));
+    if (picture.isNull())
+        return loadBitmap(id);
+    // Set whatever the reader made of the file name.
+    picture.setDevicePixelRatio(ratio);
+    return picture;
 }
 
 QIcon appIcon() {

@@ -38,7 +38,7 @@ void CAuthenticationDlg::OnOK() {
         QDialog::accept();
         return;
     }
-    m_platform.messageBox(this, QStringLiteral("Admin ID is required"));
+    m_platform.messageBox(this, tr("Admin ID is required"));
     m_editID->setFocus(Qt::OtherFocusReason);
 }
 

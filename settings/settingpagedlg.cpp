@@ -11,6 +11,7 @@
 #include "replybridge.h"
 #include "scansequence.h"
 
+#include <QCoreApplication>
 #include <QFrame>
 #include <QPushButton>
 
@@ -179,7 +180,7 @@ bool CSettingPageDlg::ApplyPage(int pageId) {
             library, config,
             std::string_view(m_strBinding.constData(), size_t(m_strBinding.size()))) == KOVA_OK;
     if (!initialised) {
-        m_platform.messageBox(this, QStringLiteral("Error : initialising kova..."));
+        m_platform.messageBox(this, tr("Error : initialising kova..."));
         // The closed library refuses the request below and sends nothing.
         library.close();
         ReplyBridge::instance().closeConnection();
@@ -234,7 +235,7 @@ void CSettingPageDlg::CloseSettingPage(int result) {
 
 QString CSettingPageDlg::UpdateResultText(int32_t event) {
     const char *text = veltrona::updateResultText(event);
-    return text != nullptr ? QString::fromLatin1(text) : QString();
+    return text != nullptr ? QCoreApplication::translate(veltrona::kTextContext, text) : QString();
 }
 
 void CSettingPageDlg::ReportUpdateResult(HKOVAITEM, int32_t event, int32_t) {

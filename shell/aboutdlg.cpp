@@ -2,13 +2,12 @@
 
 #include "dialogbuilder.h"
 #include "kova.h"
+#include "pictures.h"
 #include "version.h"
 
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
-
-#include <cstdio>
 
 CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -26,8 +25,13 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent) {
         });
     if (auto *icon = findChild<QLabel *>(QStringLiteral("aboutIcon"))) {
         const int side = std::min(icon->width(), icon->height());
-        icon->setPixmap(QIcon(QString::fromLatin1(veltrona::res::kIconPath)).pixmap(side, side));
-        setWindowIcon(QIcon(QString::fromLatin1(veltrona::res::kIconPath)));
+        // The 32-pixel icon scaled to the control; a HiDPI screen gets it drawn
+        // from the icon's larger sizes.
+        const qreal ratio = devicePixelRatioF();
+        const QIcon appIcon = ratio > 1 ? veltrona::res::appIcon()
+                                        : QIcon(QString::fromLatin1(veltrona::res::kIconPath));
+        icon->setPixmap(appIcon.pixmap(QSize(side, side), ratio));
+        setWindowIcon(veltrona::res::appIcon());
     }
     veltrona::ui::controlAs<QLabel>(this, IDC_LIBRARY_LINE)->setText(LibraryLine());
     veltrona::ui::controlAs<QLabel>(this, IDC_PRODUCT_LINE)
@@ -47,19 +51,20 @@ QString CAboutDlg::ProductLine(const char *productName, const char *versionText,
     const qsizetype lastDot = version.lastIndexOf(QLatin1Char('.'));
     if (lastDot >= 0)
         version.truncate(lastDot);
-    return QStringLiteral("%1 %2 Build %3")
+    return tr("%1 %2 Build %3")
         .arg(QString::fromLatin1(productName), version, QString::fromLatin1(buildText));
 }
 
 QString CAboutDlg::LibraryLine() {
     const KOVA_VERSION v = kova_GetVersion();
-    char line[260];
-    std::snprintf(line, sizeof line, "%s Version: %d. %d. %d. %d", "KOVA Library",
-                  static_cast<int>(v.major), static_cast<int>(v.minor), static_cast<int>(v.release),
-                  static_cast<int>(v.build));
-    return QString::fromLatin1(line);
+    return tr("%1 Version: %2. %3. %4. %5")
+        .arg(tr("KOVA Library"))
+        .arg(static_cast<int>(v.major))
+        .arg(static_cast<int>(v.minor))
+        .arg(static_cast<int>(v.release))
+        .arg(static_cast<int>(v.build));
 }
 
 QString CAboutDlg::LegalNotice() {
-    return QStringLiteral("Copyright (C) 2026 Veltrona");
+    return tr("Copyright (C) 2026 Veltrona");
 }

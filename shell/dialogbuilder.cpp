@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
@@ -48,7 +49,7 @@ protected:
 };
 
 QWidget *standardControl(const res::ControlTemplate &c, QWidget *parent) {
-    const QString text = QString::fromLatin1(c.text);
+    const QString text = templateText(c.text);
     switch (c.kind) {
     case res::ControlKind::PushButton:
     case res::ControlKind::DefPushButton:
@@ -105,6 +106,10 @@ QWidget *standardControl(const res::ControlTemplate &c, QWidget *parent) {
 
 } // namespace
 
+QString templateText(const char *text) {
+    return QCoreApplication::translate(res::kTextContext, text);
+}
+
 QFont dialogFont(const res::DialogTemplate &dialog) {
     if (qstrcmp(dialog.fontFace, "System") == 0) {
         QFont font(QStringLiteral("Liberation Sans"));
@@ -136,7 +141,7 @@ DialogUnits buildDialog(QWidget *dialog, const res::DialogTemplate &tpl,
     dialog->setFont(font);
     const DialogUnits units(font);
     if (tpl.caption[0] != '\0')
-        dialog->setWindowTitle(QString::fromLatin1(tpl.caption));
+        dialog->setWindowTitle(templateText(tpl.caption));
     if (tpl.style & res::Child)
         dialog->resize(units.x(tpl.cx), units.y(tpl.cy));
     else

@@ -33,12 +33,16 @@ private:
     int m_baseHeight;
 };
 
+// A caption or control text of a template as the user reads it: translated
+// into the language of the installed translations, as it stands in English.
+QString templateText(const char *text);
+
 // Makes the widget for one control, or returns nullptr to let the builder make
 // its standard widget for the control's kind.
 using ControlFactory = std::function<QWidget *(const res::ControlTemplate &, QWidget *parent)>;
 
 // Gives `dialog` the template's font, caption and fixed client size and creates
-// its controls in template order: geometry, text, visibility, enabled state
+// its controls in template order: geometry, translated text, visibility, enabled state
 // and tab order as the template says. Radio buttons from one with the Group
 // style up to the next such one share an exclusive QButtonGroup. Group boxes
 // are put behind the other controls. Enter on a focused push button presses

@@ -50,21 +50,32 @@ CSkinButton::CSkinButton(int controlId, QWidget *parent)
 }
 
 void CSkinButton::LoadBitmaps(const QPixmap &up, const QPixmap &pressed) {
+    m_upId = m_pressedId = 0;
     m_up = up;
     m_pressed = pressed;
     update();
 }
 
 void CSkinButton::LoadBitmaps(int upId, int pressedId) {
-    LoadBitmaps(res::loadBitmap(upId), res::loadBitmap(pressedId));
+    const qreal ratio = devicePixelRatioF();
+    LoadBitmaps(res::loadBitmap(upId, ratio), res::loadBitmap(pressedId, ratio));
+    m_upId = upId;
+    m_pressedId = pressedId;
 }
 
 QSize CSkinButton::sizeHint() const {
-    return m_up.isNull() ? QSize(21, 21) : m_up.size();
+    return m_up.isNull() ? QSize(21, 21) : m_up.deviceIndependentSize().toSize();
 }
 
 void CSkinButton::paintEvent(QPaintEvent *) {
+    // The window may have moved to a screen of another pixel ratio.
+    const qreal ratio = devicePixelRatioF();
+    if (m_upId != 0 && m_up.devicePixelRatio() != res::bitmapRatio(ratio)) {
+        m_up = res::loadBitmap(m_upId, ratio);
+        m_pressed = res::loadBitmap(m_pressedId, ratio);
+    }
     QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     const QPixmap &picture = isDown() && !m_pressed.isNull() ? m_pressed : m_up;
     if (picture.isNull())
         painter.fillRect(rect(), palette().button());

@@ -41,7 +41,8 @@ private:
 
 // A flat button drawn from two pictures: the up picture at rest, the pressed
 // picture while it is held with the pointer over it. Pictures are drawn unscaled
-// from their top-left corner and cut at the button's edges. A release whose
+// from their top-left corner and cut at the button's edges; pictures loaded by id
+// follow the screen's pixel ratio (the 2x pictures on a HiDPI screen). A release whose
 // position lies inside the button's rectangle, edges included on all four sides
 // (x == width and y == height count), sends the button's command to the
 // registered main window, after the button has been drawn up again; a release
@@ -64,6 +65,9 @@ protected:
 
 private:
     int m_controlId;
+    // The resource ids of the pictures loaded by id, 0 for pictures given as such.
+    int m_upId = 0;
+    int m_pressedId = 0;
     QPixmap m_up;
     QPixmap m_pressed;
 };

@@ -1,16 +1,20 @@
-// Layout of the settings and shell dialogs as built from their templates:
-// every visible text fits its control and every control lies inside its
-// window. With VELTRONA_SCREENSHOT_DIR set, each dialog is also saved there as
-// a PNG (scripts/screenshot-dialogs).
+// Layout of the main window and the settings and shell dialogs as built from
+// their templates, in English and in German: every visible text fits its
+// control and every control lies inside its window. With
+// VELTRONA_SCREENSHOT_DIR set, each dialog is also saved there as a PNG, the
+// German ones with the suffix -de (scripts/screenshot-dialogs).
 
 #include "aboutdlg.h"
 #include "authenticationdlg.h"
 #include "bindipdlg.h"
 #include "settingpagedlg.h"
 #include "test_settings_support.h"
+#include "translations.h"
+#include "veltronadlg.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -56,13 +60,38 @@ QStringList layoutFaults(QWidget *window) {
     return faults;
 }
 
-void save(QWidget *window, const char *name) {
-    const QString dir = qEnvironmentVariable("VELTRONA_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        return;
-    QDir().mkpath(dir);
-    window->grab().save(QDir(dir).filePath(QString::fromLatin1(name) + QStringLiteral(".png")));
-}
+// The language of the current row: English needs no translation, German
+// loads the program's and Qt's from the build.
+class Language {
+public:
+    Language() {
+        QFETCH_GLOBAL(QString, language);
+        m_suffix = language == QLatin1String("en") ? QString() : QLatin1Char('-') + language;
+        if (!m_suffix.isEmpty())
+            m_loaded =
+                m_translations.load(QLocale(language), QStringLiteral(VELTRONA_TRANSLATIONS_DIR));
+    }
+    bool ready() const { return m_suffix.isEmpty() || m_loaded; }
+    void save(QWidget *window, const char *name) const {
+        const QString dir = qEnvironmentVariable("VELTRONA_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            return;
+        QDir().mkpath(dir);
+        window->grab().save(
+            QDir(dir).filePath(QString::fromLatin1(name) + m_suffix + QStringLiteral(".png")));
+    }
+
+private:
+    veltrona::ui::Translations m_translations;
+    QString m_suffix;
+    bool m_loaded = false;
+};
+
+#define CHECK_LAYOUT(window)                                                                       \
+    do {                                                                                           \
+        const QStringList faults = layoutFaults(window);                                           \
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));                 \
+    } while (false)
 
 } // namespace
 
@@ -72,12 +101,63 @@ class TestSettingsLayout : public QObject {
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(veltrona); }
 
+    // Every test runs once in each language.
+    void initTestCase_data() {
+        QTest::addColumn<QString>("language");
+        QTest::newRow("en") << QStringLiteral("en");
+        QTest::newRow("de") << QStringLiteral("de");
+    }
+
+    // The locale chooses the program's translation and Qt's for its standard
+    // texts; a language without one stays English.
+    void languageChoice_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<bool>("translated");
+        QTest::addColumn<QString>("apply");
+        QTest::addColumn<QString>("qtCancel");
+        QTest::newRow("German") << "de_DE" << true << "Übernehmen"
+                                << "Abbrechen";
+        QTest::newRow("German, Austria") << "de_AT" << true << "Übernehmen"
+                                         << "Abbrechen";
+        QTest::newRow("English") << "en_US" << false << "Apply"
+                                 << "Cancel";
+        QTest::newRow("C") << "C" << false << "Apply"
+                           << "Cancel";
+        QTest::newRow("Finnish: Qt's only") << "fi_FI" << false << "Apply"
+                                            << "Peru";
+    }
+    void languageChoice() {
+        QFETCH_GLOBAL(QString, language);
+        if (language != QLatin1String("en"))
+            QSKIP("once is enough");
+        QFETCH(QString, locale);
+        QFETCH(bool, translated);
+        QFETCH(QString, apply);
+        QFETCH(QString, qtCancel);
+        veltrona::ui::Translations translations;
+        QCOMPARE(translations.load(QLocale(locale), QStringLiteral(VELTRONA_TRANSLATIONS_DIR)),
+                 translated);
+        QCOMPARE(veltrona::ui::templateText("Apply"), apply);
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), qtCancel);
+    }
+
     void aboutBox() {
+        const Language language;
+        QVERIFY(language.ready());
         CAboutDlg dlg;
         dlg.show();
-        save(&dlg, "about");
-        const QStringList faults = layoutFaults(&dlg);
-        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
+        language.save(&dlg, "about");
+        CHECK_LAYOUT(&dlg);
+    }
+
+    void mainWindow() {
+        const Language language;
+        QVERIFY(language.ready());
+        FakeLibrary lib;
+        guitest::MessageRecorder platform;
+        CVeltronaDlg dlg(nullptr, lib, platform);
+        dlg.show();
+        CHECK_LAYOUT(&dlg);
     }
 
     void bindIp() {
@@ -86,21 +166,23 @@ private slots:
                 return {{192, 168, 100, 200}, {10, 0, 0, 5}};
             }
         } addresses;
+        const Language language;
+        QVERIFY(language.ready());
         CBindIpDlg dlg(nullptr, addresses);
         dlg.SetBindingText("192.168.100.200");
         dlg.show();
-        save(&dlg, "bindip");
-        const QStringList faults = layoutFaults(&dlg);
-        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
+        language.save(&dlg, "bindip");
+        CHECK_LAYOUT(&dlg);
     }
 
     void authentication() {
+        const Language language;
+        QVERIFY(language.ready());
         CAuthenticationDlg dlg;
         dlg.passwordEdit()->setText(QStringLiteral("secret"));
         dlg.show();
-        save(&dlg, "authentication");
-        const QStringList faults = layoutFaults(&dlg);
-        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
+        language.save(&dlg, "authentication");
+        CHECK_LAYOUT(&dlg);
     }
 
     void settingPages_data() {
@@ -118,6 +200,8 @@ private slots:
         QFETCH(int, mode);
         QFETCH(int, selector);
         QFETCH(QString, name);
+        const Language language;
+        QVERIFY(language.ready());
         FakeLibrary lib;
         // Longer names than the other tests use, to show what fits.
         DeviceRecords d = device(mode, 1, "camera-lobby", "cams.example.net", 1);
@@ -128,9 +212,8 @@ private slots:
         dlg.OnInitDialog();
         dlg.SelectPage(selector);
         dlg.show();
-        save(&dlg, name.toLatin1().constData());
-        const QStringList faults = layoutFaults(&dlg);
-        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral("; "))));
+        language.save(&dlg, name.toLatin1().constData());
+        CHECK_LAYOUT(&dlg);
     }
 };
 

@@ -45,10 +45,11 @@ void drawLogo(QPainter &painter, qreal x, qreal y, qreal size, bool faint) {
     painter.restore();
 }
 
-QImage background() {
-    QImage image(640, 580, QImage::Format_RGB888);
+QImage background(int scale) {
+    QImage image(640 * scale, 580 * scale, QImage::Format_RGB888);
     image.fill(QColor(kSurround));
     QPainter painter(&image);
+    painter.scale(scale, scale);
 
     // Work panel, framed above and below by light grey bands.
     painter.fillRect(QRect(QPoint(5, 55), QPoint(634, 61)), QColor(kBand));
@@ -81,10 +82,11 @@ QImage background() {
     return image;
 }
 
-QImage titleButton(Glyph glyph, bool pressed) {
-    QImage image(21, 21, QImage::Format_RGB32);
+QImage titleButton(Glyph glyph, bool pressed, int scale) {
+    QImage image(21 * scale, 21 * scale, QImage::Format_RGB32);
     image.fill(QColor(kButtonFace));
     QPainter painter(&image);
+    painter.scale(scale, scale);
     const QColor rest = glyph == Glyph::Close ? QColor(kGlyphBlack) : QColor(kGlyphDark);
     const QColor colour = pressed ? QColor(kGlyphRed) : rest;
     switch (glyph) {

@@ -10,15 +10,19 @@
 
 namespace artwork {
 
-// 640 x 580, 24-bit: the main window's background.
-QImage background();
+// Each picture is drawn at a scale: 1 gives the window's own pixels, 2 the same
+// picture with twice the pixels in each direction for HiDPI screens.
+
+// 640 x 580 times scale, 24-bit: the main window's background.
+QImage background(int scale = 1);
 
 enum class Glyph { Info, Minimise, Close };
 
-// 21 x 21 title button picture; pressed draws the glyph red.
-QImage titleButton(Glyph glyph, bool pressed);
+// 21 x 21 times scale title button picture; pressed draws the glyph red.
+QImage titleButton(Glyph glyph, bool pressed, int scale = 1);
 
-// A disc of the given colour on white, size x size pixels.
+// A disc of the given colour on white, size x size pixels (a disc of twice the
+// size is its 2x picture).
 QImage disc(int size, QRgb colour);
 
 // The application icon, size x size pixels with transparency: the logo on a

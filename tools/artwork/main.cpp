@@ -1,6 +1,7 @@
 // veltrona-artwork DIR: writes the program's pictures into DIR, named by
-// resource id (140.png, 144.png ... 149.png, 137.png, icon-*.png) and the
-// scalable icon, icon.svg.
+// resource id (140.png, 144.png ... 149.png, 137.png), each also at twice the
+// size (140@2x.png ...), the icon's sizes (icon-*.png) and the scalable icon,
+// icon.svg.
 #include "artwork.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QGuiApplication>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -41,21 +43,31 @@ int main(int argc, char **argv) {
         return 1;
     }
     using artwork::Glyph;
-    bool ok = save(dir, QStringLiteral("140.png"), artwork::background());
-    ok = save(dir, QStringLiteral("144.png"),
-              indexed(artwork::titleButton(Glyph::Minimise, true))) &&
-         ok;
-    ok = save(dir, QStringLiteral("145.png"),
-              indexed(artwork::titleButton(Glyph::Minimise, false))) &&
-         ok;
-    ok = save(dir, QStringLiteral("146.png"), artwork::titleButton(Glyph::Info, true)) && ok;
-    ok = save(dir, QStringLiteral("147.png"), artwork::titleButton(Glyph::Info, false)) && ok;
-    ok = save(dir, QStringLiteral("148.png"), indexed(artwork::titleButton(Glyph::Close, true))) &&
-         ok;
-    ok = save(dir, QStringLiteral("149.png"), indexed(artwork::titleButton(Glyph::Close, false))) &&
-         ok;
-    // The list's row image: a 16 x 16 blue disc.
-    ok = save(dir, QStringLiteral("137.png"), artwork::disc(16, artwork::kDiscBlue)) && ok;
+    // Each bitmap at 1x (140.png) and at 2x for HiDPI screens (140@2x.png).
+    struct Picture {
+        const char *id;
+        std::function<QImage(int scale)> draw;
+    };
+    const Picture pictures[] = {
+        {"140", [](int scale) { return artwork::background(scale); }},
+        {"144",
+         [](int scale) { return indexed(artwork::titleButton(Glyph::Minimise, true, scale)); }},
+        {"145",
+         [](int scale) { return indexed(artwork::titleButton(Glyph::Minimise, false, scale)); }},
+        {"146", [](int scale) { return artwork::titleButton(Glyph::Info, true, scale); }},
+        {"147", [](int scale) { return artwork::titleButton(Glyph::Info, false, scale); }},
+        {"148", [](int scale) { return indexed(artwork::titleButton(Glyph::Close, true, scale)); }},
+        {"149",
+         [](int scale) { return indexed(artwork::titleButton(Glyph::Close, false, scale)); }},
+        // The list's row image: a 16 x 16 blue disc.
+        {"137", [](int scale) { return artwork::disc(16 * scale, artwork::kDiscBlue); }},
+    };
+    bool ok = true;
+    for (const Picture &picture : pictures) {
+        const QString id = QString::fromLatin1(picture.id);
+        ok = save(dir, id + QStringLiteral(".png"), picture.draw(1)) && ok;
+        ok = save(dir, id + QStringLiteral("@2x.png"), picture.draw(2)) && ok;
+    }
     for (int size : {16, 32, 48, 256})
         ok = save(dir, QStringLiteral("icon-%1.png").arg(size), artwork::icon(size)) && ok;
     QFile svg(dir.filePath(QStringLiteral("icon.svg")));
