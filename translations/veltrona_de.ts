@@ -21,10 +21,36 @@
     </message>
 </context>
 <context>
+    <name>CAccountPageDlg</name>
+    <message>
+        <source>New Password</source>
+        <translation>Neues Passwort</translation>
+    </message>
+</context>
+<context>
     <name>CAuthenticationDlg</name>
     <message>
         <source>Admin ID is required</source>
         <translation>Administrator-ID erforderlich</translation>
+    </message>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Passwort</translation>
+    </message>
+</context>
+<context>
+    <name>CBindIpDlg</name>
+    <message>
+        <source>IP List</source>
+        <translation>IP-Liste</translation>
+    </message>
+    <message>
+        <source>The local address that the next scan uses</source>
+        <translation>Die lokale Adresse, die die nächste Suche verwendet</translation>
     </message>
 </context>
 <context>
@@ -39,10 +65,64 @@
     </message>
 </context>
 <context>
+    <name>CHostNamePageDlg</name>
+    <message>
+        <source>Host Name</source>
+        <translation>Hostname</translation>
+    </message>
+    <message>
+        <source>Domain Name</source>
+        <translation>Domänenname</translation>
+    </message>
+    <message>
+        <source>Model Name</source>
+        <translation>Modellname</translation>
+    </message>
+</context>
+<context>
+    <name>CIPAddressCtrl</name>
+    <message>
+        <source>%1, part %2 of %3</source>
+        <translation>%1, Teil %2 von %3</translation>
+    </message>
+</context>
+<context>
     <name>CNetworkPageDlg</name>
     <message>
         <source>%1 has a blank field among filled ones; it would be sent as 0.</source>
         <translation>%1 hat ein leeres Feld neben ausgefüllten; es würde als 0 gesendet.</translation>
+    </message>
+    <message>
+        <source>IP Address</source>
+        <translation>IP-Adresse</translation>
+    </message>
+    <message>
+        <source>Gateway</source>
+        <translation>Gateway</translation>
+    </message>
+    <message>
+        <source>Net Mask</source>
+        <translation>Netzmaske</translation>
+    </message>
+    <message>
+        <source>DNS Server</source>
+        <translation>DNS-Server</translation>
+    </message>
+    <message>
+        <source>Username</source>
+        <translation>Benutzername</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Passwort</translation>
+    </message>
+    <message>
+        <source>Service Name</source>
+        <translation>Dienstname</translation>
+    </message>
+    <message>
+        <source>MTU</source>
+        <translation>MTU</translation>
     </message>
 </context>
 <context>
@@ -112,6 +192,38 @@
     <message>
         <source>Use original setting: %1</source>
         <translation>Bisherige Einstellung bleibt: %1</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>Über</translation>
+    </message>
+    <message>
+        <source>Minimize</source>
+        <translation>Minimieren</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Devices</source>
+        <translation>Geräte</translation>
+    </message>
+    <message>
+        <source>Scan</source>
+        <translation>Suchen</translation>
+    </message>
+    <message>
+        <source>Devices that answered the last scan. Double-click a row to change its settings, right double-click it to open its web page.</source>
+        <translation>Geräte, die auf die letzte Suche geantwortet haben. Doppelklick auf eine Zeile ändert ihre Einstellungen, Doppelklick mit der rechten Maustaste öffnet ihre Webseite.</translation>
+    </message>
+    <message>
+        <source>Lists the devices on the local network for five seconds</source>
+        <translation>Listet fünf Sekunden lang die Geräte im lokalen Netzwerk auf</translation>
+    </message>
+    <message>
+        <source>Chooses the local address that the next scan uses</source>
+        <translation>Wählt die lokale Adresse, die die nächste Suche verwendet</translation>
     </message>
 </context>
 <context>
