@@ -2,7 +2,7 @@
 """Checks the veltrona.kova collection without a network: every Python file
 compiles; ansible-doc reads each module's documentation, whose options (names,
 types, choices, defaults, required, suboptions) are those of the module's
-argument spec, with no_log on every password and check mode as the module
+declared arguments, with no_log on every password and check mode as the module
 declares it; the options of every example task are documented ones; and the
 README shows the example files as they are.
 Argument: the collection's folder."""
@@ -26,7 +26,7 @@ for path in glob.glob(os.path.join(collection, '**/*.py'), recursive=True):
     except SyntaxError as error:
         check(False, 'compile: %s' % error)
 
-# The argument spec that a module hands to AnsibleModule, caught before it runs.
+# The declared arguments that a module hands to AnsibleModule, caught before it runs.
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(collection))))
 import ansible.module_utils.basic as basic
 
@@ -44,9 +44,9 @@ basic.AnsibleModule = SpecCatcher
 
 
 def argument_spec(path):
-    spec = importlib.util.spec_from_file_location('module_under_check', path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location('module_under_check', path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     try:
         module.main()
     except Caught as caught:
@@ -56,7 +56,7 @@ def argument_spec(path):
 
 def compare(where, documented, specified):
     check(sorted(documented) == sorted(specified),
-          '%s: documented options %s, argument spec %s' % (where, sorted(documented), sorted(specified)))
+          '%s: documented options %s, declared arguments %s' % (where, sorted(documented), sorted(specified)))
     for name in set(documented) & set(specified):
         doc, arg = documented[name], specified[name]
         here = '%s.%s' % (where, name)
@@ -105,8 +105,8 @@ for path in modules:
     docs[name] = doc
     check(doc.get('short_description') and doc.get('description'), '%s: no description' % name)
     check(shown.get('return'), '%s: no RETURN' % name)
-    spec, check_mode = argument_spec(path)
-    compare(name, doc.get('options', {}), spec)
+    declared, check_mode = argument_spec(path)
+    compare(name, doc.get('options', {}), declared)
     declared = doc.get('attributes', {}).get('check_mode', {}).get('support')
     check(declared == ('full' if check_mode else 'none'),
           '%s: check mode documented %s, supported %s' % (name, declared, check_mode))
