@@ -253,8 +253,10 @@ template <typename Build> int32_t ConfigurationRequest(HKOVAITEM item, Build bui
         code = SendAndListen(lib, c, datagram, copy.arrivalIndex);
     }
     // The credential blocks are masked, not encrypted: no copy stays behind.
-    explicit_bzero(request.data(), request.size());
-    explicit_bzero(datagram.data(), datagram.size());
+    // (An empty vector's data() may be null, which explicit_bzero may not take.)
+    for (std::vector<uint8_t> *bytes : {&request, &datagram})
+        if (!bytes->empty())
+            explicit_bzero(bytes->data(), bytes->size());
     return code;
 }
 
