@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QThread>
 
@@ -710,7 +711,8 @@ TEST(CliLab, UnsafeAddressesAreRefusedAndNothingIsSent) {
 // Each failure is reported as what it was, and does not stop the others.
 TEST(CliLab, ApplyReportsEachDeviceAsItWent) {
     QTemporaryFile plan, secrets;
-    const QString report = QDir::temp().filePath("veltrona-apply-report.json");
+    const QTemporaryDir folder; // of its own: other runs of this test may be going on
+    const QString report = folder.filePath("report.json");
     const std::size_t logStart = logLines().size();
     const CliRun run = cli(
         {"apply",
