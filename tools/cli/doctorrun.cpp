@@ -8,13 +8,19 @@
 #include "scansequence.h"
 #include "session.h"
 
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <linux/capability.h>
+#include <poll.h>
 #include <pwd.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
 
 #include <filesystem>
 #include <fstream>
@@ -125,6 +131,74 @@ Check portTrial(KovaLibrary &library, const std::string &bindAddress) {
     return portCheck(result == KOVA_OK, kova_ErrorText(result), portHolders());
 }
 
+// What `program` writes on standard output, or nothing when it cannot be
+// started, runs longer than `timeout`, writes more than 16 MiB or ends with a
+// status other than 0. A plain fork and exec: QProcess starts its child with
+// clone(CLONE_VM | CLONE_VFORK), which the thread sanitizer does not follow,
+// so that it reports races after it that do not exist.
+std::optional<std::string> commandOutput(const std::string &program,
+                                         const std::vector<std::string> &arguments,
+                                         std::chrono::milliseconds timeout) {
+    std::vector<std::string> words{program};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return std::nullopt;
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(out[0]);
+        ::close(out[1]);
+        return std::nullopt;
+    }
+    if (pid == 0) { // only async-signal-safe calls from here to exec
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null < 0 || ::dup2(null, STDIN_FILENO) < 0 || ::dup2(out[1], STDOUT_FILENO) < 0 ||
+            ::dup2(null, STDERR_FILENO) < 0)
+            ::_exit(127);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    constexpr std::size_t kLimit = 16u << 20;
+    std::string text;
+    bool complete = false;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd fd{out[0], POLLIN, 0};
+        const int ready = ::poll(&fd, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            break;
+        char buffer[65536];
+        const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0)
+            complete = true;
+        if (n <= 0 || text.size() + static_cast<std::size_t>(n) > kLimit)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(out[0]);
+    if (!complete)
+        ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!complete || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return std::nullopt;
+    return text;
+}
+
 bool holdsNetAdmin() {
     const std::optional<std::uint64_t> caps =
         effectiveCapabilities(readFile("/proc/self/status").value_or(""));
@@ -150,14 +224,11 @@ std::vector<Check> firewall() {
         c.fix = "sudo apt install nftables";
         return {c};
     }
-    QProcess process;
-    process.start(nft, {QStringLiteral("-j"), QStringLiteral("list"), QStringLiteral("ruleset")});
-    const bool finished = process.waitForFinished(10000);
-    const QByteArray output = process.readAllStandardOutput();
+    const std::optional<std::string> output =
+        commandOutput(nft.toStdString(), {"-j", "list", "ruleset"}, std::chrono::seconds(10));
     const std::optional<std::vector<FirewallBlock>> blocks =
-        finished && process.exitCode() == 0 ? firewallBlocks(output) : std::nullopt;
+        output ? firewallBlocks(QByteArray::fromStdString(*output)) : std::nullopt;
     if (!blocks) {
-        process.kill();
         Check c = skipped;
         c.finding = "could not be checked: nft -j list ruleset gave no rule set";
         return {c};
