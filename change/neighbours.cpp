@@ -75,7 +75,19 @@ std::unordered_map<std::uint32_t, std::string> resolvedNeighbours() {
     return table;
 }
 
+bool attached(const std::vector<LocalAddress> &local, std::uint32_t address) {
+    return std::any_of(local.begin(), local.end(), [&](const LocalAddress &l) {
+        return (l.address & l.netmask) == (address & l.netmask);
+    });
+}
+
 } // namespace
+
+bool onThisHostsNetworks(const std::vector<std::uint32_t> &addresses) {
+    const std::vector<LocalAddress> local = localAddresses();
+    return std::any_of(addresses.begin(), addresses.end(),
+                       [&](std::uint32_t address) { return attached(local, address); });
+}
 
 std::vector<HeardDevice> liveHolders(const std::vector<std::uint32_t> &addresses,
                                      const std::vector<HeardDevice> &heard,
@@ -96,10 +108,7 @@ std::vector<HeardDevice> liveHolders(const std::vector<std::uint32_t> &addresses
             holders.push_back({interfaceHardware(own->interfaceName), "this host", address});
             continue;
         }
-        const bool attached = std::any_of(local.begin(), local.end(), [&](const LocalAddress &l) {
-            return (l.address & l.netmask) == (address & l.netmask);
-        });
-        if (!attached || probe < 0)
+        if (!attached(local, address) || probe < 0)
             continue;
         sockaddr_in to{};
         to.sin_family = AF_INET;

@@ -1,10 +1,15 @@
 #include "platform.h"
 
+#include "neighbours.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QFutureWatcher>
 #include <QMessageBox>
+#include <QPromise>
 #include <QPushButton>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 
@@ -61,6 +66,37 @@ std::vector<Platform::Address> Platform::hostAddresses() {
     }
     freeifaddrs(list);
     return addresses;
+}
+
+void Platform::findLiveHolders(QObject *context, std::vector<uint32_t> addresses,
+                               std::vector<change::HeardDevice> heard,
+                               std::function<void(std::vector<change::HeardDevice>)> found) {
+    using Holders = std::vector<change::HeardDevice>;
+    if (!change::onThisHostsNetworks(addresses)) {
+        found({});
+        return;
+    }
+    // The pool thread works on its own copies and hands its result over
+    // through the future; the watcher, owned by `context`, goes with it, and
+    // with it the call of `found`.
+    auto promise = std::make_shared<QPromise<Holders>>();
+    auto *watcher = new QFutureWatcher<Holders>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
+                     [watcher, found = std::move(found)] {
+                         watcher->deleteLater();
+                         found(watcher->future().resultCount() > 0 ? watcher->result() : Holders{});
+                     });
+    promise->start();
+    watcher->setFuture(promise->future());
+    QThreadPool::globalInstance()->start(
+        [promise, addresses = std::move(addresses), heard = std::move(heard)] {
+            try {
+                promise->addResult(change::liveHolders(addresses, heard, std::chrono::seconds(1)));
+            } catch (const std::exception &) {
+                // An unreadable neighbour table: no live holder is known.
+            }
+            promise->finish();
+        });
 }
 
 bool Platform::canCreateSocket() {
