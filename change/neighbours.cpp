@@ -83,10 +83,14 @@ bool attached(const std::vector<LocalAddress> &local, std::uint32_t address) {
 
 } // namespace
 
-bool onThisHostsNetworks(const std::vector<std::uint32_t> &addresses) {
+bool mayHaveLiveHolders(const std::vector<std::uint32_t> &addresses,
+                        const std::vector<HeardDevice> &heard) {
     const std::vector<LocalAddress> local = localAddresses();
-    return std::any_of(addresses.begin(), addresses.end(),
-                       [&](std::uint32_t address) { return attached(local, address); });
+    return std::any_of(addresses.begin(), addresses.end(), [&](std::uint32_t address) {
+        const bool held = std::any_of(heard.begin(), heard.end(),
+                                      [&](const HeardDevice &d) { return d.address == address; });
+        return !held && attached(local, address);
+    });
 }
 
 std::vector<HeardDevice> liveHolders(const std::vector<std::uint32_t> &addresses,

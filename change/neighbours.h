@@ -21,10 +21,11 @@ std::vector<HeardDevice> liveHolders(const std::vector<std::uint32_t> &addresses
                                      const std::vector<HeardDevice> &heard,
                                      std::chrono::milliseconds wait);
 
-// Whether one of `addresses` is on a network this host has an address on (its
-// own addresses included): only those can liveHolders find holders for, and
-// only for those does it wait.
-bool onThisHostsNetworks(const std::vector<std::uint32_t> &addresses);
+// Whether liveHolders has anything to look up: one of `addresses` that no
+// device in `heard` holds is on a network this host has an address on (its
+// own addresses included). Otherwise it finds no holder and does not wait.
+bool mayHaveLiveHolders(const std::vector<std::uint32_t> &addresses,
+                        const std::vector<HeardDevice> &heard);
 
 // Every holder a plan's new addresses are checked against: the devices heard
 // in the scan and the live hosts above (waiting at most a second for them).

@@ -72,7 +72,7 @@ void Platform::findLiveHolders(QObject *context, std::vector<uint32_t> addresses
                                std::vector<change::HeardDevice> heard,
                                std::function<void(std::vector<change::HeardDevice>)> found) {
     using Holders = std::vector<change::HeardDevice>;
-    if (!change::onThisHostsNetworks(addresses)) {
+    if (!change::mayHaveLiveHolders(addresses, heard)) {
         found({});
         return;
     }

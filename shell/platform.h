@@ -49,9 +49,9 @@ public:
     // host itself, and live hosts on its networks (change::liveHolders,
     // waiting up to a second for the neighbour table). Runs `found` with them
     // on the user-interface thread, and never once `context` is gone. When no
-    // address is on a network of this host's there is nothing to wait for and
-    // `found` runs before this returns; otherwise the lookup runs on a pool
-    // thread and the user-interface thread never blocks.
+    // address outside `heard` is on a network of this host's there is nothing
+    // to wait for and `found` runs before this returns; otherwise the lookup
+    // runs on a pool thread and the user-interface thread never blocks.
     virtual void findLiveHolders(QObject *context, std::vector<uint32_t> addresses,
                                  std::vector<change::HeardDevice> heard,
                                  std::function<void(std::vector<change::HeardDevice>)> found);
