@@ -25,7 +25,9 @@ namespace veltrona {
 class ReplyReceiver {
 public:
     virtual ~ReplyReceiver() = default;
-    // Receive thread. Must not wait for the thread that closes the connection.
+    // Receive thread. Must not wait for the thread that closes the connection,
+    // unless that thread makes it give up before closing (or closes without
+    // waiting).
     virtual void reply(HKOVAITEM item, int32_t event) = 0;
     // Receive thread: the receive loop ended on an error.
     virtual void loopError(int32_t code) { (void)code; }
