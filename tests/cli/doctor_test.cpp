@@ -173,6 +173,23 @@ TEST(Doctor, InterfacesAndReversePathFilter) {
         }
     }
     EXPECT_EQ(rpFilterChecks({hosts[2]}, "", 0)[0].status, Status::Skipped);
+
+    // Strict filtering on the interface of the default route drops nothing.
+    // (The table as a lab namespace shows it; wg0's default route is down.)
+    const std::vector<std::string> routed = defaultRouteInterfaces(
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+        "eth1\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"
+        "eth1\t00004E0A\t00000000\t0001\t0\t0\t0\t0000FFFF\t0\t0\t0\n"
+        "eth0\t0001A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
+        "wg0\t00000000\t0100080A\t0002\t0\t0\t0\t00000000\t0\t0\t0\n");
+    EXPECT_EQ(routed, std::vector<std::string>{"eth1"});
+    HostInterface eth1 = hosts[2];
+    eth1.rpFilter = 1;
+    eth1.defaultRoute = true;
+    const Check strictRouted = rpFilterChecks({eth1}, "", 0)[0];
+    EXPECT_EQ(strictRouted.status, Status::Ok) << strictRouted.finding;
+    EXPECT_EQ(strictRouted.finding, "strict (rp_filter: all 0, eth1 1), but the default route "
+                                    "leaves through eth1, so replies from any address pass");
 }
 
 TEST(Doctor, PortReceiveBufferAndProbe) {

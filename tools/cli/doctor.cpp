@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -286,6 +287,26 @@ std::vector<std::string> scannedInterfaces(const std::vector<HostInterface> &hos
     return names;
 }
 
+std::vector<std::string> defaultRouteInterfaces(const std::string &routeTable) {
+    // Iface Destination Gateway Flags RefCnt Use Metric Mask ..., in hexadecimal.
+    constexpr unsigned kRouteUp = 0x1;
+    std::vector<std::string> names;
+    std::istringstream lines(routeTable);
+    std::string line;
+    std::getline(lines, line); // the column titles
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string name, destination, gateway, flags, refs, use, metric, mask;
+        if (!(fields >> name >> destination >> gateway >> flags >> refs >> use >> metric >> mask))
+            continue;
+        if (destination == "00000000" && mask == "00000000" &&
+            (std::strtoul(flags.c_str(), nullptr, 16) & kRouteUp) != 0 &&
+            std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+    }
+    return names;
+}
+
 std::vector<Check> rpFilterChecks(const std::vector<HostInterface> &hosts,
                                   const std::string &bindAddress, std::optional<std::int64_t> all) {
     std::vector<Check> checks;
@@ -301,7 +322,10 @@ std::vector<Check> rpFilterChecks(const std::vector<HostInterface> &hosts,
             const std::int64_t effective = std::max(*all, *h.rpFilter);
             const std::string values = " (rp_filter: all " + std::to_string(*all) + ", " + n + " " +
                                        std::to_string(*h.rpFilter) + ")";
-            if (effective == 1) {
+            if (effective == 1 && h.defaultRoute) {
+                c.finding = "strict" + values + ", but the default route leaves through " + n +
+                            ", so replies from any address pass";
+            } else if (effective == 1) {
                 c.status = Status::Problem;
                 c.finding = "strict" + values + ": replies from devices with addresses outside " +
                             networkText(h.entry.address, h.entry.netMask) +
