@@ -85,6 +85,12 @@ TEST(Doctor, FirewallBlocksOfRecordedRuleSets) {
          {"ip filter input policy: drops by its policy what no rule accepts, UDP to port 32153 "
           "included",
           "inet blanket input 3: drops all UDP", "inet blanket input2 4: rejects all input"}},
+        // Chains reached by jump and goto: a return for the device port ends
+        // one before its reject; a bare drop reached under the port's match
+        // drops that port; a chain nothing reaches does not count.
+        {"nft-jumps.json",
+         {"inet filter guard 11: drops UDP to port 32153 under further conditions (partly)",
+          "inet filter last 15: drops UDP to port 32153"}},
     };
     for (const auto &[file, expected] : rows) {
         const auto blocks = firewallBlocks(sample(file));

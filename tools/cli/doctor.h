@@ -135,9 +135,9 @@ struct FirewallBlock {
 
 // What in an `nft -j list ruleset` output keeps the replies (UDP from the
 // device port to the local port) out: drop and reject rules of the input
-// chains of the ip and inet families that no earlier rule's accept covers, and
-// drop policies. A rule with a condition that cannot be judged here (a source
-// address, an interface, a named set) counts as a partial block, or as no
+// chains of the ip and inet families, and of the chains they jump or go to,
+// that no earlier rule's accept covers, and drop policies. A rule with a condition that cannot be
+// judged here (a source address, an interface, a named set) counts as a partial block, or as no
 // accept. None when the text is not such output.
 std::optional<std::vector<FirewallBlock>> firewallBlocks(const QByteArray &nftJson);
 
