@@ -9,7 +9,6 @@
 #include <QMessageBox>
 #include <QPromise>
 #include <QPushButton>
-#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 
@@ -18,6 +17,10 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace veltrona::ui {
 
@@ -68,35 +71,62 @@ std::vector<Platform::Address> Platform::hostAddresses() {
     return addresses;
 }
 
+namespace {
+
+// What a lookup's thread hands over to the user-interface thread. The holders
+// pass under a lock of the standard library, which the thread sanitizer sees
+// (Qt's own locks it cannot see into); the promise only tells the watcher that
+// they are there.
+struct LiveLookup {
+    std::mutex mutex;
+    std::vector<change::HeardDevice> holders;
+    QPromise<void> done;
+};
+
+} // namespace
+
 void Platform::findLiveHolders(QObject *context, std::vector<uint32_t> addresses,
                                std::vector<change::HeardDevice> heard,
                                std::function<void(std::vector<change::HeardDevice>)> found) {
-    using Holders = std::vector<change::HeardDevice>;
     if (!change::mayHaveLiveHolders(addresses, heard)) {
         found({});
         return;
     }
-    // The pool thread works on its own copies and hands its result over
-    // through the future; the watcher, owned by `context`, goes with it, and
-    // with it the call of `found`.
-    auto promise = std::make_shared<QPromise<Holders>>();
-    auto *watcher = new QFutureWatcher<Holders>(context);
+    // The watcher, owned by `context`, goes with it, and with it the call of
+    // `found`; the thread keeps what it uses alive itself.
+    const auto lookup = std::make_shared<LiveLookup>();
+    auto *watcher = new QFutureWatcher<void>(context);
     QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
-                     [watcher, found = std::move(found)] {
+                     [watcher, lookup, found = std::move(found)] {
                          watcher->deleteLater();
-                         found(watcher->future().resultCount() > 0 ? watcher->result() : Holders{});
+                         std::vector<change::HeardDevice> holders;
+                         {
+                             const std::lock_guard<std::mutex> lock(lookup->mutex);
+                             holders = std::move(lookup->holders);
+                         }
+                         found(std::move(holders));
                      });
-    promise->start();
-    watcher->setFuture(promise->future());
-    QThreadPool::globalInstance()->start(
-        [promise, addresses = std::move(addresses), heard = std::move(heard)] {
+    lookup->done.start();
+    watcher->setFuture(lookup->done.future());
+    try {
+        // Ends within about a second; nothing waits for it.
+        std::thread([lookup, addresses = std::move(addresses), heard = std::move(heard)] {
+            std::vector<change::HeardDevice> holders;
             try {
-                promise->addResult(change::liveHolders(addresses, heard, std::chrono::seconds(1)));
+                holders = change::liveHolders(addresses, heard, std::chrono::seconds(1));
             } catch (const std::exception &) {
                 // An unreadable neighbour table: no live holder is known.
             }
-            promise->finish();
-        });
+            {
+                const std::lock_guard<std::mutex> lock(lookup->mutex);
+                lookup->holders = std::move(holders);
+            }
+            lookup->done.finish();
+        }).detach();
+    } catch (const std::system_error &) {
+        // No thread to look with: no live holder is known.
+        lookup->done.finish();
+    }
 }
 
 bool Platform::canCreateSocket() {
