@@ -548,13 +548,9 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
             if (caughtStopSignal() != 0)
                 engine.stop();
             writeSettled();
-            if (progress) {
-                const std::size_t done = static_cast<std::size_t>(
-                    std::count_if(outcomes.begin(), outcomes.end(), [](const change::Outcome &o) {
-                        return o.state != State::Pending && o.state != State::InFlight;
-                    }));
-                std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", done, total);
-            }
+            if (progress)
+                std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", engine.done(),
+                             total);
             const auto deadline = engine.nextDeadline().value_or(Clock::now() + 100ms);
             for (const auto &[mac, event] : answers.take(deadline))
                 engine.answer(mac, event, Clock::now());
