@@ -182,7 +182,7 @@ struct SortTimes {
 
 Run windowScan(SortTimes &sort) {
     Run run;
-    CVeltronaDlg dlg;
+    CVeltronaDlg dlg(nullptr, veltrona::KovaLibrary::real());
     dlg.show();
     if (!QTest::qWaitForWindowExposed(&dlg))
         std::fprintf(stderr, "window not exposed\n");

@@ -81,9 +81,8 @@ class CDeviceListCtrl : public QTreeView {
 public:
     // Items are decoded through `library` (a row's MAC address for the sort);
     // "Invalid data" is shown through `platform`.
-    explicit CDeviceListCtrl(QWidget *parent = nullptr,
-                             veltrona::KovaLibrary &library = veltrona::KovaLibrary::real(),
-                             veltrona::ui::Platform &platform = veltrona::ui::Platform::real());
+    CDeviceListCtrl(QWidget *parent, veltrona::KovaLibrary &library,
+                    veltrona::ui::Platform &platform = veltrona::ui::Platform::real());
 
     // Column titles, widths and alignment; sort state reset; full-row single
     // selection, movable header sections, the row image.

@@ -34,8 +34,7 @@ CVeltronaDlg::CVeltronaDlg(QWidget *parent, veltrona::KovaLibrary &library,
     m_background = veltrona::res::loadBitmap(veltrona::res::IDB_BACKGROUND, devicePixelRatioF());
     OnInitDialog();
     // Rows come in batches, in arrival order, from the open connection only.
-    ReplyBridge::instance().setRowReceiver(
-        this, [this](std::span<const DeviceListRow> rows) { m_pDeviceList->AddDevices(rows); });
+    ReplyBridge::instance().setRowReceiver(this);
     // A change is checked against the devices listed when it is sent.
     connect(&m_settingPage, &CSettingPageDlg::listedDevicesRequested, this,
             [this](const uint8_t *mac, ListedDevices *listed) {
@@ -50,7 +49,11 @@ CVeltronaDlg::~CVeltronaDlg() {
     m_scanEndTimer.stop();
     m_countdownTimer.stop();
     closeLibrary();
-    ReplyBridge::instance().removeReceivers(this);
+    ReplyBridge::instance().removeReceiver(static_cast<ReplyBridge::RowReceiver *>(this));
+}
+
+void CVeltronaDlg::addRows(std::span<const DeviceListRow> rows) {
+    m_pDeviceList->AddDevices(rows);
 }
 
 void CVeltronaDlg::OnInitDialog() {
@@ -351,7 +354,7 @@ void CVeltronaDlg::OnScan() {
     m_pDeviceList->DeleteAllItems();
 
     KOVA_CONFIG config{};
-    config.replyCallback = ReplyBridge::instance().openConnection();
+    config.replyCallback = ReplyBridge::instance().openConnection(m_library);
     config.errorCallback = nullptr;
     config.classId = KOVA_CLASS_ID;
     const int32_t initialised = veltrona::initialiseForBinding(

@@ -8,6 +8,7 @@
 #include "devicerow.h"
 #include "kovalibrary.h"
 #include "platform.h"
+#include "replybridge.h"
 #include "scansequence.h"
 #include "settingpagedlg.h"
 
@@ -27,7 +28,7 @@ namespace veltrona::ui {
 class CSkinButton;
 }
 
-class CVeltronaDlg : public QDialog {
+class CVeltronaDlg : public QDialog, private ReplyBridge::RowReceiver {
     Q_OBJECT
 public:
     // Control ids.
@@ -62,9 +63,8 @@ public:
     // Every library call of the window, its device list and its setting page
     // goes to `library`; message boxes, dialogs, the browser, the host's
     // addresses and the waits of the scan start go through `platform`.
-    explicit CVeltronaDlg(QWidget *parent = nullptr,
-                          veltrona::KovaLibrary &library = veltrona::KovaLibrary::real(),
-                          veltrona::ui::Platform &platform = veltrona::ui::Platform::real());
+    CVeltronaDlg(QWidget *parent, veltrona::KovaLibrary &library,
+                 veltrona::ui::Platform &platform = veltrona::ui::Platform::real());
     ~CVeltronaDlg() override;
 
     // Handlers.
@@ -99,6 +99,9 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // Rows come in batches, in arrival order, from the open connection only.
+    void addRows(std::span<const DeviceListRow> rows) override;
+
     void OnInitDialog();
     void buildSystemMenu();
     void showSystemMenu(const QPoint &globalPos);

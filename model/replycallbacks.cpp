@@ -42,8 +42,8 @@ template <typename Call> void ReplyCallbacks::deliver(std::size_t slot, Call cal
         idle_.notify_all();
 }
 
-KOVA_CONFIG ReplyCallbacks::open(ReplyReceiver &receiver) {
-    close();
+KOVA_CONFIG ReplyCallbacks::open(ReplyReceiver &receiver, Wait wait) {
+    close(wait);
     std::lock_guard lock(mutex_);
     lastSlot_ = (lastSlot_ + 1) % kSlotCount;
     open_ = ++connections_;
@@ -52,11 +52,12 @@ KOVA_CONFIG ReplyCallbacks::open(ReplyReceiver &receiver) {
     return configAt(lastSlot_, std::make_index_sequence<kSlotCount>());
 }
 
-void ReplyCallbacks::close() {
+void ReplyCallbacks::close(Wait wait) {
     std::unique_lock lock(mutex_);
     open_ = 0;
     receiver_ = nullptr;
-    idle_.wait(lock, [this] { return running_ == 0; });
+    if (wait == Wait::ForCalls)
+        idle_.wait(lock, [this] { return running_ == 0; });
 }
 
 } // namespace veltrona

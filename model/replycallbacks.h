@@ -7,7 +7,10 @@
 // kSlotCount - 1 further connections), so a late call is told from a call of
 // the open connection and dropped; close() waits for the calls already on
 // their way, after which nothing reaches the closed connection's receiver.
-// The callbacks live for the whole process.
+// A caller that a running callback may itself be waiting for (a receiver
+// that hands a call to the closing thread and waits for it) closes without
+// waiting instead; a call already running then still reaches the receiver it
+// started with, never a later one. The callbacks live for the whole process.
 
 #include "kova.h"
 
@@ -22,7 +25,9 @@ namespace veltrona {
 class ReplyReceiver {
 public:
     virtual ~ReplyReceiver() = default;
-    // Receive thread. Must not wait for the thread that closes the connection.
+    // Receive thread. Must not wait for the thread that closes the connection,
+    // unless that thread makes it give up before closing (or closes without
+    // waiting).
     virtual void reply(HKOVAITEM item, int32_t event) = 0;
     // Receive thread: the receive loop ended on an error.
     virtual void loopError(int32_t code) { (void)code; }
@@ -35,13 +40,15 @@ public:
     // The process-wide rotation; never destroyed.
     static ReplyCallbacks &instance();
 
+    enum class Wait { ForCalls, No };
+
     // Just before the library is initialised: the configuration of a new
     // connection whose replies go to `receiver` (class id set). A connection
-    // still open is closed first.
-    KOVA_CONFIG open(ReplyReceiver &receiver);
-    // After the library was closed: returns once no callback of the
-    // connection is running, and none reaches its receiver afterwards.
-    void close();
+    // still open is closed first, as close(wait) does.
+    KOVA_CONFIG open(ReplyReceiver &receiver, Wait wait = Wait::ForCalls);
+    // After the library was closed: no callback of the connection starts
+    // any more. With Wait::ForCalls, also returns only once none is running.
+    void close(Wait wait = Wait::ForCalls);
 
 private:
     ReplyCallbacks() = default;

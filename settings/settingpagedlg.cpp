@@ -27,16 +27,11 @@ CSettingPageDlg::CSettingPageDlg(QWidget *parent, veltrona::KovaLibrary &library
     for (int id : {IDC_SELECT_NETWORK, IDC_SELECT_HOSTNAME, IDC_SELECT_ACCOUNT}) {
         connect(Selector(id), &QPushButton::clicked, this, [this, id] { SelectPage(id); });
     }
-    // The device's answers to this page's requests come here, one at a time.
-    ReplyBridge::instance().setResultReceiver(
-        this, {[this] { return isVisible(); }, [this] { return IsReportingResult(); },
-               [this](HKOVAITEM item, int32_t event, int32_t reserved) {
-                   ReportUpdateResult(item, event, reserved);
-               }});
+    ReplyBridge::instance().setResultReceiver(this);
 }
 
 CSettingPageDlg::~CSettingPageDlg() {
-    ReplyBridge::instance().removeReceivers(this);
+    ReplyBridge::instance().removeReceiver(static_cast<ReplyBridge::ResultReceiver *>(this));
     OnDestroy();
 }
 
@@ -174,7 +169,8 @@ int CSettingPageDlg::AskCredentials() {
 bool CSettingPageDlg::ApplyPage(int pageId) {
     veltrona::KovaLibrary &library = m_library;
     m_bAwaitingResult = false;
-    const KOVA_CONFIG config{ReplyBridge::instance().openConnection(), nullptr, KOVA_CLASS_ID};
+    const KOVA_CONFIG config{ReplyBridge::instance().openConnection(library), nullptr,
+                             KOVA_CLASS_ID};
     const bool initialised =
         veltrona::initialiseForBinding(
             library, config,

@@ -8,6 +8,7 @@
 #include "kova.h"
 #include "kovalibrary.h"
 #include "platform.h"
+#include "replybridge.h"
 
 #include <QByteArray>
 #include <QDialog>
@@ -32,7 +33,7 @@ struct ListedDevices {
     QStringList sources;
 };
 
-class CSettingPageDlg : public QDialog {
+class CSettingPageDlg : public QDialog, private ReplyBridge::ResultReceiver {
     Q_OBJECT
 
 public:
@@ -44,9 +45,8 @@ public:
 
     // Every library call goes to `library`; message boxes, the authentication
     // dialog and the modal run go through `platform`.
-    explicit CSettingPageDlg(QWidget *parent = nullptr,
-                             veltrona::KovaLibrary &library = veltrona::KovaLibrary::real(),
-                             veltrona::ui::Platform &platform = veltrona::ui::Platform::real());
+    CSettingPageDlg(QWidget *parent, veltrona::KovaLibrary &library,
+                    veltrona::ui::Platform &platform = veltrona::ui::Platform::real());
     ~CSettingPageDlg() override;
 
     // Called by the main window.
@@ -108,6 +108,14 @@ signals:
     void listedDevicesRequested(const uint8_t *mac, ListedDevices *listed);
 
 private:
+    // The device's answers to this page's requests, one at a time: taken
+    // while the page is shown, held back while an earlier one is shown.
+    bool takesResults() const override { return isVisible(); }
+    bool showsResult() const override { return IsReportingResult(); }
+    void reportResult(HKOVAITEM item, int32_t event, int32_t reserved) override {
+        ReportUpdateResult(item, event, reserved);
+    }
+
     // Lets `page` ask for credentials, its request and the end of the window.
     void ConnectPage(CConfigPage *page);
 

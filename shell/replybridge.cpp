@@ -1,8 +1,10 @@
 #include "replybridge.h"
 
-#include "kovalibrary.h"
-
 #include <QThread>
+
+#include <algorithm>
+
+using veltrona::ReplyCallbacks;
 
 ReplyBridge::ReplyBridge(QObject *parent) : QObject(parent) {
     // One queued connection, made here on the user-interface thread: each wake
@@ -10,6 +12,8 @@ ReplyBridge::ReplyBridge(QObject *parent) : QObject(parent) {
     connect(this, &ReplyBridge::wake, this, &ReplyBridge::serve, Qt::QueuedConnection);
     m_rowTimer.setSingleShot(true);
     connect(&m_rowTimer, &QTimer::timeout, this, &ReplyBridge::serveRows);
+    for (Connection &c : m_connections)
+        c.bridge = this;
 }
 
 ReplyBridge &ReplyBridge::instance() {
@@ -19,45 +23,31 @@ ReplyBridge &ReplyBridge::instance() {
     return *bridge;
 }
 
-template <size_t N>
-void ReplyBridge::replyCallback(HKOVAITEM item, int32_t event, int32_t reserved) {
-    instance().onReply(N, item, event, reserved);
-}
-
-template <size_t... N>
-std::array<KOVA_REPLY_CALLBACK, sizeof...(N)>
-ReplyBridge::makeCallbacks(std::index_sequence<N...>) {
-    return {&ReplyBridge::replyCallback<N>...};
-}
-
-const std::array<KOVA_REPLY_CALLBACK, ReplyBridge::kCallbackCount> &ReplyBridge::callbacks() {
-    static const auto all = makeCallbacks(std::make_index_sequence<kCallbackCount>());
-    return all;
-}
-
 // ---- receivers and connections (user-interface thread) ----------------------
 
-void ReplyBridge::setRowReceiver(const QObject *owner, RowReceiver receiver) {
-    m_rowOwner = owner;
-    m_rowReceiver = std::move(receiver);
+void ReplyBridge::setRowReceiver(RowReceiver *receiver) {
+    m_rowReceiver = receiver;
 }
 
-void ReplyBridge::setResultReceiver(const QObject *owner, ResultReceiver receiver) {
-    m_resultOwner = owner;
-    m_resultReceiver = std::move(receiver);
+void ReplyBridge::setResultReceiver(ResultReceiver *receiver) {
+    m_resultReceiver = receiver;
     m_resultsWanted.store(true);
 }
 
-void ReplyBridge::removeReceivers(const QObject *owner) {
-    if (owner == m_rowOwner) {
-        m_rowOwner = nullptr;
-        m_rowReceiver = {};
-    }
-    if (owner != m_resultOwner)
+void ReplyBridge::removeReceiver(const RowReceiver *receiver) {
+    if (receiver == m_rowReceiver)
+        m_rowReceiver = nullptr;
+}
+
+void ReplyBridge::removeReceiver(const ResultReceiver *receiver) {
+    if (receiver != m_resultReceiver)
         return;
-    m_resultOwner = nullptr;
-    m_resultReceiver = {};
-    m_resultsWanted.store(false);
+    m_resultReceiver = nullptr;
+    {
+        std::lock_guard lock(m_resultLock);
+        m_resultsWanted.store(false);
+    }
+    m_resultDone.notify_all(); // the waiting results give up
     if (m_serving > 0)
         return;
     // A result that entered before is either on its way here or waiting for
@@ -68,46 +58,59 @@ void ReplyBridge::removeReceivers(const QObject *owner) {
     }
 }
 
-KOVA_REPLY_CALLBACK ReplyBridge::openConnection() {
-    m_lastSlot = (m_lastSlot + 1) % kCallbackCount;
-    const uint64_t connection = ++m_connectionCount;
-    m_slotConnection[m_lastSlot].store(connection);
-    m_openConnection.store(connection);
-    std::lock_guard lock(m_rowLock);
-    m_rows.clear();
-    return callbacks()[m_lastSlot];
+KOVA_REPLY_CALLBACK ReplyBridge::openConnection(veltrona::KovaLibrary &library) {
+    m_lastSlot = (m_lastSlot + 1) % m_connections.size();
+    Connection &connection = m_connections[m_lastSlot];
+    connection.library = &library;
+    connection.number = ++m_connectionCount;
+    {
+        // Results of the connection this one replaces give up waiting.
+        std::lock_guard lock(m_resultLock);
+        m_resultConnection.store(connection.number);
+    }
+    m_resultDone.notify_all();
+    {
+        std::lock_guard lock(m_rowLock);
+        m_rowConnection.store(connection.number);
+        m_rows.clear();
+    }
+    // Waiting for the replaced connection's calls to end is safe unless this
+    // runs inside a hand-over, whose receive thread waits for this one.
+    m_callback = ReplyCallbacks::instance()
+                     .open(connection, m_serving > 0 ? ReplyCallbacks::Wait::No
+                                                     : ReplyCallbacks::Wait::ForCalls)
+                     .replyCallback;
+    return m_callback;
 }
 
 void ReplyBridge::closeConnection() {
-    m_openConnection.store(0);
     std::lock_guard lock(m_rowLock);
+    m_rowConnection.store(0);
     m_rows.clear();
 }
 
 KOVA_REPLY_CALLBACK ReplyBridge::currentCallback() const {
-    return m_openConnection.load() == 0 ? nullptr : callbacks()[m_lastSlot];
+    return m_rowConnection.load() == 0 ? nullptr : m_callback;
 }
 
 // ---- receive thread -------------------------------------------------------------
 
-void ReplyBridge::onReply(size_t slot, HKOVAITEM item, int32_t event, int32_t reserved) {
-    if (event != KOVA_EVENT_DEVICE_INFO) {
-        handOverResult(item, event, reserved);
-        return;
-    }
-    // The callback says which connection the reply came from. A row of any
-    // other than the open one is dropped here already when it can be told;
-    // the user-interface thread checks again when it takes the row.
-    const uint64_t connection = m_slotConnection[slot].load();
-    if (connection != 0 && connection == m_openConnection.load())
-        queueRow(connection, item);
+void ReplyBridge::Connection::reply(HKOVAITEM item, int32_t event) {
+    if (event == KOVA_EVENT_DEVICE_INFO)
+        bridge->queueRow(*this, item);
+    else
+        bridge->handOverResult(number, item, event);
 }
 
-void ReplyBridge::queueRow(uint64_t connection, HKOVAITEM item) {
-    QueuedRow queued{connection, {}};
+void ReplyBridge::queueRow(const Connection &connection, HKOVAITEM item) {
+    // A row of any other than the listed connection is dropped here already;
+    // the user-interface thread checks again when it takes the row.
+    if (connection.number != m_rowConnection.load())
+        return;
+    QueuedRow queued{connection.number, {}};
     // Decoded here, on the receive thread, with the interface this reply came
     // in on; only the list work is left to the user-interface thread.
-    if (!veltrona::assembleDeviceRow(veltrona::KovaLibrary::real(), item, queued.row))
+    if (!veltrona::assembleDeviceRow(*connection.library, item, queued.row))
         return;
     bool wasEmpty = false;
     {
@@ -119,10 +122,14 @@ void ReplyBridge::queueRow(uint64_t connection, HKOVAITEM item) {
         emit wake();
 }
 
-void ReplyBridge::handOverResult(HKOVAITEM item, int32_t event, int32_t reserved) {
+bool ReplyBridge::resultsWantedFrom(uint64_t connection) const {
+    return m_resultsWanted.load() && connection == m_resultConnection.load();
+}
+
+void ReplyBridge::handOverResult(uint64_t connection, HKOVAITEM item, int32_t event) {
     m_resultsInFlight.fetch_add(1);
-    ResultRequest request{item, event, reserved};
-    while (m_resultsWanted.load()) {
+    ResultRequest request{connection, item, event, 0};
+    while (resultsWantedFrom(connection)) {
         if (QThread::currentThread() == thread()) {
             ++m_serving;
             request.outcome = runResult(request);
@@ -135,7 +142,21 @@ void ReplyBridge::handOverResult(HKOVAITEM item, int32_t event, int32_t reserved
             }
             emit wake();
             std::unique_lock lock(m_resultLock);
-            m_resultDone.wait(lock, [&request] { return request.done; });
+            m_resultDone.wait(lock, [&] {
+                if (request.done)
+                    return true;
+                if (resultsWantedFrom(connection))
+                    return false;
+                // Given up: unless the user-interface thread has taken the
+                // request already (and marks it done), it is withdrawn.
+                const auto queued =
+                    std::find(m_pendingResults.begin(), m_pendingResults.end(), &request);
+                if (queued == m_pendingResults.end())
+                    return false;
+                m_pendingResults.erase(queued);
+                request.outcome = Outcome::Ignored;
+                return true;
+            });
         }
         if (request.outcome != Outcome::Busy)
             break;
@@ -184,15 +205,15 @@ void ReplyBridge::serveRows() {
         std::lock_guard lock(m_rowLock);
         m_taken.swap(m_rows);
     }
-    const uint64_t open = m_openConnection.load();
+    const uint64_t listed = m_rowConnection.load();
     for (const QueuedRow &queued : m_taken) {
-        if (queued.connection == open)
+        if (queued.connection == listed)
             m_batch.push_back(queued.row);
     }
     m_taken.clear();
-    if (!m_batch.empty() && m_rowReceiver) {
+    if (!m_batch.empty() && m_rowReceiver != nullptr) {
         ++m_serving;
-        m_rowReceiver(m_batch);
+        m_rowReceiver->addRows(m_batch);
         --m_serving;
     }
     m_batch.clear();
@@ -205,11 +226,12 @@ void ReplyBridge::serveRows() {
 }
 
 ReplyBridge::Outcome ReplyBridge::runResult(const ResultRequest &request) {
-    const ResultReceiver &receiver = m_resultReceiver;
-    if (!receiver.report || !receiver.isOpen())
+    ResultReceiver *receiver = m_resultReceiver;
+    if (receiver == nullptr || request.connection != m_resultConnection.load() ||
+        !receiver->takesResults())
         return Outcome::Ignored;
-    if (receiver.isBusy())
+    if (receiver->showsResult())
         return Outcome::Busy;
-    receiver.report(request.item, request.event, request.reserved);
+    receiver->reportResult(request.item, request.event, request.reserved);
     return Outcome::Done;
 }

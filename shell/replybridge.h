@@ -11,21 +11,23 @@
 //
 // Configuration results go one at a time to the result receiver (the setting
 // page): the receive thread waits until each is done and, while the receiver
-// is still showing an earlier result, asks again every kBusyPollMs.
+// is still showing an earlier result, asks again every kBusyPollMs. A result
+// of a connection that a newer one replaced is dropped, also while it waits.
 //
-// Every connection gets a reply callback of its own (openConnection), so each
-// row knows the connection it came from; only rows of the connection opened
-// last, and not closed since, are listed. The library may still start one
-// callback it had decided on just before closing a connection; its row lists
-// no device, whether it is still queued or arrives later (it would have to
-// arrive after kCallbackCount - 1 further connections to be taken for a newer
-// one).
+// The library's callbacks come from the process-wide rotation of
+// veltrona::ReplyCallbacks, one pair per connection (openConnection), so each
+// reply knows the connection it came from. Rows are listed only from the
+// connection opened last, and not closed since (closeConnection ends the
+// listing only: that connection's results still reach the setting page, whose
+// request may still be answered on it).
 //
 // The bridge lives for the whole process, so the receive thread never reaches
 // an object that is gone; the receivers are called on the user-interface
 // thread only.
 
 #include "devicerow.h"
+#include "kovalibrary.h"
+#include "replycallbacks.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -35,7 +37,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <span>
 #include <utility>
@@ -48,28 +49,45 @@ public:
     // user-interface thread.
     static ReplyBridge &instance();
 
-    // Receivers, set and removed on the user-interface thread by their owner;
-    // setting one replaces the one in place.
-    using RowReceiver = std::function<void(std::span<const DeviceListRow> rows)>;
-    struct ResultReceiver {
-        std::function<bool()> isOpen; // results are ignored while it is not
-        std::function<bool()> isBusy; // still showing an earlier result
-        std::function<void(HKOVAITEM item, int32_t event, int32_t reserved)> report;
-    };
-    void setRowReceiver(const QObject *owner, RowReceiver receiver);
-    void setResultReceiver(const QObject *owner, ResultReceiver receiver);
-    // Forgets the owner's receivers. Unless a hand-over is running further up
-    // the user-interface thread's stack, it also waits until no result is on
-    // its way: afterwards nothing reaches that owner.
-    void removeReceivers(const QObject *owner);
+    // Where batches of rows go: the main window.
+    class RowReceiver {
+    public:
+        virtual void addRows(std::span<const DeviceListRow> rows) = 0;
 
-    // User-interface thread, just before the library is initialised: the reply
-    // callback to give it. From now on only this connection's rows are listed.
-    KOVA_REPLY_CALLBACK openConnection();
+    protected:
+        ~RowReceiver() = default;
+    };
+    // Where configuration results go: the setting page.
+    class ResultReceiver {
+    public:
+        // Results are ignored while this is false.
+        virtual bool takesResults() const = 0;
+        // Still showing an earlier result: the next one waits.
+        virtual bool showsResult() const = 0;
+        virtual void reportResult(HKOVAITEM item, int32_t event, int32_t reserved) = 0;
+
+    protected:
+        ~ResultReceiver() = default;
+    };
+
+    // User-interface thread, by the receivers' owners; setting one replaces
+    // the one in place.
+    void setRowReceiver(RowReceiver *receiver);
+    void setResultReceiver(ResultReceiver *receiver);
+    // Forgets the receiver. For a result receiver, unless a hand-over is
+    // running further up the user-interface thread's stack, it also waits
+    // until no result is on its way: afterwards nothing reaches it.
+    void removeReceiver(const RowReceiver *receiver);
+    void removeReceiver(const ResultReceiver *receiver);
+
+    // User-interface thread, just before the library is initialised: the
+    // reply callback to give it. Replies are decoded through `library`. From
+    // now on only this connection's rows are listed and its results reported.
+    KOVA_REPLY_CALLBACK openConnection(veltrona::KovaLibrary &library);
     // User-interface thread, when the library is closed: no row of the closed
     // connection is listed any more, whether it is queued or comes later.
     void closeConnection();
-    // The callback of the open connection; null when none is open.
+    // The callback of the connection whose rows are listed; null when none.
     KOVA_REPLY_CALLBACK currentCallback() const;
 
     // How long the receive thread waits between two looks at a result
@@ -79,10 +97,6 @@ public:
     // a new layout and a repaint, so a burst is listed in a few dozen steps a
     // second rather than as many as the queue would allow.
     static constexpr int kRowIntervalMs = 25;
-    // Reply callbacks in rotation. A callback is given to a new connection
-    // again only after kCallbackCount - 1 other connections were opened, long
-    // after the library can have started the last callback of the old one.
-    static constexpr size_t kCallbackCount = 64;
 
 signals:
     // Receive thread: something is queued (connected to serve()).
@@ -91,15 +105,21 @@ signals:
 private:
     explicit ReplyBridge(QObject *parent = nullptr);
 
-    template <size_t N> static void replyCallback(HKOVAITEM item, int32_t event, int32_t reserved);
-    template <size_t... N>
-    static std::array<KOVA_REPLY_CALLBACK, sizeof...(N)> makeCallbacks(std::index_sequence<N...>);
-    static const std::array<KOVA_REPLY_CALLBACK, kCallbackCount> &callbacks();
+    // The receiver of one connection's callbacks; one per slot of the
+    // rotation, given again with it.
+    class Connection : public veltrona::ReplyReceiver {
+    public:
+        void reply(HKOVAITEM item, int32_t event) override;
 
-    // Receive thread: one reply of the connection that `slot` was given to.
-    void onReply(size_t slot, HKOVAITEM item, int32_t event, int32_t reserved);
-    void queueRow(uint64_t connection, HKOVAITEM item);
-    void handOverResult(HKOVAITEM item, int32_t event, int32_t reserved);
+        ReplyBridge *bridge = nullptr;
+        veltrona::KovaLibrary *library = nullptr;
+        uint64_t number = 0;
+    };
+
+    // Receive thread: one reply of `connection`.
+    void queueRow(const Connection &connection, HKOVAITEM item);
+    void handOverResult(uint64_t connection, HKOVAITEM item, int32_t event);
+    bool resultsWantedFrom(uint64_t connection) const;
 
     // User-interface thread: lists the queued rows (now or after the interval
     // since the last batch) and serves the waiting results.
@@ -108,6 +128,7 @@ private:
 
     enum class Outcome { Ignored, Busy, Done };
     struct ResultRequest {
+        uint64_t connection = 0;
         HKOVAITEM item = nullptr;
         int32_t event = 0;
         int32_t reserved = 0;
@@ -122,23 +143,23 @@ private:
     };
 
     // User-interface thread only.
-    const QObject *m_rowOwner = nullptr;
-    RowReceiver m_rowReceiver;
-    const QObject *m_resultOwner = nullptr;
-    ResultReceiver m_resultReceiver;
+    RowReceiver *m_rowReceiver = nullptr;
+    ResultReceiver *m_resultReceiver = nullptr;
     int m_serving = 0;
-    size_t m_lastSlot = kCallbackCount - 1;
+    std::array<Connection, veltrona::ReplyCallbacks::kSlotCount> m_connections;
+    size_t m_lastSlot = veltrona::ReplyCallbacks::kSlotCount - 1;
     uint64_t m_connectionCount = 0;
+    KOVA_REPLY_CALLBACK m_callback = nullptr;
     std::vector<QueuedRow> m_taken;
     std::vector<DeviceListRow> m_batch;
     QTimer m_rowTimer;
     QElapsedTimer m_sinceRows;
 
-    // Which connection each callback was last given to, and the open one
-    // (0: none). Written on the user-interface thread before the library gets
-    // the callback; read by the receive thread.
-    std::array<std::atomic<uint64_t>, kCallbackCount> m_slotConnection{};
-    std::atomic<uint64_t> m_openConnection{0};
+    // The connection opened last (whose results are reported) and the one
+    // whose rows are listed (0: none). Written on the user-interface thread,
+    // read by the receive thread.
+    std::atomic<uint64_t> m_resultConnection{0};
+    std::atomic<uint64_t> m_rowConnection{0};
 
     // Rows waiting for the user-interface thread.
     std::mutex m_rowLock;

@@ -85,6 +85,12 @@ TEST(Doctor, FirewallBlocksOfRecordedRuleSets) {
          {"ip filter input policy: drops by its policy what no rule accepts, UDP to port 32153 "
           "included",
           "inet blanket input 3: drops all UDP", "inet blanket input2 4: rejects all input"}},
+        // Chains reached by jump and goto: a return for the device port ends
+        // one before its reject; a bare drop reached under the port's match
+        // drops that port; a chain nothing reaches does not count.
+        {"nft-jumps.json",
+         {"inet filter guard 11: drops UDP to port 32153 under further conditions (partly)",
+          "inet filter last 15: drops UDP to port 32153"}},
     };
     for (const auto &[file, expected] : rows) {
         const auto blocks = firewallBlocks(sample(file));
@@ -173,6 +179,23 @@ TEST(Doctor, InterfacesAndReversePathFilter) {
         }
     }
     EXPECT_EQ(rpFilterChecks({hosts[2]}, "", 0)[0].status, Status::Skipped);
+
+    // Strict filtering on the interface of the default route drops nothing.
+    // (The table as a lab namespace shows it; wg0's default route is down.)
+    const std::vector<std::string> routed = defaultRouteInterfaces(
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+        "eth1\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"
+        "eth1\t00004E0A\t00000000\t0001\t0\t0\t0\t0000FFFF\t0\t0\t0\n"
+        "eth0\t0001A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
+        "wg0\t00000000\t0100080A\t0002\t0\t0\t0\t00000000\t0\t0\t0\n");
+    EXPECT_EQ(routed, std::vector<std::string>{"eth1"});
+    HostInterface eth1 = hosts[2];
+    eth1.rpFilter = 1;
+    eth1.defaultRoute = true;
+    const Check strictRouted = rpFilterChecks({eth1}, "", 0)[0];
+    EXPECT_EQ(strictRouted.status, Status::Ok) << strictRouted.finding;
+    EXPECT_EQ(strictRouted.finding, "strict (rp_filter: all 0, eth1 1), but the default route "
+                                    "leaves through eth1, so replies from any address pass");
 }
 
 TEST(Doctor, PortReceiveBufferAndProbe) {

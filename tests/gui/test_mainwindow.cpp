@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 
@@ -767,7 +768,7 @@ private slots:
         ScanRecorder pageLibrary(*m_items, *m_platform); // the page's library is the window's
         int &closes = pageLibrary.closes;
         HKOVAITEM item = m_items->make(mac(1));
-        const KOVA_REPLY_CALLBACK callback = ReplyBridge::instance().openConnection();
+        const KOVA_REPLY_CALLBACK callback = ReplyBridge::instance().openConnection(*m_items);
 
         auto deliver = [&](int32_t event) {
             std::atomic<bool> done{false};
@@ -811,6 +812,24 @@ private slots:
         QCOMPARE(order,
                  QStringList({"show:Success", "end:Success", "show:Authentication Failed!"}));
         QCOMPARE(closes, 3);
+
+        // A result still waiting for this thread when a new connection opens
+        // gives up (opening waits for the old connection's calls, and must not
+        // wait for this one forever) and is never shown.
+        messages.onMessage = nullptr;
+        messages.texts.clear();
+        std::atomic<bool> waiting{false};
+        std::thread stale([&] {
+            waiting = true;
+            callback(item, KOVA_EVENT_AUTH_FAILED, 0);
+        });
+        while (!waiting.load())
+            std::this_thread::yield();
+        QThread::msleep(20); // no event is processed: the result waits here
+        ReplyBridge::instance().openConnection(*m_items);
+        stale.join();
+        QTest::qWait(20);
+        QVERIFY(messages.texts.isEmpty());
         page.hide();
 
         // A device-information event whose item cannot be decoded adds nothing.
@@ -821,7 +840,7 @@ private slots:
 
     void windowEndsWhileRepliesArrive() {
         HKOVAITEM item = m_items->make(mac(1));
-        const KOVA_REPLY_CALLBACK callback = ReplyBridge::instance().openConnection();
+        const KOVA_REPLY_CALLBACK callback = ReplyBridge::instance().openConnection(*m_items);
         std::atomic<bool> stop{false};
         std::atomic<int> calls{0};
         std::thread receive([&] {

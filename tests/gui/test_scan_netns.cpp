@@ -104,7 +104,7 @@ private slots:
     void realFiveSecondScan() {
         LoopbackDevice device(camera(1));
         QVERIFY(device.bound());
-        CVeltronaDlg dlg;
+        CVeltronaDlg dlg(nullptr, veltrona::KovaLibrary::real());
         dlg.show();
         QPushButton *scan = dlg.pushButton(CVeltronaDlg::IDC_SCAN);
         QPushButton *clear = dlg.pushButton(CVeltronaDlg::IDC_CLEAR_TABLE);

@@ -118,7 +118,7 @@ private slots:
             }
             return std::make_unique<MemoryTransport>(endpoint);
         });
-        m_dlg = std::make_unique<CVeltronaDlg>();
+        m_dlg = std::make_unique<CVeltronaDlg>(nullptr, veltrona::KovaLibrary::real());
         m_dlg->show();
     }
     void cleanup() {

@@ -58,7 +58,7 @@ class LabGuiTest : public QObject {
 
 private slots:
     void scanListsTheLab() {
-        CVeltronaDlg dlg;
+        CVeltronaDlg dlg(nullptr, veltrona::KovaLibrary::real());
         dlg.show();
         QPushButton *scan = dlg.pushButton(CVeltronaDlg::IDC_SCAN);
         CDeviceListCtrl *list = dlg.deviceList();

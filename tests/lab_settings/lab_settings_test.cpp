@@ -307,7 +307,7 @@ class TestLabSettings : public QObject {
 
 private slots:
     void initTestCase() {
-        m_window = std::make_unique<CVeltronaDlg>();
+        m_window = std::make_unique<CVeltronaDlg>(nullptr, veltrona::KovaLibrary::real());
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         m_modals = std::make_unique<ModalResponder>();

@@ -12,7 +12,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -286,6 +288,26 @@ std::vector<std::string> scannedInterfaces(const std::vector<HostInterface> &hos
     return names;
 }
 
+std::vector<std::string> defaultRouteInterfaces(const std::string &routeTable) {
+    // Iface Destination Gateway Flags RefCnt Use Metric Mask ..., in hexadecimal.
+    constexpr unsigned kRouteUp = 0x1;
+    std::vector<std::string> names;
+    std::istringstream lines(routeTable);
+    std::string line;
+    std::getline(lines, line); // the column titles
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string name, destination, gateway, flags, refs, use, metric, mask;
+        if (!(fields >> name >> destination >> gateway >> flags >> refs >> use >> metric >> mask))
+            continue;
+        if (destination == "00000000" && mask == "00000000" &&
+            (std::strtoul(flags.c_str(), nullptr, 16) & kRouteUp) != 0 &&
+            std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+    }
+    return names;
+}
+
 std::vector<Check> rpFilterChecks(const std::vector<HostInterface> &hosts,
                                   const std::string &bindAddress, std::optional<std::int64_t> all) {
     std::vector<Check> checks;
@@ -301,7 +323,10 @@ std::vector<Check> rpFilterChecks(const std::vector<HostInterface> &hosts,
             const std::int64_t effective = std::max(*all, *h.rpFilter);
             const std::string values = " (rp_filter: all " + std::to_string(*all) + ", " + n + " " +
                                        std::to_string(*h.rpFilter) + ")";
-            if (effective == 1) {
+            if (effective == 1 && h.defaultRoute) {
+                c.finding = "strict" + values + ", but the default route leaves through " + n +
+                            ", so replies from any address pass";
+            } else if (effective == 1) {
                 c.status = Status::Problem;
                 c.finding = "strict" + values + ": replies from devices with addresses outside " +
                             networkText(h.entry.address, h.entry.netMask) +
@@ -514,37 +539,65 @@ std::optional<std::vector<FirewallBlock>> firewallBlocks(const QByteArray &nftJs
             chains[found->second].rules.push_back(rule);
     }
     std::vector<FirewallBlock> blocks;
-    for (const Chain &chain : chains) {
-        if (!chain.input)
-            continue;
-        bool settled = false; // a rule decides every reply: later ones never see them
+    // What reaches a chain: all replies or some, and what the rules that led
+    // there matched (a jump under "udp dport 32153" makes a bare drop in the
+    // chain it reaches a drop of that port).
+    struct Reach {
+        bool all = true;
+        bool port = false;
+        bool protocol = false;
+    };
+    enum class Flow { Continue, Settled, Return };
+    std::function<Flow(const Chain &, Reach, int)> walk = [&](const Chain &chain, Reach reach,
+                                                              int depth) {
         for (const QJsonObject &rule : chain.rules) {
             const QJsonArray expressions = rule["expr"].toArray();
             const QString verdict = verdictOf(expressions);
             const RuleMatch match = matchRule(expressions);
             if (match.applies == Applies::No)
                 continue;
-            const bool full = match.applies == Applies::Yes;
-            if (verdict == QLatin1String("accept") && full) {
-                settled = true;
-                break;
-            }
-            if (verdict != QLatin1String("drop") && verdict != QLatin1String("reject"))
+            // A rule that every reply reaching it matches ends the chain for all.
+            const bool own = match.applies == Applies::Yes;
+            const Reach here{reach.all && own, reach.port || match.port,
+                             reach.protocol || match.protocol};
+            if (verdict == QLatin1String("accept") && own)
+                return Flow::Settled;
+            if (verdict == QLatin1String("return") && own)
+                return Flow::Return;
+            if (verdict == QLatin1String("drop") || verdict == QLatin1String("reject")) {
+                std::string what = verdict == QLatin1String("drop") ? "drops" : "rejects";
+                what += here.port       ? " UDP to port " + kPortText
+                        : here.protocol ? " all UDP"
+                                        : " all input";
+                if (!here.all)
+                    what += " under further conditions";
+                blocks.push_back({chain.family, chain.table, chain.name, rule["handle"].toInteger(),
+                                  what, !here.all});
+                if (own)
+                    return Flow::Settled;
                 continue;
-            std::string what = verdict == QLatin1String("drop") ? "drops" : "rejects";
-            what += match.port       ? " UDP to port " + kPortText
-                    : match.protocol ? " all UDP"
-                                     : " all input";
-            if (!full)
-                what += " under further conditions";
-            blocks.push_back(
-                {chain.family, chain.table, chain.name, rule["handle"].toInteger(), what, !full});
-            if (full) {
-                settled = true;
-                break;
             }
+            if (verdict != QLatin1String("jump") && verdict != QLatin1String("goto"))
+                continue;
+            QString target;
+            for (const QJsonValue &e : expressions)
+                target = e.toObject()[verdict].toObject()["target"].toString(target);
+            const auto found =
+                byKey.find(chain.family + " " + chain.table + " " + target.toStdString());
+            if (found == byKey.end() || depth >= 16) // the kernel refuses deeper nesting
+                continue;
+            const Flow flow = walk(chains[found->second], here, depth + 1);
+            if (own && flow == Flow::Settled)
+                return Flow::Settled;
+            if (own && verdict == QLatin1String("goto"))
+                return Flow::Return; // a goto never comes back to this chain
         }
-        if (!settled && chain.dropByPolicy)
+        return Flow::Continue;
+    };
+    for (const Chain &chain : chains) {
+        if (!chain.input)
+            continue;
+        if (walk(chain, Reach{}, 0) != Flow::Settled && chain.dropByPolicy)
             blocks.push_back(
                 {chain.family, chain.table, chain.name, std::nullopt,
                  "drops by its policy what no rule accepts, UDP to port " + kPortText + " included",

@@ -71,7 +71,12 @@ struct HostInterface {
     bool tunTap = false;                  // /sys/class/net/NAME/tun_flags exists
     int hardwareType = -1;                // /sys/class/net/NAME/type (ARPHRD_*), -1 unknown
     std::optional<std::int64_t> rpFilter; // net.ipv4.conf.NAME.rp_filter
+    bool defaultRoute = false;            // the main table's default route leaves through it
 };
+
+// The interfaces that the main routing table's default routes leave through,
+// from the text of /proc/net/route.
+std::vector<std::string> defaultRouteInterfaces(const std::string &routeTable);
 
 // "container bridge", "bridge", "tunnel", "loopback" or "" for a plain interface.
 std::string interfaceKind(const HostInterface &host);
@@ -90,7 +95,9 @@ std::vector<std::string> scannedInterfaces(const std::vector<HostInterface> &hos
                                            const std::string &bindAddress);
 
 // Reverse-path filtering of each interface a scan uses: the effective value is
-// the larger of `all` and the interface's own.
+// the larger of `all` and the interface's own. Strict filtering drops nothing
+// on an interface that holds the default route: the way back to any address
+// leads out through it.
 std::vector<Check> rpFilterChecks(const std::vector<HostInterface> &hosts,
                                   const std::string &bindAddress, std::optional<std::int64_t> all);
 
@@ -128,9 +135,9 @@ struct FirewallBlock {
 
 // What in an `nft -j list ruleset` output keeps the replies (UDP from the
 // device port to the local port) out: drop and reject rules of the input
-// chains of the ip and inet families that no earlier rule's accept covers, and
-// drop policies. A rule with a condition that cannot be judged here (a source
-// address, an interface, a named set) counts as a partial block, or as no
+// chains of the ip and inet families, and of the chains they jump or go to,
+// that no earlier rule's accept covers, and drop policies. A rule with a condition that cannot be
+// judged here (a source address, an interface, a named set) counts as a partial block, or as no
 // accept. None when the text is not such output.
 std::optional<std::vector<FirewallBlock>> firewallBlocks(const QByteArray &nftJson);
 

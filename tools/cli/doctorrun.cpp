@@ -57,6 +57,8 @@ std::vector<HostInterface> hostInterfaces() {
            static_cast<std::size_t>(count) > list.size())
         list.resize(static_cast<std::size_t>(count));
     list.resize(std::min(list.size(), static_cast<std::size_t>(count)));
+    const std::vector<std::string> defaultRoutes =
+        defaultRouteInterfaces(readFile("/proc/net/route").value_or(""));
     std::vector<HostInterface> hosts;
     for (const KOVA_INTERFACE &entry : list) {
         HostInterface host;
@@ -68,6 +70,8 @@ std::vector<HostInterface> hostInterfaces() {
         host.hardwareType = static_cast<int>(readSysctl(sys + "/type").value_or(-1));
         host.rpFilter =
             readSysctl(std::string("/proc/sys/net/ipv4/conf/") + entry.name + "/rp_filter");
+        host.defaultRoute = std::find(defaultRoutes.begin(), defaultRoutes.end(), entry.name) !=
+                            defaultRoutes.end();
         hosts.push_back(host);
     }
     return hosts;
