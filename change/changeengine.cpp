@@ -214,8 +214,17 @@ std::vector<std::string> ChangeEngine::check(const std::vector<HeardDevice> &hea
     return problems;
 }
 
-void ChangeEngine::settle(std::size_t i, State state, std::string detail) {
+void ChangeEngine::setState(std::size_t i, State state) {
+    const auto open = [](State s) { return s == State::Pending || s == State::InFlight; };
+    if (open(outcomes_[i].state) && !open(state))
+        ++done_;
+    else if (!open(outcomes_[i].state) && open(state))
+        --done_;
     outcomes_[i].state = state;
+}
+
+void ChangeEngine::settle(std::size_t i, State state, std::string detail) {
+    setState(i, state);
     outcomes_[i].detail = std::move(detail);
     if (isFinal(state) && !reported_[i]) {
         reported_[i] = true;
@@ -280,7 +289,7 @@ void ChangeEngine::advance(Clock::time_point now) {
                        kova_ErrorText(code));
             continue;
         }
-        outcomes_[i].state = State::InFlight;
+        setState(i, State::InFlight);
         deadline_[i] = now + options_.answerTimeout;
         inFlight_.emplace(macKey(changes_[i].mac.data()), i);
     }
@@ -302,7 +311,7 @@ void ChangeEngine::answer(const Mac &mac, std::int32_t event, Clock::time_point 
         } else if (stopped_) {
             settle(i, State::Interrupted, interruptedDetail(i));
         } else {
-            outcomes_[i].state = State::Pending;
+            setState(i, State::Pending);
             ready_.push_front(i); // the same device's next request first
         }
     } else if (event == KOVA_EVENT_AUTH_FAILED) {

@@ -122,11 +122,14 @@ public:
 
     const std::vector<DeviceChange> &changes() const { return changes_; }
     const std::vector<Outcome> &outcomes() const { return outcomes_; }
+    // How many rows are neither pending nor in flight, kept as they change.
+    std::size_t done() const { return done_; }
     // Rows whose outcome became final since the last call, in plan order of
     // settling; each is handed out once.
     std::vector<std::size_t> takeSettled();
 
 private:
+    void setState(std::size_t i, State state);
     void settle(std::size_t i, State state, std::string detail);
     std::int32_t sendStep(std::size_t i);
     std::string interruptedDetail(std::size_t i) const;
@@ -144,6 +147,7 @@ private:
     std::unordered_map<std::uint64_t, std::size_t> inFlight_; // by MAC
     std::vector<bool> reported_;
     std::vector<std::size_t> settled_;
+    std::size_t done_ = 0;
     bool stopped_ = false;
 };
 

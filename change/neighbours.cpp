@@ -93,37 +93,56 @@ bool mayHaveLiveHolders(const std::vector<std::uint32_t> &addresses,
     });
 }
 
-std::vector<HeardDevice> liveHolders(const std::vector<std::uint32_t> &addresses,
-                                     const std::vector<HeardDevice> &heard,
-                                     std::chrono::milliseconds wait) {
-    std::unordered_set<std::uint32_t> held;
-    for (const HeardDevice &device : heard)
-        held.insert(device.address);
+void NeighbourProbes::send(const std::vector<std::uint32_t> &addresses) {
     const std::vector<LocalAddress> local = localAddresses();
-    std::vector<HeardDevice> holders;
-    std::vector<std::uint32_t> probed;
     const int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe < 0)
+        return;
+    const auto now = std::chrono::steady_clock::now();
     for (std::uint32_t address : addresses) {
-        if (held.count(address))
+        if (probedAt_.count(address))
             continue;
-        const auto own = std::find_if(local.begin(), local.end(),
-                                      [&](const LocalAddress &l) { return l.address == address; });
-        if (own != local.end()) {
-            holders.push_back({interfaceHardware(own->interfaceName), "this host", address});
-            continue;
-        }
-        if (!attached(local, address) || probe < 0)
+        const bool own = std::any_of(local.begin(), local.end(),
+                                     [&](const LocalAddress &l) { return l.address == address; });
+        if (own || !attached(local, address))
             continue;
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(9); // discard
         to.sin_addr.s_addr = htonl(address);
         sendto(probe, "", 0, MSG_DONTWAIT, reinterpret_cast<const sockaddr *>(&to), sizeof to);
-        probed.push_back(address);
+        probedAt_.emplace(address, now);
     }
-    if (probe >= 0)
-        close(probe);
-    const auto until = std::chrono::steady_clock::now() + wait;
+    close(probe);
+}
+
+std::vector<HeardDevice> NeighbourProbes::holders(const std::vector<std::uint32_t> &addresses,
+                                                  const std::vector<HeardDevice> &heard,
+                                                  std::chrono::milliseconds wait) {
+    std::unordered_set<std::uint32_t> held;
+    for (const HeardDevice &device : heard)
+        held.insert(device.address);
+    std::vector<std::uint32_t> unheld;
+    for (std::uint32_t address : addresses)
+        if (!held.count(address))
+            unheld.push_back(address);
+    send(unheld);
+    const std::vector<LocalAddress> local = localAddresses();
+    std::vector<HeardDevice> holders;
+    std::vector<std::uint32_t> probed;
+    std::chrono::steady_clock::time_point until{};
+    for (std::uint32_t address : unheld) {
+        const auto own = std::find_if(local.begin(), local.end(),
+                                      [&](const LocalAddress &l) { return l.address == address; });
+        if (own != local.end()) {
+            holders.push_back({interfaceHardware(own->interfaceName), "this host", address});
+            continue;
+        }
+        if (const auto at = probedAt_.find(address); at != probedAt_.end()) {
+            probed.push_back(address);
+            until = std::max(until, at->second + wait);
+        }
+    }
     std::unordered_map<std::uint32_t, std::string> table;
     while (!probed.empty()) {
         table = resolvedNeighbours();
@@ -139,11 +158,19 @@ std::vector<HeardDevice> liveHolders(const std::vector<std::uint32_t> &addresses
     return holders;
 }
 
+std::vector<HeardDevice> liveHolders(const std::vector<std::uint32_t> &addresses,
+                                     const std::vector<HeardDevice> &heard,
+                                     std::chrono::milliseconds wait) {
+    return NeighbourProbes().holders(addresses, heard, wait);
+}
+
 std::vector<HeardDevice> holdersFor(const std::vector<DeviceChange> &changes,
-                                    const std::vector<DeviceRecord> &scanned) {
+                                    const std::vector<DeviceRecord> &scanned,
+                                    NeighbourProbes *early) {
     std::vector<HeardDevice> holders = heardDevices(scanned);
+    NeighbourProbes fresh;
     const std::vector<HeardDevice> live =
-        liveHolders(newAddresses(changes), holders, std::chrono::seconds(1));
+        (early ? *early : fresh).holders(newAddresses(changes), holders, kNeighbourWait);
     holders.insert(holders.end(), live.begin(), live.end());
     return holders;
 }

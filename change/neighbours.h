@@ -10,13 +10,37 @@
 
 #include <chrono>
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 namespace veltrona::change {
 
-// The holders among `addresses` that no device in `heard` holds: each as a
-// heard device named by its hardware address, with "this host" or "not a KOVA
-// device" as its host name. Waits at most `wait` for the neighbour table.
+// How long the neighbour table is given to resolve a probed address.
+constexpr std::chrono::milliseconds kNeighbourWait{1000};
+
+// Probes of the neighbour table, sent as soon as the caller knows (or can
+// guess) the addresses, so that the kernel resolves them while the caller does
+// something else: apply sends them in the last second of its scan.
+class NeighbourProbes {
+public:
+    // Probes the addresses among `addresses` on a network this host is on,
+    // other than its own; each address is probed once.
+    void send(const std::vector<std::uint32_t> &addresses);
+
+    // The holders among `addresses` that no device in `heard` holds: each as
+    // a heard device named by its hardware address, with "this host" or "not
+    // a KOVA device" as its host name. An address not probed yet is probed
+    // now; the neighbour table is awaited until every probed address has
+    // answered or `wait` has passed since the latest of their probes.
+    std::vector<HeardDevice> holders(const std::vector<std::uint32_t> &addresses,
+                                     const std::vector<HeardDevice> &heard,
+                                     std::chrono::milliseconds wait);
+
+private:
+    std::unordered_map<std::uint32_t, std::chrono::steady_clock::time_point> probedAt_;
+};
+
+// NeighbourProbes::holders with nothing probed beforehand.
 std::vector<HeardDevice> liveHolders(const std::vector<std::uint32_t> &addresses,
                                      const std::vector<HeardDevice> &heard,
                                      std::chrono::milliseconds wait);
@@ -28,8 +52,10 @@ bool mayHaveLiveHolders(const std::vector<std::uint32_t> &addresses,
                         const std::vector<HeardDevice> &heard);
 
 // Every holder a plan's new addresses are checked against: the devices heard
-// in the scan and the live hosts above (waiting at most a second for them).
+// in the scan and the live hosts above (waiting at most kNeighbourWait after
+// their probes; `early` holds the probes sent before, if any).
 std::vector<HeardDevice> holdersFor(const std::vector<DeviceChange> &changes,
-                                    const std::vector<DeviceRecord> &scanned);
+                                    const std::vector<DeviceRecord> &scanned,
+                                    NeighbourProbes *early = nullptr);
 
 } // namespace veltrona::change

@@ -113,7 +113,7 @@ void Platform::findLiveHolders(QObject *context, std::vector<uint32_t> addresses
         std::thread([lookup, addresses = std::move(addresses), heard = std::move(heard)] {
             std::vector<change::HeardDevice> holders;
             try {
-                holders = change::liveHolders(addresses, heard, std::chrono::seconds(1));
+                holders = change::liveHolders(addresses, heard, change::kNeighbourWait);
             } catch (const std::exception &) {
                 // An unreadable neighbour table: no live holder is known.
             }

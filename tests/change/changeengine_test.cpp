@@ -182,11 +182,14 @@ TEST(ChangeEngine, StoppingLeavesEveryRowWithItsState) {
     auto settled = engine.takeSettled();
     EXPECT_EQ(settled, (std::vector<std::size_t>{3, 4}));
     EXPECT_EQ(engine.outcomes()[4].state, State::NotFound);
+    EXPECT_EQ(engine.done(), 2u);
 
     engine.advance(t0);
     ASSERT_EQ(library.sent.size(), 2u); // row 2's host name and row 3, two in flight
+    EXPECT_EQ(engine.done(), 2u);
     engine.stop();
     EXPECT_FALSE(engine.idle()) << "answers in flight are still awaited";
+    EXPECT_EQ(engine.done(), 3u);
     EXPECT_EQ(engine.takeSettled(), std::vector<std::size_t>{2}); // row 4: never sent
     EXPECT_EQ(engine.outcomes()[2].state, State::NotSent);
 
@@ -199,6 +202,7 @@ TEST(ChangeEngine, StoppingLeavesEveryRowWithItsState) {
     EXPECT_EQ(engine.outcomes()[1].state, State::NoAnswer);
     EXPECT_EQ(engine.outcomes()[1].detail, "network: no answer within 5 s");
     EXPECT_TRUE(engine.idle());
+    EXPECT_EQ(engine.done(), 5u);
     EXPECT_EQ(engine.takeSettled(), (std::vector<std::size_t>{0, 1}));
 }
 

@@ -465,7 +465,17 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     // From here a stop signal ends the run with every row written down.
     catchStopSignals();
     // The scan listens for its whole time: every holder of an address is heard.
-    const ScanResult found = scan(library, bind, seconds, {}, progress);
+    // The addresses the plan gives are probed in its last second, so that the
+    // neighbour table has answered for them by its end.
+    change::NeighbourProbes probes;
+    const ScanResult found = scan(library, bind, seconds, {}, progress, [&] {
+        std::vector<std::uint32_t> addresses;
+        for (const PlanRow &row : plan.rows)
+            if (const auto &ip = row.changes.network.ipAddress)
+                if (const auto address = change::parseAddress(*ip))
+                    addresses.push_back(*address);
+        probes.send(addresses);
+    });
     if (found.error != KOVA_OK) {
         wipeAll(secrets, common);
         return fail(kExitRefused, "cannot scan: " + std::string(kova_ErrorText(found.error)));
@@ -488,7 +498,7 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
                                 changesOf(plan.rows, found.devices, secrets, common, problems),
                                 {parallel, std::chrono::seconds(seconds)});
     if (problems.empty())
-        problems = engine.check(change::holdersFor(engine.changes(), found.devices));
+        problems = engine.check(change::holdersFor(engine.changes(), found.devices, &probes));
     if (!problems.empty()) {
         wipeAll(secrets, common);
         for (const std::string &problem : problems)
@@ -538,13 +548,9 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
             if (caughtStopSignal() != 0)
                 engine.stop();
             writeSettled();
-            if (progress) {
-                const std::size_t done = static_cast<std::size_t>(
-                    std::count_if(outcomes.begin(), outcomes.end(), [](const change::Outcome &o) {
-                        return o.state != State::Pending && o.state != State::InFlight;
-                    }));
-                std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", done, total);
-            }
+            if (progress)
+                std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", engine.done(),
+                             total);
             const auto deadline = engine.nextDeadline().value_or(Clock::now() + 100ms);
             for (const auto &[mac, event] : answers.take(deadline))
                 engine.answer(mac, event, Clock::now());

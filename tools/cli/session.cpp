@@ -191,7 +191,8 @@ std::string lostRepliesWarning(const ScanResult &result) {
 }
 
 ScanResult scan(KovaLibrary &library, const std::string &bindAddress, int seconds,
-                const std::vector<MacAddress> &stopOnceHeard, bool progress) {
+                const std::vector<MacAddress> &stopOnceHeard, bool progress,
+                const std::function<void()> &lastSecond) {
     ScanResult result;
     std::uint32_t tableFull = 0, bufferFull = 0;
     library.getLostReplies(&tableFull, &bufferFull);
@@ -213,12 +214,17 @@ ScanResult scan(KovaLibrary &library, const std::string &bindAddress, int second
         }
         Countdown countdown(progress);
         std::size_t heard = 0;
+        bool lastSecondRun = !lastSecond;
         for (;;) {
             const Clock::time_point now = Clock::now();
             result.stopped = caughtStopSignal() != 0;
             if (result.stopped || now >= deadline || receiver.allWantedHeard())
                 break;
             const long left = secondsLeft(deadline, now);
+            if (left <= 1 && !lastSecondRun) {
+                lastSecondRun = true;
+                lastSecond();
+            }
             countdown.show((stopOnceHeard.size() == 1
                                 ? "Looking for " + formatMac(stopOnceHeard[0].data())
                                 : std::string("Scanning")) +

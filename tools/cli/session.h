@@ -44,9 +44,12 @@ std::string lostRepliesWarning(const ScanResult &result);
 
 // Scans as the main window does and listens for `seconds`, or only until every
 // device in `stopOnceHeard` (when not empty; distinct MACs) has answered.
-// `progress`: a countdown on standard error.
+// `progress`: a countdown on standard error. `lastSecond`, when given, runs
+// once as the last second of listening begins (at once in a one-second scan),
+// unless the scan ends before.
 ScanResult scan(KovaLibrary &library, const std::string &bindAddress, int seconds,
-                const std::vector<MacAddress> &stopOnceHeard, bool progress);
+                const std::vector<MacAddress> &stopOnceHeard, bool progress,
+                const std::function<void()> &lastSecond = {});
 
 // The answers (events other than device information) of an open connection,
 // by the MAC of the device that gave them.
