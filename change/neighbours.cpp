@@ -75,7 +75,23 @@ std::unordered_map<std::uint32_t, std::string> resolvedNeighbours() {
     return table;
 }
 
+bool attached(const std::vector<LocalAddress> &local, std::uint32_t address) {
+    return std::any_of(local.begin(), local.end(), [&](const LocalAddress &l) {
+        return (l.address & l.netmask) == (address & l.netmask);
+    });
+}
+
 } // namespace
+
+bool mayHaveLiveHolders(const std::vector<std::uint32_t> &addresses,
+                        const std::vector<HeardDevice> &heard) {
+    const std::vector<LocalAddress> local = localAddresses();
+    return std::any_of(addresses.begin(), addresses.end(), [&](std::uint32_t address) {
+        const bool held = std::any_of(heard.begin(), heard.end(),
+                                      [&](const HeardDevice &d) { return d.address == address; });
+        return !held && attached(local, address);
+    });
+}
 
 void NeighbourProbes::send(const std::vector<std::uint32_t> &addresses) {
     const std::vector<LocalAddress> local = localAddresses();
@@ -88,10 +104,7 @@ void NeighbourProbes::send(const std::vector<std::uint32_t> &addresses) {
             continue;
         const bool own = std::any_of(local.begin(), local.end(),
                                      [&](const LocalAddress &l) { return l.address == address; });
-        const bool attached = std::any_of(local.begin(), local.end(), [&](const LocalAddress &l) {
-            return (l.address & l.netmask) == (address & l.netmask);
-        });
-        if (own || !attached)
+        if (own || !attached(local, address))
             continue;
         sockaddr_in to{};
         to.sin_family = AF_INET;

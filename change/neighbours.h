@@ -45,6 +45,12 @@ std::vector<HeardDevice> liveHolders(const std::vector<std::uint32_t> &addresses
                                      const std::vector<HeardDevice> &heard,
                                      std::chrono::milliseconds wait);
 
+// Whether liveHolders has anything to look up: one of `addresses` that no
+// device in `heard` holds is on a network this host has an address on (its
+// own addresses included). Otherwise it finds no holder and does not wait.
+bool mayHaveLiveHolders(const std::vector<std::uint32_t> &addresses,
+                        const std::vector<HeardDevice> &heard);
+
 // Every holder a plan's new addresses are checked against: the devices heard
 // in the scan and the live hosts above (waiting at most kNeighbourWait after
 // their probes; `early` holds the probes sent before, if any).

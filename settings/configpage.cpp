@@ -3,6 +3,7 @@
 #include "dialogbuilder.h"
 
 #include <QDialog>
+#include <QMetaMethod>
 #include <QPushButton>
 
 using veltrona::ui::controlAs;
@@ -20,7 +21,12 @@ void CConfigPage::ConnectButtons() {
 }
 
 void CConfigPage::SetApplyRestore(bool enable) {
-    controlById(this, IDC_APPLY)->setEnabled(enable);
+    // While the checks wait, Apply stays disabled and is set as asked once
+    // they have answered.
+    if (m_checking)
+        m_applyAfterCheck = enable;
+    else
+        controlById(this, IDC_APPLY)->setEnabled(enable);
     controlById(this, IDC_RESTORE)->setEnabled(enable);
 }
 
@@ -29,15 +35,36 @@ void CConfigPage::OnModified() {
 }
 
 void CConfigPage::OnApply() {
-    bool proceed = true;
-    emit checkRequested(m_pageId, &proceed);
-    if (!proceed)
+    if (m_checking)
         return;
+    QWidget *apply = controlById(this, IDC_APPLY);
+    m_applyAfterCheck = apply->isEnabled();
+    // Nothing to check with: the page goes on as if nothing had been found.
+    if (!isSignalConnected(QMetaMethod::fromSignal(&CConfigPage::checkRequested))) {
+        Checked(true);
+        return;
+    }
+    m_checking = true;
+    apply->setEnabled(false);
+    emit checkRequested(m_pageId, [this](bool proceed) {
+        m_checking = false;
+        Checked(proceed);
+    });
+}
+
+void CConfigPage::Checked(bool proceed) {
+    QWidget *apply = controlById(this, IDC_APPLY);
+    if (!proceed) {
+        apply->setEnabled(m_applyAfterCheck);
+        return;
+    }
     int confirmed = 0;
     emit credentialsRequested(&confirmed);
-    if (confirmed != 1)
+    if (confirmed != 1) {
+        apply->setEnabled(m_applyAfterCheck);
         return;
-    controlById(this, IDC_APPLY)->setEnabled(false);
+    }
+    apply->setEnabled(false);
     // A request that was not sent can be tried again.
     bool sent = false;
     emit applyRequested(m_pageId, &sent);

@@ -3,9 +3,12 @@
 // buttons and the handlers behind them. A page shows a record that the setting
 // page holds and asks the setting page, through its signals, for credentials,
 // for its request to be sent and for the end of the setting page; the setting
-// page connects them as it creates the page, so each runs within the click.
+// page connects them as it creates the page, so each runs within the click,
+// except the checks, which may wait for the network and answer later.
 
 #include <QWidget>
+
+#include <functional>
 
 class CConfigPage : public QWidget {
     Q_OBJECT
@@ -18,10 +21,14 @@ public:
     // Enables Apply and Restore.
     void OnModified();
     // Has the page's values checked and, unless the user goes back from what
-    // the checks found, asks for credentials and, when confirmed, disables
-    // Apply and has the page's request sent; Apply is enabled again when
-    // nothing could be sent.
+    // the checks found, asks for credentials and, when confirmed, has the
+    // page's request sent. Apply is disabled meanwhile; it is enabled again
+    // when nothing could be sent, and left as it was when the user went back
+    // or cancelled. While the checks wait for the network, Apply stays
+    // disabled and further calls are ignored.
     void OnApply();
+    // Whether the page's checks are waiting for the network.
+    bool IsChecking() const { return m_checking; }
     // Shows the setting page's values again and disables Apply and Restore.
     void OnRestore();
     // Ends the setting page.
@@ -29,9 +36,11 @@ public:
 
 signals:
     // Asks for the checks of the page with template id `templateId` before
-    // anything is asked or sent: `proceed` becomes false when the user chose
-    // to go back to the page.
-    void checkRequested(int templateId, bool *proceed);
+    // anything is asked or sent. `checked` is to be called once, with false
+    // when the user chose to go back to the page: within this call, or later
+    // on the user-interface thread when the checks wait for the network, and
+    // never once the page is gone.
+    void checkRequested(int templateId, const std::function<void(bool proceed)> &checked);
     // Asks for the administrator's credentials: `result` becomes 1 when they
     // were confirmed, else the authentication dialog's result.
     void credentialsRequested(int *result);
@@ -52,5 +61,12 @@ protected:
     virtual void Fill() = 0;
 
 private:
+    // What OnApply does once the checks have answered.
+    void Checked(bool proceed);
+
     int m_pageId;
+    bool m_checking = false;
+    // How Apply is to be once the user goes back or cancels: as it was, or
+    // as an edit made while the checks waited asked for.
+    bool m_applyAfterCheck = false;
 };

@@ -280,6 +280,14 @@ CNetworkPageDlg::AddressProblems(const std::vector<veltrona::change::HeardDevice
     return problems;
 }
 
+std::vector<uint32_t> CNetworkPageDlg::NewAddresses() const {
+    if (checkedRadio(this, {IDC_DHCP, IDC_STATIC_IP, IDC_PPPOE}) != 1)
+        return {};
+    if (const std::optional<uint32_t> address = m_ipAddress->value())
+        return {*address};
+    return {};
+}
+
 void CNetworkPageDlg::CollectSettings(KOVA_NETWORK_SETTINGS *settings) const {
     if (settings == nullptr)
         return;

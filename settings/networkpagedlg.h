@@ -56,6 +56,11 @@ public:
     QStringList AddressProblems(const std::vector<veltrona::change::HeardDevice> &listed,
                                 std::string_view ownMac) const;
 
+    // The addresses the page would give the device that a host other than a
+    // listed device might hold: the IP address when Static IP is checked and
+    // the address has no blank field; none otherwise.
+    std::vector<uint32_t> NewAddresses() const;
+
     // Handlers, public for tests.
     void OnNetworkType();
     void OnDnsMode();

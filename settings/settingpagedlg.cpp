@@ -15,6 +15,8 @@
 #include <QFrame>
 #include <QPushButton>
 
+#include <memory>
+
 using veltrona::settings::bytesOf;
 
 CSettingPageDlg::CSettingPageDlg(QWidget *parent, veltrona::KovaLibrary &library,
@@ -51,8 +53,7 @@ QPushButton *CSettingPageDlg::Selector(int selectorId) const {
 }
 
 void CSettingPageDlg::ConnectPage(CConfigPage *page) {
-    connect(page, &CConfigPage::checkRequested, this,
-            [this](int templateId, bool *proceed) { *proceed = ConfirmPage(templateId); });
+    connect(page, &CConfigPage::checkRequested, this, &CSettingPageDlg::ConfirmPage);
     connect(page, &CConfigPage::credentialsRequested, this,
             [this](int *result) { *result = AskCredentials(); });
     connect(page, &CConfigPage::applyRequested, this,
@@ -129,9 +130,40 @@ void CSettingPageDlg::SelectPage(int selectorId) {
     }
 }
 
-bool CSettingPageDlg::ConfirmPage(int pageId) {
+void CSettingPageDlg::ConfirmPage(int pageId, const std::function<void(bool proceed)> &checked) {
     ListedDevices listed;
     emit listedDevicesRequested(m_deviceInfo.mac, &listed);
+    std::vector<uint32_t> addresses;
+    if (pageId == CNetworkPageDlg::IDD && m_pNetworkPage != nullptr)
+        addresses = m_pNetworkPage->NewAddresses();
+    if (addresses.empty()) {
+        checked(AskAboutProblems(pageId, listed));
+        return;
+    }
+    // An answer that was waited for may find the window closed: nothing is
+    // asked or sent then.
+    const auto waited = std::make_shared<bool>(false);
+    auto found = [this, pageId, addresses, listed, checked,
+                  waited](std::vector<veltrona::change::HeardDevice> live) mutable {
+        if (*waited && !isVisible()) {
+            checked(false);
+            return;
+        }
+        // Edited while the lookup waited: what the page shows now is checked.
+        if (m_pNetworkPage->NewAddresses() != addresses) {
+            ConfirmPage(pageId, checked);
+            return;
+        }
+        listed.devices.insert(listed.devices.end(), std::make_move_iterator(live.begin()),
+                              std::make_move_iterator(live.end()));
+        checked(AskAboutProblems(pageId, listed));
+    };
+    // The answer goes with the page: once it is destroyed, nothing is called.
+    m_platform.findLiveHolders(m_pNetworkPage, addresses, listed.devices, std::move(found));
+    *waited = true;
+}
+
+bool CSettingPageDlg::AskAboutProblems(int pageId, const ListedDevices &listed) {
     const std::string mac = veltrona::formatMac(m_deviceInfo.mac);
     QStringList problems;
     if (listed.sources.size() > 1) {

@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <vector>
 
 class CConfigPage;
@@ -73,9 +74,13 @@ public:
     // What the pages ask for.
     // Checks the page's values (and, for every page, that the device answered
     // from one place only) and shows what the checks found with the choice to
-    // go back or to send anyway: true when nothing was found or the user chose
-    // to send. Nothing is asked or sent before.
-    bool ConfirmPage(int pageId);
+    // go back or to send anyway; then calls `checked` with true when nothing
+    // was found or the user chose to send. Nothing is asked or sent before.
+    // A new static address on a network of this host's is also looked up
+    // among the live hosts there: `checked` is then called later, on the
+    // user-interface thread (with false when the window has been closed
+    // meanwhile), and not at all once the network page is gone.
+    void ConfirmPage(int pageId, const std::function<void(bool proceed)> &checked);
     // 1 when the user confirmed the authentication dialog, else its result.
     int AskCredentials();
     // Initialises the library with the reply bridge's callback and sends the request
@@ -118,6 +123,9 @@ private:
 
     // Lets `page` ask for credentials, its request and the end of the window.
     void ConnectPage(CConfigPage *page);
+    // Shows what the checks of the page found, with `listed` as the holders
+    // of addresses: true when nothing was found or the user chose to send.
+    bool AskAboutProblems(int pageId, const ListedDevices &listed);
 
     veltrona::KovaLibrary &m_library;
     veltrona::ui::Platform &m_platform;

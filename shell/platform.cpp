@@ -1,9 +1,13 @@
 #include "platform.h"
 
+#include "neighbours.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QFutureWatcher>
 #include <QMessageBox>
+#include <QPromise>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
@@ -13,6 +17,10 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace veltrona::ui {
 
@@ -61,6 +69,64 @@ std::vector<Platform::Address> Platform::hostAddresses() {
     }
     freeifaddrs(list);
     return addresses;
+}
+
+namespace {
+
+// What a lookup's thread hands over to the user-interface thread. The holders
+// pass under a lock of the standard library, which the thread sanitizer sees
+// (Qt's own locks it cannot see into); the promise only tells the watcher that
+// they are there.
+struct LiveLookup {
+    std::mutex mutex;
+    std::vector<change::HeardDevice> holders;
+    QPromise<void> done;
+};
+
+} // namespace
+
+void Platform::findLiveHolders(QObject *context, std::vector<uint32_t> addresses,
+                               std::vector<change::HeardDevice> heard,
+                               std::function<void(std::vector<change::HeardDevice>)> found) {
+    if (!change::mayHaveLiveHolders(addresses, heard)) {
+        found({});
+        return;
+    }
+    // The watcher, owned by `context`, goes with it, and with it the call of
+    // `found`; the thread keeps what it uses alive itself.
+    const auto lookup = std::make_shared<LiveLookup>();
+    auto *watcher = new QFutureWatcher<void>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
+                     [watcher, lookup, found = std::move(found)] {
+                         watcher->deleteLater();
+                         std::vector<change::HeardDevice> holders;
+                         {
+                             const std::lock_guard<std::mutex> lock(lookup->mutex);
+                             holders = std::move(lookup->holders);
+                         }
+                         found(std::move(holders));
+                     });
+    lookup->done.start();
+    watcher->setFuture(lookup->done.future());
+    try {
+        // Ends within about a second; nothing waits for it.
+        std::thread([lookup, addresses = std::move(addresses), heard = std::move(heard)] {
+            std::vector<change::HeardDevice> holders;
+            try {
+                holders = change::liveHolders(addresses, heard, change::kNeighbourWait);
+            } catch (const std::exception &) {
+                // An unreadable neighbour table: no live holder is known.
+            }
+            {
+                const std::lock_guard<std::mutex> lock(lookup->mutex);
+                lookup->holders = std::move(holders);
+            }
+            lookup->done.finish();
+        }).detach();
+    } catch (const std::system_error &) {
+        // No thread to look with: no live holder is known.
+        lookup->done.finish();
+    }
 }
 
 bool Platform::canCreateSocket() {

@@ -1,8 +1,11 @@
 #pragma once
 // What the front end asks of the system it runs on: message boxes, modal
-// dialogs, the browser, the host's addresses, sockets and a clock. The window,
+// dialogs, the browser, the host's addresses and neighbours, sockets and a
+// clock. The window,
 // the setting page and the dialogs they open take one; real() is the system
 // itself, and a test derives and overrides what it records or answers.
+
+#include "addresscheck.h"
 
 #include <QString>
 
@@ -42,6 +45,16 @@ public:
     virtual void openUrl(const QString &url);
     // This host's IPv4 interface addresses in the order the system lists them.
     virtual std::vector<Address> hostAddresses();
+    // The hosts that hold one of `addresses` and are not among `heard`: this
+    // host itself, and live hosts on its networks (change::liveHolders,
+    // waiting up to a second for the neighbour table). Runs `found` with them
+    // on the user-interface thread, and never once `context` is gone. When no
+    // address outside `heard` is on a network of this host's there is nothing
+    // to wait for and `found` runs before this returns; otherwise the lookup
+    // runs on a pool thread and the user-interface thread never blocks.
+    virtual void findLiveHolders(QObject *context, std::vector<uint32_t> addresses,
+                                 std::vector<change::HeardDevice> heard,
+                                 std::function<void(std::vector<change::HeardDevice>)> found);
     // Whether a UDP socket can be made.
     virtual bool canCreateSocket();
     // Runs `then` on the user-interface thread once `ms` milliseconds have

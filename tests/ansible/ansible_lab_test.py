@@ -129,8 +129,8 @@ one_request(requests, device='02:4b:56:0b:00:02', password=passwords['b'],
 one_request(requests, device='02:4b:56:0b:00:01', password=passwords['new'], applied=False)
 for mac in ('02:4b:56:0b:00:03', '02:4b:56:0b:00:04'):
     one_request(requests, device=mac, hostName='renamed')
-check(len(requests) == 4, 'site b: four requests (none for the refused address), not %d'
-      % len(requests))
+check(len(requests) == 4, 'site b: four requests (none for the misplaced or the held address, '
+      'nor the host name before it), not %d' % len(requests))
 play('password kept', 'lab-device.yml', sites_inventory,
      secrets(kova_password=passwords['new'], kova_new_password=passwords['new'],
              update_password='never'), '--limit', 'site_b', '--skip-tags', 'failures',

@@ -14,6 +14,9 @@ description:
   - Settings that are not given are left as they are.
   - The client checks each change before sending it; a change it refuses
     (for example an address already in use) fails the task with its message.
+    A network change that other requests go before is checked first, with
+    C(veltrona-cli apply --dry-run) of a one-device plan, so that a refused
+    network change leaves the device as it was, with nothing sent at all.
   - A device never reports its administrator password, so C(new_password)
     cannot be compared; C(update_password) says whether it is sent.
   - Passwords reach C(veltrona-cli) through its environment, never through
@@ -168,9 +171,14 @@ diff:
   type: dict
 '''
 
+import json
+import os
+import re
+import tempfile
+
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.veltrona.kova.plugins.module_utils.veltrona_cli import (
-    CliError, Client, client_argument_spec, normal_address, normal_mac)
+    EXIT_REASONS, CliError, Client, client_argument_spec, normal_address, normal_mac)
 
 MODES = ['static', 'dhcp', 'pppoe']  # by the client's mode number
 DNS_MODES = ['auto', 'manual']
@@ -279,6 +287,47 @@ def plan_requests(module, device, current, wanted):
     return requests, dict(before=before, after=after)
 
 
+def text_cell(value):
+    """A plan cell for a text: the client drops one leading apostrophe that
+    protects a formula start (or another apostrophe), so such a text gets one."""
+    return "'" + value if value[:1] in ("'", '=', '+', '-', '@', '\t', '\r') else value
+
+
+def network_plan(mac, arguments):
+    """The one-device JSON plan of a set-network request's arguments."""
+    row = {'mac': mac}
+    for option, value in zip(arguments[::2], arguments[1::2]):
+        column = 'new_' + option[2:].replace('-', '_')
+        row[column] = text_cell(value) if option in ('--pppoe-user', '--pppoe-service') else value
+    return json.dumps([row])
+
+
+def check_network_first(module, client, mac, requests, result):
+    """Has the client check a network change that other requests go before,
+    as apply checks a plan, without sending anything; fails the task with the
+    client's refusal before any request is sent."""
+    network = [arguments for command, arguments, _ in requests if command == 'set-network']
+    if not network or len(requests) == 1:
+        return
+    fd, path = tempfile.mkstemp(prefix='kova-network-', suffix='.json', dir=module.tmpdir)
+    with os.fdopen(fd, 'w') as plan:
+        plan.write(network_plan(mac, network[0]))
+    try:
+        client.run(['apply', path, '--dry-run'])
+    except CliError as error:
+        # The plan and its row are the module's own: the problems alone.
+        plan_row = re.compile(r'^(veltrona-cli: )?%s: (row|entry) \d+( \([^)]*\))?: '
+                              % re.escape(path))
+        problems = [plan_row.sub('', line) for line in error.stderr.splitlines()
+                    if line and line != 'veltrona-cli: nothing was sent']
+        module.fail_json(msg='%s: set-network: %s: %s Nothing was sent.'
+                         % (mac, EXIT_REASONS.get(error.code, 'exit code %d' % error.code),
+                            ' '.join(problems) or 'the check failed'),
+                         rc=error.code, **dict(result, changed=False, requests=[]))
+    finally:
+        os.unlink(path)
+
+
 def public(device):
     return dict((k, v) for k, v in device.items() if k != 'pppoePassword')
 
@@ -334,6 +383,7 @@ def main():
     if module.params['password'] is None:
         module.fail_json(msg='password is needed to change %s: %s'
                          % (mac, ', '.join(result['requests'])), **dict(result, changed=False))
+    check_network_first(module, client, mac, requests, result)
     user = ['--user', module.params['user']] if module.params['user'] is not None else []
     sent = []
     for command, arguments, passwords in requests:
