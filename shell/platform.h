@@ -1,9 +1,9 @@
 #pragma once
 // What the front end asks of the system it runs on: message boxes, modal
 // dialogs, the browser, the host's addresses and neighbours, sockets and a
-// clock. The window,
-// the setting page and the dialogs they open take one; real() is the system
-// itself, and a test derives and overrides what it records or answers.
+// clock. The window, the setting page and the dialogs they open take one;
+// real() is the system itself, and a test derives and overrides what it
+// records or answers.
 
 #include "addresscheck.h"
 
@@ -51,7 +51,7 @@ public:
     // on the user-interface thread, and never once `context` is gone. When no
     // address outside `heard` is on a network of this host's there is nothing
     // to wait for and `found` runs before this returns; otherwise the lookup
-    // runs on a pool thread and the user-interface thread never blocks.
+    // runs on a thread of its own and the user-interface thread never blocks.
     virtual void findLiveHolders(QObject *context, std::vector<uint32_t> addresses,
                                  std::vector<change::HeardDevice> heard,
                                  std::function<void(std::vector<change::HeardDevice>)> found);
