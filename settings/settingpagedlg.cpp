@@ -140,12 +140,12 @@ void CSettingPageDlg::ConfirmPage(int pageId, const std::function<void(bool proc
         checked(AskAboutProblems(pageId, listed));
         return;
     }
-    // An answer that was waited for may find the window closed: nothing is
-    // asked or sent then.
+    // An answer that was waited for may find the window closed, or another
+    // page shown: nothing is asked or sent then.
     const auto waited = std::make_shared<bool>(false);
     auto found = [this, pageId, addresses, listed, checked,
                   waited](std::vector<veltrona::change::HeardDevice> live) mutable {
-        if (*waited && !isVisible()) {
+        if (*waited && !m_pNetworkPage->isVisible()) {
             checked(false);
             return;
         }

@@ -432,6 +432,15 @@ private slots:
         QTest::qWait(1200);
         QVERIFY(m_modals->messages.isEmpty());
         QCOMPARE(m_modals->prompts, 0);
+        // Nor when another page is shown meanwhile.
+        withSettingPage(kBravo, [&](CSettingPageDlg &page) {
+            enter(page.NetworkPage(), QStringLiteral("10.77.0.2"));
+            controlAs<QPushButton>(page.NetworkPage(), 1025)->click();
+            page.SelectPage(CSettingPageDlg::IDC_SELECT_HOSTNAME);
+            QTest::qWait(1200);
+        });
+        QVERIFY(m_modals->messages.isEmpty());
+        QCOMPARE(m_modals->prompts, 0);
         withSettingPage(kBravo, [&](CSettingPageDlg &page) {
             enter(page.NetworkPage(), QStringLiteral("10.77.200.200"));
             controlAs<QPushButton>(page.NetworkPage(), 1025)->click();
