@@ -96,7 +96,8 @@ ChangeEngine::ChangeEngine(KovaLibrary &library, std::vector<DeviceChange> chang
     : library_(library), changes_(std::move(changes)), options_(options),
       outcomes_(changes_.size()), nextStep_(changes_.size(), 0),
       newPasswordSet_(changes_.size(), false), deadline_(changes_.size()),
-      waitsFor_(changes_.size()), parked_(changes_.size()), reported_(changes_.size(), false) {
+      waitsFor_(changes_.size()), parked_(changes_.size()), leaves_(changes_.size()),
+      moveDeadline_(changes_.size()), reported_(changes_.size(), false) {
     for (std::size_t i = 0; i < changes_.size(); ++i) {
         const DeviceChange &change = changes_[i];
         if (!change.device)
@@ -202,6 +203,7 @@ std::vector<std::string> ChangeEngine::check(const std::vector<HeardDevice> &hea
         for (std::size_t row : path)
             mark[row] = 2;
     }
+    leaves_ = leaves;
 
     for (std::size_t i = 0; i < changes_.size(); ++i) {
         if (outcomes_[i].state != State::Pending)
@@ -231,9 +233,11 @@ void ChangeEngine::settle(std::size_t i, State state, std::string detail) {
         settled_.push_back(i);
     }
     if (state == State::Applied) {
-        for (auto it = parked_[i].rbegin(); it != parked_[i].rend(); ++it)
-            ready_.push_front(*it);
-        parked_[i].clear();
+        // What waits for this device goes once it answers from elsewhere.
+        if (!parked_[i].empty()) {
+            awaitingMove_.emplace(macKey(changes_[i].mac.data()), i);
+            moveDeadline_[i] = now_ + options_.answerTimeout;
+        }
     } else if (isFinal(state)) {
         // What waited for this device to leave its address cannot go now.
         const std::vector<std::size_t> waiting = std::move(parked_[i]);
@@ -264,7 +268,46 @@ std::int32_t ChangeEngine::sendStep(std::size_t i) {
     return library_.setNetworkSettings(item, user, password, &change.settings);
 }
 
+void ChangeEngine::release(std::size_t leaver) {
+    for (auto it = parked_[leaver].rbegin(); it != parked_[leaver].rend(); ++it)
+        ready_.push_front(*it);
+    parked_[leaver].clear();
+}
+
+void ChangeEngine::heard(const DeviceRecord &device, Clock::time_point now) {
+    const auto at = awaitingMove_.find(macKey(device.info.mac));
+    if (at == awaitingMove_.end())
+        return;
+    const std::size_t i = at->second;
+    const std::optional<std::uint32_t> from = parseAddress(fieldView(device.info.ipAddress));
+    const bool elsewhere =
+        from && std::find(leaves_[i].begin(), leaves_[i].end(), *from) == leaves_[i].end();
+    if (!elsewhere && !mismatch(changes_[i], device).empty())
+        return; // not moved yet
+    awaitingMove_.erase(at);
+    release(i);
+    advance(now);
+}
+
 void ChangeEngine::advance(Clock::time_point now) {
+    now_ = now;
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(options_.answerTimeout).count();
+    for (auto it = awaitingMove_.begin(); it != awaitingMove_.end();) {
+        const std::size_t i = it->second;
+        if (moveDeadline_[i] > now) {
+            ++it;
+            continue;
+        }
+        it = awaitingMove_.erase(it);
+        const std::vector<std::size_t> waiting = std::move(parked_[i]);
+        parked_[i].clear();
+        for (std::size_t row : waiting)
+            settle(row, State::NotSent,
+                   "not sent: " + rowName(changes_[i]) +
+                       " was not seen with its new address within " + std::to_string(seconds) +
+                       " s");
+    }
     for (auto it = inFlight_.begin(); it != inFlight_.end();) {
         const std::size_t i = it->second;
         if (deadline_[i] > now) {
@@ -272,8 +315,6 @@ void ChangeEngine::advance(Clock::time_point now) {
             continue;
         }
         it = inFlight_.erase(it);
-        const auto seconds =
-            std::chrono::duration_cast<std::chrono::seconds>(options_.answerTimeout).count();
         settle(i, State::NoAnswer,
                std::string(stepName(changes_[i].steps[nextStep_[i]])) + ": no answer within " +
                    std::to_string(seconds) + " s");
@@ -296,6 +337,7 @@ void ChangeEngine::advance(Clock::time_point now) {
 }
 
 void ChangeEngine::answer(const Mac &mac, std::int32_t event, Clock::time_point now) {
+    now_ = now;
     const auto at = inFlight_.find(macKey(mac.data()));
     if (at == inFlight_.end())
         return; // late, or not ours
@@ -338,6 +380,7 @@ void ChangeEngine::stop() {
     if (stopped_)
         return;
     stopped_ = true;
+    awaitingMove_.clear();
     std::vector<std::size_t> pending(ready_.begin(), ready_.end());
     ready_.clear();
     for (std::vector<std::size_t> &rows : parked_) {
@@ -354,7 +397,7 @@ void ChangeEngine::stop() {
 }
 
 bool ChangeEngine::idle() const {
-    return inFlight_.empty() && (stopped_ || ready_.empty());
+    return inFlight_.empty() && (stopped_ || (ready_.empty() && awaitingMove_.empty()));
 }
 
 std::optional<Clock::time_point> ChangeEngine::nextDeadline() const {
@@ -362,6 +405,9 @@ std::optional<Clock::time_point> ChangeEngine::nextDeadline() const {
     for (const auto &[key, i] : inFlight_)
         if (!earliest || deadline_[i] < *earliest)
             earliest = deadline_[i];
+    for (const auto &[key, i] : awaitingMove_)
+        if (!earliest || moveDeadline_[i] < *earliest)
+            earliest = moveDeadline_[i];
     return earliest;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The change engine: what a plan asks of each device, checked before anything
-// is sent, ordered so that a device leaves an address before another takes it,
+// is sent, ordered so that a device leaves an address (and is seen to) before
+// another takes it,
 // sent through the library with a bounded number of requests awaiting their
 // answers, and confirmed against a later scan. It never blocks and prints
 // nothing: the caller feeds it answers and the time, and reads the outcomes.
@@ -104,12 +105,20 @@ public:
     void advance(Clock::time_point now);
     // A device's answer to a request (an event other than device information).
     void answer(const Mac &mac, std::int32_t event, Clock::time_point now);
+    // A device's answer to a discovery. A device that leaves an address
+    // another row takes must, once it has said "Success", answer from another
+    // address or show the settings it was sent before that row is sent; one
+    // not seen so within the answer timeout keeps the row from being sent.
+    void heard(const DeviceRecord &device, Clock::time_point now);
+    // Whether a device that left an address waits to be seen so: the caller
+    // then sends discoveries and hands the answers to heard().
+    bool awaitsMoves() const { return !awaitingMove_.empty(); }
     // No new requests: rows never sent become not-sent; answers in flight are
     // still awaited up to their timeout.
     void stop();
 
     bool stopped() const { return stopped_; }
-    // No request in flight and none left to send.
+    // No request in flight, none left to send and no move awaited.
     bool idle() const;
     // When the earliest request in flight times out; nothing when none is.
     std::optional<Clock::time_point> nextDeadline() const;
@@ -131,6 +140,7 @@ public:
 private:
     void setState(std::size_t i, State state);
     void settle(std::size_t i, State state, std::string detail);
+    void release(std::size_t leaver);
     std::int32_t sendStep(std::size_t i);
     std::string interruptedDetail(std::size_t i) const;
 
@@ -143,7 +153,11 @@ private:
     std::vector<Clock::time_point> deadline_;
     std::vector<std::optional<std::size_t>> waitsFor_; // the row that must leave this row's address
     std::vector<std::vector<std::size_t>> parked_;     // rows waiting for this one to move
-    std::deque<std::size_t> ready_;                    // rows to send, in sending order
+    std::vector<std::vector<std::uint32_t>> leaves_;   // the addresses each row's device leaves
+    std::unordered_map<std::uint64_t, std::size_t> awaitingMove_; // applied leavers, by MAC
+    std::vector<Clock::time_point> moveDeadline_;
+    Clock::time_point now_{};
+    std::deque<std::size_t> ready_;                           // rows to send, in sending order
     std::unordered_map<std::uint64_t, std::size_t> inFlight_; // by MAC
     std::vector<bool> reported_;
     std::vector<std::size_t> settled_;

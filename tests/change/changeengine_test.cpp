@@ -108,14 +108,44 @@ TEST(ChangeEngine, ALeaverGoesBeforeTheDeviceTakingItsAddress) {
     engine.advance(t0);
     ASSERT_EQ(library.sent.size(), 1u) << "only the device moving to a free address goes first";
     EXPECT_EQ(library.sent[0].first, d3.item);
+    // "Success" is not enough: the leaver must be seen moved, by the settings
+    // it shows or by the address it answers from.
     engine.answer(macOf(d3), KOVA_EVENT_SUCCESS, t0 + 1s);
+    EXPECT_TRUE(engine.awaitsMoves());
+    EXPECT_FALSE(engine.idle());
+    engine.heard(d3, t0 + 1s); // as before the change
+    EXPECT_EQ(library.sent.size(), 1u);
+    veltrona::DeviceRecord moved3 = d3;
+    setText(moved3.network.ipAddress, "10.77.1.50");
+    engine.heard(moved3, t0 + 2s);
     ASSERT_EQ(library.sent.size(), 2u);
     EXPECT_EQ(library.sent[1].first, d2.item);
-    engine.answer(macOf(d2), KOVA_EVENT_SUCCESS, t0 + 2s);
+    engine.answer(macOf(d2), KOVA_EVENT_SUCCESS, t0 + 3s);
+    EXPECT_EQ(library.sent.size(), 2u);
+    veltrona::DeviceRecord moved2 = d2;
+    setText(moved2.info.ipAddress, "10.77.1.3");
+    engine.heard(moved2, t0 + 4s);
     ASSERT_EQ(library.sent.size(), 3u);
     EXPECT_EQ(library.sent[2].first, d1.item);
-    engine.answer(macOf(d1), KOVA_EVENT_SUCCESS, t0 + 3s);
+    engine.answer(macOf(d1), KOVA_EVENT_SUCCESS, t0 + 5s);
     EXPECT_TRUE(engine.idle());
+
+    // A leaver never seen moved keeps the taker back past the timeout.
+    RecordingLibrary unseen;
+    ChangeEngine stuck(unseen, {lab.move(2, d1, "10.77.1.2"), lab.move(3, d2, "10.77.1.60")},
+                       {16, 5s});
+    ASSERT_TRUE(stuck.check(lab.heard()).empty());
+    stuck.advance(t0);
+    stuck.answer(macOf(d2), KOVA_EVENT_SUCCESS, t0 + 1s);
+    stuck.advance(t0 + 5s);
+    EXPECT_FALSE(stuck.idle());
+    ASSERT_EQ(stuck.nextDeadline(), t0 + 6s);
+    stuck.advance(t0 + 6s);
+    EXPECT_TRUE(stuck.idle());
+    EXPECT_EQ(unseen.sent.size(), 1u);
+    EXPECT_EQ(stuck.outcomes()[0].state, State::NotSent);
+    EXPECT_NE(stuck.outcomes()[0].detail.find("was not seen with its new address within 5 s"),
+              std::string::npos);
 
     // The device that did not leave keeps the next one from moving onto it.
     RecordingLibrary second;

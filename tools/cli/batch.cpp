@@ -544,6 +544,10 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
         if (opened != KOVA_OK)
             engine.stop();
         const std::size_t total = planned.size();
+        // While a device that left an address is to be heard from its new one,
+        // a discovery goes out every kMoveDiscoveryGap.
+        constexpr auto kMoveDiscoveryGap = 500ms;
+        Clock::time_point nextDiscovery{};
         for (engine.advance(Clock::now()); !engine.idle(); engine.advance(Clock::now())) {
             if (caughtStopSignal() != 0)
                 engine.stop();
@@ -551,9 +555,18 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
             if (progress)
                 std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", engine.done(),
                              total);
-            const auto deadline = engine.nextDeadline().value_or(Clock::now() + 100ms);
+            auto deadline = engine.nextDeadline().value_or(Clock::now() + 100ms);
+            if (engine.awaitsMoves() && !engine.stopped()) {
+                if (Clock::now() >= nextDiscovery) {
+                    library.sendDiscovery();
+                    nextDiscovery = Clock::now() + kMoveDiscoveryGap;
+                }
+                deadline = std::min(deadline, nextDiscovery);
+            }
             for (const auto &[mac, event] : answers.take(deadline))
                 engine.answer(mac, event, Clock::now());
+            for (const DeviceRecord &device : answers.takeHeard())
+                engine.heard(device, Clock::now());
         }
         if (progress)
             std::fputs("\r\033[K", stderr);

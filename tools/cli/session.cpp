@@ -126,8 +126,15 @@ long secondsLeft(Clock::time_point deadline, Clock::time_point now) {
 } // namespace
 
 void Answers::reply(HKOVAITEM item, int32_t event) {
-    if (event == KOVA_EVENT_DEVICE_INFO)
+    if (event == KOVA_EVENT_DEVICE_INFO) {
+        DeviceRecord device;
+        if (!decodeDevice(library_, item, device))
+            return;
+        std::lock_guard lock(mutex_);
+        heard_.push_back(std::move(device));
+        arrived_.notify_all();
         return;
+    }
     KOVA_DEVICE_INFO info{};
     if (library_.getDeviceInfo(item, &info) != KOVA_OK)
         return;
@@ -148,9 +155,16 @@ void Answers::loopError(int32_t code) {
 std::vector<std::pair<MacAddress, std::int32_t>> Answers::take(Clock::time_point until) {
     std::unique_lock lock(mutex_);
     arrived_.wait_until(lock, std::min(until, Clock::now() + kStopCheck),
-                        [&] { return !queue_.empty(); });
+                        [&] { return !queue_.empty() || !heard_.empty(); });
     std::vector<std::pair<MacAddress, std::int32_t>> taken;
     taken.swap(queue_);
+    return taken;
+}
+
+std::vector<DeviceRecord> Answers::takeHeard() {
+    std::lock_guard lock(mutex_);
+    std::vector<DeviceRecord> taken;
+    taken.swap(heard_);
     return taken;
 }
 

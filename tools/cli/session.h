@@ -63,6 +63,8 @@ public:
     // a second (so that a caller sees a stop signal); takes what is queued.
     std::vector<std::pair<MacAddress, std::int32_t>>
     take(std::chrono::steady_clock::time_point until);
+    // The devices that answered a discovery since the last call.
+    std::vector<DeviceRecord> takeHeard();
     std::optional<std::int32_t> loopErrorCode();
 
 private:
@@ -70,6 +72,7 @@ private:
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::vector<std::pair<MacAddress, std::int32_t>> queue_;
+    std::vector<DeviceRecord> heard_;
     std::optional<std::int32_t> loopError_;
 };
 
