@@ -538,7 +538,7 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     const Clock::time_point started = Clock::now();
     std::int32_t opened = KOVA_OK;
     {
-        Answers answers(library);
+        Answers answers(library, true); // discoveries find the devices that moved
         Connection connection(library, answers, bind);
         opened = connection.error();
         if (opened != KOVA_OK)

@@ -128,7 +128,7 @@ long secondsLeft(Clock::time_point deadline, Clock::time_point now) {
 void Answers::reply(HKOVAITEM item, int32_t event) {
     if (event == KOVA_EVENT_DEVICE_INFO) {
         DeviceRecord device;
-        if (!decodeDevice(library_, item, device))
+        if (!keepHeard_ || !decodeDevice(library_, item, device))
             return;
         std::lock_guard lock(mutex_);
         heard_.push_back(std::move(device));

@@ -55,7 +55,10 @@ ScanResult scan(KovaLibrary &library, const std::string &bindAddress, int second
 // by the MAC of the device that gave them.
 class Answers : public ReplyReceiver {
 public:
-    explicit Answers(KovaLibrary &library) : library_(library) {}
+    // With `keepHeard`, answers to discoveries are kept for takeHeard();
+    // otherwise they are dropped.
+    explicit Answers(KovaLibrary &library, bool keepHeard = false)
+        : library_(library), keepHeard_(keepHeard) {}
     void reply(HKOVAITEM item, int32_t event) override;
     void loopError(int32_t code) override;
 
@@ -69,6 +72,7 @@ public:
 
 private:
     KovaLibrary &library_;
+    const bool keepHeard_;
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::vector<std::pair<MacAddress, std::int32_t>> queue_;
