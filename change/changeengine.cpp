@@ -239,13 +239,16 @@ void ChangeEngine::settle(std::size_t i, State state, std::string detail) {
             moveDeadline_[i] = now_ + options_.answerTimeout;
         }
     } else if (isFinal(state)) {
-        // What waited for this device to leave its address cannot go now.
-        const std::vector<std::size_t> waiting = std::move(parked_[i]);
-        parked_[i].clear();
-        for (std::size_t row : waiting)
-            settle(row, State::NotSent,
-                   "not sent: " + rowName(changes_[i]) + " did not leave the address first");
+        dropWaiting(i, "did not leave the address first");
     }
+}
+
+void ChangeEngine::dropWaiting(std::size_t leaver, const std::string &why) {
+    // What waited for this device to leave its address cannot go now.
+    const std::vector<std::size_t> waiting = std::move(parked_[leaver]);
+    parked_[leaver].clear();
+    for (std::size_t row : waiting)
+        settle(row, State::NotSent, "not sent: " + rowName(changes_[leaver]) + " " + why);
 }
 
 std::int32_t ChangeEngine::sendStep(std::size_t i) {
@@ -300,13 +303,8 @@ void ChangeEngine::advance(Clock::time_point now) {
             continue;
         }
         it = awaitingMove_.erase(it);
-        const std::vector<std::size_t> waiting = std::move(parked_[i]);
-        parked_[i].clear();
-        for (std::size_t row : waiting)
-            settle(row, State::NotSent,
-                   "not sent: " + rowName(changes_[i]) +
-                       " was not seen with its new address within " + std::to_string(seconds) +
-                       " s");
+        dropWaiting(i,
+                    "was not seen with its new address within " + std::to_string(seconds) + " s");
     }
     for (auto it = inFlight_.begin(); it != inFlight_.end();) {
         const std::size_t i = it->second;

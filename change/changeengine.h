@@ -141,6 +141,7 @@ private:
     void setState(std::size_t i, State state);
     void settle(std::size_t i, State state, std::string detail);
     void release(std::size_t leaver);
+    void dropWaiting(std::size_t leaver, const std::string &why);
     std::int32_t sendStep(std::size_t i);
     std::string interruptedDetail(std::size_t i) const;
 

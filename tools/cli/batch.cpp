@@ -556,7 +556,7 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
                 std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", engine.done(),
                              total);
             auto deadline = engine.nextDeadline().value_or(Clock::now() + 100ms);
-            if (engine.awaitsMoves() && !engine.stopped()) {
+            if (engine.awaitsMoves()) {
                 if (Clock::now() >= nextDiscovery) {
                     library.sendDiscovery();
                     nextDiscovery = Clock::now() + kMoveDiscoveryGap;
