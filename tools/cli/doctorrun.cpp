@@ -1,130 +1,27 @@
-// Gathers what `veltrona-cli doctor` judges: the host's interfaces through the
-// library, files of /proc and /sys, a trial opening of the library's socket and
-// the nftables rule set. Nothing is sent unless a probe is asked for.
+// `veltrona-cli doctor`: the host's checks of the diagnosis library, a trial
+// opening of the library's socket and, when asked for, a probe. Nothing is
+// sent unless a probe is asked for.
 #include "doctorrun.h"
 
 #include "doctor.h"
+#include "hoststate.h"
 #include "kovalibrary.h"
 #include "scansequence.h"
 #include "session.h"
 
-#include <QStandardPaths>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <linux/capability.h>
-#include <poll.h>
-#include <pwd.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
-#include <set>
-#include <sstream>
 
 namespace veltrona::cli {
 
 namespace {
 
-using namespace doctor;
-
-std::optional<std::string> readFile(const std::string &path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return std::nullopt;
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-std::optional<std::int64_t> readSysctl(const std::string &path) {
-    const std::optional<std::string> text = readFile(path);
-    return text ? sysctlValue(*text) : std::nullopt;
-}
-
-std::vector<HostInterface> hostInterfaces() {
-    std::vector<KOVA_INTERFACE> list(16);
-    std::int32_t count = 0;
-    while (kova_GetInterfaces(list.data(), static_cast<std::int32_t>(list.size()), &count) ==
-               KOVA_OK &&
-           static_cast<std::size_t>(count) > list.size())
-        list.resize(static_cast<std::size_t>(count));
-    list.resize(std::min(list.size(), static_cast<std::size_t>(count)));
-    const std::vector<std::string> defaultRoutes =
-        defaultRouteInterfaces(readFile("/proc/net/route").value_or(""));
-    std::vector<HostInterface> hosts;
-    for (const KOVA_INTERFACE &entry : list) {
-        HostInterface host;
-        host.entry = entry;
-        const std::string sys = std::string("/sys/class/net/") + entry.name;
-        std::error_code ignored;
-        host.bridge = std::filesystem::exists(sys + "/bridge", ignored);
-        host.tunTap = std::filesystem::exists(sys + "/tun_flags", ignored);
-        host.hardwareType = static_cast<int>(readSysctl(sys + "/type").value_or(-1));
-        host.rpFilter =
-            readSysctl(std::string("/proc/sys/net/ipv4/conf/") + entry.name + "/rp_filter");
-        host.defaultRoute = std::find(defaultRoutes.begin(), defaultRoutes.end(), entry.name) !=
-                            defaultRoutes.end();
-        hosts.push_back(host);
-    }
-    return hosts;
-}
-
-// The process that holds each of the given socket inodes, as far as this
-// process may read the others' descriptors.
-std::map<std::uint64_t, int> socketOwners(const std::set<std::uint64_t> &inodes) {
-    std::map<std::uint64_t, int> owners;
-    std::error_code error;
-    for (const auto &process : std::filesystem::directory_iterator("/proc", error)) {
-        const std::string pid = process.path().filename();
-        if (pid.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::error_code denied;
-        for (const auto &fd : std::filesystem::directory_iterator(process.path() / "fd", denied)) {
-            std::error_code gone;
-            const auto inode = socketInode(std::filesystem::read_symlink(fd.path(), gone));
-            if (inode && inodes.count(*inode))
-                owners.emplace(*inode, std::stoi(pid));
-        }
-    }
-    return owners;
-}
-
-std::vector<PortHolder> portHolders() {
-    std::vector<UdpSocket> sockets;
-    for (const UdpSocket &s : parseProcNetUdp(readFile("/proc/net/udp").value_or("")))
-        if (s.localPort == KOVA_LOCAL_PORT)
-            sockets.push_back(s);
-    std::set<std::uint64_t> inodes;
-    for (const UdpSocket &s : sockets)
-        inodes.insert(s.inode);
-    const std::map<std::uint64_t, int> owners = socketOwners(inodes);
-    std::vector<PortHolder> holders;
-    std::set<int> listed;
-    for (const UdpSocket &s : sockets) {
-        PortHolder holder;
-        holder.uid = s.uid;
-        if (const passwd *user = getpwuid(s.uid))
-            holder.userName = user->pw_name;
-        const auto owner = owners.find(s.inode);
-        if (owner != owners.end()) {
-            if (!listed.insert(owner->second).second)
-                continue;
-            holder.pid = owner->second;
-            holder.command = commandText(
-                readFile("/proc/" + std::to_string(owner->second) + "/cmdline").value_or(""));
-        }
-        holders.push_back(holder);
-    }
-    return holders;
-}
+using namespace diagnosis;
 
 Check portTrial(KovaLibrary &library, const std::string &bindAddress) {
     KOVA_CONFIG config{};
@@ -135,118 +32,34 @@ Check portTrial(KovaLibrary &library, const std::string &bindAddress) {
     return portCheck(result == KOVA_OK, kova_ErrorText(result), portHolders());
 }
 
-// What `program` writes on standard output, or nothing when it cannot be
-// started, runs longer than `timeout`, writes more than 16 MiB or ends with a
-// status other than 0. A plain fork and exec: QProcess starts its child with
-// clone(CLONE_VM | CLONE_VFORK), which the thread sanitizer does not follow,
-// so that it reports races after it that do not exist.
-std::optional<std::string> commandOutput(const std::string &program,
-                                         const std::vector<std::string> &arguments,
-                                         std::chrono::milliseconds timeout) {
-    std::vector<std::string> words{program};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char *> argv;
-    for (std::string &w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
-        return std::nullopt;
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(out[0]);
-        ::close(out[1]);
-        return std::nullopt;
+// One object per check and the exit code, for scripts.
+QByteArray formatJson(const std::vector<Check> &checks) {
+    QJsonArray list;
+    for (const Check &c : checks) {
+        QJsonObject object;
+        object.insert("area", QString::fromStdString(c.area));
+        object.insert("subject", QString::fromStdString(c.subject));
+        object.insert("status", QString::fromLatin1(statusWord(c.status)));
+        object.insert("finding", QString::fromStdString(c.finding));
+        object.insert("fix", QString::fromStdString(c.fix));
+        list.append(object);
     }
-    if (pid == 0) { // only async-signal-safe calls from here to exec
-        const int null = ::open("/dev/null", O_RDWR);
-        if (null < 0 || ::dup2(null, STDIN_FILENO) < 0 || ::dup2(out[1], STDOUT_FILENO) < 0 ||
-            ::dup2(null, STDERR_FILENO) < 0)
-            ::_exit(127);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    constexpr std::size_t kLimit = 16u << 20;
-    std::string text;
-    bool complete = false;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            break;
-        pollfd fd{out[0], POLLIN, 0};
-        const int ready = ::poll(&fd, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            break;
-        char buffer[65536];
-        const ssize_t n = ::read(out[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n == 0)
-            complete = true;
-        if (n <= 0 || text.size() + static_cast<std::size_t>(n) > kLimit)
-            break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(out[0]);
-    if (!complete)
-        ::kill(pid, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!complete || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return std::nullopt;
-    return text;
-}
-
-bool holdsNetAdmin() {
-    const std::optional<std::uint64_t> caps =
-        effectiveCapabilities(readFile("/proc/self/status").value_or(""));
-    return caps && (*caps & (std::uint64_t{1} << CAP_NET_ADMIN)) != 0;
-}
-
-std::vector<Check> firewall() {
-    const Check skipped{"firewall", "nftables", Status::Skipped, "", ""};
-    if (geteuid() != 0) {
-        Check c = skipped;
-        c.finding = "could not be checked without root";
-        c.fix = "sudo veltrona-cli doctor";
-        return {c};
-    }
-    // Root's PATH holds /usr/sbin, but sudo's or a script's may not.
-    QString nft = QStandardPaths::findExecutable(QStringLiteral("nft"));
-    if (nft.isEmpty())
-        nft = QStandardPaths::findExecutable(
-            QStringLiteral("nft"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
-    if (nft.isEmpty()) {
-        Check c = skipped;
-        c.finding = "could not be checked: nft is not installed";
-        c.fix = "sudo apt install nftables";
-        return {c};
-    }
-    const std::optional<std::string> output =
-        commandOutput(nft.toStdString(), {"-j", "list", "ruleset"}, std::chrono::seconds(10));
-    const std::optional<std::vector<FirewallBlock>> blocks =
-        output ? firewallBlocks(QByteArray::fromStdString(*output)) : std::nullopt;
-    if (!blocks) {
-        Check c = skipped;
-        c.finding = "could not be checked: nft -j list ruleset gave no rule set";
-        return {c};
-    }
-    return firewallChecks(*blocks);
+    QJsonObject root;
+    root.insert("checks", list);
+    root.insert("exitCode", exitCode(checks));
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
 std::vector<Check> probe(KovaLibrary &library, const CommandLine &line,
                          const std::vector<HostInterface> &hosts, bool progress) {
     const ScanResult result = scan(library, line.bindAddress, line.seconds, {}, progress);
     if (result.error != KOVA_OK)
-        return {{"probe", "", Status::Problem,
+        return {{"probe",
+                 "",
+                 Status::Problem,
                  std::string("the discovery could not be sent: ") + kova_ErrorText(result.error),
-                 ""}};
+                 "",
+                 {}}};
     std::map<std::string, int> heard;
     for (const FoundDevice &device : result.devices)
         ++heard[device.interfaceName];
@@ -266,7 +79,7 @@ int runDoctor(const CommandLine &line, bool progress, KovaLibrary &library) {
         library, scannedInterfaces(hosts, line.bindAddress).empty() ? "" : line.bindAddress));
     checks.push_back(
         receiveBufferCheck(readSysctl("/proc/sys/net/core/rmem_max"), holdsNetAdmin()));
-    for (const Check &c : firewall())
+    for (const Check &c : firewall(std::chrono::seconds(10)))
         checks.push_back(c);
     if (line.probe)
         for (const Check &c : probe(library, line, hosts, progress))

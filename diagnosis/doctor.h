@@ -1,11 +1,12 @@
 #pragma once
-// `veltrona-cli doctor`: why a scan may find no device. The readers of the
-// host's state (/proc, sysctl values, the nftables rule set) and the judging
-// of what they read are pure functions here; doctorrun.cpp gathers the state.
+// Why a scan may find no device: the readers of the host's state (/proc,
+// sysctl values) and the judging of what they read, as pure functions; the
+// rule-set reader is ruleset.h, the gathering of the state hoststate.h. The
+// client's `doctor` prints the checks; the window words their findings.
 
+#include "findings.h"
 #include "kova.h"
-
-#include <QByteArray>
+#include "ruleset.h"
 
 #include <cstdint>
 #include <map>
@@ -13,11 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace veltrona::cli::doctor {
-
-// Skipped: the check could not be made (it needs root or a program that is
-// missing); it does not count as a finding.
-enum class Status { Ok, Warning, Problem, Skipped };
+namespace veltrona::diagnosis {
 
 struct Check {
     std::string area;    // what was looked at: "interface", "port", ...
@@ -25,6 +22,9 @@ struct Check {
     Status status = Status::Ok;
     std::string finding;
     std::string fix; // empty when there is nothing to do
+    // The finding as values, for a front end that words it itself; set on
+    // warnings, problems and skipped checks, and on a port that others hold too.
+    std::optional<HostFinding> fact;
 };
 
 const char *statusWord(Status status);
@@ -32,9 +32,8 @@ const char *statusWord(Status status);
 // 0 when every check is ok or skipped, 1 when one found a warning or problem.
 int exitCode(const std::vector<Check> &checks);
 
-// One line per check, aligned.
+// One line per check, aligned, through the terminal filter.
 std::string formatTable(const std::vector<Check> &checks);
-QByteArray formatJson(const std::vector<Check> &checks);
 
 // ---- readers ----
 
@@ -101,14 +100,6 @@ std::vector<std::string> scannedInterfaces(const std::vector<HostInterface> &hos
 std::vector<Check> rpFilterChecks(const std::vector<HostInterface> &hosts,
                                   const std::string &bindAddress, std::optional<std::int64_t> all);
 
-// A program that holds the port.
-struct PortHolder {
-    unsigned uid = 0;
-    std::optional<int> pid; // unknown when its descriptors cannot be read
-    std::string command;    // printable
-    std::string userName;   // of uid, when known
-};
-
 Check portCheck(bool opened, const std::string &refusal, const std::vector<PortHolder> &holders);
 
 // How many replies the receive buffer of a scan holds when they arrive at once.
@@ -125,26 +116,12 @@ ReceiveBudget receiveBudget(std::int64_t rmemMax, std::int64_t requested, bool p
 
 Check receiveBufferCheck(std::optional<std::int64_t> rmemMax, bool privileged);
 
-// A rule or chain of the host firewall that keeps replies out.
-struct FirewallBlock {
-    std::string family, table, chain;
-    std::optional<std::int64_t> handle; // the rule's; none for the chain's policy
-    std::string what;                   // "drops UDP to port 32153", ...
-    bool partly = false;                // under further conditions: some replies only
-};
-
-// What in an `nft -j list ruleset` output keeps the replies (UDP from the
-// device port to the local port) out: drop and reject rules of the input
-// chains of the ip and inet families, and of the chains they jump or go to,
-// that no earlier rule's accept covers, and drop policies. A rule with a condition that cannot be
-// judged here (a source address, an interface, a named set) counts as a partial block, or as no
-// accept. None when the text is not such output.
-std::optional<std::vector<FirewallBlock>> firewallBlocks(const QByteArray &nftJson);
-
-std::vector<Check> firewallChecks(const std::vector<FirewallBlock> &blocks);
+// One line per block, or one saying that nothing blocks; one skipped line
+// naming the chains that were not judged.
+std::vector<Check> firewallChecks(const RuleSet &ruleSet);
 
 // What a probe heard: the number of devices per interface it was sent on.
 std::vector<Check> probeChecks(const std::vector<std::string> &scanned,
                                const std::map<std::string, int> &heard, int seconds);
 
-} // namespace veltrona::cli::doctor
+} // namespace veltrona::diagnosis

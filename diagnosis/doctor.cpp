@@ -2,10 +2,6 @@
 
 #include "printable.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include <arpa/inet.h>
 #include <net/if.h>
 #include <net/if_arp.h>
@@ -14,11 +10,10 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <sstream>
 
-namespace veltrona::cli::doctor {
+namespace veltrona::diagnosis {
 
 namespace {
 
@@ -96,23 +91,6 @@ std::string formatTable(const std::vector<Check> &checks) {
         out += printable(line) + '\n';
     }
     return out;
-}
-
-QByteArray formatJson(const std::vector<Check> &checks) {
-    QJsonArray list;
-    for (const Check &c : checks) {
-        QJsonObject object;
-        object.insert("area", QString::fromStdString(c.area));
-        object.insert("subject", QString::fromStdString(c.subject));
-        object.insert("status", QString::fromLatin1(statusWord(c.status)));
-        object.insert("finding", QString::fromStdString(c.finding));
-        object.insert("fix", QString::fromStdString(c.fix));
-        list.append(object);
-    }
-    QJsonObject root;
-    root.insert("checks", list);
-    root.insert("exitCode", exitCode(checks));
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
 // ---- readers ----
@@ -234,7 +212,7 @@ std::vector<Check> interfaceChecks(const std::vector<HostInterface> &hosts,
     for (const HostInterface &h : hosts) {
         const KOVA_INTERFACE &e = h.entry;
         const std::string kind = interfaceKind(h);
-        Check c{"interface", name(e), Status::Ok, "", ""};
+        Check c{"interface", name(e), Status::Ok, "", "", {}};
         c.finding = (kind.empty() ? "" : kind + ", ") + e.address + "/" +
                     std::to_string(__builtin_popcount(inet_addr(e.netMask))) +
                     (e.broadcast[0] != '\0' ? std::string(", broadcast ") + e.broadcast : "") +
@@ -248,6 +226,11 @@ std::vector<Check> interfaceChecks(const std::vector<HostInterface> &hosts,
                 c.status = Status::Warning;
                 c.finding += ", but it has no link";
                 c.fix = "connect its cable or network";
+                c.fact = HostFinding{};
+                c.fact->kind = HostFinding::Kind::NoLink;
+                c.fact->status = Status::Warning;
+                c.fact->interfaceName = name(e);
+                c.fact->address = e.address;
             }
         } else if ((e.flags & IFF_LOOPBACK) != 0) {
             c.finding += "skipped: loopback";
@@ -262,15 +245,19 @@ std::vector<Check> interfaceChecks(const std::vector<HostInterface> &hosts,
         }
         checks.push_back(c);
     }
+    HostFinding fact;
     if (!bindAddress.empty() && bound.empty()) {
+        fact.kind = HostFinding::Kind::BindAddressMissing;
+        fact.address = bindAddress;
         checks.push_back({"interface", "", Status::Problem,
                           "--bind " + bindAddress + " is not an address of this host",
-                          "bind to one of the addresses above, or leave --bind out"});
+                          "bind to one of the addresses above, or leave --bind out", fact});
     } else if (!anyUsed) {
+        fact.kind = HostFinding::Kind::NoInterface;
         checks.push_back({"interface", "", Status::Problem,
                           "no interface is up with an IPv4 address and able to broadcast: a "
                           "scan goes only where routing sends it",
-                          "connect this host to the network the devices are on"});
+                          "connect this host to the network the devices are on", fact});
     }
     return checks;
 }
@@ -314,11 +301,16 @@ std::vector<Check> rpFilterChecks(const std::vector<HostInterface> &hosts,
     for (const std::string &n : scannedInterfaces(hosts, bindAddress)) {
         const HostInterface &h = *std::find_if(
             hosts.begin(), hosts.end(), [&](const HostInterface &x) { return name(x.entry) == n; });
-        Check c{"reverse-path filter", n, Status::Ok, "", ""};
+        Check c{"reverse-path filter", n, Status::Ok, "", "", {}};
         if (!all || !h.rpFilter) {
             c.status = Status::Skipped;
             c.finding =
                 "net.ipv4.conf." + std::string(all ? n : "all") + ".rp_filter could not be read";
+            c.fact = HostFinding{};
+            c.fact->kind = HostFinding::Kind::NotChecked;
+            c.fact->status = Status::Skipped;
+            c.fact->unchecked = HostFinding::Unchecked::ReversePathUnreadable;
+            c.fact->interfaceName = all ? n : "";
         } else {
             const std::int64_t effective = std::max(*all, *h.rpFilter);
             const std::string values = " (rp_filter: all " + std::to_string(*all) + ", " + n + " " +
@@ -332,6 +324,13 @@ std::vector<Check> rpFilterChecks(const std::vector<HostInterface> &hosts,
                             networkText(h.entry.address, h.entry.netMask) +
                             " (factory defaults) are dropped before a scan can hear them on " + n;
                 c.fix = "sudo sysctl -w net.ipv4.conf." + n + ".rp_filter=2";
+                c.fact = HostFinding{};
+                c.fact->kind = HostFinding::Kind::StrictReversePath;
+                c.fact->interfaceName = n;
+                c.fact->address = h.entry.address;
+                c.fact->network = networkText(h.entry.address, h.entry.netMask);
+                c.fact->rpAll = *all;
+                c.fact->rpOwn = *h.rpFilter;
             } else {
                 c.finding = (effective == 0 ? "off" : "loose") + values;
             }
@@ -342,13 +341,19 @@ std::vector<Check> rpFilterChecks(const std::vector<HostInterface> &hosts,
 }
 
 Check portCheck(bool opened, const std::string &refusal, const std::vector<PortHolder> &holders) {
-    Check c{"port", kPortText + "/udp", Status::Ok, "", ""};
+    Check c{"port", kPortText + "/udp", Status::Ok, "", "", {}};
     std::string held;
     for (const PortHolder &h : holders) {
         held += held.empty() ? "" : ", ";
         const std::string user = h.userName.empty() ? "uid " + std::to_string(h.uid) : h.userName;
         held += h.pid ? "PID " + std::to_string(*h.pid) + " (" + h.command + ")"
                       : "another user's program (" + user + ")";
+    }
+    if (!holders.empty()) {
+        c.fact = HostFinding{};
+        c.fact->kind = HostFinding::Kind::PortShared;
+        c.fact->status = opened ? Status::Ok : Status::Problem;
+        c.fact->holders = holders;
     }
     if (opened) {
         c.finding = "can be opened as a scan opens it";
@@ -375,7 +380,7 @@ ReceiveBudget receiveBudget(std::int64_t rmemMax, std::int64_t requested, bool p
 }
 
 Check receiveBufferCheck(std::optional<std::int64_t> rmemMax, bool privileged) {
-    Check c{"receive buffer", "", Status::Ok, "", ""};
+    Check c{"receive buffer", "", Status::Ok, "", "", {}};
     if (!rmemMax && !privileged) {
         c.status = Status::Skipped;
         c.finding = "net.core.rmem_max could not be read";
@@ -397,230 +402,49 @@ Check receiveBufferCheck(std::optional<std::int64_t> rmemMax, bool privileged) {
     return c;
 }
 
-namespace {
-
-enum class Applies { No, Partly, Yes };
-
-// Whether the right side of a port match holds `port`; none when it cannot be
-// told (a named set).
-std::optional<bool> holdsPort(const QJsonValue &right, int port) {
-    if (right.isDouble())
-        return right.toInt() == port;
-    const QJsonObject object = right.toObject();
-    if (object.contains("range")) {
-        const QJsonArray range = object["range"].toArray();
-        return range.size() == 2 && range[0].toInt() <= port && port <= range[1].toInt();
-    }
-    if (object.contains("set")) {
-        bool unknown = false;
-        for (const QJsonValue &element : object["set"].toArray()) {
-            const std::optional<bool> held = holdsPort(element, port);
-            if (held.value_or(false))
-                return true;
-            unknown = unknown || !held;
-        }
-        return unknown ? std::nullopt : std::optional<bool>(false);
-    }
-    return std::nullopt;
-}
-
-// Whether the right side of a protocol match holds `word`.
-bool holdsWord(const QJsonValue &right, const QString &word) {
-    if (right.isString())
-        return right.toString() == word;
-    const QJsonValue set = right.isArray() ? right : right.toObject()["set"];
-    const QJsonArray list = set.toArray();
-    return std::any_of(list.begin(), list.end(),
-                       [&](const QJsonValue &v) { return v.toString() == word; });
-}
-
-struct RuleMatch {
-    Applies applies = Applies::Yes;
-    bool port = false;     // it names the port
-    bool protocol = false; // it names UDP
-};
-
-// How far one rule's matches cover the replies: UDP over IPv4 from the device
-// port to the local port.
-RuleMatch matchRule(const QJsonArray &expressions) {
-    RuleMatch result;
-    auto weaken = [&](Applies to) { result.applies = std::min(result.applies, to); };
-    for (const QJsonValue &e : expressions) {
-        const QJsonObject match = e.toObject()["match"].toObject();
-        if (match.isEmpty())
-            continue; // a statement or a verdict
-        const QString op = match["op"].toString();
-        const bool negated = op == QLatin1String("!=");
-        if (!negated && op != QLatin1String("==") && op != QLatin1String("in")) {
-            weaken(Applies::Partly);
-            continue;
-        }
-        const QJsonObject left = match["left"].toObject();
-        const QJsonValue right = match["right"];
-        const QJsonObject payload = left["payload"].toObject();
-        const QString meta = left["meta"].toObject()["key"].toString();
-        const QString protocol = payload["protocol"].toString();
-        const QString field = payload["field"].toString();
-        bool holds = false;
-        const bool udpPort = protocol == QLatin1String("udp") || protocol == QLatin1String("th");
-        if (udpPort && (field == QLatin1String("dport") || field == QLatin1String("sport"))) {
-            // Replies come from the device port to the local port.
-            const std::optional<bool> held = holdsPort(
-                right, field == QLatin1String("dport") ? KOVA_LOCAL_PORT : KOVA_DEVICE_PORT);
-            if (!held) {
-                weaken(Applies::Partly);
-                continue;
-            }
-            result.port = true;
-            holds = *held;
-        } else if (meta == QLatin1String("l4proto") ||
-                   (protocol == QLatin1String("ip") && field == QLatin1String("protocol"))) {
-            result.protocol = true;
-            holds = holdsWord(right, QStringLiteral("udp"));
-        } else if (meta == QLatin1String("nfproto")) {
-            holds = holdsWord(right, QStringLiteral("ipv4"));
-        } else if (!protocol.isEmpty() && protocol != QLatin1String("ip") &&
-                   protocol != QLatin1String("udp") && protocol != QLatin1String("th")) {
-            holds = false; // a field of another protocol: no UDP datagram matches
-            result.protocol = true;
-        } else {
-            weaken(Applies::Partly);
-            continue;
-        }
-        if (holds == negated)
-            weaken(Applies::No);
-    }
-    return result;
-}
-
-QString verdictOf(const QJsonArray &expressions) {
-    for (const QJsonValue &e : expressions)
-        for (const char *word : {"accept", "drop", "reject", "jump", "goto", "return", "queue"})
-            if (e.toObject().contains(QLatin1String(word)))
-                return QString::fromLatin1(word);
-    return {};
-}
-
-} // namespace
-
-std::optional<std::vector<FirewallBlock>> firewallBlocks(const QByteArray &nftJson) {
-    const QJsonDocument document = QJsonDocument::fromJson(nftJson);
-    if (!document.isObject() || !document.object()["nftables"].isArray())
-        return std::nullopt;
-    struct Chain {
-        std::string family, table, name;
-        bool input = false;
-        bool dropByPolicy = false;
-        std::vector<QJsonObject> rules;
-    };
-    std::vector<Chain> chains;
-    auto key = [](const QJsonObject &o, const char *nameKey) {
-        return o["family"].toString().toStdString() + " " + o["table"].toString().toStdString() +
-               " " + o[QLatin1String(nameKey)].toString().toStdString();
-    };
-    std::map<std::string, std::size_t> byKey;
-    for (const QJsonValue &item : document.object()["nftables"].toArray()) {
-        const QJsonObject chain = item.toObject()["chain"].toObject();
-        if (!chain.isEmpty()) {
-            byKey[key(chain, "name")] = chains.size();
-            const QString family = chain["family"].toString();
-            chains.push_back(
-                {family.toStdString(),
-                 chain["table"].toString().toStdString(),
-                 chain["name"].toString().toStdString(),
-                 chain["hook"].toString() == QLatin1String("input") &&
-                     (family == QLatin1String("ip") || family == QLatin1String("inet")),
-                 chain["policy"].toString() == QLatin1String("drop"),
-                 {}});
-        }
-        const QJsonObject rule = item.toObject()["rule"].toObject();
-        const auto found = byKey.find(key(rule, "chain"));
-        if (!rule.isEmpty() && found != byKey.end())
-            chains[found->second].rules.push_back(rule);
-    }
-    std::vector<FirewallBlock> blocks;
-    // What reaches a chain: all replies or some, and what the rules that led
-    // there matched (a jump under "udp dport 32153" makes a bare drop in the
-    // chain it reaches a drop of that port).
-    struct Reach {
-        bool all = true;
-        bool port = false;
-        bool protocol = false;
-    };
-    enum class Flow { Continue, Settled, Return };
-    std::function<Flow(const Chain &, Reach, int)> walk = [&](const Chain &chain, Reach reach,
-                                                              int depth) {
-        for (const QJsonObject &rule : chain.rules) {
-            const QJsonArray expressions = rule["expr"].toArray();
-            const QString verdict = verdictOf(expressions);
-            const RuleMatch match = matchRule(expressions);
-            if (match.applies == Applies::No)
-                continue;
-            // A rule that every reply reaching it matches ends the chain for all.
-            const bool own = match.applies == Applies::Yes;
-            const Reach here{reach.all && own, reach.port || match.port,
-                             reach.protocol || match.protocol};
-            if (verdict == QLatin1String("accept") && own)
-                return Flow::Settled;
-            if (verdict == QLatin1String("return") && own)
-                return Flow::Return;
-            if (verdict == QLatin1String("drop") || verdict == QLatin1String("reject")) {
-                std::string what = verdict == QLatin1String("drop") ? "drops" : "rejects";
-                what += here.port       ? " UDP to port " + kPortText
-                        : here.protocol ? " all UDP"
-                                        : " all input";
-                if (!here.all)
-                    what += " under further conditions";
-                blocks.push_back({chain.family, chain.table, chain.name, rule["handle"].toInteger(),
-                                  what, !here.all});
-                if (own)
-                    return Flow::Settled;
-                continue;
-            }
-            if (verdict != QLatin1String("jump") && verdict != QLatin1String("goto"))
-                continue;
-            QString target;
-            for (const QJsonValue &e : expressions)
-                target = e.toObject()[verdict].toObject()["target"].toString(target);
-            const auto found =
-                byKey.find(chain.family + " " + chain.table + " " + target.toStdString());
-            if (found == byKey.end() || depth >= 16) // the kernel refuses deeper nesting
-                continue;
-            const Flow flow = walk(chains[found->second], here, depth + 1);
-            if (own && flow == Flow::Settled)
-                return Flow::Settled;
-            if (own && verdict == QLatin1String("goto"))
-                return Flow::Return; // a goto never comes back to this chain
-        }
-        return Flow::Continue;
-    };
-    for (const Chain &chain : chains) {
-        if (!chain.input)
-            continue;
-        if (walk(chain, Reach{}, 0) != Flow::Settled && chain.dropByPolicy)
-            blocks.push_back(
-                {chain.family, chain.table, chain.name, std::nullopt,
-                 "drops by its policy what no rule accepts, UDP to port " + kPortText + " included",
-                 false});
-    }
-    return blocks;
-}
-
-std::vector<Check> firewallChecks(const std::vector<FirewallBlock> &blocks) {
+std::vector<Check> firewallChecks(const RuleSet &ruleSet) {
     std::vector<Check> checks;
-    for (const FirewallBlock &b : blocks) {
+    for (const FirewallBlock &b : ruleSet.blocks) {
         const std::string chain = b.family + " " + b.table + " " + b.chain;
+        HostFinding fact;
+        fact.kind = HostFinding::Kind::FirewallBlocks;
+        fact.status = b.partly ? Status::Warning : Status::Problem;
+        fact.block = b;
         checks.push_back(
-            {"firewall", "nftables", b.partly ? Status::Warning : Status::Problem,
+            {"firewall", "nftables", fact.status,
              "chain " + chain +
                  (b.handle ? ", rule " + std::to_string(*b.handle) : std::string(", policy")) +
                  ": " + b.what,
              "let the replies in: sudo nft insert rule " + chain + " udp dport " + kPortText +
-                 " accept"});
+                 " accept",
+             fact});
     }
     if (checks.empty())
-        checks.push_back({"firewall", "nftables", Status::Ok,
-                          "no input rule drops UDP to port " + kPortText, ""});
+        checks.push_back({"firewall",
+                          "nftables",
+                          Status::Ok,
+                          "no input, prerouting or ingress rule drops UDP to port " + kPortText,
+                          "",
+                          {}});
+    if (!ruleSet.unread.empty()) {
+        std::string chains;
+        for (const std::string &c : ruleSet.unread)
+            chains += (chains.empty() ? "" : ", ") + c;
+        checks.push_back({"firewall",
+                          "nftables",
+                          Status::Skipped,
+                          "not looked at: the bridge chains " + chains +
+                              " (they see replies that reach this host through a bridge)",
+                          "",
+                          {}});
+    }
+    if (ruleSet.jumpsCut)
+        checks.push_back({"firewall",
+                          "nftables",
+                          Status::Skipped,
+                          "not looked at: some chains that jumps reach (too many rules to follow)",
+                          "",
+                          {}});
     return checks;
 }
 
@@ -633,14 +457,23 @@ std::vector<Check> probeChecks(const std::vector<std::string> &scanned,
         const auto found = heard.find(n);
         const int count = found == heard.end() ? 0 : found->second;
         total += count;
-        checks.push_back({"probe", n, Status::Ok,
-                          std::to_string(count) + (count == 1 ? " device" : " devices") + within,
-                          ""});
+        Check c{"probe",    n,
+                Status::Ok, std::to_string(count) + (count == 1 ? " device" : " devices") + within,
+                "",         {}};
+        if (count == 0) {
+            c.status = Status::Warning;
+            c.fix = "if devices should be on its network, check that they are on and connected";
+        }
+        checks.push_back(c);
     }
     if (total == 0)
-        checks.push_back({"probe", "", Status::Warning, "no device" + within,
-                          "check that the devices are on and on one of the networks above"});
+        checks.push_back({"probe",
+                          "",
+                          Status::Warning,
+                          "no device" + within,
+                          "check that the devices are on and on one of the networks above",
+                          {}});
     return checks;
 }
 
-} // namespace veltrona::cli::doctor
+} // namespace veltrona::diagnosis
