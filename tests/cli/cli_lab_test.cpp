@@ -2,6 +2,8 @@
 // cli-lab-devices.json): what it lists, what its requests change, its exit codes.
 // The cases share one simulator and run in order; each uses devices of its own.
 
+#include "hostcheck.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -951,6 +953,13 @@ TEST(CliDoctor, StrictReversePathFilterIsNamed) {
                                          ".rp_filter=2"));
     }
     EXPECT_EQ(linesWith(doctor, "skipped").size(), 1) << "the firewall, without root";
+    // The window's entry to the same checks gives the finding as values.
+    const auto findings = veltrona::diagnosis::checkHost("");
+    ASSERT_EQ(findings.size(), 1u);
+    EXPECT_EQ(findings[0].kind, veltrona::diagnosis::HostFinding::Kind::StrictReversePath);
+    EXPECT_EQ(findings[0].interfaceName, second.toStdString());
+    EXPECT_EQ(findings[0].network, "10.78.0.0/16");
+    EXPECT_EQ(findings[0].rpOwn, 1);
     setRpFilter(second, 2);
 }
 
@@ -1002,6 +1011,11 @@ TEST(CliDoctor, AFirewallThatDropsTheRepliesEmptiesTheScanAndIsNamed) {
     EXPECT_TRUE(problems[0].contains("chain inet doctor input, rule ")) << describe(doctor);
     EXPECT_TRUE(problems[0].contains(": drops UDP to port 32153;")) << describe(doctor);
     EXPECT_TRUE(doctor.out.contains("no device answered within 1 s")) << describe(doctor);
+    const auto findings = veltrona::diagnosis::checkHost("");
+    ASSERT_EQ(findings.size(), 1u);
+    EXPECT_EQ(findings[0].kind, veltrona::diagnosis::HostFinding::Kind::FirewallBlocks);
+    EXPECT_EQ(findings[0].status, veltrona::diagnosis::Status::Problem);
+    EXPECT_EQ(findings[0].block.table + " " + findings[0].block.chain, "doctor input");
     run("nft", {"delete table inet doctor"});
 
     const CliRun probe = cli({"doctor", "--probe", "--seconds", "1"});
