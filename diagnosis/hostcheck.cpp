@@ -18,9 +18,17 @@ std::vector<HostFinding> checkHost(const std::string &bindAddress) {
     for (Check &c : firewall(std::chrono::seconds(2)))
         checks.push_back(std::move(c));
     std::vector<HostFinding> findings;
-    for (Check &c : checks)
-        if (c.fact)
+    for (Check &c : checks) {
+        // An unreadable rp_filter of `all` is said once per interface; once is enough here.
+        const bool repeated =
+            c.fact && std::any_of(findings.begin(), findings.end(), [&](const HostFinding &f) {
+                return f.kind == c.fact->kind && f.unchecked == c.fact->unchecked &&
+                       f.kind == HostFinding::Kind::NotChecked &&
+                       f.interfaceName == c.fact->interfaceName;
+            });
+        if (c.fact && !repeated)
             findings.push_back(std::move(*c.fact));
+    }
     auto rank = [](Status s) {
         return s == Status::Problem ? 0 : s == Status::Warning ? 1 : s == Status::Ok ? 2 : 3;
     };
