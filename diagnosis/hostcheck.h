@@ -13,7 +13,10 @@ namespace veltrona::diagnosis {
 
 // Runs the checks above for a scan bound to `bindAddress` (empty: every
 // interface) and returns what they found, faults first (problems, then
-// warnings, then PortShared, then NotChecked); empty when nothing was found.
+// warnings, then PortShared, then NotChecked); empty when every check was made
+// and found nothing. Without root the firewall cannot be read, so an ordinary
+// user's list holds at least NotChecked/FirewallNeedsRoot: a list whose
+// statuses are all Ok or Skipped found no fault.
 //
 // Blocking: it reads /proc of every process to find the port's holders and, as
 // root, runs `nft -j list ruleset` (given at most 2 s). Run it off the
