@@ -157,7 +157,7 @@ RuleMatch matchRule(const Value &expressions, const Lookup &lookup) {
             const Value &entries = named ? *named : map["data"]["set"];
             const std::string by =
                 named ? " by the verdict map " + map["data"].text() : " by a verdict map";
-            std::optional<Verdict> chosen;
+            std::optional<Verdict> found, possible;
             bool unknown = key.kind == Field::Unknown || key.kind == Field::Family ||
                            (!named && !map["data"].contains("set"));
             for (const Value &entry : entries.elements()) {
@@ -171,16 +171,20 @@ RuleMatch matchRule(const Value &expressions, const Lookup &lookup) {
                     holds = holdsWord(pair[0], key.word, lookup);
                 else if (key.kind == Field::Foreign)
                     holds = false;
-                if (holds.value_or(false) && !chosen) {
-                    chosen = verdictOf(pair[1]);
+                if (holds.value_or(false) && !found) {
+                    found = verdictOf(pair[1]);
                 } else if (!holds && key.kind != Field::Foreign) {
                     unknown = true;
-                    // A key that cannot be judged: a drop in the map may be the one taken.
+                    // An element or key that cannot be judged: its drop may be the one taken.
                     const Verdict v = verdictOf(pair[1]);
-                    if (!chosen && (v.word == "drop" || v.word == "reject"))
-                        chosen = v;
+                    if (!possible && (v.word == "drop" || v.word == "reject"))
+                        possible = v;
                 }
             }
+            // The elements of a map do not overlap: the one that holds the port decides.
+            if (found && key.kind != Field::Unknown && key.kind != Field::Family)
+                unknown = false;
+            const std::optional<Verdict> chosen = found ? found : possible;
             if (unknown) {
                 weaken(Applies::Partly);
                 result.unjudged.push_back("verdict map of " + conditionName(map["key"]));
