@@ -4,7 +4,7 @@ two segments (scripts/lab --segments 2), one inventory host bound to each as a
 site. Arguments: VELTRONA_CLI SOURCE_DIR. Checks what the playbooks assert,
 what the simulators logged (every configuration request, and none on a second
 run or in check mode), and that no password shows in the -vvv output."""
-import json, os, re, subprocess, sys, tempfile
+import json, os, re, shutil, subprocess, sys, tempfile
 
 cli, source = sys.argv[1:3]
 here = os.path.dirname(os.path.abspath(__file__))
@@ -142,4 +142,5 @@ check(all('VALUE_SPECIFIED_IN_NO_LOG_PARAMETER' in output for output in shown),
 for failure in failures:
     print('FAIL:', failure)
 print('%d playbook runs, %d failures' % (len(shown), len(failures)))
+shutil.rmtree(work, ignore_errors=True)  # the vars files hold passwords
 sys.exit(1 if failures else 0)

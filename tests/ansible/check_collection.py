@@ -4,9 +4,10 @@ compiles; ansible-doc reads each module's documentation, whose options (names,
 types, choices, defaults, required, suboptions) are those of the module's
 declared arguments, with no_log on every password and check mode as the module
 declares it; the options of every example task are documented ones; the
-README shows the example files as they are; and the collection's unit tests
-(tests/unit, the module utilities' pure parts) pass.
-Argument: the collection's folder."""
+README shows the example files as they are; the collection's unit tests
+(tests/unit, the module utilities' pure parts) pass; and galaxy.yml and the
+changelog name the project's version (optional second argument).
+Arguments: the collection's folder, the project's version."""
 import glob, importlib.util, json, os, subprocess, sys, unittest
 import yaml
 
@@ -134,6 +135,20 @@ for path in glob.glob(os.path.join(collection, 'examples/*.yml')):
     # The README shows each example file as it is, its opening comments aside.
     body = ''.join(l for l in text.splitlines(True) if not l.startswith('#'))
     check(body in readme, 'README.md shows examples/%s as it is' % os.path.basename(path))
+
+# The collection has the project's version, and this release's changelog entries.
+version = sys.argv[2] if len(sys.argv) > 2 else None
+galaxy = yaml.safe_load(open(os.path.join(collection, 'galaxy.yml')))
+check(version is None or galaxy['version'] == version,
+      'galaxy.yml: version %s, the project %s' % (galaxy['version'], version))
+check(galaxy.get('license') == ['GPL-3.0-or-later'], 'galaxy.yml: licence %s' % galaxy.get('license'))
+changelog = yaml.safe_load(open(os.path.join(collection, 'changelogs/changelog.yaml')))
+release = changelog.get('releases', {}).get(galaxy['version'], {})
+check(release.get('release_date') and release.get('changes', {}).get('release_summary'),
+      'changelogs/changelog.yaml: no release date or summary for %s' % galaxy['version'])
+added = set(m['name'] for r in changelog['releases'].values() for m in r.get('modules', []))
+check(added == set(os.path.basename(m)[:-3] for m in modules),
+      'changelogs/changelog.yaml: modules added %s' % sorted(added))
 
 for failure in failures:
     print('FAIL:', failure)
