@@ -267,8 +267,9 @@ class SiteRun:
         self.module.fail_json(msg=msg, **values)
 
     def apply(self, folder, name, rows, entries, dry_run):
-        """Runs apply on the rows; the client's exit code, dry run output and
-        report rows by MAC."""
+        """Runs apply on the rows; its standard output (the dry run) and its
+        report's rows by MAC. Fails the task when the client refuses the plan
+        or ends otherwise than with 0 or 5."""
         plan = folder.write(name + '.json', json.dumps(rows))
         secrets = folder.write(name + '-secrets.csv', secrets_text(entries))
         arguments = ['apply', plan, '--secrets', secrets]

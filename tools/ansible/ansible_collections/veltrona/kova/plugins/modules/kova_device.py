@@ -52,6 +52,9 @@ options:
         PPPoE settings only in C(pppoe) mode; a setting that the mode would
         not send fails the task before anything is sent.
       - Without C(network.mode) the device keeps its mode.
+      - PPPoE settings, when given, are sent on every run, since the client's
+        dry run does not show them. The PPPoE password is set with
+        C(veltrona-cli set-network --pppoe-password-file).
     type: dict
     suboptions:
       mode:

@@ -82,7 +82,10 @@ options:
         description: Whether guest access is allowed.
         type: bool
       network:
-        description: The network settings, as in M(veltrona.kova.kova_device).
+        description:
+          - The network settings, as in M(veltrona.kova.kova_device).
+          - PPPoE settings, when given, are sent on every run, since the
+            client's dry run does not show them.
         type: dict
         suboptions:
           mode:
