@@ -4,7 +4,7 @@ two segments (scripts/lab --segments 2), one inventory host bound to each as a
 site. Arguments: VELTRONA_CLI SOURCE_DIR. Checks what the playbooks assert,
 what the simulators logged (every configuration request, and none on a second
 run or in check mode), and that no password shows in the -vvv output."""
-import json, os, re, subprocess, sys, tempfile
+import json, os, re, shutil, subprocess, sys, tempfile
 
 cli, source = sys.argv[1:3]
 here = os.path.dirname(os.path.abspath(__file__))
@@ -19,24 +19,30 @@ failures = []
 check = lambda ok, what: ok or failures.append(what)
 work = tempfile.mkdtemp(prefix='kova-ansible-')
 passwords = {'a': 'Qz-7f!admin-A', 'b': 'Qz-7f!admin-B', 'new': 'Nw-3k?admin-2'}
-site_a = {'mac': '02-4B-56-0A-00-01', 'ip': '10.77.9.21', 'hostname': 'lobby-a'}
-site_b = {'mac': '02-4B-56-0B-00-01', 'ip': '10.78.9.22', 'hostname': 'yard-b'}
 
 
-def inventory(camera_a, camera_b):
-    def host(bind, gateway, camera, macs, interface):
+def camera(mac, hostname, ip, gateway):
+    return dict(mac=mac, hostname=hostname, network=dict(
+        mode='static', ip=ip, netmask='255.255.0.0', gateway=gateway))
+
+
+def inventory():
+    def host(bind, camera_, macs, interface, log):
         return dict(ansible_connection='local', ansible_python_interpreter='/usr/bin/python3',
-                    kova_bind=bind, kova_gateway=gateway, cameras=[camera],
-                    expected_macs=macs, interface_variable=interface)
+                    kova_bind=bind, cameras=[camera_], expected_macs=macs,
+                    interface_variable=interface, kova_lab_log=log)
     sites = dict(
-        site_a=host(os.environ['VELTRONA_LAB_TOOL_IP'], '10.77.0.1', camera_a,
-                    ['02-4B-56-0A-00-01', '02-4B-56-0A-00-02'], 'VELTRONA_LAB_TOOL_IF'),
-        site_b=host(os.environ['VELTRONA_LAB_TOOL_IP_2'], '10.78.0.1', camera_b,
-                    ['02-4B-56-0B-00-0%d' % n for n in range(1, 5)], 'VELTRONA_LAB_TOOL_IF_2'))
+        site_a=host(os.environ['VELTRONA_LAB_TOOL_IP'],
+                    camera('02-4B-56-0A-00-01', 'lobby-a', '10.77.9.21', '10.77.0.1'),
+                    ['02-4B-56-0A-00-01', '02-4B-56-0A-00-02'], 'VELTRONA_LAB_TOOL_IF',
+                    os.environ['VELTRONA_LAB_LOG']),
+        site_b=host(os.environ['VELTRONA_LAB_TOOL_IP_2'],
+                    camera('02-4B-56-0B-00-01', 'yard-b', '10.78.9.22', '10.78.0.1'),
+                    ['02-4B-56-0B-00-0%d' % n for n in range(1, 5)], 'VELTRONA_LAB_TOOL_IF_2',
+                    os.environ['VELTRONA_LAB_LOG_2']))
     path = os.path.join(work, 'inventory.json')
     with open(path, 'w') as f:
-        json.dump({'kova_sites': {'hosts': sites, 'vars': dict(
-            kova_user='admin', kova_netmask='255.255.0.0', kova_seconds=2)}}, f)
+        json.dump({'kova_sites': {'hosts': sites, 'vars': dict(kova_user='admin', kova_seconds=2)}}, f)
     return path
 
 
@@ -54,6 +60,8 @@ environment = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=os.path.join(source, 'to
                    ANSIBLE_REMOTE_TEMP=os.path.join(work, 'tmp'),
                    ANSIBLE_RETRY_FILES_ENABLED='0', ANSIBLE_STDOUT_CALLBACK='default',
                    ANSIBLE_PIPELINING='1',
+                   ANSIBLE_ROLES_PATH=os.path.join(
+                       source, 'tools/ansible/ansible_collections/veltrona/kova/tests/integration/targets'),
                    PATH=os.path.dirname(os.path.abspath(cli)) + ':' + os.environ['PATH'])
 environment.pop('ANSIBLE_CONFIG', None)
 logs = {'a': os.environ['VELTRONA_LAB_LOG'], 'b': os.environ['VELTRONA_LAB_LOG_2']}
@@ -94,48 +102,37 @@ def one_request(requests, **fields):
     check(len(match) == 1, 'one request with %s among %d' % (fields, len(requests)))
 
 
-# Both sites at once: each camera's host name, then its static address.
-sites_inventory = inventory(site_a, site_b)
+# The README's example on both sites: each camera's host name and static address.
+sites_inventory = inventory()
+site_passwords = dict(site_a=passwords['a'], site_b=passwords['b'])
 sites_secrets = secrets(kova_password='{{ site_passwords[inventory_hostname] }}',
-                        site_passwords=dict(site_a=passwords['a'], site_b=passwords['b']))
-play('first run', 'lab-sites.yml', sites_inventory, sites_secrets, '--diff',
-     '-e', 'expect_changed=true', changed=dict(site_a=1, site_b=1))
-for site, camera in (('a', site_a), ('b', site_b)):
+                        kova_new_password=passwords['new'], site_passwords=site_passwords)
+play('example', 'lab-sites.yml', sites_inventory, sites_secrets, '--diff',
+     changed=dict(site_a=1, site_b=1))
+for site, mac, hostname, ip in (('a', '02-4B-56-0A-00-01', 'lobby-a', '10.77.9.21'),
+                                ('b', '02-4B-56-0B-00-01', 'yard-b', '10.78.9.22')):
     requests = new_requests(site)
     check(len(requests) == 2 and all(r['applied'] for r in requests),
           'site %s: two applied requests, not %d' % (site, len(requests)))
-    check(all(r['device'] == log_mac(camera['mac']) and r['userId'] == 'admin' and
+    check(all(r['device'] == log_mac(mac) and r['userId'] == 'admin' and
               r['password'] == passwords[site] for r in requests),
-          'site %s: requests to %s with its credentials' % (site, camera['mac']))
-    one_request(requests, hostName=camera['hostname'])
-    one_request(requests, networkMode='static', ipAddress=camera['ip'], netMask='255.255.0.0')
+          'site %s: requests to %s with its credentials' % (site, mac))
+    check([r.get('hostName') for r in requests][:1] == [hostname] and
+          requests[-1:] and requests[-1].get('networkMode') == 'static' and
+          requests[-1].get('ipAddress') == ip, 'site %s: the host name, then the address' % site)
 
-play('second run', 'lab-sites.yml', sites_inventory, sites_secrets,
-     '-e', 'expect_changed=false', changed=dict(site_a=0, site_b=0))
-check_inventory = inventory(dict(site_a, hostname='lobby-x', ip='10.77.9.31'),
-                            dict(site_b, hostname='yard-x', ip='10.78.9.32'))
-play('check mode', 'lab-sites.yml', check_inventory, sites_secrets, '--check', '--diff',
-     '-e', 'expect_changed=true', changed=dict(site_a=1, site_b=1))
-for site in logs:
-    check(new_requests(site) == [], 'site %s: no request on the second run or in check mode' % site)
-
-# A new administrator password, then the failures, on site b.
-play('new password', 'lab-device.yml', sites_inventory,
-     secrets(kova_password=passwords['b'], kova_new_password=passwords['new'],
-             update_password='always'), '--limit', 'site_b', changed=dict(site_b=1))
+# The integration targets: kova_site on site a, kova_device on site b.
+# site a reports two changes: the first run and the check mode run.
+play('targets', 'lab-targets.yml', sites_inventory, sites_secrets, changed=dict(site_a=2, site_b=1))
 requests = new_requests('b')
-one_request(requests, device='02:4b:56:0b:00:02', password=passwords['b'],
-            newPassword=passwords['new'], applied=True)
-one_request(requests, device='02:4b:56:0b:00:01', password=passwords['new'], applied=False)
-for mac in ('02:4b:56:0b:00:03', '02:4b:56:0b:00:04'):
-    one_request(requests, device=mac, hostName='renamed')
-check(len(requests) == 4, 'site b: four requests (none for the misplaced or the held address, '
-      'nor the host name before it), not %d' % len(requests))
-play('password kept', 'lab-device.yml', sites_inventory,
-     secrets(kova_password=passwords['new'], kova_new_password=passwords['new'],
-             update_password='never'), '--limit', 'site_b', '--skip-tags', 'failures',
-     changed=dict(site_b=0))
-check(new_requests('b') == [], 'site b: no request with update_password never')
+takeover = [r for r in requests if r['device'] == '02:4b:56:0b:00:02']
+check([(r.get('password'), r.get('newPassword'), r.get('networkMode'), r['applied'])
+       for r in takeover] ==
+      [(passwords['b'], passwords['new'], None, True), (passwords['new'], None, 'static', True),
+       (passwords['b'], passwords['new'], None, False), (passwords['new'], passwords['new'], None, True)],
+      'site b: the new password, then the address with it; the second run: the old password '
+      'refused, the new one confirmed; got %s' % [(r.get('password') == passwords['b'],
+                                                   r.get('networkMode'), r['applied']) for r in takeover])
 
 for password in passwords.values():
     check(all(password not in output for output in shown), 'a password in the -vvv output')
@@ -145,4 +142,5 @@ check(all('VALUE_SPECIFIED_IN_NO_LOG_PARAMETER' in output for output in shown),
 for failure in failures:
     print('FAIL:', failure)
 print('%d playbook runs, %d failures' % (len(shown), len(failures)))
+shutil.rmtree(work, ignore_errors=True)  # the vars files hold passwords
 sys.exit(1 if failures else 0)

@@ -3,10 +3,12 @@
 compiles; ansible-doc reads each module's documentation, whose options (names,
 types, choices, defaults, required, suboptions) are those of the module's
 declared arguments, with no_log on every password and check mode as the module
-declares it; the options of every example task are documented ones; and the
-README shows the example files as they are.
-Argument: the collection's folder."""
-import glob, importlib.util, json, os, subprocess, sys
+declares it; the options of every example task are documented ones; the
+README shows the example files as they are; the collection's unit tests
+(tests/unit, the module utilities' pure parts) pass; and galaxy.yml and the
+changelog name the project's version (optional second argument).
+Arguments: the collection's folder, the project's version."""
+import glob, importlib.util, json, os, subprocess, sys, unittest
 import yaml
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
@@ -26,8 +28,16 @@ for path in glob.glob(os.path.join(collection, '**/*.py'), recursive=True):
     except SyntaxError as error:
         check(False, 'compile: %s' % error)
 
-# The declared arguments that a module hands to AnsibleModule, caught before it runs.
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(collection))))
+units = unittest.TestSuite()
+for path in sorted(glob.glob(os.path.join(collection, 'tests/unit/**/test_*.py'), recursive=True)):
+    name = os.path.relpath(path[:-3], sys.path[0]).replace(os.sep, '.')
+    units.addTests(unittest.defaultTestLoader.loadTestsFromName(name))
+outcome = unittest.TextTestRunner(verbosity=1).run(units)
+check(outcome.wasSuccessful() and outcome.testsRun > 0,
+      'unit tests: %d run, %d failed' % (outcome.testsRun, len(outcome.failures) + len(outcome.errors)))
+
+# The declared arguments that a module hands to AnsibleModule, caught before it runs.
 import ansible.module_utils.basic as basic
 
 
@@ -80,16 +90,17 @@ def check_example_options(where, task, docs):
         if key.startswith('veltrona.kova.'):
             check(key in docs, '%s: unknown module %s' % (where, key))
             documented = docs.get(key, {}).get('options', {})
-            for name, value in options.items():
+            for name, value in (options or {}).items():
                 check(name in documented, '%s: %s has no option %s' % (where, key, name))
-                if isinstance(value, dict) and name in documented:
-                    for sub in value:
+                entries = value if isinstance(value, list) else [value]
+                for entry in (e for e in entries if isinstance(e, dict) and name in documented):
+                    for sub in entry:
                         check(sub in documented[name].get('suboptions', {}),
                               '%s: %s has no option %s.%s' % (where, key, name, sub))
 
 
 modules = sorted(glob.glob(os.path.join(collection, 'plugins/modules/*.py')))
-check(len(modules) == 2, 'two modules, found %s' % modules)
+check(len(modules) == 3, 'three modules, found %s' % modules)
 environment = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=sys.path[0], PYTHONDONTWRITEBYTECODE='1')
 docs = {}
 for path in modules:
@@ -124,6 +135,20 @@ for path in glob.glob(os.path.join(collection, 'examples/*.yml')):
     # The README shows each example file as it is, its opening comments aside.
     body = ''.join(l for l in text.splitlines(True) if not l.startswith('#'))
     check(body in readme, 'README.md shows examples/%s as it is' % os.path.basename(path))
+
+# The collection has the project's version, and this release's changelog entries.
+version = sys.argv[2] if len(sys.argv) > 2 else None
+galaxy = yaml.safe_load(open(os.path.join(collection, 'galaxy.yml')))
+check(version is None or galaxy['version'] == version,
+      'galaxy.yml: version %s, the project %s' % (galaxy['version'], version))
+check(galaxy.get('license') == ['GPL-3.0-or-later'], 'galaxy.yml: licence %s' % galaxy.get('license'))
+changelog = yaml.safe_load(open(os.path.join(collection, 'changelogs/changelog.yaml')))
+release = changelog.get('releases', {}).get(galaxy['version'], {})
+check(release.get('release_date') and release.get('changes', {}).get('release_summary'),
+      'changelogs/changelog.yaml: no release date or summary for %s' % galaxy['version'])
+added = set(m['name'] for r in changelog['releases'].values() for m in r.get('modules', []))
+check(added == set(os.path.basename(m)[:-3] for m in modules),
+      'changelogs/changelog.yaml: modules added %s' % sorted(added))
 
 for failure in failures:
     print('FAIL:', failure)

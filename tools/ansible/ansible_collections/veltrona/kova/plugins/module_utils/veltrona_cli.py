@@ -1,3 +1,7 @@
+# -*- coding: utf-8 -*-
+# Copyright: (c) 2026, The Veltrona developers
+# GNU General Public License v3.0+ (see COPYING or https://www.gnu.org/licenses/gpl-3.0.txt)
+
 # Runs veltrona-cli on the managed host for the collection's modules: scans,
 # configuration commands, and what each exit code means.
 
@@ -8,10 +12,9 @@ import ipaddress
 import json
 import os
 import re
-import subprocess
 
-# The client takes passwords from these variables; an inherited one would be
-# sent (even when empty), so the child sees only those the module sets.
+# The client takes passwords from these variables when no file names them; the
+# modules hand passwords over in private files only, so none is inherited.
 PASSWORD_VARIABLES = ('VELTRONA_PASSWORD', 'VELTRONA_NEW_PASSWORD', 'VELTRONA_PPPOE_PASSWORD')
 
 EXIT_REASONS = {
@@ -19,6 +22,7 @@ EXIT_REASONS = {
     2: 'no answer',
     3: 'refused by the KOVA library',
     4: 'refused by the device',
+    5: 'not every device was brought to its settings',
     64: 'refused',
     74: 'the output could not be written',
 }
@@ -49,14 +53,20 @@ def normal_address(text):
         return None
 
 
+def exit_reason(code):
+    if code > 128:
+        return 'stopped by signal %d' % (code - 128)
+    return EXIT_REASONS.get(code, 'exit code %d' % code)
+
+
 class CliError(Exception):
     def __init__(self, command, code, stderr):
         self.command = command
         self.code = code
         self.stderr = stderr.strip()
-        reason = EXIT_REASONS.get(code, 'exit code %d' % code)
-        detail = self.stderr.replace('veltrona-cli: ', '')
-        super(CliError, self).__init__('%s: %s%s' % (command, reason, ': ' + detail if detail else ''))
+        detail = ' '.join(line.replace('veltrona-cli: ', '', 1) for line in self.stderr.splitlines())
+        super(CliError, self).__init__('%s: %s%s' % (command, exit_reason(code),
+                                                     ': ' + detail if detail else ''))
 
 
 class Client:
@@ -70,6 +80,8 @@ class Client:
             module.fail_json(msg='seconds must be 1 to 3600, not %d' % self.seconds)
         if self.bind is not None and normal_address(self.bind) is None:
             module.fail_json(msg='bind: not an IPv4 address: %s' % self.bind)
+        for name in PASSWORD_VARIABLES:
+            os.environ.pop(name, None)
 
     def common_arguments(self):
         arguments = ['--seconds', str(self.seconds)]
@@ -77,32 +89,22 @@ class Client:
             arguments += ['--bind', self.bind]
         return arguments
 
-    def run(self, arguments, passwords=None):
-        """Runs the client; raises CliError unless it exits with 0. Passwords
-        go to the child's environment only, never to its command line."""
-        environment = dict((k, v) for k, v in os.environ.items() if k not in PASSWORD_VARIABLES)
+    def call(self, arguments):
+        """Runs the client; its exit code, standard output and standard error."""
         # Texts on the command line are decoded in the locale's character set.
-        environment['LC_ALL'] = 'C.UTF-8'
-        environment.update(passwords or {})
-        try:
-            done = subprocess.run([self.path] + arguments + self.common_arguments(),
-                                  env=environment, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                  timeout=3 * self.seconds + 30)
-        except (OSError, subprocess.TimeoutExpired) as error:
-            self.module.fail_json(msg='%s %s: %s' % (self.path, arguments[0], error))
-        stdout = done.stdout.decode('utf-8', 'replace')
-        stderr = done.stderr.decode('utf-8', 'replace')
-        if done.returncode != 0:
-            raise CliError(arguments[0], done.returncode, stderr)
+        return self.module.run_command([self.path] + arguments + self.common_arguments(),
+                                       environ_update={'LC_ALL': 'C.UTF-8'})
+
+    def run(self, arguments):
+        """Runs the client; raises CliError unless it exits with 0."""
+        code, stdout, stderr = self.call(arguments)
+        if code != 0:
+            raise CliError(arguments[0], code, stderr)
         return stdout
 
-    def scan(self, show_secrets=False):
+    def scan(self):
         """The devices that answered, as the client's JSON objects."""
-        arguments = ['scan', '--format', 'json']
-        if show_secrets:
-            arguments.append('--show-secrets')
-        output = self.run(arguments)
+        output = self.run(['scan', '--format', 'json'])
         try:
             devices = json.loads(output)
         except ValueError as error:

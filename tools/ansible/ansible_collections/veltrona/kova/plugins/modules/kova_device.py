@@ -1,4 +1,9 @@
-# Brings one KOVA device to the settings a task describes.
+# -*- coding: utf-8 -*-
+# Copyright: (c) 2026, The Veltrona developers
+# GNU General Public License v3.0+ (see COPYING or https://www.gnu.org/licenses/gpl-3.0.txt)
+
+# Brings one KOVA device to the settings a task describes, through
+# veltrona-cli apply on a one-device plan.
 
 from __future__ import absolute_import, division, print_function
 __metaclass__ = type
@@ -7,48 +12,48 @@ DOCUMENTATION = r'''
 module: kova_device
 short_description: Bring a KOVA video device to the desired settings
 description:
-  - Scans for the device with C(veltrona-cli scan) on the managed host,
-    compares the settings it reports with the desired ones and sends only the
-    requests for what differs, in this order C(set-hostname),
-    C(set-account), C(set-network). A second scan then confirms the change.
-  - Settings that are not given are left as they are.
-  - The client checks each change before sending it; a change it refuses
-    (for example an address already in use) fails the task with its message.
-    A network change that other requests go before is checked first, with
-    C(veltrona-cli apply --dry-run) of a one-device plan, so that a refused
-    network change leaves the device as it was, with nothing sent at all.
-  - A device never reports its administrator password, so C(new_password)
-    cannot be compared; C(update_password) says whether it is sent.
-  - Passwords reach C(veltrona-cli) through its environment, never through
-    its command line.
+  - Brings one device to its settings with C(veltrona-cli apply) of a
+    one-device plan on the managed host. The client's dry run first tells
+    what differs; only that is sent. The client checks the change, orders the
+    requests (host and domain name, then the account, then the network
+    settings; after a new password the later requests use it) and confirms
+    the result by a second scan.
+  - Settings that are not given are left as they are. When the device already
+    has them, nothing is sent and the task reports no change.
+  - A change the client refuses (for example an address already in use)
+    fails the task with its reasons before anything is sent, in check mode
+    too.
+  - To configure many devices of a site, M(veltrona.kova.kova_site) does it in
+    one task with one scan.
 version_added: 1.0.0
-author: Veltrona maintainers
+author: Veltrona maintainers (@veltrona)
 extends_documentation_fragment:
   - veltrona.kova.client
+  - veltrona.kova.client.password
 attributes:
   check_mode:
+    description: Runs the client's dry run; fails when the client refuses the change.
     support: full
-    details: Reports what would be sent and sends nothing; no password is needed.
+    details:
+      - Sends nothing and needs no password. A C(new_password) counts as a
+        change, since a device never reports its password.
   diff_mode:
+    description: Returns the settings that differ, before and after.
     support: full
 options:
   mac:
     description: The device's MAC address, six hexadecimal pairs joined by C(-) or C(:).
     type: str
     required: true
-  user:
-    description: The administrator ID the device accepts (the client's default is C(root)).
-    type: str
-  password:
-    description:
-      - The administrator password. Needed only when something is sent.
-    type: str
   network:
     description:
       - The network settings. Addresses are only sent in C(static) mode, the
         PPPoE settings only in C(pppoe) mode; a setting that the mode would
         not send fails the task before anything is sent.
       - Without C(network.mode) the device keeps its mode.
+      - PPPoE settings, when given, are sent on every run, since the client's
+        dry run does not show them. The PPPoE password is set with
+        C(veltrona-cli set-network --pppoe-password-file).
     type: dict
     suboptions:
       mode:
@@ -69,9 +74,6 @@ options:
         type: str
       pppoe_user:
         description: The PPPoE user name, at most 16 characters.
-        type: str
-      pppoe_password:
-        description: The PPPoE password, at most 32 characters; sent when it differs from the device's.
         type: str
       pppoe_service:
         description: The PPPoE service name, at most 32 characters.
@@ -99,15 +101,22 @@ options:
         C(new_password) when that is sent, else to C(password), which keeps it.
     type: bool
   new_password:
-    description: A new administrator password, at most 16 characters.
+    description:
+      - A new administrator password, at most 16 characters, sent with the
+        account request; the device's later requests of the same task use it.
+      - When the device refuses C(password), C(new_password) is tried as its
+        current password, as after a rotation done before; it is then sent
+        once more, which confirms it, and the task reports no change for it.
     type: str
   update_password:
     description:
-      - C(always) sends C(new_password) on every run (the task then always
-        reports a change); C(never) never sends it.
+      - C(always) sends C(new_password) on every run; C(never) never sends it.
     type: str
     choices: [always, never]
     default: always
+seealso:
+  - module: veltrona.kova.kova_site
+  - module: veltrona.kova.kova_info
 '''
 
 EXAMPLES = r'''
@@ -134,218 +143,70 @@ EXAMPLES = r'''
       mode: dhcp
     guest: false
 
-- name: Set a new administrator password once, when the camera is taken over
+- name: Take a camera over, its new password and its address in one task
   veltrona.kova.kova_device:
     mac: 02-4B-56-00-00-01
     user: admin
     password: "{{ factory_password }}"
     new_password: "{{ camera_admin_password }}"
-    update_password: always
+    network:
+      mode: static
+      ip: 10.77.9.22
+      netmask: 255.255.0.0
+      gateway: 10.77.0.1
 '''
 
 RETURN = r'''
-device:
+result:
   description:
-    - The device as the last scan saw it (after the change when one was
-      sent), as C(veltrona-cli scan --format json) prints it; see
-      M(veltrona.kova.kova_info). The PPPoE password is left out.
+    - The outcome, as C(veltrona-cli apply --report) names it
+      (C(confirmed), C(unchanged), C(auth-failed), C(refused), C(no-answer),
+      C(not-found), C(not-sent), C(not-confirmed), C(interrupted)); C(null) in
+      check mode when the device would be changed.
   returned: always
-  type: dict
-  sample:
-    mac: 02-4B-56-00-00-01
-    settingsIpAddress: 10.77.9.21
-    mode: 0
-    hostName: lobby-cam
+  type: str
+  sample: confirmed
 requests:
-  description: The client commands sent (in check mode, those that would be sent), in order.
+  description: The requests sent, or in check mode to be sent, in order.
   returned: always
   type: list
   elements: str
-  sample: [set-hostname, set-network]
+  sample: [host name, network]
+address:
+  description:
+    - The address the device answers from, after the change when it was
+      seen again (empty when nothing was sent).
+  returned: always
+  type: str
+  sample: 10.77.9.21
+rc:
+  description: The exit code of C(veltrona-cli) when it failed the task.
+  returned: on failure, when the client refused or failed
+  type: int
+  sample: 64
 diff:
   description:
-    - The managed settings before and after (in diff mode), under the
-      option names (C(mode), C(ip), C(hostname), ...). A password that is or
-      would be sent shows as C(new) after and C(kept) before.
+    - The settings that differ, before and after, under the option names
+      (C(mode), C(ip), C(hostname), ...). A new password shows as C(kept)
+      before and C(new) after.
   returned: when diff mode is on
   type: dict
 '''
 
-import json
-import os
-import re
-import tempfile
-
 from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.veltrona.kova.plugins.module_utils.kova_apply import (
+    NETWORK_OPTIONS, Desired, SiteRun)
 from ansible_collections.veltrona.kova.plugins.module_utils.veltrona_cli import (
-    EXIT_REASONS, CliError, Client, client_argument_spec, normal_address, normal_mac)
-
-MODES = ['static', 'dhcp', 'pppoe']  # by the client's mode number
-DNS_MODES = ['auto', 'manual']
-
-# network option: the device's JSON member, the client's option
-STATIC_FIELDS = {
-    'ip': ('settingsIpAddress', '--ip'),
-    'netmask': ('netMask', '--netmask'),
-    'gateway': ('gateway', '--gateway'),
-    'dns': ('dnsServer', '--dns'),
-}
-PPPOE_FIELDS = {
-    'pppoe_user': ('pppoeUserName', '--pppoe-user'),
-    'pppoe_service': ('pppoeServiceName', '--pppoe-service'),
-    'mtu': ('mtu', '--mtu'),
-    'dns_mode': ('dnsMode', '--dns-mode'),
-    'pppoe_dns': ('pppoeDnsServer', '--pppoe-dns'),
-}
-OPTIONS_OF_MODE = {'static': set(STATIC_FIELDS), 'pppoe': set(PPPOE_FIELDS) | {'pppoe_password'},
-                   'dhcp': set()}
-ADDRESSES = ('ip', 'netmask', 'gateway', 'dns', 'pppoe_dns')
-
-
-def name_of(names, number):
-    return names[number] if isinstance(number, int) and 0 <= number < len(names) else number
-
-
-def settings_of(device):
-    """A device's JSON object in the module's option names."""
-    settings = dict(mode=name_of(MODES, device.get('mode')),
-                    hostname=device.get('hostName'), domain=device.get('domainName'),
-                    guest=bool(device.get('guestAccount')))
-    for fields in (STATIC_FIELDS, PPPOE_FIELDS):
-        for option, (member, _) in fields.items():
-            settings[option] = device.get(member)
-    settings['dns_mode'] = name_of(DNS_MODES, settings['dns_mode'])
-    return settings
-
-
-def wanted_settings(module, current):
-    wanted = {}
-    network = module.params['network'] or {}
-    mode = network.get('mode') or current['mode']
-    if network.get('mode'):
-        wanted['mode'] = network['mode']
-    for option in sorted(set(network) - {'mode'}):
-        value = network[option]
-        if value is None:
-            continue
-        if option not in OPTIONS_OF_MODE.get(mode, ()):
-            module.fail_json(msg='network.%s is not sent in %s mode' % (option, mode))
-        if option in ADDRESSES:
-            value = normal_address(value)
-            if value is None:
-                module.fail_json(msg='network.%s: not an IPv4 address: %s'
-                                 % (option, network[option]))
-        if option != 'pppoe_password':  # compared apart: the device's is a secret
-            wanted[option] = value
-    for option in ('hostname', 'domain', 'guest'):
-        if module.params[option] is not None:
-            wanted[option] = module.params[option]
-    return wanted
-
-
-def find(devices, mac):
-    return next((d for d in devices if d.get('mac') == mac), None)
-
-
-def plan_requests(module, device, current, wanted):
-    """The client commands that bring the device to the wanted settings, each
-    as (command, arguments, passwords), and the diff's before and after."""
-    differing = [k for k in wanted if wanted[k] != current[k]]
-    before = dict((k, current[k]) for k in wanted)
-    after = dict(wanted)
-    requests = []
-
-    host = [('--host', 'hostname'), ('--domain', 'domain')]
-    arguments = [a for option, key in host if key in differing for a in (option, wanted[key])]
-    if arguments:
-        requests.append(('set-hostname', arguments, {}))
-
-    password = module.params['password']
-    new_password = module.params['new_password']
-    send_new_password = new_password is not None and module.params['update_password'] == 'always'
-    if 'guest' in differing or send_new_password:
-        arguments = ['--guest', 'yes' if wanted['guest'] else 'no'] if 'guest' in differing else []
-        # The account request always carries a new password: the current one keeps it.
-        requests.append(('set-account', arguments,
-                         {'VELTRONA_NEW_PASSWORD': new_password if send_new_password else password}))
-        if send_new_password:
-            before['new_password'], after['new_password'] = 'kept', 'new'
-
-    pppoe_password = (module.params['network'] or {}).get('pppoe_password')
-    new_pppoe_password = pppoe_password is not None and pppoe_password != device.get('pppoePassword')
-    network_fields = dict(STATIC_FIELDS, **PPPOE_FIELDS)
-    changes = [k for k in differing if k in network_fields]
-    if 'mode' in differing or changes or new_pppoe_password:
-        arguments = ['--mode', wanted.get('mode', current['mode'])]
-        for key in changes:
-            arguments += [network_fields[key][1], str(wanted[key])]
-        passwords = {}
-        if new_pppoe_password:
-            passwords['VELTRONA_PPPOE_PASSWORD'] = pppoe_password
-            before['pppoe_password'], after['pppoe_password'] = 'kept', 'new'
-        requests.append(('set-network', arguments, passwords))
-    return requests, dict(before=before, after=after)
-
-
-def text_cell(value):
-    """A plan cell for a text: the client drops one leading apostrophe that
-    protects a formula start (or another apostrophe), so such a text gets one."""
-    return "'" + value if value[:1] in ("'", '=', '+', '-', '@', '\t', '\r') else value
-
-
-def network_plan(mac, arguments):
-    """The one-device JSON plan of a set-network request's arguments."""
-    row = {'mac': mac}
-    for option, value in zip(arguments[::2], arguments[1::2]):
-        column = 'new_' + option[2:].replace('-', '_')
-        row[column] = text_cell(value) if option in ('--pppoe-user', '--pppoe-service') else value
-    return json.dumps([row])
-
-
-def check_network_first(module, client, mac, requests, result):
-    """Has the client check a network change that other requests go before,
-    as apply checks a plan, without sending anything; fails the task with the
-    client's refusal before any request is sent."""
-    network = [arguments for command, arguments, _ in requests if command == 'set-network']
-    if not network or len(requests) == 1:
-        return
-    fd, path = tempfile.mkstemp(prefix='kova-network-', suffix='.json', dir=module.tmpdir)
-    with os.fdopen(fd, 'w') as plan:
-        plan.write(network_plan(mac, network[0]))
-    try:
-        client.run(['apply', path, '--dry-run'])
-    except CliError as error:
-        # The plan and its row are the module's own: the problems alone.
-        plan_row = re.compile(r'^(veltrona-cli: )?%s: (row|entry) \d+( \([^)]*\))?: '
-                              % re.escape(path))
-        problems = [plan_row.sub('', line) for line in error.stderr.splitlines()
-                    if line and line != 'veltrona-cli: nothing was sent']
-        module.fail_json(msg='%s: set-network: %s: %s Nothing was sent.'
-                         % (mac, EXIT_REASONS.get(error.code, 'exit code %d' % error.code),
-                            ' '.join(problems) or 'the check failed'),
-                         rc=error.code, **dict(result, changed=False, requests=[]))
-    finally:
-        os.unlink(path)
-
-
-def public(device):
-    return dict((k, v) for k, v in device.items() if k != 'pppoePassword')
+    Client, client_argument_spec, normal_mac)
 
 
 def main():
-    network_options = dict(
-        mode=dict(type='str', choices=['dhcp', 'static', 'pppoe']),
-        ip=dict(type='str'), netmask=dict(type='str'), gateway=dict(type='str'),
-        dns=dict(type='str'), pppoe_user=dict(type='str'),
-        pppoe_password=dict(type='str', no_log=True), pppoe_service=dict(type='str'),
-        mtu=dict(type='int'), dns_mode=dict(type='str', choices=['auto', 'manual']),
-        pppoe_dns=dict(type='str'))
     argument_spec = client_argument_spec()
     argument_spec.update(
         mac=dict(type='str', required=True),
         user=dict(type='str'),
         password=dict(type='str', no_log=True),
-        network=dict(type='dict', options=network_options),
+        network=dict(type='dict', options=NETWORK_OPTIONS),
         hostname=dict(type='str'),
         domain=dict(type='str'),
         guest=dict(type='bool'),
@@ -354,60 +215,28 @@ def main():
     )
     module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True)
     client = Client(module)
-    mac = normal_mac(module.params['mac'])
+    params = module.params
+    mac = normal_mac(params['mac'])
     if mac is None:
-        module.fail_json(msg='mac: not a MAC address: %s' % module.params['mac'])
-    show_secrets = (module.params['network'] or {}).get('pppoe_password') is not None
+        module.fail_json(msg='mac: not a MAC address: %s' % params['mac'])
+    new_password = params['new_password'] if params['update_password'] == 'always' else None
+    desired = Desired(mac, params['user'], params['password'], new_password, params['hostname'],
+                      params['domain'], params['guest'], params['network'])
 
-    def scan_for_device():
-        try:
-            return find(client.scan(show_secrets), mac)
-        except CliError as error:
-            module.fail_json(msg='cannot scan for %s%s: %s' % (mac, client.where(), error),
-                             rc=error.code)
+    def returned(results):
+        outcome = results[mac]
+        return dict(changed=outcome['changed'], result=outcome['result'],
+                    requests=outcome['requests'],
+                    address=outcome['address_after'] or outcome['address_before'])
 
-    device = scan_for_device()
-    if device is None:
-        module.fail_json(msg='no device with MAC address %s answered within %d s%s'
-                         % (mac, client.seconds, client.where()))
-    current = settings_of(device)
-    wanted = wanted_settings(module, current)
-    requests, diff = plan_requests(module, device, current, wanted)
-    result = dict(changed=bool(requests), requests=[r[0] for r in requests],
-                  device=public(device))
+    run = SiteRun(module, client, [desired], returned=returned)
+    run.run()
+    result = returned(run.results)
     if module._diff:
-        result['diff'] = diff
-    if not requests or module.check_mode:
-        module.exit_json(**result)
-
-    if module.params['password'] is None:
-        module.fail_json(msg='password is needed to change %s: %s'
-                         % (mac, ', '.join(result['requests'])), **dict(result, changed=False))
-    check_network_first(module, client, mac, requests, result)
-    user = ['--user', module.params['user']] if module.params['user'] is not None else []
-    sent = []
-    for command, arguments, passwords in requests:
-        passwords = dict(passwords, VELTRONA_PASSWORD=module.params['password'])
-        try:
-            client.run([command, '--mac', mac] + user + arguments, passwords)
-        except CliError as error:
-            module.fail_json(msg='%s: %s' % (mac, error), rc=error.code,
-                             **dict(result, changed=bool(sent), requests=sent))
-        sent.append(command)
-
-    device = scan_for_device()
-    if device is None:
-        module.fail_json(msg='%s: %s sent, but the device did not answer the confirming scan'
-                         % (mac, ', '.join(sent)), **result)
-    after = settings_of(device)
-    wrong = ['%s is %s, not %s' % (k, after[k], wanted[k]) for k in sorted(wanted)
-             if after[k] != wanted[k]]
-    if show_secrets and device.get('pppoePassword') != module.params['network']['pppoe_password']:
-        wrong.append('the PPPoE password is not the new one')
-    result['device'] = public(device)
-    if wrong:
-        module.fail_json(msg='%s: %s sent, but not confirmed: %s'
-                         % (mac, ', '.join(sent), '; '.join(wrong)), **result)
+        result['diff'] = run.diff.get(mac, dict(before={}, after={}))
+    failures = run.failures() if not module.check_mode else []
+    if failures:
+        module.fail_json(msg=failures[0], **result)
     module.exit_json(**result)
 
 

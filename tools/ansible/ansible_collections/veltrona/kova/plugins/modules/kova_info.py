@@ -1,3 +1,7 @@
+# -*- coding: utf-8 -*-
+# Copyright: (c) 2026, The Veltrona developers
+# GNU General Public License v3.0+ (see COPYING or https://www.gnu.org/licenses/gpl-3.0.txt)
+
 # Lists the KOVA devices that a site's host sees.
 
 from __future__ import absolute_import, division, print_function
@@ -11,12 +15,19 @@ description:
     on the managed host and returns every device that answered.
   - Changes nothing; runs the same in check mode.
 version_added: 1.0.0
-author: Veltrona maintainers
+author: Veltrona maintainers (@veltrona)
 extends_documentation_fragment:
   - veltrona.kova.client
 attributes:
   check_mode:
+    description: Runs the same as without check mode, since the module changes nothing.
     support: full
+  diff_mode:
+    description: Shows no diff, since the module changes nothing.
+    support: none
+seealso:
+  - module: veltrona.kova.kova_site
+  - module: veltrona.kova.kova_device
 '''
 
 EXAMPLES = r'''
@@ -59,6 +70,11 @@ interfaces:
   type: list
   elements: str
   sample: [eth1]
+rc:
+  description: The exit code of C(veltrona-cli) when it failed the task.
+  returned: on failure
+  type: int
+  sample: 3
 '''
 
 from ansible.module_utils.basic import AnsibleModule
