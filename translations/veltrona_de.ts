@@ -227,6 +227,25 @@
     </message>
 </context>
 <context>
+    <name>DesktopEntry</name>
+    <message>
+        <source>Veltrona</source>
+        <translation>Veltrona</translation>
+    </message>
+    <message>
+        <source>Video Device Setup</source>
+        <translation>Einrichtung von Videogeräten</translation>
+    </message>
+    <message>
+        <source>Find the network cameras and video servers on the local network and change their settings</source>
+        <translation>Netzwerkkameras und Videoserver im lokalen Netzwerk finden und ihre Einstellungen ändern</translation>
+    </message>
+    <message>
+        <source>Find network video devices and change their settings</source>
+        <translation>Netzwerk-Videogeräte finden und ihre Einstellungen ändern</translation>
+    </message>
+</context>
+<context>
     <name>DeviceRow</name>
     <message>
         <source>Type</source>
