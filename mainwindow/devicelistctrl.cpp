@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
+#include <QPainter>
 
 #include <arpa/inet.h>
 
@@ -176,6 +177,34 @@ CDeviceListCtrl::CDeviceListCtrl(QWidget *parent, veltrona::KovaLibrary &library
     // The row image: the 16 x 16 blue disc, black masked out.
     m_model.setRowIcon(maskedIcon(veltrona::res::IDB_LIST_BLUE_16));
     setModel(&m_model);
+    connect(&m_model, &QAbstractItemModel::rowsInserted, this, [this] { ClearEmptyText(); });
+}
+
+void CDeviceListCtrl::ShowEmptyText(const QString &text) {
+    if (m_strEmptyText.isEmpty())
+        m_strDescription = accessibleDescription();
+    m_strEmptyText = text;
+    setAccessibleDescription(text);
+    viewport()->update();
+}
+
+void CDeviceListCtrl::ClearEmptyText() {
+    if (m_strEmptyText.isEmpty())
+        return;
+    m_strEmptyText.clear();
+    setAccessibleDescription(m_strDescription);
+    viewport()->update();
+}
+
+void CDeviceListCtrl::paintEvent(QPaintEvent *event) {
+    QTreeView::paintEvent(event);
+    if (m_strEmptyText.isEmpty() || m_model.rowCount() != 0)
+        return;
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::PlaceholderText));
+    const int margin = fontMetrics().averageCharWidth() * 3;
+    painter.drawText(viewport()->rect().adjusted(margin, margin, -margin, -margin),
+                     Qt::AlignCenter | Qt::TextWordWrap, m_strEmptyText);
 }
 
 bool CDeviceListCtrl::readMac(HKOVAITEM item, uint8_t mac[6]) const {
@@ -300,6 +329,7 @@ void CDeviceListCtrl::DeleteAllItems() {
     // Clearing the selection first tells the window that nothing is selected.
     selectionModel()->clear();
     m_model.removeAll();
+    ClearEmptyText();
 }
 
 int CDeviceListCtrl::GetSelectedCount() const {

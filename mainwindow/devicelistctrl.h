@@ -115,6 +115,14 @@ public:
     // cannot be decoded): negative, 0 or positive, in the column's direction.
     int CompareRows(HKOVAITEM item1, HKOVAITEM item2, int column) const;
 
+    // A text drawn in the empty list (and given to screen readers as its
+    // description) until rows come or the rows are deleted: why a scan found
+    // nothing. Rows or DeleteAllItems clear it, and the list's own
+    // description comes back.
+    void ShowEmptyText(const QString &text);
+    void ClearEmptyText();
+    QString EmptyText() const { return m_strEmptyText; }
+
     void DeleteAllItems();
     int GetItemCount() const { return m_model.rowCount(); }
     int GetSelectedCount() const;
@@ -132,6 +140,7 @@ signals:
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     std::string sortText(HKOVAITEM item, int column) const;
@@ -142,4 +151,7 @@ private:
     int m_nSortColumn = -1;
     std::array<int, veltrona::kColumnCount> m_nSortDirection{};
     CDeviceListModel m_model;
+    QString m_strEmptyText;
+    // The list's own description while the empty text stands in for it.
+    QString m_strDescription;
 };

@@ -10,6 +10,7 @@
 #include "skinbutton.h"
 #include "version.h"
 
+#include <QApplication>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMenu>
@@ -239,6 +240,13 @@ void CVeltronaDlg::paintEvent(QPaintEvent *) {
 }
 
 void CVeltronaDlg::startMove(const QPoint &globalPos, bool followUntilClick) {
+    if (followUntilClick && QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        // No button is held now, so the compositor would not take the move:
+        // the next press on the window starts it.
+        m_bMoveOnPress = true;
+        grabMouse(Qt::SizeAllCursor);
+        return;
+    }
     // The platform moves the window where it can: a Wayland compositor lets
     // no client place its own window. Where it refuses (no window manager),
     // the window moves itself.
@@ -256,6 +264,11 @@ void CVeltronaDlg::startMove(const QPoint &globalPos, bool followUntilClick) {
     }
 }
 
+void CVeltronaDlg::stopWaitingForPress() {
+    m_bMoveOnPress = false;
+    releaseMouse();
+}
+
 void CVeltronaDlg::mousePressEvent(QMouseEvent *event) {
     if (m_bMoving && m_bMoveUntilClick) {
         m_bMoving = m_bMoveUntilClick = false;
@@ -264,10 +277,24 @@ void CVeltronaDlg::mousePressEvent(QMouseEvent *event) {
         event->accept();
         return;
     }
+    if (m_bMoveOnPress) {
+        // The press that the system menu's Move waited for: the compositor
+        // moves the window while it is held. Any other button cancels.
+        stopWaitingForPress();
+        if (event->button() == Qt::LeftButton)
+            startMove(event->globalPosition().toPoint(), false);
+        event->accept();
+        return;
+    }
     const QPoint at = event->position().toPoint();
     const bool onBackground = childAt(at) == nullptr;
     if (onBackground && event->button() == Qt::LeftButton) {
-        startMove(event->globalPosition().toPoint(), false);
+        // The move starts once the pointer has gone beyond the drag distance
+        // with the button held. Started on the press, a click whose release
+        // comes before the window manager takes the move (a tap, a quick
+        // click) would leave the window stuck to the pointer.
+        m_bDragPending = true;
+        m_dragStart = event->globalPosition().toPoint();
         event->accept();
         return;
     }
@@ -280,6 +307,19 @@ void CVeltronaDlg::mousePressEvent(QMouseEvent *event) {
 }
 
 void CVeltronaDlg::mouseMoveEvent(QMouseEvent *event) {
+    if (m_bDragPending) {
+        const QPoint global = event->globalPosition().toPoint();
+        if (!(event->buttons() & Qt::LeftButton)) {
+            m_bDragPending = false;
+        } else if ((global - m_dragStart).manhattanLength() >= QApplication::startDragDistance()) {
+            m_bDragPending = false;
+            startMove(m_dragStart, false);
+            if (m_bMoving)
+                move(global - m_moveOffset);
+        }
+        event->accept();
+        return;
+    }
     if (m_bMoving) {
         move(event->globalPosition().toPoint() - m_moveOffset);
         event->accept();
@@ -289,6 +329,7 @@ void CVeltronaDlg::mouseMoveEvent(QMouseEvent *event) {
 }
 
 void CVeltronaDlg::mouseReleaseEvent(QMouseEvent *event) {
+    m_bDragPending = false;
     if (m_bMoving && !m_bMoveUntilClick)
         m_bMoving = false;
     if (event->button() == Qt::LeftButton)
@@ -297,6 +338,12 @@ void CVeltronaDlg::mouseReleaseEvent(QMouseEvent *event) {
 }
 
 void CVeltronaDlg::keyPressEvent(QKeyEvent *event) {
+    if (m_bMoveOnPress && event->key() == Qt::Key_Escape) {
+        // Escape gives up a Move that waits for its press, as it would a
+        // move in progress; the window stays.
+        stopWaitingForPress();
+        return;
+    }
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         // The dialog builder lets a focused push button take Enter itself;
@@ -333,7 +380,11 @@ void CVeltronaDlg::OnOpenWebPage() {
     const QString web = m_pDeviceList->GetItemText(row, veltrona::ColWeb);
     const QString url = web == QLatin1String("N/A") ? QStringLiteral("http://%1/").arg(ip)
                                                     : QStringLiteral("http://%1:%2/").arg(ip, web);
-    m_platform.openUrl(url);
+    m_platform.openUrl(this, url, [this, url](bool opened) {
+        if (!opened)
+            m_platform.messageBox(
+                this, tr("The web page %1 could not be opened: no web browser took it.").arg(url));
+    });
 }
 
 // ---- scan cycle ---------------------------------------------------------------
@@ -411,7 +462,29 @@ void CVeltronaDlg::OnTimer(int id) {
             m_library.close();
         ReplyBridge::instance().closeConnection();
         m_nScanCountdown = 5;
+        if (m_pDeviceList->GetItemCount() == 0)
+            explainEmptyScan();
     }
+}
+
+void CVeltronaDlg::explainEmptyScan() {
+    const unsigned scan = m_startStep;
+    m_platform.checkHost(this, m_strBinding, [this, scan](const QStringList &findings) {
+        // Only for the scan that asked, while its list is still empty.
+        if (scan != m_startStep || m_pDeviceList->GetItemCount() != 0 || m_scanEndTimer.isActive())
+            return;
+        QString text = tr("No device answered the scan.");
+        if (findings.isEmpty()) {
+            text += QLatin1Char('\n') + tr("To check this host's network, run "
+                                           "\"veltrona-cli doctor\" in a terminal.");
+        } else {
+            text += QLatin1Char('\n') + tr("This host's checks found:");
+            for (const QString &finding : findings)
+                text += QLatin1Char('\n') + finding;
+            text += QLatin1Char('\n') + tr("Details: \"veltrona-cli doctor\" in a terminal.");
+        }
+        m_pDeviceList->ShowEmptyText(text);
+    });
 }
 
 void CVeltronaDlg::OnClearTable() {

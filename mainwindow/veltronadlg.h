@@ -108,8 +108,11 @@ private:
     void runAboutBox();
     // Hands the move to the platform, or else follows the pointer: while the
     // button is held, or (followUntilClick, the system menu's Move) until the
-    // next click.
+    // next click. Under Wayland the system menu's Move waits for the next
+    // left-button press on the window instead: a compositor moves a window
+    // only while a button that went down on it is held.
     void startMove(const QPoint &globalPos, bool followUntilClick);
+    void stopWaitingForPress();
     const QTimer *timer(int id) const;
     // Steps of the scan start after the first discovery request. A new scan
     // start drops the step its predecessor still waits for.
@@ -117,6 +120,9 @@ private:
     void continueScanStart();
     void finishScanStart(int32_t sent);
     void closeLibrary();
+    // After a scan that listed nothing: what this host's checks found, or
+    // where to look, shown in the empty list.
+    void explainEmptyScan();
 
     veltrona::KovaLibrary &m_library;
     veltrona::ui::Platform &m_platform;
@@ -137,6 +143,12 @@ private:
     QTimer m_countdownTimer;
     veltrona::DiscoverySequence m_discovery;
     unsigned m_startStep = 0;
+    // A left-button press on the background, not yet dragged beyond the
+    // platform's drag distance: a click moves nothing.
+    bool m_bDragPending = false;
+    QPoint m_dragStart;
+    // The system menu's Move under Wayland, waiting for the press that starts it.
+    bool m_bMoveOnPress = false;
     // Manual window move (when the platform cannot move the window itself).
     bool m_bMoving = false;
     bool m_bMoveUntilClick = false;

@@ -1,17 +1,38 @@
 #include "ipaddressctrl.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QRegularExpressionValidator>
 
+namespace {
+
+// Screen readers meet the control as a grouping of its four fields (a plain
+// frame reads as a window of its own there).
+QAccessibleInterface *accessibleAddressCtrl(const QString &className, QObject *object) {
+    if (className != QLatin1String("CIPAddressCtrl") || !object->isWidgetType())
+        return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Grouping);
+}
+
+} // namespace
+
 CIPAddressCtrl::CIPAddressCtrl(QWidget *parent) : QFrame(parent) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessibleAddressCtrl);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     auto *layout = new QHBoxLayout(this);
-    layout->setContentsMargins(1, 0, 1, 0);
-    layout->setSpacing(0);
+    // A whole pixel between the frame and the fields at any scale, so that
+    // no field paints over the frame's edge; the dots are painted in the gaps.
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSpacing(fontMetrics().horizontalAdvance(QLatin1Char('.')) + 2);
     auto *validator =
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), this);
     for (int i = 0; i < 4; ++i) {
@@ -27,15 +48,27 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget *parent) : QFrame(parent) {
         connect(edit, &QLineEdit::textEdited, this, [this, i] { onFieldEdited(i); });
         m_fields[i] = edit;
         layout->addWidget(edit, 1);
-        if (i < 3) {
-            auto *dot = new QLabel(QStringLiteral("."), this);
-            dot->setAlignment(Qt::AlignCenter);
-            layout->addWidget(dot);
-        }
     }
     setFocusProxy(m_fields[0]);
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Base);
+}
+
+void CIPAddressCtrl::paintEvent(QPaintEvent *event) {
+    QFrame::paintEvent(event);
+    // The dots between the fields, on the fields' own text line, in the
+    // fields' text colour (greyed with the control).
+    QPainter painter(this);
+    painter.setFont(m_fields[0]->font());
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
+    for (int i = 0; i < 3; ++i) {
+        const QRect left = m_fields[i]->geometry();
+        const QRect right = m_fields[i + 1]->geometry();
+        painter.drawText(
+            QRect(left.right() + 1, left.top(), right.left() - left.right() - 1, left.height()),
+            Qt::AlignCenter, QStringLiteral("."));
+    }
 }
 
 void CIPAddressCtrl::setText(const QString &text) {

@@ -1,7 +1,8 @@
 #pragma once
 // A four-field IPv4 address control: each field takes 0 to 255, a dot or a
 // third digit moves on to the next field, Backspace in an empty field moves
-// back. The whole control is one tab stop. It gives and takes dotted text; a
+// back. The whole control is one tab stop, and for screen readers a grouping
+// of its four fields. It gives and takes dotted text; a
 // blank field reads as 0, so the text it gives is always a parsable address.
 
 #include <QFrame>
@@ -43,6 +44,7 @@ signals:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void onFieldEdited(int index);

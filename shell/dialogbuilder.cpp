@@ -8,14 +8,17 @@
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVariant>
 #include <QWidget>
+#include <QWindow>
 
 #include <vector>
 
@@ -46,6 +49,86 @@ protected:
             button->click();
         return true;
     }
+};
+
+constexpr Qt::WindowStates kStatesNotTaken = Qt::WindowMaximized | Qt::WindowFullScreen;
+
+bool onWayland() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+bool isFixedSize(const QWidget *window) {
+    return window->minimumSize() == window->maximumSize();
+}
+
+class NormalStateKeeper : public QObject {
+public:
+    using QObject::QObject;
+
+private:
+    // Under Wayland: the platform window takes any size (bounded: only the
+    // widget's own), so that a maximized configure is answered with its size.
+    static void boundPlatformWindow(QWidget *window, bool bounded) {
+        if (!onWayland() || window->windowHandle() == nullptr || !isFixedSize(window))
+            return;
+        window->windowHandle()->setMaximumSize(bounded ? window->maximumSize()
+                                                       : QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        auto *window = qobject_cast<QWidget *>(watched);
+        if (window == nullptr || !window->isWindow())
+            return false;
+        switch (event->type()) {
+        case QEvent::Show:
+            // Before the compositor first sees the window: no maximum size
+            // for the platform window, the widget keeps its own.
+            boundPlatformWindow(window, false);
+            break;
+        case QEvent::WindowStateChange:
+            // Full screen may be smaller than the screen (a kiosk keeps its
+            // windows full screen, centred); maximized may not.
+            boundPlatformWindow(window, window->windowState() == Qt::WindowFullScreen);
+            // The compositor gives a maximized window its own size back when
+            // it leaves that state; a size of the window's own before that
+            // would not match the state it still has there.
+            if (window->windowState() & Qt::WindowMaximized)
+                m_leaving = true;
+            if (window->windowState() & kStatesNotTaken) {
+                QTimer::singleShot(0, window, [window] {
+                    window->setWindowState(window->windowState() & ~kStatesNotTaken);
+                });
+            }
+            break;
+        case QEvent::Resize:
+            // A size the compositor gave (a maximized state just left, or a
+            // drag on the title bar's edges) goes back to the window's own.
+            if (m_leaving) {
+                m_leaving = window->size() != window->minimumSize();
+                break;
+            }
+            // A layout that sizes its window (a message box's) has just given
+            // the platform window its size as the maximum again.
+            boundPlatformWindow(window, window->windowState() == Qt::WindowFullScreen);
+            if (onWayland() && isFixedSize(window) && window->size() != window->minimumSize()) {
+                QTimer::singleShot(0, window, [window] {
+                    if (!(window->windowState() & Qt::WindowMaximized) &&
+                        window->size() != window->minimumSize())
+                        window->resize(window->minimumSize());
+                });
+            }
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    // The maximized state is being left: the window's size is the
+    // compositor's until it has.
+    bool m_leaving = false;
 };
 
 QWidget *standardControl(const res::ControlTemplate &c, QWidget *parent) {
@@ -106,6 +189,11 @@ QWidget *standardControl(const res::ControlTemplate &c, QWidget *parent) {
 
 } // namespace
 
+void keepNormalState(QWidget *window) {
+    window->setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    window->installEventFilter(new NormalStateKeeper(window));
+}
+
 QString templateText(const char *text) {
     return QCoreApplication::translate(res::kTextContext, text);
 }
@@ -144,13 +232,16 @@ DialogUnits buildDialog(QWidget *dialog, const res::DialogTemplate &tpl,
         dialog->setWindowTitle(templateText(tpl.caption));
     if (tpl.style & res::Child)
         dialog->resize(units.x(tpl.cx), units.y(tpl.cy));
-    else
+    else {
         dialog->setFixedSize(units.x(tpl.cx), units.y(tpl.cy));
+        keepNormalState(dialog);
+    }
 
     QButtonGroup *group = nullptr;
     QObject *enterPresses = nullptr;
     std::vector<QWidget *> tabOrder;
     std::vector<QWidget *> groupBoxes;
+    std::vector<QButtonGroup *> tabStopGroups;
     for (const res::ControlTemplate &c : tpl.controls) {
         QWidget *widget = factory ? factory(c, dialog) : nullptr;
         if (widget == nullptr)
@@ -177,6 +268,13 @@ DialogUnits buildDialog(QWidget *dialog, const res::DialogTemplate &tpl,
             if (group == nullptr || (c.style & res::Group)) {
                 group = new QButtonGroup(dialog);
                 group->setExclusive(true);
+                if (c.style & res::TabStop)
+                    tabStopGroups.push_back(group);
+            } else if (!tabStopGroups.empty() && tabStopGroups.back() == group &&
+                       !(c.style & res::TabStop)) {
+                // Its place in the tab order is the group's; whether Tab
+                // stops on it depends on whether it is checked.
+                tabOrder.push_back(widget);
             }
             if (auto *button = qobject_cast<QAbstractButton *>(widget))
                 group->addButton(button, c.id);
@@ -190,6 +288,19 @@ DialogUnits buildDialog(QWidget *dialog, const res::DialogTemplate &tpl,
         box->lower();
     for (size_t i = 1; i < tabOrder.size(); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    // A radio group is one tab stop, on its checked button (on its first
+    // while none is checked), as the keyboard finds it on every desktop.
+    for (QButtonGroup *radios : tabStopGroups) {
+        const auto placeTabStop = [radios] {
+            QAbstractButton *stop = radios->checkedButton();
+            if (stop == nullptr && !radios->buttons().isEmpty())
+                stop = radios->buttons().first();
+            for (QAbstractButton *button : radios->buttons())
+                button->setFocusPolicy(button == stop ? Qt::StrongFocus : Qt::ClickFocus);
+        };
+        placeTabStop();
+        QObject::connect(radios, &QButtonGroup::buttonToggled, radios, placeTabStop);
+    }
     return units;
 }
 

@@ -41,6 +41,15 @@ QString templateText(const char *text);
 // its standard widget for the control's kind.
 using ControlFactory = std::function<QWidget *(const res::ControlTemplate &, QWidget *parent)>;
 
+// Keeps a fixed-size top-level window in its normal state and at its own size:
+// a request of the window system to maximize it or make it full screen is
+// undone at once. Under Wayland the platform window also takes any size the
+// compositor configures it with (a window that answers a maximized configure
+// with another size is disconnected by the compositor, and Qt's own title bar
+// there offers maximize on every window) before the widget goes back to its
+// size; elsewhere the fixed size keeps window managers from offering it.
+void keepNormalState(QWidget *window);
+
 // Gives `dialog` the template's font, caption and fixed client size and creates
 // its controls in template order: geometry, translated text, visibility, enabled state
 // and tab order as the template says. Radio buttons from one with the Group

@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include "dialogbuilder.h"
 #include "neighbours.h"
 
 #include <QApplication>
@@ -7,8 +8,11 @@
 #include <QDialog>
 #include <QFutureWatcher>
 #include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
 #include <QPromise>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 
@@ -32,6 +36,7 @@ Platform &Platform::real() {
 void Platform::messageBox(QWidget *owner, const QString &text) {
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok,
                     owner ? owner : QApplication::activeWindow());
+    keepNormalState(&box);
     box.exec();
 }
 
@@ -43,6 +48,7 @@ bool Platform::askToProceed(QWidget *owner, const QString &text, const QString &
     QPushButton *proceedButton = box.addButton(proceed, QMessageBox::AcceptRole);
     box.setDefaultButton(backButton);
     box.setEscapeButton(backButton);
+    keepNormalState(&box);
     box.exec();
     return box.clickedButton() == proceedButton;
 }
@@ -51,8 +57,42 @@ int Platform::runModal(QDialog &dialog) {
     return dialog.exec();
 }
 
-void Platform::openUrl(const QString &url) {
-    QDesktopServices::openUrl(QUrl(url));
+void Platform::openUrl(QObject *context, const QString &url, std::function<void(bool)> done) {
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty()) {
+        done(QDesktopServices::openUrl(QUrl(url)));
+        return;
+    }
+    // xdg-open ends with a failure status when no program takes the address
+    // (no browser); that is known only once it ends. The process is not the
+    // window's: closing the window neither waits for it nor ends the browser.
+    auto *process = new QProcess;
+    const QPointer<QObject> receiver(context);
+    auto finish = [process, receiver, done](bool opened) {
+        process->deleteLater();
+        if (receiver)
+            done(opened);
+    };
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, finish](int status, QProcess::ExitStatus how) {
+                         process->disconnect();
+                         finish(how == QProcess::NormalExit && status == 0);
+                     });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process, finish](QProcess::ProcessError error) {
+                         if (error != QProcess::FailedToStart)
+                             return;
+                         process->disconnect();
+                         finish(false);
+                     });
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->start(opener, {url});
+}
+
+void Platform::checkHost(QObject *, const QByteArray &, std::function<void(QStringList)> found) {
+    // The host's checks are not part of the window yet: nothing found, and
+    // the text points to veltrona-cli doctor, which makes them.
+    found({});
 }
 
 std::vector<Platform::Address> Platform::hostAddresses() {

@@ -7,7 +7,9 @@
 
 #include "addresscheck.h"
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -41,8 +43,16 @@ public:
                               const QString &proceed);
     // Runs `dialog` modally and returns its result.
     virtual int runModal(QDialog &dialog);
-    // Hands a web address to the default browser.
-    virtual void openUrl(const QString &url);
+    // Hands a web address to the default browser. Runs `done` on the
+    // user-interface thread with whether that worked, never once `context`
+    // is gone; the user-interface thread never blocks.
+    virtual void openUrl(QObject *context, const QString &url, std::function<void(bool)> done);
+    // What this host's own checks find that keeps a scan bound to `binding`
+    // ("ANY" or an address) from hearing devices: one sentence for the user
+    // each, none when they found nothing. Runs `found` on the user-interface
+    // thread, never once `context` is gone.
+    virtual void checkHost(QObject *context, const QByteArray &binding,
+                           std::function<void(QStringList)> found);
     // This host's IPv4 interface addresses in the order the system lists them.
     virtual std::vector<Address> hostAddresses();
     // The hosts that hold one of `addresses` and are not among `heard`: this

@@ -225,6 +225,45 @@
         <source>Chooses the local address that the next scan uses</source>
         <translation>Wählt die lokale Adresse, die die nächste Suche verwendet</translation>
     </message>
+    <message>
+        <source>The web page %1 could not be opened: no web browser took it.</source>
+        <translation>Die Webseite %1 konnte nicht geöffnet werden: Kein Webbrowser hat sie übernommen.</translation>
+    </message>
+    <message>
+        <source>No device answered the scan.</source>
+        <translation>Kein Gerät hat auf die Suche geantwortet.</translation>
+    </message>
+    <message>
+        <source>To check this host&apos;s network, run &quot;veltrona-cli doctor&quot; in a terminal.</source>
+        <translation>Um das Netzwerk dieses Rechners zu prüfen, führen Sie &quot;veltrona-cli doctor&quot; in einem Terminal aus.</translation>
+    </message>
+    <message>
+        <source>This host&apos;s checks found:</source>
+        <translation>Die Prüfungen dieses Rechners haben gefunden:</translation>
+    </message>
+    <message>
+        <source>Details: &quot;veltrona-cli doctor&quot; in a terminal.</source>
+        <translation>Einzelheiten: &quot;veltrona-cli doctor&quot; in einem Terminal.</translation>
+    </message>
+</context>
+<context>
+    <name>DesktopEntry</name>
+    <message>
+        <source>Veltrona</source>
+        <translation>Veltrona</translation>
+    </message>
+    <message>
+        <source>Video Device Setup</source>
+        <translation>Einrichtung von Videogeräten</translation>
+    </message>
+    <message>
+        <source>Find the network cameras and video servers on the local network and change their settings</source>
+        <translation>Netzwerkkameras und Videoserver im lokalen Netzwerk finden und ihre Einstellungen ändern</translation>
+    </message>
+    <message>
+        <source>Find network video devices and change their settings</source>
+        <translation>Netzwerk-Videogeräte finden und ihre Einstellungen ändern</translation>
+    </message>
 </context>
 <context>
     <name>DeviceRow</name>

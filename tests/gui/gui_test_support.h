@@ -130,8 +130,18 @@ public:
         found({});
     }
 
+    // The host's checks: the findings a test sets (none by default), and the
+    // bindings they were asked for.
+    void checkHost(QObject *, const QByteArray &binding,
+                   std::function<void(QStringList)> found) override {
+        hostChecks << binding;
+        found(hostFindings);
+    }
+
     QStringList texts;
     QList<QWidget *> owners;
+    QStringList hostFindings;
+    QList<QByteArray> hostChecks;
     QStringList questions;
     QStringList buttons;
     bool proceed = false;

@@ -7,11 +7,15 @@
 #include "aboutdlg.h"
 #include "authenticationdlg.h"
 #include "bindipdlg.h"
+#include "dialogbuilder.h"
+#include "networkpagedlg.h"
 #include "settingpagedlg.h"
 #include "test_settings_support.h"
 #include "veltronadlg.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
+#include <QApplication>
 #include <QPushButton>
 #include <QTest>
 
@@ -141,6 +145,54 @@ private slots:
         QVERIFY2(unnamed.isEmpty(), qPrintable("unnamed: " + unnamed.join(QStringLiteral(", "))));
         for (const QString &name : expected)
             QVERIFY2(names.contains(name), qPrintable(name + " not among " + names.join(", ")));
+    }
+
+    // The setting page from the keyboard: Tab enters each radio group on its
+    // checked button, whichever it is, and every address control is a grouping
+    // of four editable parts.
+    void settingPageKeyboardAndRoles_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("checked");
+        QTest::newRow("static IP") << int(KOVA_MODE_STATIC) << int(CNetworkPageDlg::IDC_STATIC_IP);
+        QTest::newRow("DHCP") << int(KOVA_MODE_DHCP) << int(CNetworkPageDlg::IDC_DHCP);
+        QTest::newRow("PPPoE") << int(KOVA_MODE_PPPOE) << int(CNetworkPageDlg::IDC_PPPOE);
+    }
+    void settingPageKeyboardAndRoles() {
+        QFETCH(int, mode);
+        QFETCH(int, checked);
+        Windows windows;
+        windows.pageLibrary.devices[fakeItem(1)] = device(mode);
+        CSettingPageDlg page(nullptr, windows.pageLibrary, windows.platform);
+        page.SetDeviceItem(fakeItem(1));
+        page.OnInitDialog();
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QWidget *network = page.NetworkPage();
+        auto *radio = veltrona::ui::controlById(network, checked);
+        // Tab from the last control (Apply and Restore are disabled at opening)
+        // comes round to the group on its checked button.
+        veltrona::ui::controlById(network, CNetworkPageDlg::IDC_CLOSE)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), radio);
+        // Another choice moves the tab stop with it; Restore comes before it.
+        auto *dhcp = veltrona::ui::controlAs<QAbstractButton>(network, CNetworkPageDlg::IDC_DHCP);
+        auto *pppoe = veltrona::ui::controlAs<QAbstractButton>(network, CNetworkPageDlg::IDC_PPPOE);
+        QAbstractButton *other = checked == CNetworkPageDlg::IDC_DHCP ? pppoe : dhcp;
+        other->click();
+        veltrona::ui::controlById(network, CNetworkPageDlg::IDC_RESTORE)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), other);
+
+        for (int id : {CNetworkPageDlg::IDC_IP_ADDRESS, CNetworkPageDlg::IDC_GATEWAY,
+                       CNetworkPageDlg::IDC_NET_MASK, CNetworkPageDlg::IDC_DNS_SERVER,
+                       CNetworkPageDlg::IDC_PPPOE_DNS}) {
+            QAccessibleInterface *control =
+                QAccessible::queryAccessibleInterface(veltrona::ui::controlById(network, id));
+            QCOMPARE(control->role(), QAccessible::Grouping);
+            QCOMPARE(control->childCount(), 4);
+            for (int part = 0; part < 4; ++part)
+                QCOMPARE(control->child(part)->role(), QAccessible::EditableText);
+        }
     }
 
     // The scan button keeps its name while its text counts down.

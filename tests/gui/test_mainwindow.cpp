@@ -65,7 +65,11 @@ struct WindowPlatform : MessageRecorder {
         *opened << page->DeviceItem();
         return QDialog::Rejected;
     }
-    void openUrl(const QString &url) override { *urls << url; }
+    bool urlOpens = true;
+    void openUrl(QObject *, const QString &url, std::function<void(bool)> done) override {
+        *urls << url;
+        done(urlOpens);
+    }
     std::vector<Address> hostAddresses() override {
         return addresses ? *addresses : MessageRecorder::hostAddresses();
     }
@@ -333,6 +337,58 @@ private slots:
         list->clearSelection();
         m_dlg->OnOpenWebPage();
         QCOMPARE(m_urls.size(), 2);
+        QVERIFY(m_platform->texts.isEmpty());
+
+        // No browser took it: a message names the address.
+        m_platform->urlOpens = false;
+        QTest::mouseDClick(list->viewport(), Qt::RightButton, {}, rowRect(list, 0).center());
+        QCOMPARE(m_platform->texts.size(), 1);
+        QVERIFY2(m_platform->texts[0].contains("http://10.0.0.1:8080/"),
+                 qPrintable(m_platform->texts[0]));
+        QCOMPARE(m_platform->owners, QList<QWidget *>{m_dlg.get()});
+    }
+
+    // A scan that lists nothing says why in the empty list, drawn and as the
+    // list's description for screen readers: what the host's checks found, or
+    // where to look. Rows, or the next scan, take it away.
+    void emptyScanIsExplained_data() {
+        QTest::addColumn<QStringList>("findings");
+        QTest::newRow("the checks found nothing") << QStringList();
+        QTest::newRow("two findings") << QStringList{
+            "Strict reverse-path filtering on vt0 drops replies from outside 10.77.0.0/16.",
+            "A firewall rule drops UDP to port 32153."};
+    }
+    void emptyScanIsExplained() {
+        QFETCH(QStringList, findings);
+        CDeviceListCtrl *list = m_dlg->deviceList();
+        const QString description = list->accessibleDescription();
+        const QImage empty = list->viewport()->grab().toImage();
+        m_platform->hostFindings = findings;
+        ScanRecorder library(*m_items, *m_platform);
+        m_dlg->OnScan();
+        QVERIFY(m_dlg->isTimerRunning(0));
+        QVERIFY(m_platform->hostChecks.isEmpty());
+        m_dlg->OnTimer(0);
+        QCOMPARE(m_platform->hostChecks, QList<QByteArray>{"ANY"});
+
+        const QString text = list->EmptyText();
+        QVERIFY2(text.startsWith("No device answered the scan."), qPrintable(text));
+        QVERIFY2(text.contains("veltrona-cli doctor"), qPrintable(text));
+        for (const QString &finding : findings)
+            QVERIFY2(text.contains("\n" + finding), qPrintable(text));
+        QCOMPARE(list->accessibleDescription(), text);
+        QVERIFY(list->viewport()->grab().toImage() != empty);
+
+        // The next scan starts without it; rows take it away for good.
+        m_dlg->OnScan();
+        QVERIFY(list->EmptyText().isEmpty());
+        QCOMPARE(list->accessibleDescription(), description);
+        QCOMPARE(list->viewport()->grab().toImage(), empty);
+        addRows(1);
+        m_dlg->OnTimer(0);
+        QCOMPARE(m_platform->hostChecks.size(), 1);
+        QVERIFY(list->EmptyText().isEmpty());
+        QCOMPARE(list->accessibleDescription(), description);
     }
 
     void scanCountsDownAndEnds() {
@@ -752,6 +808,21 @@ private slots:
                   Qt::NoButton);
         QCOMPARE(m_dlg->pos(), start + QPoint(40, 30));
         QVERIFY(m_dlg->isVisible());
+
+        // Nothing moves until the pointer has gone the platform's drag
+        // distance with the button held; a click moves nothing at all.
+        const QPoint dragged = m_dlg->pos();
+        const int distance = QApplication::startDragDistance();
+        sendMouse(m_dlg.get(), QEvent::MouseButtonPress, QPoint(300, 20), Qt::LeftButton,
+                  Qt::LeftButton);
+        sendMouse(m_dlg.get(), QEvent::MouseMove, QPoint(300 + distance - 1, 20), Qt::NoButton,
+                  Qt::LeftButton);
+        QCOMPARE(m_dlg->pos(), dragged);
+        sendMouse(m_dlg.get(), QEvent::MouseButtonRelease, QPoint(300 + distance - 1, 20),
+                  Qt::LeftButton, Qt::NoButton);
+        sendMouse(m_dlg.get(), QEvent::MouseMove, QPoint(380, 60), Qt::NoButton, Qt::NoButton);
+        QCOMPARE(m_dlg->pos(), dragged);
+        QCOMPARE(QWidget::mouseGrabber(), nullptr);
 
         // A press on the list moves nothing.
         const QPoint before = m_dlg->pos();

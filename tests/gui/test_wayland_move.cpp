@@ -1,20 +1,35 @@
-// The main window under a Wayland compositor: Debian's weston with its kiosk
-// shell, in a private runtime directory that this program makes, on its X11
-// backend inside an Xvfb of its own (weston's headless backend has no seat, so
-// no input reaches a client and no popup or move can be asked for). The window starts, Alt+Space
-// typed on that display opens its system menu, and Move hands the window to
-// the compositor's move (a Wayland client cannot place its own window).
+// The main window and its dialogs under a Wayland compositor: Debian's weston
+// in a private runtime directory that this program makes, on its X11 backend
+// inside an Xvfb of its own (weston's headless backend has no seat, so no
+// input reaches a client and no popup or move can be asked for). The shell is
+// the environment's VELTRONA_WESTON_SHELL: "kiosk" (the default) or
+// "desktop", whose title bars offer maximize on every window.
+//   kiosk:   Alt+Space opens the system menu; Move waits for a press and
+//            hands the window to the compositor (which does not move it).
+//   desktop: the system menu's Move and a drag on the background move the
+//            window, a click does not; a maximize request of the title bar or
+//            of the compositor's key on any of the program's windows is undone
+//            and the program lives on with its edits.
 // Skipped, with exit code 77, where weston, qt6-wayland, Xvfb or xdotool is
 // not installed.
 
 #include "gui_test_support.h"
+
+#include "aboutdlg.h"
+#include "authenticationdlg.h"
+#include "bindipdlg.h"
+#include "dialogbuilder.h"
+#include "networkpagedlg.h"
+#include "settingpagedlg.h"
 #include "veltronadlg.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -32,6 +47,10 @@ namespace {
 
 constexpr int kSkipped = 77;
 constexpr const char *kSocket = "veltrona-test";
+
+QString shell() {
+    return qEnvironmentVariable("VELTRONA_WESTON_SHELL", QStringLiteral("kiosk"));
+}
 
 pid_t spawn(const std::vector<std::string> &command, int keepFd = -1) {
     const pid_t pid = fork();
@@ -88,8 +107,8 @@ public:
         setenv("DISPLAY", m_display.c_str(), 1);
         setenv("XDG_RUNTIME_DIR", dir, 1);
         m_weston = spawn({"weston", "--backend=x11-backend.so", "--use-pixman", "--no-config",
-                          "--shell=kiosk-shell.so", "--idle-time=0", "--width=1024", "--height=768",
-                          std::string("--socket=") + kSocket});
+                          "--shell=" + shell().toStdString() + "-shell.so", "--idle-time=0",
+                          "--width=1024", "--height=768", std::string("--socket=") + kSocket});
         const QString socket = QDir(QString::fromStdString(m_runtimeDir)).filePath(kSocket);
         for (int i = 0; i < 200 && !QFileInfo::exists(socket); ++i)
             usleep(50 * 1000);
@@ -114,38 +133,188 @@ private:
     bool m_ready = false;
 };
 
-// Types keys on the compositor's X display, as a user at its keyboard would.
-void typeKeys(const char *keys) {
-    QProcess::execute(QStringLiteral("xdotool"),
-                      {QStringLiteral("key"), QString::fromLatin1(keys)});
+// Runs xdotool on the compositor's X display, as a user at its keyboard and
+// mouse would, and lets the window see what follows.
+void xdo(const QStringList &arguments, int settleMs = 300) {
+    QProcess::execute(QStringLiteral("xdotool"), arguments);
+    QTest::qWait(settleMs);
 }
+
+void typeKeys(const char *keys) {
+    xdo({QStringLiteral("key"), QString::fromLatin1(keys)}, 0);
+}
+
+void pointerTo(QPoint at) {
+    xdo({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y())});
+}
+
+// Where the window's top-left corner is on the compositor's screen: the
+// pointer is put on `probe` (a point that lies on the window), and Qt under
+// Wayland knows the pointer only in the window's own coordinates.
+QPoint locate(QPoint probe) {
+    pointerTo(probe + QPoint(3, 3));
+    pointerTo(probe);
+    return probe - QCursor::pos();
+}
+
+// Presses the left button at `from`, drags it by `by` in steps, releases.
+void drag(QPoint from, QPoint by) {
+    pointerTo(from);
+    xdo({QStringLiteral("mousedown"), QStringLiteral("1")});
+    for (int step = 1; step <= 4; ++step)
+        pointerTo(from + by * step / 4);
+    xdo({QStringLiteral("mouseup"), QStringLiteral("1")});
+}
+
+// Counts the state changes of a window.
+class StateWatcher : public QObject {
+public:
+    int changes = 0;
+    bool eventFilter(QObject *, QEvent *event) override {
+        if (event->type() == QEvent::WindowStateChange)
+            ++changes;
+        return false;
+    }
+};
 
 } // namespace
 
-class WaylandMoveTest : public QObject {
+class WaylandTest : public QObject {
     Q_OBJECT
 
+    // A point on every possible place of the main window: the desktop shell
+    // puts a new window anywhere on its 1024 x 768 screen below its panel.
+    static constexpr QPoint kOnTheWindow{512, 400};
+    // A point of the window's background: its title band, left of the buttons.
+    static constexpr QPoint kBackground{200, 20};
+
 private slots:
+    void initTestCase() { QCOMPARE(QGuiApplication::platformName(), QString("wayland")); }
+
     void moveGoesToTheCompositor() {
-        QCOMPARE(QGuiApplication::platformName(), QString("wayland"));
         guitest::FakeItems items;
         guitest::MessageRecorder platform;
         CVeltronaDlg dlg(nullptr, items, platform);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-
-        // The kiosk shell gives the new window the keyboard at once.
         QTRY_VERIFY(dlg.isActiveWindow());
+        QVERIFY(dlg.childAt(kBackground) == nullptr);
+        const bool desktop = shell() == QLatin1String("desktop");
+        const QPoint origin = desktop ? locate(kOnTheWindow) : QPoint();
+
         typeKeys("alt+space");
         QTRY_VERIFY(dlg.systemMenu()->isVisible());
         QAction *move = dlg.systemMenu()->actions().first();
         QCOMPARE(move->text().remove('&'), QString("Move"));
         move->trigger();
         dlg.systemMenu()->hide();
-        // The compositor moves the window: the window neither follows the
-        // pointer itself nor holds the mouse for it.
+        // No button is held: the window waits for the press that the
+        // compositor's move needs, and does not follow the pointer itself.
+        QCOMPARE(QWidget::mouseGrabber(), &dlg);
+        if (!desktop) {
+            // The kiosk shows the window in the middle of its screen.
+            xdo({QStringLiteral("mousemove"), QStringLiteral("512"), QStringLiteral("384"),
+                 QStringLiteral("click"), QStringLiteral("1")});
+            QTRY_COMPARE(QWidget::mouseGrabber(), nullptr);
+            QVERIFY(dlg.isVisible());
+            return;
+        }
+        drag(origin + kBackground, QPoint(40, 30));
         QCOMPARE(QWidget::mouseGrabber(), nullptr);
-        QVERIFY(dlg.isVisible());
+        QCOMPARE(locate(kOnTheWindow + QPoint(40, 30)), origin + QPoint(40, 30));
+
+        // A drag on the background moves it too; a click does not.
+        drag(origin + QPoint(40, 30) + kBackground, QPoint(-60, 20));
+        const QPoint moved = origin + QPoint(-20, 50);
+        QCOMPARE(locate(kOnTheWindow + QPoint(-20, 50)), moved);
+        pointerTo(moved + kBackground);
+        xdo({QStringLiteral("click"), QStringLiteral("1")});
+        pointerTo(moved + kBackground + QPoint(30, 30));
+        QCOMPARE(locate(kOnTheWindow + QPoint(-20, 50)), moved);
+        QCOMPARE(QWidget::mouseGrabber(), nullptr);
+    }
+
+    // Every window of the program, asked to maximize as the title bar's
+    // button asks (or by the compositor's own key): the request is undone,
+    // the window keeps its size, and the program lives on with its edits.
+    void maximizeIsUndone_data() {
+        if (shell() != QLatin1String("desktop"))
+            QSKIP("the kiosk shell keeps every window full screen");
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<bool>("compositorKey");
+        QTest::newRow("main window") << "main" << false;
+        QTest::newRow("main window, compositor's key") << "main" << true;
+        QTest::newRow("about box") << "about" << false;
+        QTest::newRow("Bind IP") << "bind ip" << false;
+        QTest::newRow("setting page") << "setting page" << false;
+        QTest::newRow("authentication") << "authentication" << false;
+        QTest::newRow("message box") << "message box" << false;
+    }
+    void maximizeIsUndone() {
+        QFETCH(QString, window);
+        QFETCH(bool, compositorKey);
+        guitest::FakeItems items;
+        guitest::MessageRecorder platform;
+        CVeltronaDlg dlg(nullptr, items, platform);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+
+        CSettingPageDlg &page = dlg.settingPage();
+        std::unique_ptr<QWidget> owned;
+        QWidget *shown = &dlg;
+        QLineEdit *edit = nullptr;
+        if (window == "about") {
+            owned = std::make_unique<CAboutDlg>(&dlg);
+        } else if (window == "bind ip") {
+            owned = std::make_unique<CBindIpDlg>(&dlg, platform);
+        } else if (window == "setting page") {
+            page.SetDeviceItem(items.make(guitest::mac(1)));
+            page.OnInitDialog();
+            shown = &page;
+            edit = veltrona::ui::controlAs<QLineEdit>(page.NetworkPage(), CNetworkPageDlg::IDC_MTU);
+        } else if (window == "authentication") {
+            auto auth = std::make_unique<CAuthenticationDlg>(&dlg, platform);
+            edit = veltrona::ui::controlAs<QLineEdit>(auth.get(), CAuthenticationDlg::IDC_PASSWORD);
+            owned = std::move(auth);
+        } else if (window == "message box") {
+            auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, QString("Veltrona"),
+                                                     QString("text"), QMessageBox::Ok, &dlg);
+            veltrona::ui::keepNormalState(box.get());
+            owned = std::move(box);
+        }
+        if (owned)
+            shown = owned.get();
+        shown->show();
+        QVERIFY(QTest::qWaitForWindowExposed(shown));
+        QTRY_VERIFY(shown->isActiveWindow());
+        QString typed;
+        if (edit != nullptr) {
+            edit->setFocus();
+            QTest::keyClicks(edit, "1400");
+            typed = edit->text();
+            QVERIFY(typed.endsWith("1400"));
+        }
+        const QSize size = shown->size();
+        StateWatcher states;
+        shown->installEventFilter(&states);
+
+        if (compositorKey)
+            typeKeys("super+shift+m");
+        else
+            shown->windowHandle()->setWindowStates(Qt::WindowMaximized);
+        QTRY_VERIFY(states.changes >= 2); // maximized, then back
+        QTRY_COMPARE(shown->windowState(), Qt::WindowNoState);
+        QTRY_COMPARE(shown->size(), size);
+        // A frame drawn at the wrong size would have ended the connection by now.
+        QTest::qWait(500);
+        QVERIFY(shown->isVisible());
+        QCOMPARE(shown->size(), size);
+        if (edit != nullptr)
+            QCOMPARE(edit->text(), typed);
+        shown->removeEventFilter(&states);
+        shown->hide();
+        if (shown == &page)
+            page.OnDestroy();
     }
 };
 
@@ -170,7 +339,7 @@ int main(int argc, char **argv) {
     setenv("QT_QPA_PLATFORM", "wayland", 1);
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(veltrona);
-    WaylandMoveTest test;
+    WaylandTest test;
     return QTest::qExec(&test, argc, argv);
 }
 
