@@ -1,9 +1,11 @@
 #include "platform.h"
 
 #include "dialogbuilder.h"
+#include "hostcheck.h"
 #include "neighbours.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFutureWatcher>
@@ -89,10 +91,116 @@ void Platform::openUrl(QObject *context, const QString &url, std::function<void(
     process->start(opener, {url});
 }
 
-void Platform::checkHost(QObject *, const QByteArray &, std::function<void(QStringList)> found) {
-    // The host's checks are not part of the window yet: nothing found, and
-    // the text points to veltrona-cli doctor, which makes them.
-    found({});
+QStringList describeFindings(const std::vector<diagnosis::HostFinding> &findings) {
+    using Finding = diagnosis::HostFinding;
+    const auto q = [](const std::string &value) { return QString::fromStdString(value); };
+    QStringList sentences;
+    for (const Finding &finding : findings) {
+        // Notes and checks that could not be made are the doctor's to tell.
+        if (finding.status != diagnosis::Status::Problem &&
+            finding.status != diagnosis::Status::Warning)
+            continue;
+        switch (finding.kind) {
+        case Finding::Kind::NoInterface:
+            sentences << QCoreApplication::translate(
+                "HostFindings", "No network interface is up with an IPv4 address that can "
+                                "broadcast.");
+            break;
+        case Finding::Kind::BindAddressMissing:
+            sentences << QCoreApplication::translate(
+                             "HostFindings",
+                             "No interface of this host holds the bound address %1.")
+                             .arg(q(finding.address));
+            break;
+        case Finding::Kind::NoLink:
+            sentences << QCoreApplication::translate("HostFindings",
+                                                     "The interface %1 (%2) has no link.")
+                             .arg(q(finding.interfaceName), q(finding.address));
+            break;
+        case Finding::Kind::StrictReversePath:
+            sentences << QCoreApplication::translate(
+                             "HostFindings",
+                             "Strict reverse-path filtering on %1 drops the replies of devices "
+                             "outside %2.")
+                             .arg(q(finding.interfaceName), q(finding.network));
+            break;
+        case Finding::Kind::PortShared: {
+            QStringList programs;
+            for (const diagnosis::PortHolder &holder : finding.holders)
+                programs << q(holder.command);
+            sentences << QCoreApplication::translate("HostFindings",
+                                                     "Other programs hold UDP port 32153: %1.")
+                             .arg(programs.join(QStringLiteral(", ")));
+            break;
+        }
+        case Finding::Kind::FirewallBlocks:
+            sentences << (finding.block.partly
+                              ? QCoreApplication::translate(
+                                    "HostFindings",
+                                    "The firewall (%1 %2, chain %3) keeps some of the "
+                                    "devices' replies out.")
+                              : QCoreApplication::translate(
+                                    "HostFindings",
+                                    "The firewall (%1 %2, chain %3) keeps the devices' "
+                                    "replies out."))
+                             .arg(q(finding.block.family), q(finding.block.table),
+                                  q(finding.block.chain));
+            break;
+        case Finding::Kind::NotChecked:
+            break;
+        }
+    }
+    return sentences;
+}
+
+namespace {
+
+// What the host's checks hand over to the user-interface thread, under a lock
+// of the standard library that the thread sanitizer sees.
+struct HostChecks {
+    std::mutex mutex;
+    std::vector<diagnosis::HostFinding> findings;
+    QPromise<void> done;
+};
+
+} // namespace
+
+void Platform::checkHost(QObject *context, const QByteArray &binding,
+                         std::function<void(QStringList)> found) {
+    const auto checks = std::make_shared<HostChecks>();
+    auto *watcher = new QFutureWatcher<void>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
+                     [watcher, checks, found = std::move(found)] {
+                         watcher->deleteLater();
+                         std::vector<diagnosis::HostFinding> findings;
+                         {
+                             const std::lock_guard<std::mutex> lock(checks->mutex);
+                             findings = std::move(checks->findings);
+                         }
+                         found(describeFindings(findings));
+                     });
+    checks->done.start();
+    watcher->setFuture(checks->done.future());
+    const std::string bindAddress = binding == "ANY" ? std::string() : binding.toStdString();
+    try {
+        // Reads /proc and, as root, the firewall (at most a few seconds);
+        // nothing waits for it.
+        std::thread([checks, bindAddress] {
+            std::vector<diagnosis::HostFinding> findings;
+            try {
+                findings = diagnosis::checkHost(bindAddress);
+            } catch (const std::exception &) {
+                // Checks that fail find nothing; the text points to the doctor.
+            }
+            {
+                const std::lock_guard<std::mutex> lock(checks->mutex);
+                checks->findings = std::move(findings);
+            }
+            checks->done.finish();
+        }).detach();
+    } catch (const std::system_error &) {
+        checks->done.finish();
+    }
 }
 
 std::vector<Platform::Address> Platform::hostAddresses() {

@@ -6,6 +6,7 @@
 // records or answers.
 
 #include "addresscheck.h"
+#include "findings.h"
 
 #include <QByteArray>
 #include <QString>
@@ -21,6 +22,11 @@ class QObject;
 class QWidget;
 
 namespace veltrona::ui {
+
+// The faults among the host's findings (problems and warnings), one sentence
+// each in the window's language; notes and checks that could not be made are
+// left to veltrona-cli doctor.
+QStringList describeFindings(const std::vector<diagnosis::HostFinding> &findings);
 
 class Platform {
 public:

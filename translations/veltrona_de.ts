@@ -499,4 +499,35 @@
         <translation>IP-Adresse binden</translation>
     </message>
 </context>
+<context>
+    <name>HostFindings</name>
+    <message>
+        <source>No network interface is up with an IPv4 address that can broadcast.</source>
+        <translation>Keine Netzwerkschnittstelle mit einer IPv4-Adresse, die Broadcasts senden kann, ist aktiv.</translation>
+    </message>
+    <message>
+        <source>No interface of this host holds the bound address %1.</source>
+        <translation>Keine Schnittstelle dieses Rechners hat die gebundene Adresse %1.</translation>
+    </message>
+    <message>
+        <source>The interface %1 (%2) has no link.</source>
+        <translation>Die Schnittstelle %1 (%2) hat keine Verbindung.</translation>
+    </message>
+    <message>
+        <source>Strict reverse-path filtering on %1 drops the replies of devices outside %2.</source>
+        <translation>Die strikte Rückwegfilterung (rp_filter) auf %1 verwirft die Antworten von Geräten außerhalb von %2.</translation>
+    </message>
+    <message>
+        <source>Other programs hold UDP port 32153: %1.</source>
+        <translation>Andere Programme belegen UDP-Port 32153: %1.</translation>
+    </message>
+    <message>
+        <source>The firewall (%1 %2, chain %3) keeps some of the devices&apos; replies out.</source>
+        <translation>Die Firewall (%1 %2, Kette %3) lässt einen Teil der Antworten der Geräte nicht durch.</translation>
+    </message>
+    <message>
+        <source>The firewall (%1 %2, chain %3) keeps the devices&apos; replies out.</source>
+        <translation>Die Firewall (%1 %2, Kette %3) lässt die Antworten der Geräte nicht durch.</translation>
+    </message>
+</context>
 </TS>

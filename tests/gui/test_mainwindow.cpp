@@ -30,6 +30,8 @@
 
 using namespace guitest;
 using veltrona::ui::CSkinButton;
+using veltrona::ui::describeFindings;
+namespace diagnosis = veltrona::diagnosis;
 
 namespace {
 
@@ -353,13 +355,32 @@ private slots:
     // where to look. Rows, or the next scan, take it away.
     void emptyScanIsExplained_data() {
         QTest::addColumn<QStringList>("findings");
-        QTest::newRow("the checks found nothing") << QStringList();
-        QTest::newRow("two findings") << QStringList{
-            "Strict reverse-path filtering on vt0 drops replies from outside 10.77.0.0/16.",
-            "A firewall rule drops UDP to port 32153."};
+        QTest::addColumn<int>("count");
+        QTest::newRow("the checks found nothing") << QStringList() << 0;
+        QTest::newRow("two findings") << QStringList{"Strict reverse-path filtering on vt0 drops "
+                                                     "replies from outside 10.77.0.0/16.",
+                                                     "A firewall rule drops UDP to port 32153."}
+                                      << 2;
+        // The host's own findings as the window words them: a check that
+        // could not be made is the doctor's to tell, not a fault.
+        using diagnosis::HostFinding;
+        HostFinding reversePath;
+        reversePath.kind = HostFinding::Kind::StrictReversePath;
+        reversePath.interfaceName = "vt1";
+        reversePath.network = "10.78.0.0/16";
+        HostFinding unchecked;
+        unchecked.kind = HostFinding::Kind::NotChecked;
+        unchecked.status = diagnosis::Status::Skipped;
+        unchecked.unchecked = HostFinding::Unchecked::FirewallNeedsRoot;
+        QTest::newRow("worded findings") << describeFindings({reversePath, unchecked}) << 1;
     }
     void emptyScanIsExplained() {
         QFETCH(QStringList, findings);
+        QFETCH(int, count);
+        QCOMPARE(findings.size(), count);
+        if (count == 1)
+            QVERIFY2(findings[0].contains("vt1") && findings[0].contains("10.78.0.0/16"),
+                     qPrintable(findings[0]));
         CDeviceListCtrl *list = m_dlg->deviceList();
         const QString description = list->accessibleDescription();
         const QImage empty = list->viewport()->grab().toImage();
