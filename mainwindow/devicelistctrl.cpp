@@ -13,7 +13,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <numeric>
+#include <string_view>
+#include <utility>
 
 namespace {
 
@@ -98,6 +99,7 @@ int CDeviceListModel::append(std::span<const DeviceListRow> rows) {
     beginInsertRows({}, first, first + int(added.size()) - 1);
     for (const DeviceListRow *row : added)
         m_rows.push_back(*row);
+    m_itemMacs.resize(m_rows.size(), -1);
     endInsertRows();
     return int(added.size());
 }
@@ -106,6 +108,8 @@ void CDeviceListModel::removeAll() {
     beginResetModel();
     m_rows.clear();
     m_rows.shrink_to_fit();
+    m_itemMacs.clear();
+    m_itemMacs.shrink_to_fit();
     m_rowByMac.clear();
     m_otherSources.clear();
     endResetModel();
@@ -143,19 +147,31 @@ int CDeviceListModel::find(const uint8_t mac[6]) const {
 
 void CDeviceListModel::sortByKeys(const std::vector<std::string> &keys, bool ascending) {
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    std::vector<int> order(m_rows.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        return ascending ? keys[size_t(a)] < keys[size_t(b)] : keys[size_t(b)] < keys[size_t(a)];
-    });
+    // The keys sit beside their row numbers, so that comparisons read
+    // neighbouring memory.
+    std::vector<std::pair<std::string_view, int>> order;
+    order.reserve(m_rows.size());
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        order.emplace_back(keys[i], int(i));
+    if (ascending)
+        std::stable_sort(order.begin(), order.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+    else
+        std::stable_sort(order.begin(), order.end(),
+                         [](const auto &a, const auto &b) { return b.first < a.first; });
     std::vector<DeviceListRow> sorted;
     sorted.reserve(m_rows.size());
+    std::vector<int64_t> sortedMacs;
+    sortedMacs.reserve(m_rows.size());
     std::vector<int> newIndex(m_rows.size());
     for (size_t i = 0; i < order.size(); ++i) {
-        sorted.push_back(m_rows[size_t(order[i])]);
-        newIndex[size_t(order[i])] = int(i);
+        const size_t from = size_t(order[i].second);
+        sorted.push_back(m_rows[from]);
+        sortedMacs.push_back(m_itemMacs[from]);
+        newIndex[from] = int(i);
     }
     m_rows = std::move(sorted);
+    m_itemMacs = std::move(sortedMacs);
     for (auto it = m_rowByMac.begin(); it != m_rowByMac.end(); ++it)
         it.value() = newIndex[size_t(it.value())];
     // The selection and the current row follow their rows.
@@ -218,14 +234,27 @@ int CDeviceListCtrl::AddDevice(const DEVICE_ROW *row, HKOVAITEM item) {
         return 0;
     }
     const DeviceListRow added{*row, item};
-    return m_model.append({&added, 1});
+    const int first = m_model.rowCount();
+    const int count = m_model.append({&added, 1});
+    readItemMacs(first);
+    return count;
+}
+
+void CDeviceListCtrl::readItemMacs(int first) {
+    for (int index = first; index < m_model.rowCount(); ++index) {
+        uint8_t mac[6];
+        m_model.setItemMac(
+            index, readMac(m_model.at(index).item, mac) ? int64_t(veltrona::macKey(mac)) : -1);
+    }
 }
 
 int CDeviceListCtrl::AddDevices(std::span<const DeviceListRow> rows) {
     // A burst becomes one insertion and one repaint.
     const bool updates = updatesEnabled();
     setUpdatesEnabled(false);
+    const int first = m_model.rowCount();
     const int added = m_model.append(rows);
+    readItemMacs(first);
     setUpdatesEnabled(updates);
     return added;
 }
@@ -286,13 +315,17 @@ void CDeviceListCtrl::OnColumnClick(int column) {
         m_nSortColumn = column;
 
     // Each row's key is what CompareRows would look up for its item, taken once
-    // per row instead of twice per comparison; the sort is stable, so rows with
+    // per row instead of twice per comparison, from the MAC address the item
+    // was read to when its row was added; the sort is stable, so rows with
     // equal keys keep their order in either direction.
     const int count = GetItemCount();
     std::vector<std::string> keys;
     keys.reserve(size_t(count));
-    for (int index = 0; index < count; ++index)
-        keys.push_back(sortText(m_model.at(index).item, column));
+    for (int index = 0; index < count; ++index) {
+        const int64_t mac = m_model.itemMac(index);
+        const int row = mac < 0 ? -1 : m_model.findKey(uint64_t(mac));
+        keys.push_back(row < 0 ? std::string() : veltrona::columnText(m_model.at(row).row, column));
+    }
     m_model.sortByKeys(keys, m_nSortDirection[column] > 0);
 }
 
