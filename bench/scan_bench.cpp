@@ -38,6 +38,7 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,6 +49,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 namespace {
 
@@ -84,6 +86,14 @@ bool dropPrivileges() {
     return ::geteuid() == nobody;
 }
 
+// Processor time of the calling thread: how much of a stall was its own work
+// rather than a wait for a processor on a busy machine.
+qint64 threadCpuNs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 double ms(qint64 ns) {
     return double(ns) / 1e6;
 }
@@ -95,6 +105,7 @@ struct Run {
     double lastNewMs = -1;   // bare loop: first reply of the last new device
     double stallMs = -1;     // longest gap between two ticks
     double stallEndMs = -1;  // when it ended, from the click
+    double stallCpuMs = -1;  // processor time of the user-interface thread in it
     double bytesPerRow = -1; // resident memory growth per listed device
     int receiveBuffer = 0;
 };
@@ -182,6 +193,8 @@ Run bareLoop() {
 struct SortTimes {
     double descendingMs = -1;
     double ascendingMs = -1;
+    double descendingCpuMs = -1; // processor time of the user-interface thread
+    double ascendingCpuMs = -1;
 };
 
 Run windowScan(SortTimes &sort) {
@@ -197,8 +210,10 @@ Run windowScan(SortTimes &sort) {
     qint64 clicked = -1;
     qint64 lastRow = -1;
     qint64 previousTick = -1;
+    qint64 previousCpu = 0;
     qint64 longestGap = 0;
     qint64 longestGapEnd = 0;
+    qint64 longestGapCpu = 0;
     QObject::connect(list->model(), &QAbstractItemModel::rowsInserted,
                      [&] { lastRow = clock.nsecsElapsed(); });
     QTimer tick;
@@ -206,11 +221,14 @@ Run windowScan(SortTimes &sort) {
     tick.setInterval(kTickMs);
     QObject::connect(&tick, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
+        const qint64 cpu = threadCpuNs();
         if (previousTick >= 0 && now - previousTick > longestGap) {
             longestGap = now - previousTick;
             longestGapEnd = now;
+            longestGapCpu = cpu - previousCpu;
         }
         previousTick = now;
+        previousCpu = cpu;
     });
 
     QTest::qWait(200);
@@ -230,18 +248,22 @@ Run windowScan(SortTimes &sort) {
     run.lastMs = lastRow >= 0 ? ms(lastRow - clicked) : -1;
     run.stallMs = ms(longestGap);
     run.stallEndMs = ms(longestGapEnd - clicked);
+    run.stallCpuMs = ms(longestGapCpu);
     run.bytesPerRow = run.listed ? double(residentBytes() - before) / run.listed : 0;
 
     // A header click on "IP Address" sorts every row, then one more flips it;
     // each is timed with the repaint that shows it.
     QHeaderView *header = list->header();
     const QPoint at(header->sectionViewportPosition(veltrona::ColIpAddress) + 10, 5);
-    for (double *result : {&sort.descendingMs, &sort.ascendingMs}) {
+    for (auto [wall, cpu] : {std::pair{&sort.descendingMs, &sort.descendingCpuMs},
+                             std::pair{&sort.ascendingMs, &sort.ascendingCpuMs}}) {
         QElapsedTimer sortClock;
         sortClock.start();
+        const qint64 cpuBefore = threadCpuNs();
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
         list->viewport()->repaint();
-        *result = ms(sortClock.nsecsElapsed());
+        *wall = ms(sortClock.nsecsElapsed());
+        *cpu = ms(threadCpuNs() - cpuBefore);
     }
     return run;
 }
@@ -319,9 +341,9 @@ int main(int argc, char **argv) {
                 "bare receive loop", bare.listed, count, bare.lastNewMs, "-", bare.bytesPerRow,
                 bare.replies, bare.lastMs);
     std::printf("  %-18s %6d of %-5d %11.0f ms %13.1f ms %12.0f B   (the longest stall ended "
-                "%.0f ms after the click)\n",
+                "%.0f ms after the click, %.1f ms of it on the processor)\n",
                 "window", window.listed, count, window.lastMs, window.stallMs, window.bytesPerRow,
-                window.stallEndMs);
+                window.stallEndMs, window.stallCpuMs);
     std::printf("  %-18s %6d of %-5d %11.0f ms %16s %12.0f B\n", "client", client.listed, count,
                 client.lastMs, "-", client.bytesPerRow);
     // The bound of both: 1.1 times the bare loop's last new device, plus 100 ms.
@@ -334,8 +356,10 @@ int main(int argc, char **argv) {
                 bare.listed ? double(window.listed) / bare.listed : 0.0, ratio(window),
                 bare.listed ? double(client.listed) / bare.listed : 0.0, ratio(client),
                 bare.lastNewMs, limit);
-    std::printf("  header click sort of %d rows: %.1f ms descending, %.1f ms ascending\n",
-                window.listed, sort.descendingMs, sort.ascendingMs);
+    std::printf("  header click sort of %d rows: %.1f ms descending, %.1f ms ascending (%.1f and "
+                "%.1f ms on the processor)\n",
+                window.listed, sort.descendingMs, sort.ascendingMs, sort.descendingCpuMs,
+                sort.ascendingCpuMs);
     const bool met = window.listed == count && window.lastMs <= limit && window.stallMs <= 50 &&
                      std::max(sort.descendingMs, sort.ascendingMs) <= 50 &&
                      window.bytesPerRow <= 1024;
