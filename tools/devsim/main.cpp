@@ -419,7 +419,7 @@ private:
                           {"bestBurstPerSecond", bestRate_},
                           {"cpuSeconds", cpu},
                           {"perCpuSecond", perCpu}});
-        if (!replyLog_) // a big run: the figure people look for
+        if (!replyLog_ && replies > 0) // a big run: the figure people look for
             std::fprintf(stderr,
                          "kova-devsim: sent %zu replies in %.3f s of sending: %.0f replies/s (best "
                          "burst %.0f/s); %.3f s of processor time: %.0f replies per processor "
@@ -433,8 +433,7 @@ private:
         write(QJsonObject{{"event", "error"},
                           {"call", what},
                           {"error", QString::fromLocal8Bit(std::strerror(error))}});
-        if (!replyLog_) // a big run: the figure people look for
-            std::fprintf(stderr, "kova-devsim: %s: %s\n", what, std::strerror(error));
+        std::fprintf(stderr, "kova-devsim: %s: %s\n", what, std::strerror(error));
     }
 
     void write(const QJsonObject &object) {
