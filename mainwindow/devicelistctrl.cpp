@@ -148,30 +148,38 @@ int CDeviceListModel::find(const uint8_t mac[6]) const {
 void CDeviceListModel::sortByKeys(const std::vector<std::string> &keys, bool ascending) {
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     // The keys sit beside their row numbers, so that comparisons read
-    // neighbouring memory.
+    // neighbouring memory; equal keys keep their row order, as a stable sort
+    // would, without its buffer.
     std::vector<std::pair<std::string_view, int>> order;
     order.reserve(m_rows.size());
     for (size_t i = 0; i < m_rows.size(); ++i)
         order.emplace_back(keys[i], int(i));
     if (ascending)
-        std::stable_sort(order.begin(), order.end(),
-                         [](const auto &a, const auto &b) { return a.first < b.first; });
+        std::sort(order.begin(), order.end(), [](const auto &a, const auto &b) {
+            const int c = a.first.compare(b.first);
+            return c != 0 ? c < 0 : a.second < b.second;
+        });
     else
-        std::stable_sort(order.begin(), order.end(),
-                         [](const auto &a, const auto &b) { return b.first < a.first; });
-    std::vector<DeviceListRow> sorted;
-    sorted.reserve(m_rows.size());
-    std::vector<int64_t> sortedMacs;
-    sortedMacs.reserve(m_rows.size());
+        std::sort(order.begin(), order.end(), [](const auto &a, const auto &b) {
+            const int c = a.first.compare(b.first);
+            return c != 0 ? c > 0 : a.second < b.second;
+        });
     std::vector<int> newIndex(m_rows.size());
-    for (size_t i = 0; i < order.size(); ++i) {
-        const size_t from = size_t(order[i].second);
-        sorted.push_back(m_rows[from]);
-        sortedMacs.push_back(m_itemMacs[from]);
-        newIndex[from] = int(i);
+    for (size_t i = 0; i < order.size(); ++i)
+        newIndex[size_t(order[i].second)] = int(i);
+    // The rows move in place, one cycle of the permutation after another: no
+    // second copy of all rows to allocate.
+    for (size_t start = 0; start < newIndex.size(); ++start) {
+        while (size_t(newIndex[start]) != start) {
+            const size_t to = size_t(newIndex[start]);
+            std::swap(m_rows[start], m_rows[to]);
+            std::swap(m_itemMacs[start], m_itemMacs[to]);
+            std::swap(newIndex[start], newIndex[to]);
+        }
     }
-    m_rows = std::move(sorted);
-    m_itemMacs = std::move(sortedMacs);
+    // newIndex now maps each position to itself; the old-to-new map is order's.
+    for (size_t i = 0; i < order.size(); ++i)
+        newIndex[size_t(order[i].second)] = int(i);
     for (auto it = m_rowByMac.begin(); it != m_rowByMac.end(); ++it)
         it.value() = newIndex[size_t(it.value())];
     // The selection and the current row follow their rows.
@@ -322,8 +330,12 @@ void CDeviceListCtrl::OnColumnClick(int column) {
     std::vector<std::string> keys;
     keys.reserve(size_t(count));
     for (int index = 0; index < count; ++index) {
+        // Nearly always the item names its own row: no look-up then.
         const int64_t mac = m_model.itemMac(index);
-        const int row = mac < 0 ? -1 : m_model.findKey(uint64_t(mac));
+        const int row = mac < 0 ? -1
+                        : uint64_t(mac) == veltrona::macKey(m_model.at(index).row.mac)
+                            ? index
+                            : m_model.findKey(uint64_t(mac));
         keys.push_back(row < 0 ? std::string() : veltrona::columnText(m_model.at(row).row, column));
     }
     m_model.sortByKeys(keys, m_nSortDirection[column] > 0);
