@@ -14,7 +14,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <numeric>
+#include <string_view>
+#include <utility>
 
 namespace {
 
@@ -99,6 +100,7 @@ int CDeviceListModel::append(std::span<const DeviceListRow> rows) {
     beginInsertRows({}, first, first + int(added.size()) - 1);
     for (const DeviceListRow *row : added)
         m_rows.push_back(*row);
+    m_itemMacs.resize(m_rows.size(), -1);
     endInsertRows();
     return int(added.size());
 }
@@ -107,6 +109,8 @@ void CDeviceListModel::removeAll() {
     beginResetModel();
     m_rows.clear();
     m_rows.shrink_to_fit();
+    m_itemMacs.clear();
+    m_itemMacs.shrink_to_fit();
     m_rowByMac.clear();
     m_otherSources.clear();
     endResetModel();
@@ -144,19 +148,39 @@ int CDeviceListModel::find(const uint8_t mac[6]) const {
 
 void CDeviceListModel::sortByKeys(const std::vector<std::string> &keys, bool ascending) {
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    std::vector<int> order(m_rows.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        return ascending ? keys[size_t(a)] < keys[size_t(b)] : keys[size_t(b)] < keys[size_t(a)];
-    });
-    std::vector<DeviceListRow> sorted;
-    sorted.reserve(m_rows.size());
+    // The keys sit beside their row numbers, so that comparisons read
+    // neighbouring memory; equal keys keep their row order, as a stable sort
+    // would, without its buffer.
+    std::vector<std::pair<std::string_view, int>> order;
+    order.reserve(m_rows.size());
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        order.emplace_back(keys[i], int(i));
+    if (ascending)
+        std::sort(order.begin(), order.end(), [](const auto &a, const auto &b) {
+            const int c = a.first.compare(b.first);
+            return c != 0 ? c < 0 : a.second < b.second;
+        });
+    else
+        std::sort(order.begin(), order.end(), [](const auto &a, const auto &b) {
+            const int c = a.first.compare(b.first);
+            return c != 0 ? c > 0 : a.second < b.second;
+        });
     std::vector<int> newIndex(m_rows.size());
-    for (size_t i = 0; i < order.size(); ++i) {
-        sorted.push_back(m_rows[size_t(order[i])]);
-        newIndex[size_t(order[i])] = int(i);
+    for (size_t i = 0; i < order.size(); ++i)
+        newIndex[size_t(order[i].second)] = int(i);
+    // The rows move in place, one cycle of the permutation after another: no
+    // second copy of all rows to allocate.
+    for (size_t start = 0; start < newIndex.size(); ++start) {
+        while (size_t(newIndex[start]) != start) {
+            const size_t to = size_t(newIndex[start]);
+            std::swap(m_rows[start], m_rows[to]);
+            std::swap(m_itemMacs[start], m_itemMacs[to]);
+            std::swap(newIndex[start], newIndex[to]);
+        }
     }
-    m_rows = std::move(sorted);
+    // newIndex now maps each position to itself; the old-to-new map is order's.
+    for (size_t i = 0; i < order.size(); ++i)
+        newIndex[size_t(order[i].second)] = int(i);
     for (auto it = m_rowByMac.begin(); it != m_rowByMac.end(); ++it)
         it.value() = newIndex[size_t(it.value())];
     // The selection and the current row follow their rows.
@@ -247,14 +271,27 @@ int CDeviceListCtrl::AddDevice(const DEVICE_ROW *row, HKOVAITEM item) {
         return 0;
     }
     const DeviceListRow added{*row, item};
-    return m_model.append({&added, 1});
+    const int first = m_model.rowCount();
+    const int count = m_model.append({&added, 1});
+    readItemMacs(first);
+    return count;
+}
+
+void CDeviceListCtrl::readItemMacs(int first) {
+    for (int index = first; index < m_model.rowCount(); ++index) {
+        uint8_t mac[6];
+        m_model.setItemMac(
+            index, readMac(m_model.at(index).item, mac) ? int64_t(veltrona::macKey(mac)) : -1);
+    }
 }
 
 int CDeviceListCtrl::AddDevices(std::span<const DeviceListRow> rows) {
     // A burst becomes one insertion and one repaint.
     const bool updates = updatesEnabled();
     setUpdatesEnabled(false);
+    const int first = m_model.rowCount();
     const int added = m_model.append(rows);
+    readItemMacs(first);
     setUpdatesEnabled(updates);
     return added;
 }
@@ -315,13 +352,21 @@ void CDeviceListCtrl::OnColumnClick(int column) {
         m_nSortColumn = column;
 
     // Each row's key is what CompareRows would look up for its item, taken once
-    // per row instead of twice per comparison; the sort is stable, so rows with
+    // per row instead of twice per comparison, from the MAC address the item
+    // was read to when its row was added; the sort is stable, so rows with
     // equal keys keep their order in either direction.
     const int count = GetItemCount();
     std::vector<std::string> keys;
     keys.reserve(size_t(count));
-    for (int index = 0; index < count; ++index)
-        keys.push_back(sortText(m_model.at(index).item, column));
+    for (int index = 0; index < count; ++index) {
+        // Nearly always the item names its own row: no look-up then.
+        const int64_t mac = m_model.itemMac(index);
+        const int row = mac < 0 ? -1
+                        : uint64_t(mac) == veltrona::macKey(m_model.at(index).row.mac)
+                            ? index
+                            : m_model.findKey(uint64_t(mac));
+        keys.push_back(row < 0 ? std::string() : veltrona::columnText(m_model.at(row).row, column));
+    }
     m_model.sortByKeys(keys, m_nSortDirection[column] > 0);
 }
 

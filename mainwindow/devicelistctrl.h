@@ -40,7 +40,12 @@ public:
     void removeAll();
     // Index of the row with this MAC address, or -1.
     int find(const uint8_t mac[6]) const;
+    int findKey(uint64_t macKey) const { return m_rowByMac.value(macKey, -1); }
     const DeviceListRow &at(int row) const { return m_rows[size_t(row)]; }
+    // The MAC address (as a number) that a row's item decodes to, read once
+    // when the row is added; -1 when it cannot be decoded.
+    int64_t itemMac(int row) const { return m_itemMacs[size_t(row)]; }
+    void setItemMac(int row, int64_t mac) { m_itemMacs[size_t(row)] = mac; }
     // Where a device's reply came from; no interface when it is not known.
     struct Source {
         std::string address;
@@ -67,6 +72,7 @@ private:
     void noteSource(uint64_t key, const DeviceListRow &listed, const DeviceListRow &again);
 
     std::vector<DeviceListRow> m_rows;
+    std::vector<int64_t> m_itemMacs; // one per row, see itemMac()
     // MAC address -> the other places it answered from; only for the few
     // devices heard more than once.
     QHash<uint64_t, std::vector<Source>> m_otherSources;
@@ -144,6 +150,8 @@ protected:
 
 private:
     std::string sortText(HKOVAITEM item, int column) const;
+    // Reads the item MAC of each row from `first` on.
+    void readItemMacs(int first);
     bool readMac(HKOVAITEM item, uint8_t mac[6]) const;
 
     veltrona::KovaLibrary &m_library;

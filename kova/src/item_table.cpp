@@ -7,8 +7,21 @@
 
 namespace kova {
 
+namespace {
+
+// Makes room for one more entry before anything changes (this may throw),
+// growing by doubling: reserve(size() + 1) on every insertion may shrink the
+// table to the next prime and so rehash it each time.
+template <typename Table> void RoomForOneMore(Table &table) {
+    if (static_cast<float>(table.size() + 1) >
+        static_cast<float>(table.bucket_count()) * table.max_load_factor())
+        table.reserve(2 * (table.size() + 1));
+}
+
+} // namespace
+
 KOVA_ITEM *RecordRegistry::Allocate() {
-    issued_.reserve(records_.size() + 1); // may throw before anything changes
+    RoomForOneMore(issued_);
     KOVA_ITEM &item = records_.emplace_back();
     issued_.insert(&item);
     return &item;
@@ -39,7 +52,7 @@ KOVA_ITEM *ItemTable::Store(RecordRegistry &registry,
     } else {
         if (byKey_.size() >= kMaxDevices)
             return nullptr;
-        byKey_.reserve(byKey_.size() + 1); // may throw before anything changes
+        RoomForOneMore(byKey_);
         target = registry.Allocate();
         byKey_.emplace(key, target);
         if (!deviceInfo) {

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -188,66 +189,107 @@ public:
         return SendThrough(datagram, interfaceIndex, source);
     }
 
+    // Hands out the datagrams of one recvmmsg call one at a time: under a flood
+    // of replies, one poll and one receive call per batch instead of two calls
+    // per datagram.
     Received Receive(std::span<uint8_t> buffer) override {
         Received result;
         for (;;) {
-            pollfd fds[2] = {{wake_, POLLIN, 0}, {socket_, POLLIN, 0}};
-            const int ready = ::poll(fds, 2, -1);
-            if (ready < 0) {
-                if (errno == EINTR)
+            if (woken_.load(std::memory_order_acquire)) {
+                result.status = Received::Status::Woken;
+                return result;
+            }
+            while (next_ < filled_) {
+                const Slot &slot = slots_[next_];
+                msghdr &msg = messages_[next_].msg_hdr;
+                const size_t length = messages_[next_].msg_len;
+                ++next_;
+                const unsigned arrival = ArrivalIndex(msg);
+                if (filterIndex_ != 0 && arrival != filterIndex_)
                     continue;
+                std::memcpy(buffer.data(), slot.data, std::min({length, buffer.size(), kSlotSize}));
+                result.status = Received::Status::Datagram;
+                result.length = length;
+                std::memcpy(result.sender, &slot.from.sin_addr.s_addr, 4);
+                result.interfaceIndex = arrival;
+                result.systemDrops = SystemDrops(msg);
+                const std::string &name = InterfaceName(arrival);
+                std::memcpy(result.interfaceName, name.c_str(),
+                            std::min(name.size(), sizeof result.interfaceName - 1));
+                return result;
+            }
+            next_ = filled_ = 0;
+            const int received = ReceiveBatch();
+            if (received > 0) {
+                filled_ = static_cast<size_t>(received);
+                streaming_ = received > 1;
+                continue;
+            }
+            if (received < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+                result.status = Received::Status::Failed;
+                result.error = errno;
+                return result;
+            }
+            // Nothing waiting: block until a datagram or a wake comes.
+            pollfd fds[2] = {{wake_, POLLIN, 0}, {socket_, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
                 result.status = Received::Status::Failed;
                 result.error = errno;
                 return result;
             }
             if (fds[0].revents != 0) {
-                result.status = Received::Status::Woken;
-                return result;
+                woken_.store(true, std::memory_order_release);
+            } else if (fds[1].revents != 0 && streaming_) {
+                // Replies keep coming: let a few more gather for the next
+                // batch instead of waking for each one (a flood costs a wake
+                // per batch, not per reply). A wake still ends the pause.
+                pollfd wake{wake_, POLLIN, 0};
+                const timespec pause{0, kGatherNs};
+                ::ppoll(&wake, 1, &pause, nullptr);
             }
-            if (fds[1].revents == 0)
-                continue;
-
-            sockaddr_in from{};
-            iovec iov{buffer.data(), buffer.size()};
-            alignas(cmsghdr) char
-                control[CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(uint32_t))] = {};
-            msghdr msg{};
-            msg.msg_name = &from;
-            msg.msg_namelen = sizeof from;
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            const ssize_t n = ::recvmsg(socket_, &msg, MSG_TRUNC | MSG_DONTWAIT);
-            if (n < 0) {
-                if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
-                    continue;
-                result.status = Received::Status::Failed;
-                result.error = errno;
-                return result;
-            }
-            const unsigned arrival = ArrivalIndex(msg);
-            if (filterIndex_ != 0 && arrival != filterIndex_)
-                continue;
-            result.status = Received::Status::Datagram;
-            result.length = static_cast<size_t>(n);
-            std::memcpy(result.sender, &from.sin_addr.s_addr, 4);
-            result.interfaceIndex = arrival;
-            result.systemDrops = SystemDrops(msg);
-            const std::string &name = InterfaceName(arrival);
-            std::memcpy(result.interfaceName, name.c_str(),
-                        std::min(name.size(), sizeof result.interfaceName - 1));
-            return result;
         }
     }
 
     void Wake() override {
+        woken_.store(true, std::memory_order_release);
         const uint64_t one = 1;
         // The counter cannot overflow from a handful of wakes; nothing to handle.
         [[maybe_unused]] const ssize_t n = ::write(wake_, &one, sizeof one);
     }
 
 private:
+    static constexpr size_t kBatch = 64;
+    static constexpr long kGatherNs = 300'000; // 40 replies at 135,000 a second
+    static constexpr size_t kSlotSize = KOVA_MAX_DATAGRAM;
+
+    // One datagram of a batch: its first kSlotSize bytes, sender and control data.
+    struct Slot {
+        uint8_t data[kSlotSize];
+        sockaddr_in from;
+        iovec iov;
+        alignas(
+            cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(uint32_t))];
+    };
+
+    // Reads up to kBatch waiting datagrams without blocking; their count, or
+    // -1 with errno set.
+    int ReceiveBatch() {
+        for (size_t i = 0; i < kBatch; ++i) {
+            Slot &slot = slots_[i];
+            slot.iov = {slot.data, sizeof slot.data};
+            msghdr &msg = messages_[i].msg_hdr;
+            msg = msghdr{};
+            msg.msg_name = &slot.from;
+            msg.msg_namelen = sizeof slot.from;
+            msg.msg_iov = &slot.iov;
+            msg.msg_iovlen = 1;
+            msg.msg_control = slot.control;
+            msg.msg_controllen = sizeof slot.control;
+            messages_[i].msg_len = 0;
+        }
+        return ::recvmmsg(socket_, messages_, kBatch, MSG_TRUNC | MSG_DONTWAIT, nullptr);
+    }
+
     static uint32_t SystemDrops(msghdr &msg) {
         for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
             if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
@@ -321,6 +363,13 @@ private:
     unsigned filterIndex_ = 0; // bound without SO_BINDTODEVICE: replies kept from here only
     std::vector<Outlet> outlets_;
     std::unordered_map<unsigned, std::string> names_;
+    std::atomic<bool> woken_{false};
+    // The latest batch: messages_[next_ .. filled_) are still to be handed out.
+    std::unique_ptr<Slot[]> slots_ = std::make_unique<Slot[]>(kBatch);
+    mmsghdr messages_[kBatch] = {};
+    size_t next_ = 0;
+    size_t filled_ = 0;
+    bool streaming_ = false; // the latest batch held more than one datagram
 };
 
 } // namespace

@@ -24,6 +24,21 @@ void PutU32(uint8_t *p, uint32_t value) {
 
 // Bounded reads over the stored bytes of a reply. Offsets are signed because
 // tail fields are located backwards from the reply's own length field.
+// "a.b.c.d" of four address bytes, as "%d.%d.%d.%d" writes it; every reply's
+// decoding writes a few of them, so without the formatting machinery.
+void DottedText(const uint8_t (&address)[4], char (&out)[16]) {
+    char *at = out;
+    for (size_t i = 0; i < 4; ++i) {
+        const unsigned v = address[i];
+        if (v >= 100)
+            *at++ = static_cast<char>('0' + v / 100);
+        if (v >= 10)
+            *at++ = static_cast<char>('0' + v / 10 % 10);
+        *at++ = static_cast<char>('0' + v % 10);
+        *at++ = i < 3 ? '.' : '\0';
+    }
+}
+
 class Reader {
 public:
     explicit Reader(std::span<const uint8_t> data) : data_(data) {}
@@ -57,7 +72,7 @@ public:
     void Address(long offset, char (&out)[16]) const {
         uint8_t a[kAddressSize];
         Bytes(offset, kAddressSize, a);
-        std::snprintf(out, sizeof out, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]);
+        DottedText(a, out);
     }
     // Reads the counted string at `offset` into `out` (at most `capacity` bytes,
     // no terminator written) and returns the offset just past it. A string whose
@@ -319,8 +334,7 @@ void DecodeDeviceInfo(std::span<const uint8_t> stored, const uint8_t (&source)[4
     const Reader r(stored);
     static_assert(sizeof info.mac == kKeySize);
     r.Bytes(kKeyOffset, kKeySize, info.mac);
-    std::snprintf(info.ipAddress, sizeof info.ipAddress, "%d.%d.%d.%d", source[0], source[1],
-                  source[2], source[3]);
+    DottedText(source, info.ipAddress);
     long at = kModelNameOffset;
     at = r.Counted(at, info.modelName, sizeof info.modelName - 1);
     at = r.Counted(at, info.hostName, sizeof info.hostName - 1);

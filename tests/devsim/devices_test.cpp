@@ -156,3 +156,40 @@ TEST(DeviceFile, ReplyFaults) {
     EXPECT_FALSE(devices[1].lengthField || devices[1].sendBytes);
     EXPECT_TRUE(load(R"([{"sendBytes": 1401}])").empty());
 }
+
+// A whole /16 of generated devices: tidy addresses from the base first, then
+// the rest of the /16 but the reserved ones; the blocks that make them local
+// hold exactly their addresses.
+TEST(GeneratedDevices, FillAWholeSixteenAndItsAddressBlocks) {
+    std::vector<Device> devices = generateDevices(kMaxGenerated - 1, 3, 0);
+    QString error;
+    ASSERT_TRUE(finishDevices(devices, Ipv4{10, 77, 1, 1}, error, {Ipv4{10, 77, 0, 1}}))
+        << error.toStdString();
+    EXPECT_EQ(devices.front().address, (Ipv4{10, 77, 1, 1}));
+    EXPECT_EQ(devices[254].address, (Ipv4{10, 77, 2, 1})); // .255 and .0 come last
+    std::set<Ipv4> addresses;
+    for (const Device &d : devices)
+        addresses.insert(d.address);
+    EXPECT_EQ(addresses.size(), devices.size());
+    EXPECT_EQ(addresses.count(Ipv4{10, 77, 0, 1}), 0u);
+    EXPECT_EQ(addresses.count(Ipv4{10, 77, 255, 255}), 0u);
+    EXPECT_EQ(addresses.count(Ipv4{10, 77, 0, 0}), 0u);
+
+    // 10.77.0.2 to 10.77.255.254: /31 up to /18 from the start, /18 down to
+    // /31 and one /32 to the end.
+    const std::vector<AddressBlock> blocks = addressBlocks(devices);
+    EXPECT_EQ(blocks.size(), 29u);
+    EXPECT_EQ(blocks.front(), (AddressBlock{Ipv4{10, 77, 0, 2}, 31}));
+    EXPECT_EQ(blocks.back(), (AddressBlock{Ipv4{10, 77, 255, 254}, 32}));
+    std::uint64_t covered = 0;
+    for (const AddressBlock &block : blocks)
+        covered += std::uint64_t(1) << (32 - block.prefix);
+    EXPECT_EQ(covered, devices.size());
+
+    std::vector<Device> one = generateDevices(1, 3, 0);
+    ASSERT_TRUE(finishDevices(one, Ipv4{10, 77, 1, 1}, error, {}));
+    EXPECT_EQ(addressBlocks(one), (std::vector<AddressBlock>{{Ipv4{10, 77, 1, 1}, 32}}));
+
+    std::vector<Device> tooMany = generateDevices(kMaxGenerated, 3, 0);
+    EXPECT_FALSE(finishDevices(tooMany, Ipv4{10, 77, 1, 1}, error, {Ipv4{10, 77, 0, 1}}));
+}

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "fieldtext.h"
 #include "printable.h"
 #include "scansequence.h"
 #include "stopsignals.h"
@@ -38,7 +39,7 @@ public:
     }
 
     void reply(HKOVAITEM item, int32_t event) override {
-        if (event != KOVA_EVENT_DEVICE_INFO)
+        if (event != KOVA_EVENT_DEVICE_INFO || repeatsListedPlace(item))
             return;
         // Decoded here, on the thread that writes the records, not while it may.
         FoundDevice device;
@@ -54,6 +55,7 @@ public:
             return;
         }
         wantedFound_ += wanted_.count(key);
+        byItem_.emplace(item, devices_.size());
         devices_.push_back(std::move(device));
         changed_.notify_all();
     }
@@ -83,11 +85,32 @@ public:
     }
 
 private:
+    // Whether this is a listed device's record answering again from the place
+    // it was listed with: then only its address and interface are read, not
+    // the whole reply (a flood of replies from known devices stays cheap).
+    bool repeatsListedPlace(HKOVAITEM item) {
+        KOVA_DEVICE_INFO info{};
+        char name[KOVA_INTERFACE_NAME_SIZE] = {};
+        {
+            std::lock_guard lock(mutex_);
+            if (byItem_.count(item) == 0)
+                return false;
+        }
+        if (library_.getDeviceInfo(item, &info) != KOVA_OK ||
+            library_.getReplyInterface(item, name) != KOVA_OK)
+            return false;
+        std::lock_guard lock(mutex_);
+        const FoundDevice &listed = devices_[byItem_.at(item)];
+        return std::strncmp(listed.info.ipAddress, info.ipAddress, sizeof info.ipAddress) == 0 &&
+               listed.interfaceName == fieldText(name);
+    }
+
     KovaLibrary &library_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::unordered_set<std::uint64_t> wanted_;
     std::unordered_map<std::uint64_t, std::size_t> known_; // MAC -> index in devices_
+    std::unordered_map<HKOVAITEM, std::size_t> byItem_;    // the record each was listed from
     std::map<std::uint64_t, std::string> heardTwice_;
     std::size_t wantedFound_ = 0;
     std::vector<FoundDevice> devices_;

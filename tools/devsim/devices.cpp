@@ -5,6 +5,7 @@
 #include <QJsonValue>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -356,7 +357,8 @@ std::vector<Device> generateDevices(int count, std::uint32_t seed, int jitterMs)
     return devices;
 }
 
-bool finishDevices(std::vector<Device> &devices, const Ipv4 &base, QString &error) {
+bool finishDevices(std::vector<Device> &devices, const Ipv4 &base, QString &error,
+                   const std::vector<Ipv4> &reserved) {
     std::set<Mac> macs;
     std::set<std::uint32_t> used;
     for (const Device &d : devices) {
@@ -369,17 +371,28 @@ bool finishDevices(std::vector<Device> &devices, const Ipv4 &base, QString &erro
             return false;
         }
     }
+    for (const Ipv4 &address : reserved)
+        used.insert(addressValue(address));
+    // First from base with tidy octets; then every host address of the /16.
+    const std::uint32_t network = addressValue(base) & 0xFFFF0000u;
     std::uint32_t next = addressValue(base);
+    bool tidy = true;
     for (Device &d : devices) {
         if (d.address == Ipv4{}) {
             for (;; ++next) {
-                const std::uint8_t low = next & 0xFF;
-                if ((next & 0xFFFF0000u) != (addressValue(base) & 0xFFFF0000u)) {
-                    error = QStringLiteral("no free addresses left after %1")
-                                .arg(ipv4Text(base).c_str());
-                    return false;
+                if ((next & 0xFFFF0000u) != network) {
+                    if (!tidy) {
+                        error = QStringLiteral("no free addresses left in %1/16")
+                                    .arg(ipv4Text(addressFrom(network)).c_str());
+                        return false;
+                    }
+                    tidy = false;
+                    next = network + 1;
                 }
-                if (low != 0 && low != 255 && ((next >> 8) & 0xFF) != 0 && !used.count(next))
+                if (used.count(next) || (next & 0xFFFFu) == 0xFFFFu)
+                    continue;
+                const std::uint8_t low = next & 0xFF;
+                if (!tidy || (low != 0 && low != 255 && ((next >> 8) & 0xFF) != 0))
                     break;
             }
             used.insert(next);
@@ -389,6 +402,37 @@ bool finishDevices(std::vector<Device> &devices, const Ipv4 &base, QString &erro
             d.ipAddress = d.address;
     }
     return true;
+}
+
+std::vector<AddressBlock> addressBlocks(const std::vector<Device> &devices) {
+    std::vector<std::uint32_t> addresses;
+    addresses.reserve(devices.size());
+    for (const Device &d : devices)
+        addresses.push_back(addressValue(d.address));
+    std::sort(addresses.begin(), addresses.end());
+    addresses.erase(std::unique(addresses.begin(), addresses.end()), addresses.end());
+    std::vector<AddressBlock> blocks;
+    for (std::size_t i = 0; i < addresses.size();) {
+        // A run of consecutive addresses [from, to], cut into aligned blocks.
+        std::size_t j = i;
+        while (j + 1 < addresses.size() && addresses[j + 1] == addresses[j] + 1)
+            ++j;
+        std::uint64_t from = addresses[i];
+        const std::uint64_t to = addresses[j];
+        while (from <= to) {
+            int prefix = 32;
+            while (prefix > 0) {
+                const std::uint64_t size = std::uint64_t(1) << (33 - prefix);
+                if (from % size != 0 || from + size - 1 > to)
+                    break;
+                --prefix;
+            }
+            blocks.push_back({addressFrom(static_cast<std::uint32_t>(from)), prefix});
+            from += std::uint64_t(1) << (32 - prefix);
+        }
+        i = j + 1;
+    }
+    return blocks;
 }
 
 QJsonObject describeRequest(const Request &request) {

@@ -47,14 +47,31 @@ namespace kovasim {
 // Texts are taken byte for byte (Latin-1).
 bool loadDevices(const QByteArray &json, std::vector<Device> &devices, QString &error);
 
+// The most devices generateDevices makes: every host address of a /16.
+constexpr int kMaxGenerated = 65534;
+
 // count varied devices (all versions, all network modes, varied texts, ports and
 // firmware), the same for the same seed.
 std::vector<Device> generateDevices(int count, std::uint32_t seed, int jitterMs);
 
 // Gives every device without an address the next free one from base onwards
-// (skipping .0 and .255 octets), fills empty ipAddress fields with the device's
-// address, and checks that MAC addresses and addresses are unique.
-bool finishDevices(std::vector<Device> &devices, const Ipv4 &base, QString &error);
+// (skipping .0 and .255 octets) to the end of base's /16; when those run out,
+// the /16's other host addresses in order (a whole /16 of devices). Never one
+// of `reserved`. Fills empty ipAddress fields with the device's address, and
+// checks that MAC addresses and addresses are unique.
+bool finishDevices(std::vector<Device> &devices, const Ipv4 &base, QString &error,
+                   const std::vector<Ipv4> &reserved = {});
+
+// An address block: `first` with a prefix length, as in 10.77.1.0/24.
+struct AddressBlock {
+    Ipv4 first{};
+    int prefix = 32;
+    bool operator==(const AddressBlock &) const = default;
+};
+
+// The fewest address blocks that hold the devices' addresses and no other
+// address, in address order: what makes them local to the lab's device side.
+std::vector<AddressBlock> addressBlocks(const std::vector<Device> &devices);
 
 // Decoded fields of a request for the log.
 QJsonObject describeRequest(const Request &request);

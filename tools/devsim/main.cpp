@@ -1,7 +1,10 @@
 // kova-devsim: plays one or many KOVA devices on a private lab network.
 // One UDP socket on 0.0.0.0:32154 receives every request; each device's replies
-// leave with the device's own source address (IP_PKTINFO), on a timer queue run
-// by this one thread. Every datagram in and out is logged as one JSON line.
+// leave with the device's own source address through the interface the request
+// came in on (IP_PKTINFO), on a timer queue run by this one thread, in batches
+// of one sendmmsg call. A device's information reply is built once and sent
+// again until the device changes. Every datagram in and out is logged as one
+// JSON line, the replies sent only unless --no-reply-log.
 
 #include "devices.h"
 #include "netns_guard.h"
@@ -20,13 +23,16 @@
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <queue>
 #include <random>
 
@@ -36,12 +42,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+using Datagram = std::shared_ptr<const Bytes>;
+
 struct Pending {
     Clock::time_point due;
     std::uint64_t order = 0;
     std::size_t device = 0;
-    Bytes datagram;
+    Datagram datagram;
     sockaddr_in to{};
+    int interfaceIndex = 0; // the request's arrival interface, 0 when unknown
     bool clipped = false;
     bool operator>(const Pending &other) const {
         return due != other.due ? due > other.due : order > other.order;
@@ -56,8 +65,9 @@ QString endpointText(const sockaddr_in &address) {
 
 class Simulator {
 public:
-    Simulator(std::vector<Device> devices, std::FILE *log, std::uint32_t seed)
-        : devices_(std::move(devices)), log_(log), rng_(seed) {
+    Simulator(std::vector<Device> devices, std::FILE *log, std::uint32_t seed, bool replyLog)
+        : devices_(std::move(devices)), info_(devices_.size()), log_(log), replyLog_(replyLog),
+          rng_(seed) {
         for (std::size_t i = 0; i < devices_.size(); ++i)
             byMac_[devices_[i].mac] = i;
     }
@@ -95,6 +105,7 @@ public:
                 signalfd_siginfo info{};
                 if (read(signalFd, &info, sizeof info) < 0)
                     info.ssi_signo = 0;
+                writeRate();
                 write(QJsonObject{{"event", "stopped"},
                                   {"signal", static_cast<int>(info.ssi_signo)}});
                 return 0;
@@ -119,6 +130,8 @@ private:
         const int buffer = 4 << 20;
         setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        // Each request tells its arrival interface, where its answers leave.
+        setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
         if (setsockopt(socket_, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
             setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
         if (setsockopt(socket_, SOL_SOCKET, SO_SNDBUFFORCE, &buffer, sizeof buffer) != 0)
@@ -139,16 +152,27 @@ private:
         std::uint8_t buffer[2048];
         sockaddr_in from{};
         iovec iov{buffer, sizeof buffer};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
         msghdr msg{};
         msg.msg_name = &from;
         msg.msg_namelen = sizeof from;
         msg.msg_iov = &iov;
         msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
         const ssize_t n = recvmsg(socket_, &msg, MSG_DONTWAIT | MSG_TRUNC);
         if (n < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
                 logError("recvmsg", errno);
             return false;
+        }
+        int arrival = 0;
+        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                in_pktinfo info{};
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                arrival = info.ipi_ifindex;
+            }
         }
         const std::size_t size = static_cast<std::size_t>(n);
         QJsonObject line{{"time", now()},
@@ -177,9 +201,14 @@ private:
             for (std::size_t i = 0; i < devices_.size(); ++i) {
                 if (!answersDiscovery(devices_[i], request))
                     continue;
-                bool clipped = false;
-                Bytes reply = deviceInfoDatagram(devices_[i], &clipped);
-                schedule(i, std::move(reply), from, clipped);
+                Info &info = info_[i];
+                if (!info.datagram) {
+                    bool clipped = false;
+                    info.datagram =
+                        std::make_shared<const Bytes>(deviceInfoDatagram(devices_[i], &clipped));
+                    info.clipped = clipped;
+                }
+                schedule(i, info.datagram, from, arrival, info.clipped);
                 ++answering;
             }
             line["answering"] = answering;
@@ -198,6 +227,8 @@ private:
         line["versionOk"] = request.version == device.version;
         const Ipv4 before = device.ipAddress;
         const Decision decision = handleConfigRequest(device, request);
+        if (decision.applied)
+            info_[found->second].datagram.reset(); // built again at the next discovery
         if (decision.applied && device.movesToNewAddress && device.ipAddress != before)
             moveDevice(found->second);
         line["applied"] = decision.applied;
@@ -208,13 +239,15 @@ private:
             line["answer"] = QJsonValue();
         write(line);
         if (decision.kind)
-            schedule(found->second, encodeResult(device, *decision.kind), from, false);
+            schedule(found->second,
+                     std::make_shared<const Bytes>(encodeResult(device, *decision.kind)), from,
+                     arrival, false);
         return true;
     }
 
     // From now on the device answers from its new static address, which the
-    // lab did not give to the device side: the socket may send from any
-    // address (IP_TRANSPARENT), out of the interface of the device's old one.
+    // lab did not make local on the device side: the socket may send from any
+    // address (IP_TRANSPARENT), still out of the interface of the request.
     void moveDevice(std::size_t index) {
         Device &device = devices_[index];
         const int on = 1;
@@ -222,27 +255,11 @@ private:
             logError("setsockopt IP_TRANSPARENT", errno);
             return;
         }
-        if (moved_.count(index) == 0)
-            moved_[index] = interfaceOf(device.address);
         device.address = device.ipAddress;
     }
 
-    static unsigned interfaceOf(const Ipv4 &address) {
-        unsigned index = 0;
-        ifaddrs *list = nullptr;
-        if (getifaddrs(&list) != 0)
-            return 0;
-        for (const ifaddrs *a = list; a != nullptr && index == 0; a = a->ifa_next) {
-            if (a->ifa_addr != nullptr && a->ifa_addr->sa_family == AF_INET &&
-                std::memcmp(&reinterpret_cast<const sockaddr_in *>(a->ifa_addr)->sin_addr,
-                            address.data(), 4) == 0)
-                index = if_nametoindex(a->ifa_name);
-        }
-        freeifaddrs(list);
-        return index;
-    }
-
-    void schedule(std::size_t index, Bytes datagram, const sockaddr_in &sender, bool clipped) {
+    void schedule(std::size_t index, Datagram datagram, const sockaddr_in &sender, int arrival,
+                  bool clipped) {
         const Device &device = devices_[index];
         int delay = device.delayMs;
         if (device.jitterMs > 0)
@@ -252,6 +269,7 @@ private:
         pending.order = order_++;
         pending.device = index;
         pending.datagram = std::move(datagram);
+        pending.interfaceIndex = arrival;
         pending.clipped = clipped;
         if (device.route == ReplyRoute::Unicast) {
             pending.to = sender;
@@ -263,56 +281,150 @@ private:
         queue_.push(std::move(pending));
     }
 
+    // Sends every reply that is due, in batches of one sendmmsg call each. The
+    // time spent here while replies were due is the sending time of the rate.
     void sendDue() {
-        const auto now = Clock::now();
-        while (!queue_.empty() && queue_.top().due <= now) {
-            const Pending &p = queue_.top();
-            send(p);
-            queue_.pop();
+        const auto start = Clock::now();
+        const double cpuStart = cpuSeconds();
+        std::size_t sent = 0;
+        while (!queue_.empty() && queue_.top().due <= start) {
+            batch_.clear();
+            while (batch_.size() < kBatch && !queue_.empty() && queue_.top().due <= start) {
+                batch_.push_back(queue_.top());
+                queue_.pop();
+            }
+            sent += sendBatch();
+        }
+        if (sent == 0)
+            return;
+        const auto end = Clock::now();
+        if (burstSent_ == 0)
+            burstStart_ = start;
+        burstSent_ += sent;
+        burstBusy_ += end - start;
+        burstCpu_ += cpuSeconds() - cpuStart;
+        if (queue_.empty()) {
+            // The end of a burst: every scheduled reply is out.
+            const double busy = seconds(burstBusy_);
+            write(QJsonObject{
+                {"event", "burst"},
+                {"replies", static_cast<qint64>(burstSent_)},
+                {"seconds", seconds(end - burstStart_)},
+                {"sendingSeconds", busy},
+                {"perSecond", busy > 0 ? double(burstSent_) / busy : 0.0},
+                {"cpuSeconds", burstCpu_},
+                {"perCpuSecond", burstCpu_ > 0 ? double(burstSent_) / burstCpu_ : 0.0}});
+            totalSent_ += burstSent_;
+            totalBusy_ += burstBusy_;
+            totalCpu_ += burstCpu_;
+            bestRate_ = std::max(bestRate_, busy > 0 ? double(burstSent_) / busy : 0.0);
+            burstSent_ = 0;
+            burstBusy_ = {};
+            burstCpu_ = 0;
         }
     }
 
-    void send(const Pending &p) {
-        const Device &device = devices_[p.device];
-        iovec iov{const_cast<std::uint8_t *>(p.datagram.data()), p.datagram.size()};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-        msghdr msg{};
-        sockaddr_in to = p.to;
-        msg.msg_name = &to;
-        msg.msg_namelen = sizeof to;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        cmsghdr *cmsg = CMSG_FIRSTHDR(&msg);
-        cmsg->cmsg_level = IPPROTO_IP;
-        cmsg->cmsg_type = IP_PKTINFO;
-        cmsg->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        in_pktinfo info{};
-        std::memcpy(&info.ipi_spec_dst.s_addr, device.address.data(), 4);
-        if (const auto moved = moved_.find(p.device); moved != moved_.end())
-            info.ipi_ifindex = static_cast<int>(moved->second);
-        std::memcpy(CMSG_DATA(cmsg), &info, sizeof info);
+    // The processor time this thread used so far: on a busy machine the
+    // sending time holds waits for the processor too.
+    static double cpuSeconds() {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+    }
 
+    // Sends batch_; returns how many left.
+    std::size_t sendBatch() {
+        const std::size_t count = batch_.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            const Pending &p = batch_[i];
+            const Device &device = devices_[p.device];
+            iov_[i] = {const_cast<std::uint8_t *>(p.datagram->data()), p.datagram->size()};
+            to_[i] = p.to;
+            msghdr &msg = messages_[i].msg_hdr;
+            msg = msghdr{};
+            msg.msg_name = &to_[i];
+            msg.msg_namelen = sizeof to_[i];
+            msg.msg_iov = &iov_[i];
+            msg.msg_iovlen = 1;
+            msg.msg_control = control_[i].bytes;
+            msg.msg_controllen = sizeof control_[i].bytes;
+            cmsghdr *cmsg = CMSG_FIRSTHDR(&msg);
+            cmsg->cmsg_level = IPPROTO_IP;
+            cmsg->cmsg_type = IP_PKTINFO;
+            cmsg->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+            in_pktinfo info{};
+            std::memcpy(&info.ipi_spec_dst.s_addr, device.address.data(), 4);
+            info.ipi_ifindex = p.interfaceIndex;
+            std::memcpy(CMSG_DATA(cmsg), &info, sizeof info);
+            errors_[i] = 0;
+        }
+        std::size_t done = 0;
+        std::size_t sent = 0;
+        while (done < count) {
+            const int n =
+                sendmmsg(socket_, messages_ + done, static_cast<unsigned>(count - done), 0);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                errors_[done++] = errno; // that one failed; go on with the next
+                continue;
+            }
+            done += static_cast<std::size_t>(n);
+            sent += static_cast<std::size_t>(n);
+        }
+        // A failed send is logged even without the log of every reply.
+        for (std::size_t i = 0; i < count; ++i)
+            if (replyLog_ || errors_[i] != 0)
+                logReply(batch_[i], errors_[i]);
+        return sent;
+    }
+
+    void logReply(const Pending &p, int error) {
+        const Device &device = devices_[p.device];
+        const Bytes &datagram = *p.datagram;
         QJsonObject line{
             {"time", now()},
             {"dir", "out"},
             {"device", QString::fromStdString(macText(device.mac))},
             {"from", QString::fromStdString(ipv4Text(device.address))},
             {"to", endpointText(p.to)},
-            {"length", static_cast<qint64>(p.datagram.size())},
-            {"hex", QString::fromStdString(hexText(p.datagram.data(), p.datagram.size()))}};
+            {"length", static_cast<qint64>(datagram.size())},
+            {"hex", QString::fromStdString(hexText(datagram.data(), datagram.size()))}};
         // A faulty reply may be cut short of its header.
-        if (p.datagram.size() > 7) {
-            line["version"] = p.datagram[4];
-            line["kind"] = p.datagram[7];
+        if (datagram.size() > 7) {
+            line["version"] = datagram[4];
+            line["kind"] = datagram[7];
         }
         if (p.clipped)
             line["clipped"] = true;
-        if (sendmsg(socket_, &msg, 0) < 0) {
-            line["error"] = QString::fromLocal8Bit(std::strerror(errno));
-        }
+        if (error != 0)
+            line["error"] = QString::fromLocal8Bit(std::strerror(error));
         write(line);
+    }
+
+    static double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+    // The replies sent in all and the rate while sending, on standard error
+    // and in the log.
+    void writeRate() {
+        const std::size_t replies = totalSent_ + burstSent_;
+        const double busy = seconds(totalBusy_ + burstBusy_);
+        const double cpu = totalCpu_ + burstCpu_;
+        const double rate = busy > 0 ? double(replies) / busy : 0.0;
+        const double perCpu = cpu > 0 ? double(replies) / cpu : 0.0;
+        write(QJsonObject{{"event", "rate"},
+                          {"replies", static_cast<qint64>(replies)},
+                          {"sendingSeconds", busy},
+                          {"perSecond", rate},
+                          {"bestBurstPerSecond", bestRate_},
+                          {"cpuSeconds", cpu},
+                          {"perCpuSecond", perCpu}});
+        if (!replyLog_ && replies > 0) // a big run: the figure people look for
+            std::fprintf(stderr,
+                         "kova-devsim: sent %zu replies in %.3f s of sending: %.0f replies/s (best "
+                         "burst %.0f/s); %.3f s of processor time: %.0f replies per processor "
+                         "second\n",
+                         replies, busy, rate, bestRate_, cpu, perCpu);
     }
 
     static QString now() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs); }
@@ -330,14 +442,41 @@ private:
         std::fflush(log_);
     }
 
+    // A device's information reply as last built; reset when the device changes.
+    struct Info {
+        Datagram datagram;
+        bool clipped = false;
+    };
+    static constexpr std::size_t kBatch = 256;
+
     std::vector<Device> devices_;
+    std::vector<Info> info_;
     std::map<Mac, std::size_t> byMac_;
-    std::map<std::size_t, unsigned> moved_; // device -> interface of its first address
     std::FILE *log_;
+    bool replyLog_;
     std::mt19937 rng_;
     int socket_ = -1;
     std::uint64_t order_ = 0;
     std::priority_queue<Pending, std::vector<Pending>, std::greater<Pending>> queue_;
+    // The batch being sent and its messages.
+    std::vector<Pending> batch_;
+    mmsghdr messages_[kBatch] = {};
+    iovec iov_[kBatch] = {};
+    sockaddr_in to_[kBatch] = {};
+    struct Control {
+        alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(in_pktinfo))];
+    };
+    Control control_[kBatch] = {};
+    int errors_[kBatch] = {};
+    // Send rate: the current burst (until the queue is empty) and all before it.
+    Clock::time_point burstStart_;
+    std::size_t burstSent_ = 0;
+    Clock::duration burstBusy_{};
+    std::size_t totalSent_ = 0;
+    Clock::duration totalBusy_{};
+    double burstCpu_ = 0;
+    double totalCpu_ = 0;
+    double bestRate_ = 0;
 };
 
 int fail(const QString &message) {
@@ -371,11 +510,18 @@ int main(int argc, char **argv) {
                                           "200");
     const QCommandLineOption baseOption(
         "base-address", "First address given to devices without one.", "IP", "10.77.1.1");
+    const QCommandLineOption reserveOption(
+        "reserve-address", "An address no device without one is given (the lab's own).", "IP");
     const QCommandLineOption logOption("log", "Write the JSON log here instead of stdout.", "FILE");
+    const QCommandLineOption noReplyLogOption(
+        "no-reply-log", "Log no line per reply sent (requests, bursts and the rate still are).");
     const QCommandLineOption listOption("list-addresses",
                                         "Print each device's address, one a line, and exit.");
-    parser.addOptions(
-        {devicesOption, countOption, seedOption, jitterOption, baseOption, logOption, listOption});
+    const QCommandLineOption rangesOption(
+        "list-ranges", "Print the fewest address blocks (A.B.C.D/N) that hold exactly the devices' "
+                       "addresses, one a line, and exit.");
+    parser.addOptions({devicesOption, countOption, seedOption, jitterOption, baseOption,
+                       reserveOption, logOption, noReplyLogOption, listOption, rangesOption});
     parser.process(app);
 
     veltrona::test::requirePrivateNetns();
@@ -391,8 +537,8 @@ int main(int argc, char **argv) {
     }
     bool ok = false;
     const int count = parser.value(countOption).toInt(&ok);
-    if (!ok || count < 0 || count > 60000)
-        return fail("--count takes a number from 0 to 60000");
+    if (!ok || count < 0 || count > kMaxGenerated)
+        return fail(QStringLiteral("--count takes a number from 0 to %1").arg(kMaxGenerated));
     const std::uint32_t seed = parser.value(seedOption).toUInt(&ok);
     if (!ok)
         return fail("--seed takes a non-negative number");
@@ -406,13 +552,23 @@ int main(int argc, char **argv) {
     devices.insert(devices.end(), generated.begin(), generated.end());
     if (devices.empty())
         return fail("no devices: give --devices FILE and/or --count N");
+    std::vector<Ipv4> reserved;
+    for (const QString &text : parser.values(reserveOption)) {
+        if (!parseIpv4(text.toStdString(), reserved.emplace_back()))
+            return fail("--reserve-address takes a dotted IPv4 address");
+    }
     QString error;
-    if (!finishDevices(devices, base, error))
+    if (!finishDevices(devices, base, error, reserved))
         return fail(error);
 
     if (parser.isSet(listOption)) {
         for (const Device &d : devices)
             std::printf("%s\n", ipv4Text(d.address).c_str());
+        return 0;
+    }
+    if (parser.isSet(rangesOption)) {
+        for (const AddressBlock &block : addressBlocks(devices))
+            std::printf("%s/%d\n", ipv4Text(block.first).c_str(), block.prefix);
         return 0;
     }
 
@@ -422,7 +578,7 @@ int main(int argc, char **argv) {
         if (log == nullptr)
             return fail(QStringLiteral("cannot write %1").arg(parser.value(logOption)));
     }
-    Simulator simulator(std::move(devices), log, seed);
+    Simulator simulator(std::move(devices), log, seed, !parser.isSet(noReplyLogOption));
     const int status = simulator.run();
     if (log != stdout)
         std::fclose(log);
