@@ -7,8 +7,8 @@
 #include "kovalibrary.h"
 #include "neighbours.h"
 #include "plan.h"
-#include "problems.h"
 #include "printable.h"
+#include "problems.h"
 #include "scansequence.h"
 #include "secrets.h"
 #include "secretsfile.h"
@@ -276,8 +276,8 @@ int runPlan(const QStringList &arguments, bool progress, KovaLibrary &library) {
                 fill.noAddress.insert(macKey(device.info.mac));
                 --addressed;
                 std::cerr << "veltrona-cli: plan: " << formatMac(device.info.mac)
-                          << ": address cells left blank: "
-                          << problemText(*outside, Terms::Options) << '\n';
+                          << ": address cells left blank: " << problemText(*outside, Terms::Options)
+                          << '\n';
             }
     error = checkFill(fill, addressed);
     if (!error.empty())
@@ -610,8 +610,8 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
         wipeAll(secrets, common);
         return fail(kExitOutput, error);
     }
-    const RunEnd end = run(engine, library, {bind, seconds, progress}, reportPath ? &report : nullptr,
-                           [&] { wipeAll(secrets, common); });
+    const RunEnd end = run(engine, library, {bind, seconds, progress},
+                           reportPath ? &report : nullptr, [&] { wipeAll(secrets, common); });
 
     std::vector<TableLine> lines;
     std::vector<AppliedRow> rows;
@@ -627,7 +627,8 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     std::snprintf(summary, sizeof summary, "%zu of %zu rows applied and confirmed in %.1f s%s\n",
                   good, planned.size(), end.elapsed,
                   end.stopSignal != 0 ? ", stopped by a signal" : "");
-    if (progress || end.stopSignal != 0) // standard error holds nothing but errors unless a terminal
+    if (progress ||
+        end.stopSignal != 0) // standard error holds nothing but errors unless a terminal
         std::cerr << summary;
     std::string reportError = end.reportError;
     if (reportPath && reportError.empty())
@@ -668,10 +669,10 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
              });
     if (found.error != KOVA_OK) {
         forget();
-        return fail(kExitRefused,
-                    "cannot scan" + (one.bind.empty() ? "" : " on " + one.bind) + ": " +
-                        (found.notSent ? "the discovery could not be sent: " : "") +
-                        kova_ErrorText(found.error));
+        return fail(kExitRefused, "cannot scan" + (one.bind.empty() ? "" : " on " + one.bind) +
+                                      ": " +
+                                      (found.notSent ? "the discovery could not be sent: " : "") +
+                                      kova_ErrorText(found.error));
     }
     if (found.loopError)
         std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
@@ -688,10 +689,10 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
                                        std::to_string(one.seconds) + " s");
     }
     if (problems.empty())
-        problems = engine.start(one.readdressing
-                                    ? change::holdersFor(engine.changes(), found, &probes)
-                                    : change::heardDevices(found),
-                                {!one.bind.empty(), change::localNetworks()});
+        problems =
+            engine.start(one.readdressing ? change::holdersFor(engine.changes(), found, &probes)
+                                          : change::heardDevices(found),
+                         {!one.bind.empty(), change::localNetworks()});
     if (!problems.empty()) {
         forget();
         printProblems(problems, Terms::Options, "");
@@ -703,9 +704,8 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
         forget();
         return fail(kExitOutput, error);
     }
-    const RunEnd end =
-        run(engine, library, {one.bind, one.seconds, progress}, one.reportPath ? &report : nullptr,
-            forget);
+    const RunEnd end = run(engine, library, {one.bind, one.seconds, progress},
+                           one.reportPath ? &report : nullptr, forget);
     std::string reportError = end.reportError;
     if (one.reportPath && reportError.empty())
         report.rewrite({appliedRow(engine.changes().front(), outcome)}, reportError);
@@ -728,15 +728,13 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
                     "no answer from " + mac + " within " + std::to_string(one.seconds) + " s");
         break;
     case State::Refused:
-        code = outcome.answer ? fail(kExitNotConfirmed, mac + " refused the change: " +
-                                                            outcome.detail)
-                              : fail(kExitRefused, "request to " + mac + " refused: " +
-                                                       outcome.detail);
+        code = outcome.answer
+                   ? fail(kExitNotConfirmed, mac + " refused the change: " + outcome.detail)
+                   : fail(kExitRefused, "request to " + mac + " refused: " + outcome.detail);
         break;
     default:
-        code = fail(kExitNotConfirmed,
-                    mac + ": " + change::stateWords(outcome.state).text +
-                        (outcome.detail.empty() ? "" : ": " + outcome.detail));
+        code = fail(kExitNotConfirmed, mac + ": " + change::stateWords(outcome.state).text +
+                                           (outcome.detail.empty() ? "" : ": " + outcome.detail));
         break;
     }
     if (end.stopSignal != 0)
