@@ -439,8 +439,8 @@ TEST(CliLab, SetNetworkToStaticKeepsWhatIsNotGiven) {
     const std::size_t logStart = logLines().size();
     const CliRun run = cli({"set-network", "--mac", kDhcpMac.toLower().replace('-', ':'), "--user",
                             "admin", "--password-file", secretFile(password, "admin\n"), "--mode",
-                            "static", "--ip", "10.20.30.40", "--netmask", "255.255.255.0",
-                            "--gateway", "10.20.30.1", "--seconds", "2"});
+                            "static", "--ip", "10.77.30.40", "--netmask", "255.255.255.0",
+                            "--gateway", "10.77.30.1", "--seconds", "2"});
     ASSERT_EQ(run.code, 0) << describe(run);
     EXPECT_EQ(run.out, "Success\n");
 
@@ -448,17 +448,17 @@ TEST(CliLab, SetNetworkToStaticKeepsWhatIsNotGiven) {
                                                {"userId", "admin"},
                                                {"password", "admin"},
                                                {"networkMode", "static"},
-                                               {"ipAddress", "10.20.30.40"},
+                                               {"ipAddress", "10.77.30.40"},
                                                {"netMask", "255.255.255.0"},
-                                               {"gateway", "10.20.30.1"},
+                                               {"gateway", "10.77.30.1"},
                                                {"dnsServer", "10.77.0.53"},
                                                {"trailer", true}});
 
     // The device answered from its new address, and answers from it now.
     const QJsonObject after = scanOne(kDhcpMac);
     expectMembers(after, {{"mode", 0},
-                          {"ipAddress", "10.20.30.40"},
-                          {"settingsIpAddress", "10.20.30.40"},
+                          {"ipAddress", "10.77.30.40"},
+                          {"settingsIpAddress", "10.77.30.40"},
                           {"dnsServer", "10.77.0.53"}});
     EXPECT_EQ(after["columns"].toObject()["Type"].toString(), "static");
 }
