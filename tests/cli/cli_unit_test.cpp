@@ -2,11 +2,11 @@
 // where passwords come from, and the table's defences. What needs devices is
 // in cli_lab_test.cpp.
 
-#include "changes.h"
 #include "commandline.h"
 #include "csv.h"
 #include "kovalibrary.h"
 #include "plan.h"
+#include "problems.h"
 #include "report.h"
 #include "secrets.h"
 #include "secretsfile.h"
@@ -192,31 +192,28 @@ TEST(CliSecrets, LengthAndFileProblemsNameTheirSource) {
     ::unsetenv("CLI_TEST_LONG");
 }
 
-TEST(CliChanges, NothingChangesWhenAnOptionIsNotSentInTheMode) {
-    KOVA_NETWORK_SETTINGS settings{};
-    settings.mode = KOVA_MODE_PPPOE;
-    setText(settings.ipAddress, "10.0.0.9");
-    NetworkChanges ipOnly;
-    ipOnly.ipAddress = "10.0.0.20";
-    const std::string refused = applyNetworkChanges(ipOnly, std::nullopt, settings);
-    EXPECT_NE(refused.find("--ip"), std::string::npos);
-    EXPECT_NE(refused.find("--mode"), std::string::npos);
-    EXPECT_STREQ(settings.ipAddress, "10.0.0.9");
-
-    NetworkChanges toStatic = ipOnly;
-    toStatic.mode = KOVA_MODE_STATIC;
-    EXPECT_NE(checkModeOptions(toStatic, true, KOVA_MODE_PPPOE).find("PPPoE password"),
-              std::string::npos);
-    EXPECT_NE(applyNetworkChanges(toStatic, std::nullopt, settings).find("--netmask"),
-              std::string::npos)
-        << "a static request must not send an empty mask";
-    setText(settings.netMask, "255.0.0.0");
-    setText(settings.gateway, "10.0.0.1");
-    setText(settings.dnsServer, "10.0.0.53");
-    settings.mode = KOVA_MODE_PPPOE;
-    EXPECT_EQ(applyNetworkChanges(toStatic, std::nullopt, settings), "");
-    EXPECT_EQ(settings.mode, KOVA_MODE_STATIC);
-    EXPECT_STREQ(settings.ipAddress, "10.0.0.20");
+// The engine's problems in the client's words: named as options or as plan
+// columns, a plan's row first; device texts cannot drive the terminal.
+TEST(CliChanges, ProblemsAreWordedInTheTermsOfTheFrontEnd) {
+    using veltrona::change::Code;
+    using veltrona::change::Field;
+    const veltrona::change::Problem mode(Code::NotSentInMode, Field::Address, {"dhcp", "device"}, 4,
+                                         "02-4B-56-00-00-01");
+    EXPECT_EQ(problemText(mode, Terms::Options),
+              "--ip: not sent in dhcp (the device is in dhcp; give --mode)");
+    EXPECT_EQ(problemText(mode, Terms::Columns),
+              "row 4 (02-4B-56-00-00-01): new_ip: not sent in dhcp (the device is in dhcp; give "
+              "new_mode)");
+    const veltrona::change::Problem held(
+        Code::HeldBy, Field::Address, {"10.77.1.9", "02-4B-56-00-00-09", "evil\x1b[2J\xc2\x9bx"});
+    EXPECT_EQ(problemText(held, Terms::Options),
+              "10.77.1.9 is held by the device 02-4B-56-00-00-09 (evil?[2J?x).");
+    const veltrona::change::Problem twice(
+        Code::HeardTwice, Field::Device,
+        {"02-4B-56-00-01-04", "10.77.1.4", "vt0", "10.78.1.4", "vt1"});
+    EXPECT_EQ(problemText(twice, Terms::Options),
+              "02-4B-56-00-01-04 answered from two places (10.77.1.4 on vt0 and 10.78.1.4 on vt1): "
+              "give --bind with the address of the network to change it on");
 }
 
 TEST(CliOutput, TableAlignsColumnsAndDefusesControlCharacters) {

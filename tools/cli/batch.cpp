@@ -2,13 +2,13 @@
 
 #include "applyreport.h"
 #include "changeengine.h"
-#include "changes.h"
 #include "csv.h"
 #include "devicerow.h"
 #include "kovalibrary.h"
 #include "neighbours.h"
 #include "plan.h"
 #include "printable.h"
+#include "problems.h"
 #include "scansequence.h"
 #include "secrets.h"
 #include "secretsfile.h"
@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <set>
@@ -125,57 +126,31 @@ using change::DeviceChange;
 using change::State;
 using change::Step;
 
-// Works out what to send to one device; a problem text when the row cannot be
-// sent as it stands.
-std::string prepare(const PlanRow &row, DeviceChange &change) {
-    const PlanChanges &c = row.changes;
-    const FoundDevice &d = *change.device;
-    if (c.hostName || c.domainName) {
-        std::string problem =
-            resolveHostNames(c.hostName, c.domainName, d.info, change.hostName, change.domainName);
-        if (!problem.empty())
-            return problem;
-        change.steps.push_back(Step::HostName);
-    }
-    change.guest = c.guest ? (*c.guest ? 1 : 0) : (d.guestAccount != 0 ? 1 : 0);
-    if (c.guest || (change.credentials && change.credentials->newPassword))
-        change.steps.push_back(Step::Account);
-    change.settings = d.network;
-    if (c.network.any()) {
-        std::string problem = applyNetworkChanges(c.network, std::nullopt, change.settings);
-        if (!problem.empty())
-            return problem;
-        change.steps.push_back(Step::Network);
-    }
-    return {};
-}
-
-// The changes of a plan's rows for the devices found (a row without its device
-// is not found); the rows that cannot be sent as they stand add a problem.
-std::vector<DeviceChange> changesOf(const std::deque<PlanRow> &rows,
-                                    const std::vector<FoundDevice> &found,
-                                    const std::map<std::uint64_t, Credentials> &secrets,
-                                    const Credentials &common, std::vector<std::string> &problems) {
-    std::unordered_map<std::uint64_t, const FoundDevice *> byMac;
-    for (const FoundDevice &device : found)
-        byMac.emplace(macKey(device.info.mac), &device);
-    std::vector<DeviceChange> changes(rows.size());
+// What each row of a plan asks of its device, with the credentials to use.
+std::vector<change::Desired> desiredOf(const std::deque<PlanRow> &rows,
+                                       const std::map<std::uint64_t, Credentials> &secrets,
+                                       const Credentials &common) {
+    std::vector<change::Desired> desired(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const PlanRow &row = rows[i];
-        DeviceChange &change = changes[i];
-        change.row = row.row;
-        change.mac = row.mac;
-        const auto at = byMac.find(macKey(row.mac.data()));
-        if (at == byMac.end())
-            continue;
-        change.device = at->second;
+        change::Desired &d = desired[i];
+        d.row = row.row;
+        d.mac = row.mac;
+        d.network = row.changes.network;
+        d.hostName = row.changes.hostName;
+        d.domainName = row.changes.domainName;
+        d.guest = row.changes.guest;
         const auto own = secrets.find(macKey(row.mac.data()));
-        change.credentials = own != secrets.end() ? &own->second : &common;
-        const std::string problem = prepare(row, change);
-        if (!problem.empty())
-            problems.push_back("row " + std::to_string(row.row) + ": " + inPlanTerms(problem));
+        d.credentials = own != secrets.end() ? &own->second : &common;
     }
-    return changes;
+    return desired;
+}
+
+void printProblems(const std::vector<change::Problem> &problems, Terms terms,
+                   const std::string &where) {
+    for (const change::Problem &problem : problems)
+        fail(kExitUsage, where + problemText(problem, terms));
+    std::cerr << "veltrona-cli: nothing was sent\n";
 }
 
 // ---- plan ----
@@ -290,7 +265,21 @@ int runPlan(const QStringList &arguments, bool progress, KovaLibrary &library) {
         devices.push_back(device);
     }
     sortDevices(devices, order);
-    error = checkFill(fill, devices.size());
+    // A device heard on a network of this host only gets an address inside it:
+    // one the range cannot serve keeps its address, and is named.
+    const change::Surroundings surroundings{!bind.empty(), change::localNetworks()};
+    std::size_t addressed = devices.size();
+    if (fill.rangeFirst)
+        for (const FoundDevice &device : devices)
+            if (const auto outside = change::outsideSegment(
+                    *fill.rangeFirst, placesOf(result, device), surroundings.networks)) {
+                fill.noAddress.insert(macKey(device.info.mac));
+                --addressed;
+                std::cerr << "veltrona-cli: plan: " << formatMac(device.info.mac)
+                          << ": address cells left blank: " << problemText(*outside, Terms::Options)
+                          << '\n';
+            }
+    error = checkFill(fill, addressed);
     if (!error.empty())
         return fail(kExitUsage, error);
     const QByteArray plan = formatPlan(devices, fill, json, error);
@@ -299,15 +288,19 @@ int runPlan(const QStringList &arguments, bool progress, KovaLibrary &library) {
     // The plan is checked as apply will check it: no address that a device
     // outside it keeps, none that no device can use.
     const PlanInput written = parsePlan(plan);
-    std::vector<std::string> problems = written.problems;
+    for (const std::string &problem : written.problems)
+        std::cerr << "veltrona-cli: plan: " << problem << '\n';
+    if (!written.problems.empty())
+        return kExitUsage;
     const Credentials none;
-    change::ChangeEngine engine(library,
-                                changesOf(written.rows, result.devices, {}, none, problems), {});
+    std::vector<change::Problem> problems;
+    change::ChangeEngine engine(
+        library, change::changesFor(desiredOf(written.rows, {}, none), result, problems), {});
     if (problems.empty())
-        problems = engine.check(change::holdersFor(engine.changes(), result.devices));
+        problems = engine.check(change::holdersFor(engine.changes(), result), surroundings);
     if (!problems.empty()) {
-        for (const std::string &problem : problems)
-            std::cerr << "veltrona-cli: plan: " << problem << '\n';
+        for (const change::Problem &problem : problems)
+            std::cerr << "veltrona-cli: plan: " << problemText(problem, Terms::Columns) << '\n';
         return kExitUsage;
     }
     std::cout << plan.toStdString();
@@ -376,6 +369,102 @@ TableLine tableLine(const DeviceChange &change, const change::Outcome &outcome) 
                                          : currentValue(*change.device, "host");
     line.address = !outcome.addressAfter.empty() ? outcome.addressAfter : outcome.addressBefore;
     return line;
+}
+
+struct RunSetup {
+    std::string bind;
+    int seconds;
+    bool progress;
+};
+
+struct RunEnd {
+    int stopSignal = 0;
+    std::int32_t opened = KOVA_OK;
+    std::string reportError;
+    double elapsed = 0;
+};
+
+// Drives a started engine: sends, awaits the answers and the moves, then
+// confirms with a fresh scan. Settled rows go to `report` as they settle;
+// `forget` wipes the passwords once nothing more is sent.
+RunEnd run(change::ChangeEngine &engine, KovaLibrary &library, const RunSetup &setup,
+           ApplyReport *report, const std::function<void()> &forget) {
+    RunEnd end;
+    const auto &outcomes = engine.outcomes();
+    const auto &planned = engine.changes();
+    std::string &reportError = end.reportError;
+    auto writeSettled = [&] {
+        for (std::size_t i : engine.takeSettled())
+            if (report && reportError.empty())
+                report->add(appliedRow(planned[i], outcomes[i]), reportError);
+    };
+    const bool progress = setup.progress;
+
+    const Clock::time_point started = Clock::now();
+    std::int32_t &opened = end.opened;
+    {
+        Answers answers(library, true); // discoveries find the devices that moved
+        Connection connection(library, answers, setup.bind);
+        opened = connection.error();
+        if (opened != KOVA_OK)
+            engine.stop();
+        const std::size_t total = planned.size();
+        // While a device that left an address is to be heard from its new one,
+        // a discovery goes out every kMoveDiscoveryGap.
+        constexpr auto kMoveDiscoveryGap = 500ms;
+        Clock::time_point nextDiscovery{};
+        for (engine.advance(Clock::now()); !engine.idle(); engine.advance(Clock::now())) {
+            if (caughtStopSignal() != 0)
+                engine.stop();
+            writeSettled();
+            if (progress)
+                std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", engine.done(),
+                             total);
+            auto deadline = engine.nextDeadline().value_or(Clock::now() + 100ms);
+            if (engine.awaitsMoves()) {
+                if (Clock::now() >= nextDiscovery) {
+                    library.sendDiscovery();
+                    nextDiscovery = Clock::now() + kMoveDiscoveryGap;
+                }
+                deadline = std::min(deadline, nextDiscovery);
+            }
+            for (const auto &[mac, event] : answers.take(deadline))
+                engine.answer(mac, event, Clock::now());
+            for (const DeviceRecord &device : answers.takeHeard())
+                engine.heard(device, Clock::now());
+        }
+        if (progress)
+            std::fputs("\r\033[K", stderr);
+        if (const auto loop = answers.loopErrorCode())
+            std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*loop) << '\n';
+    }
+    forget();
+    writeSettled();
+    if (opened != KOVA_OK)
+        std::cerr << "veltrona-cli: cannot send: " << kova_ErrorText(opened) << '\n';
+
+    // Confirmation: a fresh scan, which also tells where every device answers
+    // from now. Skipped when stopped: the run ends as soon as it can.
+    int stopSignal = caughtStopSignal();
+    if (stopSignal == 0 && opened == KOVA_OK) {
+        // Until every device that was sent something has answered.
+        std::vector<MacAddress> sent;
+        for (std::size_t i = 0; i < planned.size(); ++i)
+            if (planned[i].device && outcomes[i].state != State::Unchanged &&
+                outcomes[i].state != State::NotSent)
+                sent.push_back(planned[i].mac);
+        const ScanResult check =
+            sent.empty() ? ScanResult{} : scan(library, setup.bind, setup.seconds, sent, progress);
+        stopSignal = caughtStopSignal();
+        if (check.error == KOVA_OK && !check.stopped)
+            engine.confirm(check.devices);
+    }
+    engine.leaveUnconfirmed(stopSignal != 0 ? "stopped before the confirmation scan"
+                                            : "the confirmation scan could not be made");
+    writeSettled();
+    end.stopSignal = stopSignal;
+    end.elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+    return end;
 }
 
 int runApply(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library) {
@@ -487,23 +576,16 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     if (found.loopError)
         std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
                   << '\n';
-    std::vector<std::string> problems;
-    for (const PlanRow &row : plan.rows) {
-        // The same MAC on two networks: its requests would go to either.
-        const std::string twice = bind.empty() ? heardTwiceProblem(found, row.mac.data()) : "";
-        if (!twice.empty() && row.changes.any())
-            problems.push_back("row " + std::to_string(row.row) + ": " + twice);
-    }
-    change::ChangeEngine engine(library,
-                                changesOf(plan.rows, found.devices, secrets, common, problems),
-                                {parallel, std::chrono::seconds(seconds)});
+    std::vector<change::Problem> problems;
+    change::ChangeEngine engine(
+        library, change::changesFor(desiredOf(plan.rows, secrets, common), found, problems),
+        {parallel, std::chrono::seconds(seconds)});
     if (problems.empty())
-        problems = engine.check(change::holdersFor(engine.changes(), found.devices, &probes));
+        problems = engine.start(change::holdersFor(engine.changes(), found, &probes),
+                                {!bind.empty(), change::localNetworks()});
     if (!problems.empty()) {
         wipeAll(secrets, common);
-        for (const std::string &problem : problems)
-            fail(kExitUsage, planName + ": " + problem);
-        std::cerr << "veltrona-cli: nothing was sent\n";
+        printProblems(problems, Terms::Columns, planName + ": ");
         return kExitUsage;
     }
     const auto &outcomes = engine.outcomes();
@@ -528,76 +610,8 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
         wipeAll(secrets, common);
         return fail(kExitOutput, error);
     }
-    std::string reportError;
-    auto writeSettled = [&] {
-        for (std::size_t i : engine.takeSettled())
-            if (reportPath && reportError.empty())
-                report.add(appliedRow(planned[i], outcomes[i]), reportError);
-    };
-
-    const Clock::time_point started = Clock::now();
-    std::int32_t opened = KOVA_OK;
-    {
-        Answers answers(library, true); // discoveries find the devices that moved
-        Connection connection(library, answers, bind);
-        opened = connection.error();
-        if (opened != KOVA_OK)
-            engine.stop();
-        const std::size_t total = planned.size();
-        // While a device that left an address is to be heard from its new one,
-        // a discovery goes out every kMoveDiscoveryGap.
-        constexpr auto kMoveDiscoveryGap = 500ms;
-        Clock::time_point nextDiscovery{};
-        for (engine.advance(Clock::now()); !engine.idle(); engine.advance(Clock::now())) {
-            if (caughtStopSignal() != 0)
-                engine.stop();
-            writeSettled();
-            if (progress)
-                std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", engine.done(),
-                             total);
-            auto deadline = engine.nextDeadline().value_or(Clock::now() + 100ms);
-            if (engine.awaitsMoves()) {
-                if (Clock::now() >= nextDiscovery) {
-                    library.sendDiscovery();
-                    nextDiscovery = Clock::now() + kMoveDiscoveryGap;
-                }
-                deadline = std::min(deadline, nextDiscovery);
-            }
-            for (const auto &[mac, event] : answers.take(deadline))
-                engine.answer(mac, event, Clock::now());
-            for (const DeviceRecord &device : answers.takeHeard())
-                engine.heard(device, Clock::now());
-        }
-        if (progress)
-            std::fputs("\r\033[K", stderr);
-        if (const auto loop = answers.loopErrorCode())
-            std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*loop) << '\n';
-    }
-    wipeAll(secrets, common);
-    writeSettled();
-    if (opened != KOVA_OK)
-        std::cerr << "veltrona-cli: cannot send: " << kova_ErrorText(opened) << '\n';
-
-    // Confirmation: a fresh scan, which also tells where every device answers
-    // from now. Skipped when stopped: the run ends as soon as it can.
-    int stopSignal = caughtStopSignal();
-    if (stopSignal == 0 && opened == KOVA_OK) {
-        // Until every device that was sent something has answered.
-        std::vector<MacAddress> sent;
-        for (std::size_t i = 0; i < planned.size(); ++i)
-            if (planned[i].device && outcomes[i].state != State::Unchanged &&
-                outcomes[i].state != State::NotSent)
-                sent.push_back(planned[i].mac);
-        const ScanResult check =
-            sent.empty() ? ScanResult{} : scan(library, bind, seconds, sent, progress);
-        stopSignal = caughtStopSignal();
-        if (check.error == KOVA_OK && !check.stopped)
-            engine.confirm(check.devices);
-    }
-    engine.leaveUnconfirmed(stopSignal != 0 ? "stopped before the confirmation scan"
-                                            : "the confirmation scan could not be made");
-    writeSettled();
-    const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+    const RunEnd end = run(engine, library, {bind, seconds, progress},
+                           reportPath ? &report : nullptr, [&] { wipeAll(secrets, common); });
 
     std::vector<TableLine> lines;
     std::vector<AppliedRow> rows;
@@ -611,21 +625,124 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     std::cout.flush();
     char summary[160];
     std::snprintf(summary, sizeof summary, "%zu of %zu rows applied and confirmed in %.1f s%s\n",
-                  good, planned.size(), elapsed, stopSignal != 0 ? ", stopped by a signal" : "");
-    if (progress || stopSignal != 0) // standard error holds nothing but errors unless a terminal
+                  good, planned.size(), end.elapsed,
+                  end.stopSignal != 0 ? ", stopped by a signal" : "");
+    if (progress ||
+        end.stopSignal != 0) // standard error holds nothing but errors unless a terminal
         std::cerr << summary;
+    std::string reportError = end.reportError;
     if (reportPath && reportError.empty())
         report.rewrite(rows, reportError);
-    if (stopSignal != 0)
-        return 128 + stopSignal;
+    if (end.stopSignal != 0)
+        return 128 + end.stopSignal;
     if (!reportError.empty())
         return fail(kExitOutput, reportError);
-    if (opened != KOVA_OK)
+    if (end.opened != KOVA_OK)
         return kExitRefused;
     return good == planned.size() ? kExitOk : kExitSomeFailed;
 }
 
 } // namespace
+
+int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
+                 const std::function<void()> &forget) {
+    const change::Desired &desired = one.desired;
+    const std::string mac = formatMac(desired.mac.data());
+    if (one.reportPath) {
+        const std::string error = ApplyReport::checkWritable(*one.reportPath);
+        if (!error.empty()) {
+            forget();
+            return fail(kExitOutput, error);
+        }
+    }
+    catchStopSignals();
+    // A new address is checked against every device heard: the scan then
+    // listens for its whole time instead of ending at the device's answer.
+    change::NeighbourProbes probes;
+    const ScanResult found =
+        scan(library, one.bind, one.seconds,
+             one.readdressing ? std::vector<MacAddress>{} : std::vector<MacAddress>{desired.mac},
+             progress, [&] {
+                 if (const auto &ip = desired.network.ipAddress)
+                     if (const auto address = change::parseAddress(*ip))
+                         probes.send({*address});
+             });
+    if (found.error != KOVA_OK) {
+        forget();
+        return fail(kExitRefused, "cannot scan" + (one.bind.empty() ? "" : " on " + one.bind) +
+                                      ": " +
+                                      (found.notSent ? "the discovery could not be sent: " : "") +
+                                      kova_ErrorText(found.error));
+    }
+    if (found.loopError)
+        std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
+                  << '\n';
+    std::vector<change::Problem> problems;
+    change::ChangeEngine engine(library, change::changesFor({desired}, found, problems),
+                                {1, std::chrono::seconds(one.seconds)});
+    const change::Outcome &outcome = engine.outcomes().front();
+    if (outcome.state == State::NotFound) {
+        forget();
+        if (const std::string lost = lostRepliesWarning(found); !lost.empty())
+            std::cerr << "veltrona-cli: " << lost << '\n';
+        return fail(kExitNoDevice, "no device with MAC address " + mac + " answered within " +
+                                       std::to_string(one.seconds) + " s");
+    }
+    if (problems.empty())
+        problems =
+            engine.start(one.readdressing ? change::holdersFor(engine.changes(), found, &probes)
+                                          : change::heardDevices(found),
+                         {!one.bind.empty(), change::localNetworks()});
+    if (!problems.empty()) {
+        forget();
+        printProblems(problems, Terms::Options, "");
+        return kExitUsage;
+    }
+    ApplyReport report;
+    std::string error;
+    if (one.reportPath && !report.open(*one.reportPath, error)) {
+        forget();
+        return fail(kExitOutput, error);
+    }
+    const RunEnd end = run(engine, library, {one.bind, one.seconds, progress},
+                           one.reportPath ? &report : nullptr, forget);
+    std::string reportError = end.reportError;
+    if (one.reportPath && reportError.empty())
+        report.rewrite({appliedRow(engine.changes().front(), outcome)}, reportError);
+
+    // The device's answer as the setting page words it, then what the
+    // confirmation found.
+    if (outcome.answer)
+        if (const char *text = updateResultText(*outcome.answer))
+            std::cout << text << '\n';
+    int code = kExitOk;
+    switch (outcome.state) {
+    case State::Confirmed:
+    case State::Unchanged:
+        break;
+    case State::AuthFailed:
+        code = kExitAuthFailed;
+        break;
+    case State::NoAnswer:
+        code = fail(kExitNoDevice,
+                    "no answer from " + mac + " within " + std::to_string(one.seconds) + " s");
+        break;
+    case State::Refused:
+        code = outcome.answer
+                   ? fail(kExitNotConfirmed, mac + " refused the change: " + outcome.detail)
+                   : fail(kExitRefused, "request to " + mac + " refused: " + outcome.detail);
+        break;
+    default:
+        code = fail(kExitNotConfirmed, mac + ": " + change::stateWords(outcome.state).text +
+                                           (outcome.detail.empty() ? "" : ": " + outcome.detail));
+        break;
+    }
+    if (end.stopSignal != 0)
+        return 128 + end.stopSignal;
+    if (!reportError.empty())
+        return fail(kExitOutput, reportError);
+    return code;
+}
 
 bool isBatchCommand(const QString &command) {
     return command == QLatin1String("plan") || command == QLatin1String("apply");

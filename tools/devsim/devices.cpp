@@ -230,6 +230,7 @@ bool readDevice(const QJsonObject &object, Device &device, QString &error) {
              return r.choice<ConfigAnswer>(v, device.configAnswer,
                                            {{"ok", ConfigAnswer::Ok},
                                             {"status1", ConfigAnswer::Status1},
+                                            {"ignore", ConfigAnswer::Ignore},
                                             {"none", ConfigAnswer::None}});
          }},
     };
@@ -352,6 +353,8 @@ std::vector<Device> generateDevices(int count, std::uint32_t seed, int jitterMs)
         d.guest = pick(0, 1) != 0;
         d.filler = static_cast<std::uint8_t>(pick(0, 6));
         d.jitterMs = jitterMs;
+        // As a real device does: it answers from the static address it is given.
+        d.movesToNewAddress = true;
         devices.push_back(d);
     }
     return devices;
