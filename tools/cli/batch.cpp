@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <set>
@@ -378,7 +379,65 @@ TableLine tableLine(const DeviceChange &change, const change::Outcome &outcome) 
     return line;
 }
 
-int runApply(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library) {
+// The key word of a row's state in the journal: a row whose request went out
+// is `sent` until it settles, or `applied` (answered Success, not confirmed).
+std::string journalKey(State state, bool sent) {
+    if (state == State::Applied)
+        return "applied";
+    if (state == State::InFlight || (state == State::Pending && sent))
+        return "sent";
+    return change::stateWords(state).key;
+}
+
+// The rows of a plan refused before anything was sent: every one not-sent,
+// with the problems that name it, else `why`. A plan without rows gives one
+// line, row 0, for the whole plan.
+std::vector<AppliedRow> refusedRows(const std::deque<PlanRow> &rows,
+                                    const std::vector<std::string> &problems,
+                                    const std::string &why) {
+    std::vector<AppliedRow> out;
+    for (const PlanRow &row : rows) {
+        const std::string n = std::to_string(row.row);
+        std::string detail;
+        for (const std::string &problem : problems)
+            for (const std::string &start :
+                 {"row " + n + ": ", "entry " + n + ": ", "row " + n + " ("})
+                if (problem.rfind(start, 0) == 0) {
+                    detail += (detail.empty() ? "" : "; ") + problem;
+                    break;
+                }
+        out.push_back({row.row,
+                       formatMac(row.mac.data()),
+                       "not-sent",
+                       detail.empty() ? "not sent: " + why : detail,
+                       {},
+                       {}});
+    }
+    if (out.empty())
+        out.push_back({0, {}, "not-sent", "not sent: " + why, {}, {}});
+    return out;
+}
+
+// Replies the library lost since `before` (taken with getLostReplies).
+std::uint32_t lostSince(KovaLibrary &library,
+                        const std::pair<std::uint32_t, std::uint32_t> &before) {
+    std::uint32_t tableFull = 0, bufferFull = 0;
+    if (library.getLostReplies(&tableFull, &bufferFull) != KOVA_OK)
+        return 0;
+    return (tableFull - before.first) + (bufferFull - before.second);
+}
+
+std::pair<std::uint32_t, std::uint32_t> lostNow(KovaLibrary &library) {
+    std::uint32_t tableFull = 0, bufferFull = 0;
+    library.getLostReplies(&tableFull, &bufferFull);
+    return {tableFull, bufferFull};
+}
+
+// After a stop, answers in flight are awaited this long at most.
+constexpr auto kStopGrace = 3s;
+
+int runApply(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library,
+             bool &sentRequests) {
     QCommandLineParser parser;
     std::string error = parse(parser, arguments, kApplyOptions);
     if (!error.empty())
@@ -409,25 +468,45 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     if (!error.empty())
         return fail(kExitUsage, error);
 
-    // Every row is checked before anything is sent.
     const QString planPath = parser.positionalArguments().first();
     const std::string planName = toLocale(planPath);
+    // A report that cannot be written, or would replace a file this run
+    // reads, is found before anything is read or sent.
+    const std::optional<std::string> reportPath =
+        isSet(parser, "report") && !dryRun ? std::optional(text(parser, "report")) : std::nullopt;
+    if (reportPath) {
+        std::vector<std::string> keep = {QFile::encodeName(planPath).toStdString()};
+        for (const char *option : {"secrets", "password-file"})
+            if (isSet(parser, option))
+                keep.push_back(
+                    QFile::encodeName(parser.value(QString::fromLatin1(option))).toStdString());
+        error = ApplyReport::check(*reportPath, keep);
+        if (!error.empty())
+            return fail(kExitOutput, error);
+    }
+    ApplyReport report;
+    std::string reportError;
+    // A run refused before anything was sent says so in its report.
+    const auto refuse = [&](int code, const std::deque<PlanRow> &rows,
+                            const std::vector<std::string> &problems, const std::string &why) {
+        if (reportPath &&
+            !report.finish(*reportPath, refusedRows(rows, problems, why), reportError))
+            fail(kExitOutput, reportError);
+        return code;
+    };
+
+    // Every row is checked before anything is sent.
     const std::optional<QByteArray> planText = readPlanFile(planPath, error);
-    if (!planText)
-        return fail(kExitUsage, planName + ": " + error);
+    if (!planText) {
+        fail(kExitUsage, planName + ": " + error);
+        return refuse(kExitUsage, {}, {}, "the plan cannot be read: " + error);
+    }
     const PlanInput plan = parsePlan(*planText);
     if (!plan.problems.empty()) {
         for (const std::string &problem : plan.problems)
             fail(kExitUsage, planName + ": " + problem);
-        return kExitUsage;
-    }
-    // A report that cannot be written is found before anything is sent.
-    const std::optional<std::string> reportPath =
-        isSet(parser, "report") && !dryRun ? std::optional(text(parser, "report")) : std::nullopt;
-    if (reportPath) {
-        error = ApplyReport::checkWritable(*reportPath);
-        if (!error.empty())
-            return fail(kExitOutput, error);
+        return refuse(kExitUsage, plan.rows, plan.problems,
+                      "the plan was refused (the rows named have problems)");
     }
 
     std::map<std::uint64_t, Credentials> secrets;
@@ -458,7 +537,8 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
         }
         if (!error.empty()) {
             wipeAll(secrets, common);
-            return fail(kExitUsage, error);
+            fail(kExitUsage, error);
+            return refuse(kExitUsage, plan.rows, {}, error);
         }
     }
 
@@ -478,11 +558,29 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     });
     if (found.error != KOVA_OK) {
         wipeAll(secrets, common);
-        return fail(kExitRefused, "cannot scan: " + std::string(kova_ErrorText(found.error)));
+        const std::string why = "cannot scan: " + std::string(kova_ErrorText(found.error));
+        fail(kExitRefused, why);
+        return refuse(kExitRefused, plan.rows, {}, why);
+    }
+    if (found.stopped) {
+        // A partial scan is no ground for any change: nothing goes.
+        wipeAll(secrets, common);
+        const int signal = caughtStopSignal();
+        const std::vector<AppliedRow> rows = refusedRows(plan.rows, {}, "stopped during the scan");
+        std::vector<TableLine> lines;
+        for (const AppliedRow &row : rows)
+            lines.push_back({row.mac, {}, {}, "not sent", row.detail});
+        std::cout << formatAppliedTable(lines);
+        std::cerr << "0 of " << plan.rows.size()
+                  << " rows applied and confirmed, stopped by a signal during the scan; nothing "
+                     "was sent\n";
+        refuse(0, plan.rows, {}, "stopped during the scan");
+        return 128 + signal;
     }
     if (const std::string lost = lostRepliesWarning(found); !lost.empty()) {
         wipeAll(secrets, common);
-        return fail(kExitNoDevice, lost + "; nothing was sent");
+        fail(kExitNoDevice, lost + "; nothing was sent");
+        return refuse(kExitNoDevice, plan.rows, {}, lost);
     }
     if (found.loopError)
         std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
@@ -494,9 +592,12 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
         if (!twice.empty() && row.changes.any())
             problems.push_back("row " + std::to_string(row.row) + ": " + twice);
     }
-    change::ChangeEngine engine(library,
-                                changesOf(plan.rows, found.devices, secrets, common, problems),
-                                {parallel, std::chrono::seconds(seconds)});
+    // Asked before each request goes out; set once the journal is open.
+    std::function<bool(std::size_t)> beforeSend = [](std::size_t) { return false; };
+    change::Options options{parallel, std::chrono::seconds(seconds),
+                            [&](std::size_t i) { return beforeSend(i); }};
+    change::ChangeEngine engine(
+        library, changesOf(plan.rows, found.devices, secrets, common, problems), options);
     if (problems.empty())
         problems = engine.check(change::holdersFor(engine.changes(), found.devices, &probes));
     if (!problems.empty()) {
@@ -504,7 +605,8 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
         for (const std::string &problem : problems)
             fail(kExitUsage, planName + ": " + problem);
         std::cerr << "veltrona-cli: nothing was sent\n";
-        return kExitUsage;
+        return refuse(kExitUsage, plan.rows, problems,
+                      "the plan was refused (the rows named have problems)");
     }
     const auto &outcomes = engine.outcomes();
     const auto &planned = engine.changes();
@@ -523,39 +625,88 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
         return allFound ? kExitOk : kExitSomeFailed;
     }
 
-    ApplyReport report;
-    if (reportPath && !report.open(*reportPath, error)) {
+    if (reportPath && !report.open(*reportPath, reportError)) {
         wipeAll(secrets, common);
-        return fail(kExitOutput, error);
+        return fail(kExitOutput, reportError);
     }
-    std::string reportError;
-    auto writeSettled = [&] {
-        for (std::size_t i : engine.takeSettled())
-            if (reportPath && reportError.empty())
-                report.add(appliedRow(planned[i], outcomes[i]), reportError);
+    // The journal: each row's latest state, added as it changes.
+    std::vector<std::size_t> sends(planned.size(), 0); // requests gone out, by row
+    std::vector<std::string> written(planned.size());
+    std::set<std::size_t> sent; // rows last written as sent
+    const auto journal = [&](std::size_t i) {
+        AppliedRow row = appliedRow(planned[i], outcomes[i]);
+        row.result = journalKey(outcomes[i].state, sends[i] > 0);
+        if (row.result == "sent")
+            row.detail =
+                std::string(change::stepName(planned[i].steps[sends[i] - 1])) + " request sent";
+        std::string stamp = row.result + '\n' + row.detail;
+        if (stamp == written[i])
+            return;
+        written[i] = std::move(stamp);
+        if (reportPath && reportError.empty())
+            report.add(row, reportError);
+    };
+    const auto syncJournal = [&] {
+        for (std::size_t i : engine.takeSettled()) {
+            journal(i);
+            sent.erase(i);
+        }
+        for (auto it = sent.begin(); it != sent.end();) {
+            journal(*it);
+            const State state = outcomes[*it].state;
+            it = state == State::InFlight || state == State::Pending ? std::next(it)
+                                                                     : sent.erase(it);
+        }
+    };
+    beforeSend = [&](std::size_t i) {
+        if (caughtStopSignal() != 0)
+            return false;
+        ++sends[i];
+        sentRequests = true;
+        journal(i); // written before the request goes
+        sent.insert(i);
+        return true;
     };
 
     const Clock::time_point started = Clock::now();
     std::int32_t opened = KOVA_OK;
+    std::optional<Clock::time_point> stoppedAt;
+    const auto lostBefore = lostNow(library);
     {
         Answers answers(library, true); // discoveries find the devices that moved
         Connection connection(library, answers, bind);
         opened = connection.error();
         if (opened != KOVA_OK)
             engine.stop();
+        const auto noteStop = [&] {
+            if (caughtStopSignal() != 0 && !stoppedAt) {
+                engine.stop();
+                stoppedAt = Clock::now();
+            }
+        };
+        noteStop();
         const std::size_t total = planned.size();
         // While a device that left an address is to be heard from its new one,
         // a discovery goes out every kMoveDiscoveryGap.
         constexpr auto kMoveDiscoveryGap = 500ms;
         Clock::time_point nextDiscovery{};
         for (engine.advance(Clock::now()); !engine.idle(); engine.advance(Clock::now())) {
-            if (caughtStopSignal() != 0)
-                engine.stop();
-            writeSettled();
+            noteStop();
+            syncJournal();
+            if (stoppedAt &&
+                (caughtSecondStopSignal() || Clock::now() >= *stoppedAt + kStopGrace)) {
+                engine.abandon(caughtSecondStopSignal()
+                                   ? "sent, its answer not awaited after a second stop signal"
+                                   : "sent, no answer within " +
+                                         std::to_string(kStopGrace.count()) + " s of the stop");
+                break;
+            }
             if (progress)
                 std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", engine.done(),
                              total);
             auto deadline = engine.nextDeadline().value_or(Clock::now() + 100ms);
+            if (stoppedAt)
+                deadline = std::min(deadline, *stoppedAt + kStopGrace);
             if (engine.awaitsMoves()) {
                 if (Clock::now() >= nextDiscovery) {
                     library.sendDiscovery();
@@ -574,38 +725,66 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
             std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*loop) << '\n';
     }
     wipeAll(secrets, common);
-    writeSettled();
+    syncJournal();
+    const std::uint32_t lostSending = lostSince(library, lostBefore);
     if (opened != KOVA_OK)
         std::cerr << "veltrona-cli: cannot send: " << kova_ErrorText(opened) << '\n';
 
     // Confirmation: a fresh scan, which also tells where every device answers
     // from now. Skipped when stopped: the run ends as soon as it can.
     int stopSignal = caughtStopSignal();
+    std::uint32_t lostConfirming = 0;
     if (stopSignal == 0 && opened == KOVA_OK) {
         // Until every device that was sent something has answered.
-        std::vector<MacAddress> sent;
+        std::vector<MacAddress> toConfirm;
         for (std::size_t i = 0; i < planned.size(); ++i)
             if (planned[i].device && outcomes[i].state != State::Unchanged &&
                 outcomes[i].state != State::NotSent)
-                sent.push_back(planned[i].mac);
+                toConfirm.push_back(planned[i].mac);
         const ScanResult check =
-            sent.empty() ? ScanResult{} : scan(library, bind, seconds, sent, progress);
+            toConfirm.empty() ? ScanResult{} : scan(library, bind, seconds, toConfirm, progress);
+        lostConfirming = check.lostTableFull + check.lostBufferFull;
         stopSignal = caughtStopSignal();
         if (check.error == KOVA_OK && !check.stopped)
             engine.confirm(check.devices);
     }
     engine.leaveUnconfirmed(stopSignal != 0 ? "stopped before the confirmation scan"
                                             : "the confirmation scan could not be made");
-    writeSettled();
+    syncJournal();
     const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
 
+    // Replies the system dropped: a row without an answer may have applied.
+    const auto lostNote = [](std::uint32_t count, const char *when) {
+        return std::to_string(count) + (count == 1 ? " reply was" : " replies were") + " lost " +
+               when;
+    };
+    if (lostSending != 0)
+        std::cerr << "veltrona-cli: " << lostNote(lostSending, "while sending")
+                  << " (receive buffer full): a row without an answer may have applied its "
+                     "change\n";
+    if (lostConfirming != 0)
+        std::cerr << "veltrona-cli: " << lostNote(lostConfirming, "in the confirmation scan")
+                  << ": a row not confirmed may have applied its change\n";
     std::vector<TableLine> lines;
     std::vector<AppliedRow> rows;
     std::size_t good = 0;
     for (std::size_t i = 0; i < planned.size(); ++i) {
-        lines.push_back(tableLine(planned[i], outcomes[i]));
-        rows.push_back(appliedRow(planned[i], outcomes[i]));
-        good += outcomes[i].state == State::Confirmed || outcomes[i].state == State::Unchanged;
+        AppliedRow row = appliedRow(planned[i], outcomes[i]);
+        const State state = outcomes[i].state;
+        if (lostSending != 0 &&
+            (state == State::NoAnswer ||
+             (state == State::NotSent && row.detail.find("was not seen") != std::string::npos)))
+            row.detail += "; " + lostNote(lostSending, "while sending") +
+                          ", its answer may have been among them";
+        if (lostConfirming != 0 && state == State::NotConfirmed &&
+            row.detail.rfind("no answer to the confirmation scan", 0) == 0)
+            row.detail += "; " + lostNote(lostConfirming, "in that scan") +
+                          ", its answer may have been among them";
+        TableLine line = tableLine(planned[i], outcomes[i]);
+        line.detail = row.detail;
+        lines.push_back(std::move(line));
+        rows.push_back(std::move(row));
+        good += state == State::Confirmed || state == State::Unchanged;
     }
     std::cout << formatAppliedTable(lines);
     std::cout.flush();
@@ -614,8 +793,8 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
                   good, planned.size(), elapsed, stopSignal != 0 ? ", stopped by a signal" : "");
     if (progress || stopSignal != 0) // standard error holds nothing but errors unless a terminal
         std::cerr << summary;
-    if (reportPath && reportError.empty())
-        report.rewrite(rows, reportError);
+    if (reportPath && !report.finish(*reportPath, rows, reportError) && stopSignal == 0)
+        return fail(kExitOutput, reportError);
     if (stopSignal != 0)
         return 128 + stopSignal;
     if (!reportError.empty())
@@ -631,10 +810,15 @@ bool isBatchCommand(const QString &command) {
     return command == QLatin1String("plan") || command == QLatin1String("apply");
 }
 
-int runBatch(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library) {
-    return arguments.first() == QLatin1String("plan")
-               ? runPlan(arguments, progress, library)
-               : runApply(arguments, interactive, progress, library);
+int runBatch(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library,
+             bool *sentRequests) {
+    bool sent = false;
+    const int code = arguments.first() == QLatin1String("plan")
+                         ? runPlan(arguments, progress, library)
+                         : runApply(arguments, interactive, progress, library, sent);
+    if (sentRequests)
+        *sentRequests = sent;
+    return code;
 }
 
 std::string batchUsage(const QString &command) {
