@@ -79,6 +79,15 @@ std::string readSecretsFile(const std::string &path, std::map<std::uint64_t, Cre
     keepSecretsOutOfCoreFiles();
     std::string problem;
     std::string content = readPrivateFile(path, problem);
+    if (!problem.empty()) {
+        wipe(content);
+        return "--secrets: " + problem;
+    }
+    return parseSecrets(content, out);
+}
+
+std::string parseSecrets(std::string &content, std::map<std::uint64_t, Credentials> &out) {
+    std::string problem;
     std::array<int, ColumnCount> columns;
     columns.fill(-1);
     std::size_t width = 0;
