@@ -854,9 +854,11 @@ std::string batchUsage(const QString &command) {
            "  --parallel N           requests awaiting their answers at once, 1 to 256 "
            "(default: 16)\n"
            "  --report FILE          write the results to FILE (JSON when it ends in .json,\n"
-           "                         else CSV)\n"
+           "                         else CSV), a journal of each row's state while running\n"
+           "INT, TERM or HUP stop sending; answers in flight are awaited 3 s at most, a\n"
+           "second signal ends the run at once.\n"
            "Exit codes: 0 every row applied and confirmed, 5 some rows failed, 64 the plan or\n"
-           "the command line is wrong (nothing was sent).\n";
+           "the command line is wrong (nothing was sent), 128+N stopped by signal N.\n";
 }
 
 } // namespace veltrona::cli
