@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -955,6 +956,42 @@ void startApply(QProcess &process, const QStringList &arguments) {
 }
 
 } // namespace
+
+// After a stop the answer of a device that gives none is awaited a few
+// seconds, not the --seconds of a request; a second stop ends the wait at once.
+TEST(CliLab, AStopWaitsAFewSecondsAndASecondEndsTheRunAtOnce) {
+    QTemporaryFile plan;
+    const QString planName = planFile(plan, "mac,new_host\n02-4B-56-00-01-09,mute-c\n");
+    for (const int stops : {1, 2}) {
+        const QTemporaryDir folder;
+        const QString report = folder.filePath("report.json");
+        const std::size_t logStart = logLines().size();
+        QProcess process;
+        startApply(process, {planName, "--seconds", "7", "--report", report});
+        for (int i = 0; i < 600 && requestsSince(logStart, {4}).empty(); ++i)
+            QThread::msleep(25);
+        ASSERT_EQ(requestsSince(logStart, {4}).size(), 1u);
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < stops; ++i) {
+            ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+            QThread::msleep(100);
+        }
+        ASSERT_TRUE(process.waitForFinished(15000));
+        EXPECT_EQ(process.exitCode(), 130);
+        EXPECT_LT(timer.elapsed(), stops == 1 ? 5000 : 1500) << stops << " stop signals";
+        EXPECT_GE(timer.elapsed(), stops == 1 ? 2500 : 0) << "the answer was awaited";
+        QFile file(report);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QJsonArray rows = QJsonDocument::fromJson(file.readAll()).array();
+        ASSERT_EQ(rows.size(), 1);
+        EXPECT_EQ(rows[0]["result"], "no-answer");
+        EXPECT_EQ(rows[0]["detail"].toString().toStdString(),
+                  stops == 1 ? "host name: sent, no answer within 3 s of the stop"
+                             : "host name: sent, its answer not awaited after a second stop "
+                               "signal");
+    }
+}
 
 // TERM during apply's scan: nothing goes out, every row is not-sent. SIGKILL
 // while sending: the report on disk still holds every device that was sent a

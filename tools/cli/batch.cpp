@@ -659,6 +659,7 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
         }
     };
     beforeSend = [&](std::size_t i) {
+        syncJournal(); // an answer that lets this request go is written before it
         if (caughtStopSignal() != 0)
             return false;
         ++sends[i];
@@ -708,7 +709,7 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
             if (stoppedAt)
                 deadline = std::min(deadline, *stoppedAt + kStopGrace);
             if (engine.awaitsMoves()) {
-                if (Clock::now() >= nextDiscovery) {
+                if (Clock::now() >= nextDiscovery && caughtStopSignal() == 0) {
                     library.sendDiscovery();
                     nextDiscovery = Clock::now() + kMoveDiscoveryGap;
                 }
