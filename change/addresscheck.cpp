@@ -1,6 +1,6 @@
 #include "addresscheck.h"
 
-#include "printable.h"
+#include "csv.h"
 
 #include <arpa/inet.h>
 
@@ -17,19 +17,30 @@ bool contiguous(std::uint32_t netmask) {
     return std::countl_one(netmask) + std::countr_zero(netmask) == 32;
 }
 
-std::string subnetText(std::uint32_t network, std::uint32_t netmask) {
-    return dotted(network) + "/" + std::to_string(std::popcount(netmask));
-}
-
 // Network or broadcast address of a subnet that has both (/30 and wider).
-std::optional<std::string> reservedInSubnet(std::uint32_t value, std::uint32_t netmask) {
+std::optional<Code> reservedInSubnet(std::uint32_t value, std::uint32_t netmask) {
     if (std::popcount(netmask) > 30)
         return std::nullopt;
     const std::uint32_t network = value & netmask;
     if (value == network)
-        return "the network address of the subnet " + subnetText(network, netmask);
+        return Code::NetworkAddress;
     if (value == (network | ~netmask))
-        return "the broadcast address of the subnet " + subnetText(network, netmask);
+        return Code::BroadcastAddress;
+    return std::nullopt;
+}
+
+// An address no host can have, whatever the subnet.
+std::optional<Code> unusable(std::uint32_t address) {
+    if ((address >> 24) == 0)
+        return Code::ThisNetwork;
+    if (address == 0xFFFFFFFF)
+        return Code::LimitedBroadcast;
+    if ((address >> 24) == 127)
+        return Code::Loopback;
+    if ((address >> 28) == 0xE)
+        return Code::Multicast;
+    if ((address >> 28) == 0xF)
+        return Code::Reserved;
     return std::nullopt;
 }
 
@@ -38,6 +49,10 @@ std::optional<std::string> reservedInSubnet(std::uint32_t value, std::uint32_t n
 std::string dotted(std::uint32_t address) {
     return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
            std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+std::string subnetText(std::uint32_t network, std::uint32_t netmask) {
+    return dotted(network & netmask) + "/" + std::to_string(std::popcount(netmask));
 }
 
 std::optional<std::uint32_t> parseAddress(std::string_view text) {
@@ -56,50 +71,42 @@ bool sameMac(std::string_view a, std::string_view b) {
 }
 
 std::vector<Problem> checkAddresses(std::uint32_t address, std::uint32_t netmask,
-                                    std::uint32_t gateway) {
+                                    std::uint32_t gateway, std::uint32_t dns) {
     std::vector<Problem> problems;
-    const std::string ip = dotted(address);
-    if (address == 0)
-        problems.push_back({Field::Address, "0.0.0.0 is not a device address."});
-    else if (address == 0xFFFFFFFF)
-        problems.push_back(
-            {Field::Address, "255.255.255.255 is the broadcast address, not a device address."});
-    else if ((address >> 24) == 127)
-        problems.push_back({Field::Address, ip + " is a loopback address."});
-    else if ((address >> 28) == 0xE)
-        problems.push_back({Field::Address, ip + " is a multicast address."});
-    else if ((address >> 28) == 0xF)
-        problems.push_back({Field::Address, ip + " is a reserved address."});
+    if (const auto code = unusable(address))
+        problems.push_back({*code, Field::Address, {dotted(address)}});
+    // A gateway and a DNS server of 0 are none; any other follows the rules of
+    // an address.
+    if (gateway != 0)
+        if (const auto code = unusable(gateway))
+            problems.push_back({*code, Field::Gateway, {dotted(gateway)}});
+    if (dns != 0)
+        if (const auto code = unusable(dns))
+            problems.push_back({*code, Field::Dns, {dotted(dns)}});
+    const bool gatewayUsable = gateway != 0 && !unusable(gateway);
 
-    const bool maskUsable = netmask != 0 && contiguous(netmask);
-    if (netmask == 0)
-        problems.push_back({Field::Netmask, "0.0.0.0 is not a netmask."});
-    else if (!maskUsable)
-        problems.push_back({Field::Netmask, dotted(netmask) +
-                                                " is not a netmask: its one bits must come "
-                                                "first, without a gap."});
-    if (!maskUsable)
+    if (netmask == 0 || !contiguous(netmask)) {
+        problems.push_back({Code::NotANetmask, Field::Netmask, {dotted(netmask)}});
         return problems;
-
-    if (problems.empty())
-        if (const auto what = reservedInSubnet(address, netmask))
-            problems.push_back({Field::Address, ip + " is " + *what + "."});
-    if (gateway == 0)
+    }
+    const std::string subnet = subnetText(address, netmask);
+    if (!unusable(address))
+        if (const auto code = reservedInSubnet(address, netmask))
+            problems.push_back({*code, Field::Address, {dotted(address), subnet}});
+    if (!gatewayUsable)
         return problems;
-    const std::string gw = dotted(gateway);
-    if ((gateway & netmask) != (address & netmask))
-        problems.push_back({Field::Gateway, "The gateway " + gw + " is outside the subnet " +
-                                                subnetText(address & netmask, netmask) + "."});
-    else if (const auto what = reservedInSubnet(gateway, netmask))
-        problems.push_back({Field::Gateway, "The gateway " + gw + " is " + *what + "."});
+    if (gateway == address)
+        problems.push_back({Code::GatewayIsAddress, Field::Gateway, {dotted(gateway)}});
+    else if ((gateway & netmask) != (address & netmask))
+        problems.push_back({Code::GatewayOutside, Field::Gateway, {dotted(gateway), subnet}});
+    else if (const auto code = reservedInSubnet(gateway, netmask))
+        problems.push_back({*code, Field::Gateway, {dotted(gateway), subnet}});
     return problems;
 }
 
 Problem heldBy(std::uint32_t address, std::string_view mac, std::string_view hostName) {
-    std::string holder = printable(mac);
-    if (!hostName.empty())
-        holder += " (" + printable(hostName) + ")";
-    return {Field::Address, dotted(address) + " is held by the device " + holder + "."};
+    return {Code::HeldBy, Field::Address,
+            {dotted(address), std::string(mac), std::string(hostName)}};
 }
 
 std::vector<Problem> checkCollision(std::uint32_t address, std::string_view ownMac,
@@ -109,6 +116,17 @@ std::vector<Problem> checkCollision(std::uint32_t address, std::string_view ownM
         if (device.address == address && !sameMac(device.mac, ownMac))
             problems.push_back(heldBy(address, device.mac, device.hostName));
     return problems;
+}
+
+std::optional<Problem> checkName(std::string_view latin1, Field field) {
+    for (const char c : latin1) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || (byte >= 0x7f && byte <= 0x9f))
+            return Problem{Code::ControlCharacter, field, {}};
+    }
+    if (field == Field::HostName && !latin1.empty() && isFormulaStart(latin1.front()))
+        return Problem{Code::FormulaStart, field, {std::string(latin1.substr(0, 1))}};
+    return std::nullopt;
 }
 
 } // namespace veltrona::change

@@ -3,7 +3,11 @@
 #include "fieldtext.h"
 #include "printable.h"
 
+#include <string.h> // explicit_bzero
+
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <unordered_map>
 
 namespace veltrona::change {
@@ -18,20 +22,213 @@ bool has(const DeviceChange &change, Step step) {
     return std::find(change.steps.begin(), change.steps.end(), step) != change.steps.end();
 }
 
-// The addresses a heard device holds: where it answered from and, when static,
-// its configured address.
-std::vector<std::uint32_t> heldAddresses(const DeviceRecord &device) {
+// "02-4B-56-00-00-01" (either case, '-' or ':') as macKey gives it.
+std::optional<std::uint64_t> parseMacText(std::string_view text) {
+    if (text.size() != 17)
+        return std::nullopt;
+    std::uint64_t key = 0;
+    for (std::size_t i = 0; i < 17; i += 3) {
+        unsigned value = 0;
+        for (std::size_t k = i; k < i + 2; ++k) {
+            const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[k])));
+            if (c >= '0' && c <= '9')
+                value = value * 16 + static_cast<unsigned>(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                value = value * 16 + static_cast<unsigned>(c - 'a' + 10);
+            else
+                return std::nullopt;
+        }
+        key = key << 8 | value;
+    }
+    return key;
+}
+
+template <std::size_t N> void setField(char (&field)[N], const std::string &text) {
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), text.size() < N ? text.size() : N);
+}
+
+std::string modeName(std::int32_t mode) {
+    const std::string text = modeText(mode);
+    return text.empty() ? "mode " + std::to_string(mode) : text;
+}
+
+// Writes the asked values over the device's settings.
+void writeNetwork(const NetworkChanges &changes, const std::optional<std::string> &pppoePassword,
+                  KOVA_NETWORK_SETTINGS &settings) {
+    if (changes.mode)
+        settings.mode = *changes.mode;
+    if (changes.ipAddress)
+        setField(settings.ipAddress, *changes.ipAddress);
+    if (changes.netMask)
+        setField(settings.netMask, *changes.netMask);
+    if (changes.gateway)
+        setField(settings.gateway, *changes.gateway);
+    if (changes.dnsServer)
+        setField(settings.dnsServer, *changes.dnsServer);
+    if (changes.pppoeUserName)
+        setField(settings.pppoeUserName, *changes.pppoeUserName);
+    if (changes.pppoeServiceName)
+        setField(settings.pppoeServiceName, *changes.pppoeServiceName);
+    if (pppoePassword)
+        setField(settings.pppoePassword, *pppoePassword);
+    if (changes.mtu)
+        settings.mtu = static_cast<std::int32_t>(*changes.mtu);
+    if (changes.dnsMode)
+        settings.dnsMode = *changes.dnsMode;
+    if (changes.pppoeDnsServer)
+        setField(settings.pppoeDnsServer, *changes.pppoeDnsServer);
+}
+
+// The problems of where a device answered from: several places without a
+// bound network, or two addresses on one network.
+std::optional<Problem> placeProblem(const std::vector<Place> &places, bool bound,
+                                    const std::string &mac) {
+    if (places.size() < 2)
+        return std::nullopt;
+    for (std::size_t a = 0; a < places.size(); ++a)
+        for (std::size_t b = a + 1; b < places.size(); ++b)
+            if (places[a].address != places[b].address &&
+                (bound || places[a].interfaceName == places[b].interfaceName))
+                return Problem{Code::TwoAddresses,
+                               Field::Device,
+                               {mac, places[a].address, places[b].address}};
+    if (bound)
+        return std::nullopt;
+    Problem problem{Code::HeardTwice, Field::Device, {mac}};
+    for (const Place &place : places) {
+        problem.values.push_back(place.address);
+        problem.values.push_back(place.interfaceName);
+    }
+    return problem;
+}
+
+} // namespace
+
+std::optional<Problem> outsideSegment(std::uint32_t address, const std::vector<Place> &places,
+                                      const std::vector<LocalNetwork> &networks) {
+    for (const Place &place : places) {
+        if (place.interfaceName.empty())
+            continue;
+        Problem problem{Code::OutsideSegment, Field::Address, {dotted(address), place.interfaceName}};
+        bool inside = false;
+        for (const LocalNetwork &network : networks) {
+            if (network.interfaceName != place.interfaceName)
+                continue;
+            problem.values.push_back(subnetText(network.address, network.netmask));
+            inside = inside || (address & network.netmask) == (network.address & network.netmask);
+        }
+        if (!inside && problem.values.size() > 2)
+            return problem;
+    }
+    return std::nullopt;
+}
+
+bool NetworkChanges::any() const {
+    return mode || ipAddress || netMask || gateway || dnsServer || pppoeUserName ||
+           pppoeServiceName || mtu || dnsMode || pppoeDnsServer;
+}
+
+std::optional<Problem> checkModes(const NetworkChanges &changes, bool pppoePasswordGiven,
+                                  std::int32_t deviceMode) {
+    const std::int32_t mode = changes.mode.value_or(deviceMode);
+    struct Given {
+        Field field;
+        bool given;
+        std::int32_t sentIn;
+    };
+    const Given given[] = {
+        {Field::Address, changes.ipAddress.has_value(), KOVA_MODE_STATIC},
+        {Field::Netmask, changes.netMask.has_value(), KOVA_MODE_STATIC},
+        {Field::Gateway, changes.gateway.has_value(), KOVA_MODE_STATIC},
+        {Field::Dns, changes.dnsServer.has_value(), KOVA_MODE_STATIC},
+        {Field::PppoeUser, changes.pppoeUserName.has_value(), KOVA_MODE_PPPOE},
+        {Field::PppoeService, changes.pppoeServiceName.has_value(), KOVA_MODE_PPPOE},
+        {Field::Mtu, changes.mtu.has_value(), KOVA_MODE_PPPOE},
+        {Field::DnsMode, changes.dnsMode.has_value(), KOVA_MODE_PPPOE},
+        {Field::PppoeDns, changes.pppoeDnsServer.has_value(), KOVA_MODE_PPPOE},
+        {Field::PppoePassword, pppoePasswordGiven, KOVA_MODE_PPPOE},
+    };
+    for (const Given &option : given)
+        if (option.given && option.sentIn != mode)
+            return Problem{Code::NotSentInMode,
+                           option.field,
+                           {modeName(mode), changes.mode ? "" : "device"}};
+    return std::nullopt;
+}
+
+std::vector<std::uint32_t> heldAddresses(const std::vector<Place> &places,
+                                         const KOVA_NETWORK_SETTINGS &network) {
     std::vector<std::uint32_t> held;
-    if (auto source = parseAddress(fieldView(device.info.ipAddress)))
-        held.push_back(*source);
-    if (device.network.mode == KOVA_MODE_STATIC)
-        if (auto configured = parseAddress(fieldView(device.network.ipAddress)))
-            if (held.empty() || held.front() != *configured)
+    for (const Place &place : places)
+        if (auto source = parseAddress(place.address))
+            if (std::find(held.begin(), held.end(), *source) == held.end())
+                held.push_back(*source);
+    if (network.mode == KOVA_MODE_STATIC)
+        if (auto configured = parseAddress(fieldView(network.ipAddress)))
+            if (std::find(held.begin(), held.end(), *configured) == held.end())
                 held.push_back(*configured);
     return held;
 }
 
-} // namespace
+std::vector<DeviceChange> changesFor(const std::vector<Desired> &desired, const ScanResult &scan,
+                                     std::vector<Problem> &problems) {
+    std::unordered_map<std::uint64_t, const DeviceRecord *> byMac;
+    for (const DeviceRecord &device : scan.devices)
+        byMac.emplace(macKey(device.info.mac), &device);
+    std::vector<DeviceChange> changes(desired.size());
+    for (std::size_t i = 0; i < desired.size(); ++i) {
+        const Desired &d = desired[i];
+        DeviceChange &change = changes[i];
+        change.row = d.row;
+        change.mac = d.mac;
+        change.credentials = d.credentials;
+        const auto at = byMac.find(macKey(d.mac.data()));
+        if (at == byMac.end())
+            continue;
+        const DeviceRecord &device = *at->second;
+        change.device = &device;
+        change.places = placesOf(scan, device);
+        const auto problem = [&](Code code, Field field, std::vector<std::string> values) {
+            problems.push_back({code, field, std::move(values), d.row, formatMac(d.mac.data())});
+        };
+        if (d.hostName || d.domainName) {
+            change.hostName = d.hostName.value_or(fieldText(device.info.hostName));
+            change.domainName = d.domainName.value_or(fieldText(device.info.domainName));
+            if (change.hostName.size() > kMaxHostName)
+                problem(Code::CurrentTooLong, Field::HostName, {std::to_string(kMaxHostName)});
+            else if (change.domainName.size() > kMaxDomainName)
+                problem(Code::CurrentTooLong, Field::DomainName, {std::to_string(kMaxDomainName)});
+            change.steps.push_back(Step::HostName);
+        }
+        change.guest = d.guest ? (*d.guest ? 1 : 0) : (device.guestAccount != 0 ? 1 : 0);
+        if (d.guest || (d.credentials && d.credentials->newPassword))
+            change.steps.push_back(Step::Account);
+        change.settings = device.network;
+        if (!d.network.any() && !d.pppoePassword)
+            continue;
+        if (auto modes = checkModes(d.network, d.pppoePassword.has_value(), device.network.mode)) {
+            problem(modes->code, modes->field, std::move(modes->values));
+            continue;
+        }
+        writeNetwork(d.network, d.pppoePassword, change.settings);
+        change.steps.push_back(Step::Network);
+        if (change.settings.mode != KOVA_MODE_STATIC)
+            continue;
+        const KOVA_NETWORK_SETTINGS &s = change.settings;
+        const std::pair<Field, std::string_view> addresses[] = {
+            {Field::Address, fieldView(s.ipAddress)},
+            {Field::Netmask, fieldView(s.netMask)},
+            {Field::Gateway, fieldView(s.gateway)},
+            {Field::Dns, fieldView(s.dnsServer)}};
+        for (const auto &[field, text] : addresses)
+            if (!parseAddress(text)) {
+                problem(Code::CurrentNotAddress, field, {});
+                break;
+            }
+    }
+    return changes;
+}
 
 const char *stepName(Step step) {
     return step == Step::HostName ? "host name" : step == Step::Account ? "account" : "network";
@@ -76,20 +273,33 @@ std::vector<std::uint32_t> newAddresses(const std::vector<DeviceChange> &changes
             change.settings.mode != KOVA_MODE_STATIC)
             continue;
         const auto address = parseAddress(fieldView(change.settings.ipAddress));
-        const std::vector<std::uint32_t> held = heldAddresses(*change.device);
+        const std::vector<Place> places =
+            change.places.empty() ? std::vector<Place>{{fieldText(change.device->info.ipAddress),
+                                                        change.device->interfaceName}}
+                                  : change.places;
+        const std::vector<std::uint32_t> held = heldAddresses(places, change.device->network);
         if (address && std::find(held.begin(), held.end(), *address) == held.end())
             addresses.push_back(*address);
     }
     return addresses;
 }
 
-std::vector<HeardDevice> heardDevices(const std::vector<DeviceRecord> &devices) {
+std::vector<HeardDevice> heardDevices(const ScanResult &scan) {
     std::vector<HeardDevice> heard;
-    heard.reserve(devices.size());
-    for (const DeviceRecord &device : devices)
-        for (std::uint32_t address : heldAddresses(device))
-            heard.push_back({formatMac(device.info.mac), fieldText(device.info.hostName), address});
+    heard.reserve(scan.devices.size());
+    for (const DeviceRecord &device : scan.devices) {
+        const std::string mac = formatMac(device.info.mac);
+        const std::string host = fieldText(device.info.hostName);
+        for (std::uint32_t address : heldAddresses(placesOf(scan, device), device.network))
+            heard.push_back({mac, host, address});
+    }
     return heard;
+}
+
+std::vector<HeardDevice> heardDevices(const std::vector<DeviceRecord> &devices) {
+    ScanResult scan;
+    scan.devices = devices;
+    return heardDevices(scan);
 }
 
 ChangeEngine::ChangeEngine(KovaLibrary &library, std::vector<DeviceChange> changes, Options options)
@@ -99,53 +309,89 @@ ChangeEngine::ChangeEngine(KovaLibrary &library, std::vector<DeviceChange> chang
       waitsFor_(changes_.size()), parked_(changes_.size()), leaves_(changes_.size()),
       moveDeadline_(changes_.size()), reported_(changes_.size(), false) {
     for (std::size_t i = 0; i < changes_.size(); ++i) {
-        const DeviceChange &change = changes_[i];
+        DeviceChange &change = changes_[i];
         if (!change.device)
             settle(i, State::NotFound, "no answer to the scan");
         else if (change.steps.empty())
             settle(i, State::Unchanged, {});
-        if (change.device)
+        if (change.device) {
             outcomes_[i].addressBefore = fieldText(change.device->info.ipAddress);
+            if (change.places.empty())
+                change.places.push_back({outcomes_[i].addressBefore, change.device->interfaceName});
+        }
     }
 }
 
-std::vector<std::string> ChangeEngine::check(const std::vector<HeardDevice> &heard) {
-    std::vector<std::string> problems;
-    std::vector<std::vector<std::uint32_t>> leaves(changes_.size());
+ChangeEngine::Order ChangeEngine::analyse(const std::vector<HeardDevice> &heard,
+                                          const Surroundings &surroundings) const {
+    Order order;
+    std::vector<Problem> &problems = order.problems;
+    order.waitsFor.resize(changes_.size());
+    order.leaves.resize(changes_.size());
     std::vector<std::optional<std::uint32_t>> takes(changes_.size());
-    std::unordered_map<std::string, std::size_t> rowByMac;
+    std::unordered_map<std::uint64_t, std::size_t> rowByMac;
     std::unordered_map<std::uint32_t, std::size_t> takenBy;
     for (std::size_t i = 0; i < changes_.size(); ++i) {
         const DeviceChange &change = changes_[i];
-        rowByMac.emplace(formatMac(change.mac.data()), i);
-        if (!change.device || !has(change, Step::Network))
+        rowByMac.emplace(macKey(change.mac.data()), i);
+        if (!change.device || change.steps.empty())
+            continue;
+        const std::string mac = formatMac(change.mac.data());
+        const auto add = [&](Problem problem) {
+            problem.row = change.row;
+            problem.mac = mac;
+            problems.push_back(std::move(problem));
+        };
+        if (auto where = placeProblem(change.places, surroundings.bound, mac))
+            add(std::move(*where));
+        if (has(change, Step::HostName)) {
+            if (auto name = checkName(change.hostName, Field::HostName))
+                add(std::move(*name));
+            if (auto name = checkName(change.domainName, Field::DomainName))
+                add(std::move(*name));
+        }
+        if (!has(change, Step::Network))
             continue;
         const KOVA_NETWORK_SETTINGS &s = change.settings;
         std::optional<std::uint32_t> address;
         if (s.mode == KOVA_MODE_STATIC) {
             address = parseAddress(fieldView(s.ipAddress));
             const auto netmask = parseAddress(fieldView(s.netMask));
-            const auto gateway = fieldView(s.gateway).empty() ? std::optional<std::uint32_t>(0)
-                                                              : parseAddress(fieldView(s.gateway));
-            if (!address || !netmask || !gateway) {
-                problems.push_back(rowName(change) +
-                                   ": the static address, netmask or gateway is not an address.");
+            const auto optional = [](std::string_view text) {
+                return text.empty() ? std::optional<std::uint32_t>(0) : parseAddress(text);
+            };
+            const auto gateway = optional(fieldView(s.gateway));
+            const auto dns = optional(fieldView(s.dnsServer));
+            const std::pair<Field, bool> parsed[] = {{Field::Address, address.has_value()},
+                                                     {Field::Netmask, netmask.has_value()},
+                                                     {Field::Gateway, gateway.has_value()},
+                                                     {Field::Dns, dns.has_value()}};
+            bool allParsed = true;
+            for (const auto &[field, ok] : parsed)
+                if (!ok) {
+                    add({Code::NotAnAddress, field, {}});
+                    allParsed = false;
+                }
+            if (!allParsed)
                 continue;
-            }
-            for (const Problem &problem : checkAddresses(*address, *netmask, *gateway))
-                problems.push_back(rowName(change) + ": " + problem.message);
+            for (Problem &problem : checkAddresses(*address, *netmask, *gateway, *dns))
+                add(std::move(problem));
+            if (auto outside = outsideSegment(*address, change.places, surroundings.networks))
+                add(std::move(*outside));
         }
-        const std::vector<std::uint32_t> held = heldAddresses(*change.device);
+        const std::vector<std::uint32_t> held = heldAddresses(change.places, change.device->network);
         for (std::uint32_t old : held)
             if (!address || old != *address)
-                leaves[i].push_back(old);
+                order.leaves[i].push_back(old);
         if (address && std::find(held.begin(), held.end(), *address) == held.end()) {
             takes[i] = *address;
             const auto [at, fresh] = takenBy.emplace(*address, i);
-            if (!fresh)
-                problems.push_back(rowName(change) + ": " + dotted(*address) +
-                                   " is given twice in the plan, also to " +
-                                   rowName(changes_[at->second]) + ".");
+            if (!fresh) {
+                const DeviceChange &other = changes_[at->second];
+                add({Code::GivenTwice,
+                     Field::Address,
+                     {dotted(*address), std::to_string(other.row), formatMac(other.mac.data())}});
+            }
         }
     }
 
@@ -164,19 +410,21 @@ std::vector<std::string> ChangeEngine::check(const std::vector<HeardDevice> &hea
             const HeardDevice &holder = *it->second;
             if (sameMac(holder.mac, ownMac))
                 continue;
-            std::string key = holder.mac;
-            std::transform(key.begin(), key.end(), key.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-            const auto leaver = rowByMac.find(key);
-            const bool leaving =
-                leaver != rowByMac.end() &&
-                std::find(leaves[leaver->second].begin(), leaves[leaver->second].end(), address) !=
-                    leaves[leaver->second].end();
-            if (leaving && (!waitsFor_[i] || *waitsFor_[i] == leaver->second))
-                waitsFor_[i] = leaver->second;
-            else
-                problems.push_back(rowName(changes_[i]) + ": " +
-                                   heldBy(address, holder.mac, holder.hostName).message);
+            std::optional<std::size_t> leaver;
+            if (const auto mac = parseMacText(holder.mac))
+                if (const auto row = rowByMac.find(*mac); row != rowByMac.end())
+                    leaver = row->second;
+            const bool leaving = leaver && std::find(order.leaves[*leaver].begin(),
+                                                     order.leaves[*leaver].end(),
+                                                     address) != order.leaves[*leaver].end();
+            if (leaving && (!order.waitsFor[i] || *order.waitsFor[i] == *leaver)) {
+                order.waitsFor[i] = leaver;
+                continue;
+            }
+            Problem problem = heldBy(address, holder.mac, holder.hostName);
+            problem.row = changes_[i].row;
+            problem.mac = ownMac;
+            problems.push_back(std::move(problem));
         }
     }
 
@@ -188,23 +436,38 @@ std::vector<std::string> ChangeEngine::check(const std::vector<HeardDevice> &hea
         while (mark[at] == 0) {
             mark[at] = 1;
             path.push_back(at);
-            if (!waitsFor_[at])
+            if (!order.waitsFor[at])
                 break;
-            at = *waitsFor_[at];
+            at = *order.waitsFor[at];
         }
-        if (mark[at] == 1 && waitsFor_[at]) {
-            std::string names;
-            for (auto it = std::find(path.begin(), path.end(), at); it != path.end(); ++it)
-                names += (names.empty() ? "" : ", ") + rowName(changes_[*it]) + " takes " +
-                         dotted(*takes[*it]);
-            problems.push_back("a cycle of moves cannot be applied (" + names +
-                               "): move one device to a free address first.");
+        if (mark[at] == 1 && order.waitsFor[at]) {
+            Problem cycle{Code::MoveCycle, Field::Address, {}};
+            for (auto it = std::find(path.begin(), path.end(), at); it != path.end(); ++it) {
+                cycle.values.push_back(std::to_string(changes_[*it].row));
+                cycle.values.push_back(formatMac(changes_[*it].mac.data()));
+                cycle.values.push_back(dotted(*takes[*it]));
+            }
+            problems.push_back(std::move(cycle));
         }
         for (std::size_t row : path)
             mark[row] = 2;
     }
-    leaves_ = leaves;
+    return order;
+}
 
+std::vector<Problem> ChangeEngine::check(const std::vector<HeardDevice> &heard,
+                                         const Surroundings &surroundings) const {
+    return analyse(heard, surroundings).problems;
+}
+
+std::vector<Problem> ChangeEngine::start(const std::vector<HeardDevice> &heard,
+                                         const Surroundings &surroundings) {
+    Order order = analyse(heard, surroundings);
+    if (!order.problems.empty() || started_)
+        return std::move(order.problems);
+    started_ = true;
+    waitsFor_ = std::move(order.waitsFor);
+    leaves_ = std::move(order.leaves);
     for (std::size_t i = 0; i < changes_.size(); ++i) {
         if (outcomes_[i].state != State::Pending)
             continue;
@@ -213,7 +476,7 @@ std::vector<std::string> ChangeEngine::check(const std::vector<HeardDevice> &hea
         else
             ready_.push_back(i);
     }
-    return problems;
+    return {};
 }
 
 void ChangeEngine::setState(std::size_t i, State state) {
@@ -283,9 +546,9 @@ void ChangeEngine::heard(const DeviceRecord &device, Clock::time_point now) {
         return;
     const std::size_t i = at->second;
     const std::optional<std::uint32_t> from = parseAddress(fieldView(device.info.ipAddress));
-    const bool elsewhere =
-        from && std::find(leaves_[i].begin(), leaves_[i].end(), *from) == leaves_[i].end();
-    if (!elsewhere && !mismatch(changes_[i], device).empty())
+    // Showing the new settings is not enough: a device that applies them only
+    // after a restart, or leaves for DHCP, still answers from the old address.
+    if (!from || std::find(leaves_[i].begin(), leaves_[i].end(), *from) != leaves_[i].end())
         return; // not moved yet
     awaitingMove_.erase(at);
     release(i);
@@ -304,7 +567,7 @@ void ChangeEngine::advance(Clock::time_point now) {
         }
         it = awaitingMove_.erase(it);
         dropWaiting(i,
-                    "was not seen with its new address within " + std::to_string(seconds) + " s");
+                    "was not seen answering from another address within " + std::to_string(seconds) + " s");
     }
     for (auto it = inFlight_.begin(); it != inFlight_.end();) {
         const std::size_t i = it->second;
@@ -326,6 +589,9 @@ void ChangeEngine::advance(Clock::time_point now) {
         }
         ready_.pop_front();
         const std::int32_t code = sendStep(i);
+        // The request holds the PPPoE password now; the change needs it no more.
+        explicit_bzero(changes_[i].settings.pppoePassword,
+                       sizeof changes_[i].settings.pppoePassword);
         if (code != KOVA_OK) {
             settle(i, State::Refused,
                    std::string(stepName(changes_[i].steps[nextStep_[i]])) + ": " +
@@ -347,6 +613,7 @@ void ChangeEngine::answer(const Mac &mac, std::int32_t event, Clock::time_point 
     inFlight_.erase(at);
     const DeviceChange &change = changes_[i];
     const Step step = change.steps[nextStep_[i]];
+    outcomes_[i].answer = event;
     if (event == KOVA_EVENT_SUCCESS) {
         if (step == Step::Account && change.credentials->newPassword)
             newPasswordSet_[i] = true;
@@ -426,8 +693,17 @@ std::optional<Clock::time_point> ChangeEngine::nextDeadline() const {
 
 void ChangeEngine::confirm(const std::vector<DeviceRecord> &fresh) {
     std::unordered_map<std::uint64_t, const DeviceRecord *> now;
-    for (const DeviceRecord &device : fresh)
+    // The first two MACs answering from each address.
+    std::unordered_map<std::string_view, std::pair<const DeviceRecord *, const DeviceRecord *>>
+        byAddress;
+    for (const DeviceRecord &device : fresh) {
         now[macKey(device.info.mac)] = &device;
+        auto &[first, second] = byAddress[fieldView(device.info.ipAddress)];
+        if (!first)
+            first = &device;
+        else if (!second && macKey(first->info.mac) != macKey(device.info.mac))
+            second = &device;
+    }
     for (std::size_t i = 0; i < changes_.size(); ++i) {
         const auto at = now.find(macKey(changes_[i].mac.data()));
         if (at != now.end())
@@ -439,6 +715,12 @@ void ChangeEngine::confirm(const std::vector<DeviceRecord> &fresh) {
             continue;
         }
         std::string differs = mismatch(changes_[i], *at->second);
+        const auto &[first, second] = byAddress[fieldView(at->second->info.ipAddress)];
+        if (differs.empty() && second) {
+            const DeviceRecord &other = first == at->second ? *second : *first;
+            differs = formatMac(other.info.mac) + " answers from " +
+                      fieldText(at->second->info.ipAddress) + " too";
+        }
         const State state = differs.empty() ? State::Confirmed : State::NotConfirmed;
         settle(i, state, std::move(differs));
     }

@@ -24,8 +24,10 @@ struct LocalAddress {
     std::string interfaceName;
 };
 
-std::vector<LocalAddress> localAddresses() {
-    std::vector<LocalAddress> found;
+} // namespace
+
+std::vector<LocalNetwork> localNetworks() {
+    std::vector<LocalNetwork> found;
     ifaddrs *list = nullptr;
     if (getifaddrs(&list) != 0)
         return found;
@@ -37,9 +39,18 @@ std::vector<LocalAddress> localAddresses() {
         const auto *address = reinterpret_cast<const sockaddr_in *>(i->ifa_addr);
         const auto *netmask = reinterpret_cast<const sockaddr_in *>(i->ifa_netmask);
         found.push_back(
-            {ntohl(address->sin_addr.s_addr), ntohl(netmask->sin_addr.s_addr), i->ifa_name});
+            {i->ifa_name, ntohl(address->sin_addr.s_addr), ntohl(netmask->sin_addr.s_addr)});
     }
     freeifaddrs(list);
+    return found;
+}
+
+namespace {
+
+std::vector<LocalAddress> localAddresses() {
+    std::vector<LocalAddress> found;
+    for (LocalNetwork &network : localNetworks())
+        found.push_back({network.address, network.netmask, std::move(network.interfaceName)});
     return found;
 }
 
@@ -165,8 +176,7 @@ std::vector<HeardDevice> liveHolders(const std::vector<std::uint32_t> &addresses
 }
 
 std::vector<HeardDevice> holdersFor(const std::vector<DeviceChange> &changes,
-                                    const std::vector<DeviceRecord> &scanned,
-                                    NeighbourProbes *early) {
+                                    const ScanResult &scanned, NeighbourProbes *early) {
     std::vector<HeardDevice> holders = heardDevices(scanned);
     NeighbourProbes fresh;
     const std::vector<HeardDevice> live =

@@ -51,11 +51,14 @@ std::vector<HeardDevice> liveHolders(const std::vector<std::uint32_t> &addresses
 bool mayHaveLiveHolders(const std::vector<std::uint32_t> &addresses,
                         const std::vector<HeardDevice> &heard);
 
-// Every holder a plan's new addresses are checked against: the devices heard
-// in the scan and the live hosts above (waiting at most kNeighbourWait after
-// their probes; `early` holds the probes sent before, if any).
+// Every holder new addresses are checked against: the devices heard in the
+// scan at every address they hold and the live hosts above (waiting at most
+// kNeighbourWait after their probes; `early` holds the probes sent before, if
+// any).
 std::vector<HeardDevice> holdersFor(const std::vector<DeviceChange> &changes,
-                                    const std::vector<DeviceRecord> &scanned,
-                                    NeighbourProbes *early = nullptr);
+                                    const ScanResult &scanned, NeighbourProbes *early = nullptr);
+
+// This host's IPv4 networks, by interface (up, not loopback).
+std::vector<LocalNetwork> localNetworks();
 
 } // namespace veltrona::change

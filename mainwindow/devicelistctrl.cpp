@@ -238,16 +238,26 @@ std::vector<veltrona::change::HeardDevice> CDeviceListCtrl::HeardDevices() const
     std::vector<veltrona::change::HeardDevice> heard;
     heard.reserve(size_t(m_model.rowCount()));
     for (int i = 0; i < m_model.rowCount(); ++i) {
-        const DEVICE_ROW &row = m_model.at(i).row;
-        in_addr address{};
-        if (inet_pton(AF_INET, row.ipAddress, &address) != 1)
-            continue;
+        const DeviceListRow &listed = m_model.at(i);
+        // The addresses the engine counts as held, as for the client: every
+        // one the device answered from and a static device's configured one.
+        KOVA_NETWORK_SETTINGS network{};
+        network.mode = listed.configuredAddress[0] != '\0' ? KOVA_MODE_STATIC : KOVA_MODE_DHCP;
+        std::memcpy(network.ipAddress, listed.configuredAddress, sizeof listed.configuredAddress);
         // Host names are 8-bit texts; the checks' messages are UTF-8.
-        heard.push_back({veltrona::formatMac(row.mac),
-                         text8(veltrona::fieldText(row.hostName)).toStdString(),
-                         ntohl(address.s_addr)});
+        const std::string mac = veltrona::formatMac(listed.row.mac);
+        const std::string host = text8(veltrona::fieldText(listed.row.hostName)).toStdString();
+        for (uint32_t address : veltrona::change::heldAddresses(ReplyPlaces(listed.row.mac), network))
+            heard.push_back({mac, host, address});
     }
     return heard;
+}
+
+std::vector<veltrona::Place> CDeviceListCtrl::ReplyPlaces(const uint8_t mac[6]) const {
+    std::vector<veltrona::Place> places;
+    for (const CDeviceListModel::Source &source : m_model.replySources(mac))
+        places.push_back({source.address, source.interfaceName});
+    return places;
 }
 
 QStringList CDeviceListCtrl::ReplySources(const uint8_t mac[6]) const {

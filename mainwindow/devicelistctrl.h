@@ -6,6 +6,7 @@
 // so ten thousand rows cost a few hundred bytes each.
 
 #include "addresscheck.h"
+#include "changeengine.h"
 #include "devicerow.h"
 #include "kovalibrary.h"
 #include "platform.h"
@@ -101,6 +102,8 @@ public:
     // Every listed device with its address and host name, for the checks
     // before a change is sent.
     std::vector<veltrona::change::HeardDevice> HeardDevices() const;
+    // Each address and interface the device of this MAC address answered from.
+    std::vector<veltrona::Place> ReplyPlaces(const uint8_t mac[6]) const;
     // Where the device of this MAC address answered from (see the model), as
     // "10.77.0.1 on vt0".
     QStringList ReplySources(const uint8_t mac[6]) const;

@@ -39,7 +39,7 @@ CVeltronaDlg::CVeltronaDlg(QWidget *parent, veltrona::KovaLibrary &library,
     connect(&m_settingPage, &CSettingPageDlg::listedDevicesRequested, this,
             [this](const uint8_t *mac, ListedDevices *listed) {
                 listed->devices = m_pDeviceList->HeardDevices();
-                listed->sources = m_pDeviceList->ReplySources(mac);
+                listed->places = m_pDeviceList->ReplyPlaces(mac);
             });
 }
 

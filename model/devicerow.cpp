@@ -182,6 +182,9 @@ bool assembleDeviceRow(KovaLibrary &library, HKOVAITEM item, DeviceListRow &list
         return false;
     listed.row = rowOf(record);
     record.interfaceName.copy(listed.interfaceName, sizeof listed.interfaceName - 1);
+    if (record.network.mode == KOVA_MODE_STATIC)
+        std::memcpy(listed.configuredAddress, record.network.ipAddress,
+                    std::min(sizeof listed.configuredAddress - 1, sizeof record.network.ipAddress));
     return true;
 }
 

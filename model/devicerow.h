@@ -32,12 +32,15 @@ struct DEVICE_ROW {
     char serialNumber[16]; // may fill the field without a terminator
 };
 
-// One listed device: the record its row was made from, its library item and
-// the interface its reply arrived on (empty when not known).
+// One listed device: the record its row was made from, its library item, the
+// interface its reply arrived on (empty when not known) and its configured
+// address.
 struct DeviceListRow {
     DEVICE_ROW row;
     HKOVAITEM item;
     char interfaceName[KOVA_INTERFACE_NAME_SIZE] = {};
+    // A static device's configured address (it holds it too); empty otherwise.
+    char configuredAddress[16] = {};
 };
 
 namespace veltrona {

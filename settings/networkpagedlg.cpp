@@ -239,9 +239,7 @@ void CNetworkPageDlg::FillFromSettings() {
     OnDnsMode();
 }
 
-QStringList
-CNetworkPageDlg::AddressProblems(const std::vector<veltrona::change::HeardDevice> &listed,
-                                 std::string_view ownMac) const {
+QStringList CNetworkPageDlg::BlankFieldProblems() const {
     struct InUse {
         const CIPAddressCtrl *control;
         int label;
@@ -262,21 +260,6 @@ CNetworkPageDlg::AddressProblems(const std::vector<veltrona::change::HeardDevice
             label = label.chopped(1).trimmed();
         problems << tr("%1 has a blank field among filled ones; it would be sent as 0.").arg(label);
     }
-    if (type != 1)
-        return problems;
-    const std::optional<uint32_t> address = m_ipAddress->value();
-    const std::optional<uint32_t> netMask = m_ipNetMask->value();
-    const std::optional<uint32_t> gateway = m_ipGateway->value();
-    std::vector<veltrona::change::Problem> found;
-    if (address && netMask && gateway)
-        found = veltrona::change::checkAddresses(*address, *netMask, *gateway);
-    if (address) {
-        for (veltrona::change::Problem &problem :
-             veltrona::change::checkCollision(*address, ownMac, listed))
-            found.push_back(std::move(problem));
-    }
-    for (const veltrona::change::Problem &problem : found)
-        problems << QString::fromStdString(problem.message);
     return problems;
 }
 

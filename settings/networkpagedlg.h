@@ -46,15 +46,9 @@ public:
     void CollectSettings(KOVA_NETWORK_SETTINGS *settings) const;
     // Shows the setting page's network settings.
     void FillFromSettings();
-    // What the page would send that the device cannot use, one sentence each,
-    // judged by the checked network type (the page sends every address in
-    // each): with Static IP, an address, net mask or gateway that no device
-    // can use together, and an address that one of `listed` other than
-    // `ownMac` holds; with Static IP, and with PPPOE and Manual DNS, an
-    // address field in use with blank fields among filled ones. DHCP and the
-    // PPPoE provider give the device its addresses: nothing else is judged.
-    QStringList AddressProblems(const std::vector<veltrona::change::HeardDevice> &listed,
-                                std::string_view ownMac) const;
+    // Address fields in use (with Static IP, and with PPPOE and Manual DNS)
+    // with blank fields among filled ones; the change engine judges the rest.
+    QStringList BlankFieldProblems() const;
 
     // The addresses the page would give the device that a host other than a
     // listed device might hold: the IP address when Static IP is checked and

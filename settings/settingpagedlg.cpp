@@ -5,6 +5,7 @@
 #include "devicerow.h"
 #include "dialogbuilder.h"
 #include "hostnamepagedlg.h"
+#include "neighbours.h"
 #include "networkpagedlg.h"
 #include "pagetext.h"
 #include "printable.h"
@@ -163,17 +164,120 @@ void CSettingPageDlg::ConfirmPage(int pageId, const std::function<void(bool proc
     *waited = true;
 }
 
-bool CSettingPageDlg::AskAboutProblems(int pageId, const ListedDevices &listed) {
-    const std::string mac = veltrona::formatMac(m_deviceInfo.mac);
-    QStringList problems;
-    if (listed.sources.size() > 1) {
-        problems << tr("%1 answered from %2: the change may reach another device with the same "
-                       "MAC address, or go out on the wrong network. Choose the network with "
-                       "Bind IP and scan again.")
-                        .arg(QString::fromStdString(mac), listed.sources.join(tr(" and ")));
+QString CSettingPageDlg::ProblemText(const veltrona::change::Problem &problem) {
+    using veltrona::change::Code;
+    using veltrona::change::Field;
+    const auto value = [&](std::size_t i) {
+        return i < problem.values.size() ? QString::fromStdString(problem.values[i]) : QString();
+    };
+    // The address a sentence is about, as its subject.
+    const QString subject = problem.field == Field::Gateway ? tr("The gateway %1").arg(value(0))
+                            : problem.field == Field::Dns   ? tr("The DNS server %1").arg(value(0))
+                                                            : value(0);
+    const auto place = [&](std::size_t i) {
+        return value(i + 1).isEmpty() ? value(i) : tr("%1 on %2").arg(value(i), value(i + 1));
+    };
+    switch (problem.code) {
+    case Code::ThisNetwork:
+        return tr("%1 is in 0.0.0.0/8, not a device address.").arg(subject);
+    case Code::LimitedBroadcast:
+        return tr("%1 is the broadcast address, not a device address.").arg(subject);
+    case Code::Loopback:
+        return tr("%1 is a loopback address.").arg(subject);
+    case Code::Multicast:
+        return tr("%1 is a multicast address.").arg(subject);
+    case Code::Reserved:
+        return tr("%1 is a reserved address.").arg(subject);
+    case Code::NetworkAddress:
+        return tr("%1 is the network address of the subnet %2.").arg(subject, value(1));
+    case Code::BroadcastAddress:
+        return tr("%1 is the broadcast address of the subnet %2.").arg(subject, value(1));
+    case Code::NotANetmask:
+        return value(0) == QLatin1String("0.0.0.0")
+                   ? tr("%1 is not a netmask.").arg(value(0))
+                   : tr("%1 is not a netmask: its one bits must come first, without a gap.")
+                         .arg(value(0));
+    case Code::GatewayOutside:
+        return tr("The gateway %1 is outside the subnet %2.").arg(value(0), value(1));
+    case Code::GatewayIsAddress:
+        return tr("The gateway %1 is the device's own new address.").arg(value(0));
+    case Code::HeldBy: {
+        // The neighbour table's holders are named in the engine's words.
+        QString holder = value(2);
+        if (holder == QLatin1String("this host"))
+            holder = tr("this host");
+        else if (holder == QLatin1String("not a KOVA device"))
+            holder = tr("not a KOVA device");
+        return holder.isEmpty() ? tr("%1 is held by the device %2.").arg(value(0), value(1))
+                                : tr("%1 is held by the device %2 (%3).")
+                                      .arg(value(0), value(1), holder);
     }
-    if (pageId == CNetworkPageDlg::IDD && m_pNetworkPage != nullptr)
-        problems << m_pNetworkPage->AddressProblems(listed.devices, mac);
+    case Code::HeardTwice: {
+        QStringList places;
+        for (std::size_t i = 1; i + 1 < problem.values.size(); i += 2)
+            places << place(i);
+        return tr("%1 answered from %2: the change may reach another device with the same "
+                  "MAC address, or go out on the wrong network. Choose the network with "
+                  "Bind IP and scan again.")
+            .arg(value(0), places.join(tr(" and ")));
+    }
+    case Code::TwoAddresses:
+        return tr("%1 answered from two addresses on one network (%2 and %3): the change "
+                  "could reach either device.")
+            .arg(value(0), value(1), value(2));
+    case Code::OutsideSegment: {
+        QStringList networks;
+        for (std::size_t i = 2; i < problem.values.size(); ++i)
+            networks << value(i);
+        return tr("%1 is outside the networks of %2 (%3), where the device was heard: it "
+                  "could not be reached there.")
+            .arg(value(0), value(1), networks.join(QStringLiteral(", ")));
+    }
+    case Code::ControlCharacter:
+        return problem.field == Field::DomainName ? tr("The domain name holds a control character.")
+                                                  : tr("The host name holds a control character.");
+    case Code::FormulaStart:
+        return tr("The host name starts with '%1', which spreadsheets take for a formula.")
+            .arg(value(0));
+    default:
+        break;
+    }
+    return tr("This change cannot be sent as it stands.");
+}
+
+bool CSettingPageDlg::AskAboutProblems(int pageId, const ListedDevices &listed) {
+    namespace change = veltrona::change;
+    QStringList problems;
+    // The change as the engine checks it: the page's request to this device,
+    // which answered from `listed.places`.
+    veltrona::DeviceRecord device;
+    device.item = m_item;
+    device.info = m_deviceInfo;
+    device.network = m_networkSettings;
+    change::DeviceChange planned;
+    std::copy(std::begin(m_deviceInfo.mac), std::end(m_deviceInfo.mac), planned.mac.begin());
+    planned.device = &device;
+    planned.places = listed.places;
+    planned.settings = m_networkSettings;
+    planned.steps = {pageId == CHostNamePageDlg::IDD ? change::Step::HostName
+                                                     : change::Step::Account};
+    if (pageId == CNetworkPageDlg::IDD && m_pNetworkPage != nullptr) {
+        problems << m_pNetworkPage->BlankFieldProblems();
+        // An address with a blank field is not judged further: it is wrong already.
+        if (problems.isEmpty()) {
+            planned.steps = {change::Step::Network};
+            m_pNetworkPage->CollectSettings(&planned.settings);
+        }
+    }
+    if (planned.steps.front() == change::Step::HostName) {
+        planned.hostName = veltrona::fieldText(m_deviceInfo.hostName);
+        planned.domainName = veltrona::fieldText(m_deviceInfo.domainName);
+    }
+    const bool bound = !m_strBinding.isEmpty() && m_strBinding != "ANY";
+    const change::ChangeEngine engine(m_library, {planned}, {});
+    for (const change::Problem &problem :
+         engine.check(listed.devices, {bound, change::localNetworks()}))
+        problems << ProblemText(problem);
     if (problems.isEmpty())
         return true;
     // Host names and interface names come from the network: no control

@@ -5,6 +5,7 @@
 // through the reply bridge, which calls ReportUpdateResult.
 
 #include "addresscheck.h"
+#include "changeengine.h"
 #include "kova.h"
 #include "kovalibrary.h"
 #include "platform.h"
@@ -31,7 +32,7 @@ struct ListedDevices {
     // Every listed device, the one being changed among them.
     std::vector<veltrona::change::HeardDevice> devices;
     // Each address and interface the device being changed answered from.
-    QStringList sources;
+    std::vector<veltrona::Place> places;
 };
 
 class CSettingPageDlg : public QDialog, private ReplyBridge::ResultReceiver {
@@ -125,6 +126,8 @@ private:
     void ConnectPage(CConfigPage *page);
     // Shows what the checks of the page found, with `listed` as the holders
     // of addresses: true when nothing was found or the user chose to send.
+    // A problem of the change engine in the window's language.
+    static QString ProblemText(const veltrona::change::Problem &problem);
     bool AskAboutProblems(int pageId, const ListedDevices &listed);
 
     veltrona::KovaLibrary &m_library;

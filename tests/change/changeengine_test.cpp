@@ -104,19 +104,21 @@ TEST(ChangeEngine, ALeaverGoesBeforeTheDeviceTakingItsAddress) {
         library,
         {lab.move(2, d1, "10.77.1.2"), lab.move(3, d2, "10.77.1.3"), lab.move(4, d3, "10.77.1.50")},
         {16, 5s});
-    ASSERT_EQ(engine.check(lab.heard()), std::vector<std::string>{});
+    ASSERT_TRUE(engine.start(lab.heard()).empty());
     engine.advance(t0);
     ASSERT_EQ(library.sent.size(), 1u) << "only the device moving to a free address goes first";
     EXPECT_EQ(library.sent[0].first, d3.item);
-    // "Success" is not enough: the leaver must be seen moved, by the settings
-    // it shows or by the address it answers from.
+    // "Success" is not enough, nor showing the new settings: the leaver must
+    // answer from another address.
     engine.answer(macOf(d3), KOVA_EVENT_SUCCESS, t0 + 1s);
     EXPECT_TRUE(engine.awaitsMoves());
     EXPECT_FALSE(engine.idle());
     engine.heard(d3, t0 + 1s); // as before the change
-    EXPECT_EQ(library.sent.size(), 1u);
     veltrona::DeviceRecord moved3 = d3;
     setText(moved3.network.ipAddress, "10.77.1.50");
+    engine.heard(moved3, t0 + 1s); // applies only after a restart
+    EXPECT_EQ(library.sent.size(), 1u);
+    setText(moved3.info.ipAddress, "10.77.1.50");
     engine.heard(moved3, t0 + 2s);
     ASSERT_EQ(library.sent.size(), 2u);
     EXPECT_EQ(library.sent[1].first, d2.item);
@@ -134,7 +136,7 @@ TEST(ChangeEngine, ALeaverGoesBeforeTheDeviceTakingItsAddress) {
     RecordingLibrary unseen;
     ChangeEngine stuck(unseen, {lab.move(2, d1, "10.77.1.2"), lab.move(3, d2, "10.77.1.60")},
                        {16, 5s});
-    ASSERT_TRUE(stuck.check(lab.heard()).empty());
+    ASSERT_TRUE(stuck.start(lab.heard()).empty());
     stuck.advance(t0);
     stuck.answer(macOf(d2), KOVA_EVENT_SUCCESS, t0 + 1s);
     stuck.advance(t0 + 5s);
@@ -144,14 +146,14 @@ TEST(ChangeEngine, ALeaverGoesBeforeTheDeviceTakingItsAddress) {
     EXPECT_TRUE(stuck.idle());
     EXPECT_EQ(unseen.sent.size(), 1u);
     EXPECT_EQ(stuck.outcomes()[0].state, State::NotSent);
-    EXPECT_NE(stuck.outcomes()[0].detail.find("was not seen with its new address within 5 s"),
+    EXPECT_NE(stuck.outcomes()[0].detail.find("was not seen answering from another address within 5 s"),
               std::string::npos);
 
     // The device that did not leave keeps the next one from moving onto it.
     RecordingLibrary second;
     ChangeEngine failing(second, {lab.move(2, d1, "10.77.1.2"), lab.move(3, d2, "10.77.1.60")},
                          {16, 5s});
-    ASSERT_TRUE(failing.check(lab.heard()).empty());
+    ASSERT_TRUE(failing.start(lab.heard()).empty());
     failing.advance(t0);
     failing.answer(macOf(d2), KOVA_EVENT_AUTH_FAILED, t0 + 1s);
     EXPECT_EQ(second.sent.size(), 1u);
@@ -165,32 +167,220 @@ TEST(ChangeEngine, RefusesPlansThatCannotBeSentSafely) {
     Lab lab;
     const auto &d1 = lab.device(1), &d2 = lab.device(2), &d3 = lab.device(3);
     lab.device(9, "door\x1b[2J");
+    // Device 5 also answers from 192.168.0.64 (on the same interface), and
+    // device 6 is heard on vt1, whose only network is 10.78.0.0/16.
+    const auto &d5 = lab.device(5), &d6 = lab.device(6);
+    DeviceChange hostOnly = lab.move(3, d2, "10.77.1.2");
+    hostOnly.steps = {Step::HostName};
+    hostOnly.hostName = "cam-2b";
+    DeviceChange keepsIp = lab.move(3, d2, "10.77.1.2");
+    setText(keepsIp.settings.gateway, "10.77.0.254");
+    DeviceChange twoPlaces = lab.move(2, d5, "10.77.1.55");
+    twoPlaces.places = {{"10.77.1.5", "vt0"}, {"192.168.0.64", "vt0"}};
+    DeviceChange secondSegment = lab.move(2, d6, "10.77.1.66");
+    secondSegment.places = {{"10.78.1.6", "vt1"}};
+    DeviceChange formula = lab.move(2, d1, "10.77.1.1");
+    formula.steps = {Step::HostName};
+    formula.hostName = "=HYPERLINK(\"x\")";
+    formula.domainName = "a\nb";
+    DeviceChange badGateway = lab.move(2, d1, "10.77.1.70");
+    setText(badGateway.settings.gateway, "10.77.1.70");
+    setText(badGateway.settings.dnsServer, "0.1.2.3");
+    DeviceChange thisNetwork = lab.move(2, d1, "0.1.2.3");
+    setText(thisNetwork.settings.netMask, "128.0.0.0");
+    setText(thisNetwork.settings.gateway, "127.0.0.1");
+    const std::vector<LocalNetwork> networks = {{"vt0", 0x0A4D0001, 0xFFFF0000},
+                                                {"vt1", 0x0A4E0001, 0xFFFF0000}};
     struct Case {
         const char *what;
         std::vector<DeviceChange> changes;
-        std::vector<std::string> expected; // one text per problem
+        std::vector<std::pair<Code, Field>> expected;
+        std::vector<std::string> values = {}; // of the first problem, when given
+        bool bound = false;
     } cases[] = {
         {"a cycle",
          {lab.move(2, d1, "10.77.1.2"), lab.move(3, d2, "10.77.1.1")},
-         {"a cycle of moves"}},
+         {{Code::MoveCycle, Field::Address}}},
         {"a device outside the plan keeps it",
          {lab.move(2, d1, "10.77.1.9")},
-         {"row 2 (02-4B-56-00-00-01): 10.77.1.9 is held by the device 02-4B-56-00-00-09 "
-          "(door?[2J)."}},
+         {{Code::HeldBy, Field::Address}},
+         {"10.77.1.9", "02-4B-56-00-00-09", "door\x1b[2J"}},
+        {"a host-name-only row keeps its address",
+         {lab.move(2, d1, "10.77.1.2"), hostOnly},
+         {{Code::HeldBy, Field::Address}}},
+        {"a network row keeping its address",
+         {lab.move(2, d1, "10.77.1.2"), keepsIp},
+         {{Code::HeldBy, Field::Address}}},
         {"given twice",
          {lab.move(2, d1, "10.77.1.70"), lab.move(3, d2, "10.77.1.70")},
-         {"row 3 (02-4B-56-00-00-02): 10.77.1.70 is given twice in the plan, also to row 2"}},
-        {"a subnet broadcast", {lab.move(2, d3, "10.77.255.255")}, {"broadcast address"}},
+         {{Code::GivenTwice, Field::Address}},
+         {"10.77.1.70", "2", "02-4B-56-00-00-01"}},
+        {"a subnet broadcast",
+         {lab.move(2, d3, "10.77.255.255")},
+         {{Code::BroadcastAddress, Field::Address}}},
+        {"the network address of a /30",
+         {[&] {
+             DeviceChange c = lab.move(2, d3, "10.77.1.128");
+             setText(c.settings.netMask, "255.255.255.252");
+             setText(c.settings.gateway, "10.77.1.130");
+             return c;
+         }()},
+         {{Code::NetworkAddress, Field::Address}},
+         {"10.77.1.128", "10.77.1.128/30"}},
+        {"the broadcast address of a /30",
+         {[&] {
+             DeviceChange c = lab.move(2, d3, "10.77.1.131");
+             setText(c.settings.netMask, "255.255.255.252");
+             setText(c.settings.gateway, "10.77.1.130");
+             return c;
+         }()},
+         {{Code::BroadcastAddress, Field::Address}}},
+        {"the gateway is the address, DNS in 0.0.0.0/8",
+         {badGateway},
+         {{Code::ThisNetwork, Field::Dns}, {Code::GatewayIsAddress, Field::Gateway}}},
+        {"0.0.0.0/8 and a loopback gateway",
+         {thisNetwork},
+         {{Code::ThisNetwork, Field::Address}, {Code::Loopback, Field::Gateway}}},
+        {"a device also answers from the taken address",
+         {[&] {
+             DeviceChange c = lab.move(2, d1, "192.168.0.64");
+             setText(c.settings.gateway, "");
+             return c;
+         }()},
+         {{Code::HeldBy, Field::Address}},
+         {"192.168.0.64", "02-4B-56-00-00-05", "cam-5"}},
+        {"two addresses on one network, bound",
+         {twoPlaces},
+         {{Code::TwoAddresses, Field::Device}},
+         {"02-4B-56-00-00-05", "10.77.1.5", "192.168.0.64"},
+         true},
+        {"outside the segment it was heard on",
+         {secondSegment},
+         {{Code::OutsideSegment, Field::Address}},
+         {"10.77.1.66", "vt1", "10.78.0.0/16"}},
+        {"names that a plan refuses",
+         {formula},
+         {{Code::FormulaStart, Field::HostName}, {Code::ControlCharacter, Field::DomainName}}},
     };
     for (Case &c : cases) {
         RecordingLibrary library;
         ChangeEngine engine(library, std::move(c.changes), {});
-        const auto problems = engine.check(lab.heard());
-        ASSERT_EQ(problems.size(), c.expected.size()) << c.what;
-        for (std::size_t i = 0; i < problems.size(); ++i)
-            EXPECT_NE(problems[i].find(c.expected[i]), std::string::npos)
-                << c.what << ": " << problems[i];
+        std::vector<HeardDevice> heard = lab.heard();
+        heard.push_back({"02-4B-56-00-00-05", "cam-5", 0xC0A80040}); // 192.168.0.64
+        const auto problems = engine.check(heard, {c.bound, networks});
+        std::vector<std::pair<Code, Field>> got;
+        for (const Problem &problem : problems)
+            got.emplace_back(problem.code, problem.field);
+        EXPECT_EQ(got, c.expected) << c.what;
+        if (!c.values.empty() && !problems.empty()) {
+            EXPECT_EQ(problems[0].values, c.values) << c.what;
+        }
+        // Checking schedules nothing: a second look gives the same, nothing goes.
+        EXPECT_EQ(engine.check(heard, {c.bound, networks}).size(), problems.size()) << c.what;
+        engine.advance(t0);
+        EXPECT_TRUE(library.sent.empty()) << c.what;
     }
+}
+
+// The desired values become requests in the engine's order, and a device's
+// requests after a new password use it; settings a mode does not send, and
+// kept values that cannot be sent back, are problems with their field.
+TEST(ChangeEngine, DesiredValuesBecomeOrderedRequests) {
+    Lab lab;
+    veltrona::ScanResult scan;
+    scan.devices = {lab.device(1), lab.device(2)};
+    for (veltrona::DeviceRecord &device : scan.devices)
+        setText(device.network.dnsServer, "10.77.0.53");
+    scan.devices[1].network.mode = KOVA_MODE_PPPOE;
+    setText(scan.devices[1].network.gateway, "");
+    lab.credentials.newPassword = "n3w";
+    Desired all;
+    all.row = 2;
+    std::memcpy(all.mac.data(), scan.devices[0].info.mac, 6);
+    all.network.ipAddress = "10.77.1.80";
+    all.hostName = "cam-1b";
+    all.credentials = &lab.credentials;
+    Desired ipInPppoe = all;
+    ipInPppoe.row = 3;
+    std::memcpy(ipInPppoe.mac.data(), scan.devices[1].info.mac, 6);
+    Desired toStatic = ipInPppoe;
+    toStatic.network.mode = KOVA_MODE_STATIC;
+    // Every address a device answered from is held.
+    scan.heardTwice[veltrona::macKey(scan.devices[1].info.mac)] = {{"10.77.1.2", "vt0"},
+                                                                   {"192.168.0.64", "vt0"}};
+    EXPECT_EQ(heardDevices(scan).size(), 3u);
+    std::vector<Problem> problems;
+    const auto changes = changesFor({all, ipInPppoe, toStatic}, scan, problems);
+    EXPECT_EQ(changes[0].steps, (std::vector<Step>{Step::HostName, Step::Account, Step::Network}));
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_EQ(problems[0].code, Code::NotSentInMode);
+    EXPECT_EQ(problems[0].field, Field::Address);
+    EXPECT_EQ(problems[0].values, (std::vector<std::string>{"pppoe", "device"}));
+    EXPECT_EQ(problems[0].row, 3);
+    EXPECT_EQ(problems[1].code, Code::CurrentNotAddress) << "a static request needs a gateway";
+    EXPECT_EQ(problems[1].field, Field::Gateway);
+
+    class Passwords : public RecordingLibrary {
+    public:
+        std::vector<std::string> used;
+        int32_t setHostName(HKOVAITEM item, const char *u, const char *p, const char *h,
+                            const char *d) override {
+            used.push_back(p);
+            return RecordingLibrary::setHostName(item, u, p, h, d);
+        }
+        int32_t setAccount(HKOVAITEM item, const char *u, const char *p, const char *n,
+                           const int32_t *g) override {
+            used.push_back(p);
+            return RecordingLibrary::setAccount(item, u, p, n, g);
+        }
+        int32_t setNetworkSettings(HKOVAITEM item, const char *u, const char *p,
+                                   const KOVA_NETWORK_SETTINGS *s) override {
+            used.push_back(p);
+            return RecordingLibrary::setNetworkSettings(item, u, p, s);
+        }
+    } library;
+    ChangeEngine engine(library, {changes[0]}, {});
+    ASSERT_TRUE(engine.start(heardDevices(scan)).empty());
+    for (int i = 0; i < 3; ++i) {
+        engine.advance(t0);
+        engine.answer(macOf(scan.devices[0]), KOVA_EVENT_SUCCESS, t0);
+    }
+    EXPECT_EQ(library.used, (std::vector<std::string>{"secret", "secret", "n3w"}));
+    EXPECT_EQ(engine.outcomes()[0].state, State::Applied);
+}
+
+// A device leaving for DHCP counts as moved only once it answers from another
+// address; until then the device taking its address is not sent.
+TEST(ChangeEngine, ADhcpLeaverMustAnswerFromElsewhere) {
+    Lab lab;
+    const auto &d1 = lab.device(1), &d2 = lab.device(2);
+    DeviceChange leaver = lab.move(3, d2, "");
+    leaver.settings.mode = KOVA_MODE_DHCP;
+    RecordingLibrary library;
+    ChangeEngine engine(library, {lab.move(2, d1, "10.77.1.2"), leaver}, {16, 5s});
+    ASSERT_TRUE(engine.start(lab.heard()).empty());
+    engine.advance(t0);
+    ASSERT_EQ(library.sent.size(), 1u);
+    engine.answer(macOf(d2), KOVA_EVENT_SUCCESS, t0);
+    veltrona::DeviceRecord dhcp = d2;
+    dhcp.network.mode = KOVA_MODE_DHCP; // reports DHCP, still at 10.77.1.2
+    engine.heard(dhcp, t0 + 1s);
+    EXPECT_EQ(library.sent.size(), 1u);
+    engine.advance(t0 + 5s);
+    EXPECT_EQ(engine.outcomes()[0].state, State::NotSent);
+    // Two MACs answering from one address are not confirmed.
+    engine.confirm({d1, dhcp});
+    EXPECT_EQ(engine.outcomes()[1].state, State::Confirmed);
+    std::vector<veltrona::DeviceRecord> fresh = {dhcp, d1};
+    setText(fresh[1].info.ipAddress, "10.77.1.2");
+    RecordingLibrary other;
+    ChangeEngine second(other, {leaver}, {});
+    ASSERT_TRUE(second.start(lab.heard()).empty());
+    second.advance(t0);
+    second.answer(macOf(d2), KOVA_EVENT_SUCCESS, t0);
+    second.confirm(fresh);
+    EXPECT_EQ(second.outcomes()[0].state, State::NotConfirmed);
+    EXPECT_EQ(second.outcomes()[0].detail, "02-4B-56-00-00-01 answers from 10.77.1.2 too");
 }
 
 TEST(ChangeEngine, StoppingLeavesEveryRowWithItsState) {
@@ -207,7 +397,7 @@ TEST(ChangeEngine, StoppingLeavesEveryRowWithItsState) {
                          lab.move(3, d2, "10.77.1.82"), lab.move(4, d3, "10.77.1.83"), unchanged,
                          missing},
                         {2, 5s});
-    ASSERT_TRUE(engine.check(lab.heard()).empty());
+    ASSERT_TRUE(engine.start(lab.heard()).empty());
     // Rows that need nothing are settled from the start, once.
     auto settled = engine.takeSettled();
     EXPECT_EQ(settled, (std::vector<std::size_t>{3, 4}));
@@ -242,7 +432,7 @@ TEST(ChangeEngine, ConfirmationComparesWhatWasSent) {
     RecordingLibrary library;
     ChangeEngine engine(library, {lab.move(2, d1, "10.77.1.101"), lab.move(3, d2, "10.77.1.102")},
                         {});
-    ASSERT_TRUE(engine.check(lab.heard()).empty());
+    ASSERT_TRUE(engine.start(lab.heard()).empty());
     engine.advance(t0);
     engine.answer(macOf(d1), KOVA_EVENT_SUCCESS, t0);
     engine.answer(macOf(d2), KOVA_EVENT_SUCCESS, t0);

@@ -2,7 +2,6 @@
 // where passwords come from, and the table's defences. What needs devices is
 // in cli_lab_test.cpp.
 
-#include "changes.h"
 #include "commandline.h"
 #include "csv.h"
 #include "kovalibrary.h"
@@ -193,33 +192,6 @@ TEST(CliSecrets, LengthAndFileProblemsNameTheirSource) {
                              "PPPoE password",        32};
     EXPECT_NE(readSecret(pppoe, false, never).error.find("CLI_TEST_LONG"), std::string::npos);
     ::unsetenv("CLI_TEST_LONG");
-}
-
-TEST(CliChanges, NothingChangesWhenAnOptionIsNotSentInTheMode) {
-    KOVA_NETWORK_SETTINGS settings{};
-    settings.mode = KOVA_MODE_PPPOE;
-    setText(settings.ipAddress, "10.0.0.9");
-    NetworkChanges ipOnly;
-    ipOnly.ipAddress = "10.0.0.20";
-    const std::string refused = applyNetworkChanges(ipOnly, std::nullopt, settings);
-    EXPECT_NE(refused.find("--ip"), std::string::npos);
-    EXPECT_NE(refused.find("--mode"), std::string::npos);
-    EXPECT_STREQ(settings.ipAddress, "10.0.0.9");
-
-    NetworkChanges toStatic = ipOnly;
-    toStatic.mode = KOVA_MODE_STATIC;
-    EXPECT_NE(checkModeOptions(toStatic, true, KOVA_MODE_PPPOE).find("PPPoE password"),
-              std::string::npos);
-    EXPECT_NE(applyNetworkChanges(toStatic, std::nullopt, settings).find("--netmask"),
-              std::string::npos)
-        << "a static request must not send an empty mask";
-    setText(settings.netMask, "255.0.0.0");
-    setText(settings.gateway, "10.0.0.1");
-    setText(settings.dnsServer, "10.0.0.53");
-    settings.mode = KOVA_MODE_PPPOE;
-    EXPECT_EQ(applyNetworkChanges(toStatic, std::nullopt, settings), "");
-    EXPECT_EQ(settings.mode, KOVA_MODE_STATIC);
-    EXPECT_STREQ(settings.ipAddress, "10.0.0.20");
 }
 
 TEST(CliOutput, TableAlignsColumnsAndDefusesControlCharacters) {

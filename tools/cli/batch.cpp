@@ -2,13 +2,13 @@
 
 #include "applyreport.h"
 #include "changeengine.h"
-#include "changes.h"
 #include "csv.h"
 #include "devicerow.h"
 #include "kovalibrary.h"
 #include "neighbours.h"
 #include "plan.h"
 #include "printable.h"
+#include "problems.h"
 #include "scansequence.h"
 #include "secrets.h"
 #include "secretsfile.h"
@@ -126,57 +126,31 @@ using change::DeviceChange;
 using change::State;
 using change::Step;
 
-// Works out what to send to one device; a problem text when the row cannot be
-// sent as it stands.
-std::string prepare(const PlanRow &row, DeviceChange &change) {
-    const PlanChanges &c = row.changes;
-    const FoundDevice &d = *change.device;
-    if (c.hostName || c.domainName) {
-        std::string problem =
-            resolveHostNames(c.hostName, c.domainName, d.info, change.hostName, change.domainName);
-        if (!problem.empty())
-            return problem;
-        change.steps.push_back(Step::HostName);
-    }
-    change.guest = c.guest ? (*c.guest ? 1 : 0) : (d.guestAccount != 0 ? 1 : 0);
-    if (c.guest || (change.credentials && change.credentials->newPassword))
-        change.steps.push_back(Step::Account);
-    change.settings = d.network;
-    if (c.network.any()) {
-        std::string problem = applyNetworkChanges(c.network, std::nullopt, change.settings);
-        if (!problem.empty())
-            return problem;
-        change.steps.push_back(Step::Network);
-    }
-    return {};
-}
-
-// The changes of a plan's rows for the devices found (a row without its device
-// is not found); the rows that cannot be sent as they stand add a problem.
-std::vector<DeviceChange> changesOf(const std::deque<PlanRow> &rows,
-                                    const std::vector<FoundDevice> &found,
-                                    const std::map<std::uint64_t, Credentials> &secrets,
-                                    const Credentials &common, std::vector<std::string> &problems) {
-    std::unordered_map<std::uint64_t, const FoundDevice *> byMac;
-    for (const FoundDevice &device : found)
-        byMac.emplace(macKey(device.info.mac), &device);
-    std::vector<DeviceChange> changes(rows.size());
+// What each row of a plan asks of its device, with the credentials to use.
+std::vector<change::Desired> desiredOf(const std::deque<PlanRow> &rows,
+                                       const std::map<std::uint64_t, Credentials> &secrets,
+                                       const Credentials &common) {
+    std::vector<change::Desired> desired(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const PlanRow &row = rows[i];
-        DeviceChange &change = changes[i];
-        change.row = row.row;
-        change.mac = row.mac;
-        const auto at = byMac.find(macKey(row.mac.data()));
-        if (at == byMac.end())
-            continue;
-        change.device = at->second;
+        change::Desired &d = desired[i];
+        d.row = row.row;
+        d.mac = row.mac;
+        d.network = row.changes.network;
+        d.hostName = row.changes.hostName;
+        d.domainName = row.changes.domainName;
+        d.guest = row.changes.guest;
         const auto own = secrets.find(macKey(row.mac.data()));
-        change.credentials = own != secrets.end() ? &own->second : &common;
-        const std::string problem = prepare(row, change);
-        if (!problem.empty())
-            problems.push_back("row " + std::to_string(row.row) + ": " + inPlanTerms(problem));
+        d.credentials = own != secrets.end() ? &own->second : &common;
     }
-    return changes;
+    return desired;
+}
+
+void printProblems(const std::vector<change::Problem> &problems, Terms terms,
+                   const std::string &where) {
+    for (const change::Problem &problem : problems)
+        fail(kExitUsage, where + problemText(problem, terms));
+    std::cerr << "veltrona-cli: nothing was sent\n";
 }
 
 // ---- plan ----
@@ -291,7 +265,21 @@ int runPlan(const QStringList &arguments, bool progress, KovaLibrary &library) {
         devices.push_back(device);
     }
     sortDevices(devices, order);
-    error = checkFill(fill, devices.size());
+    // A device heard on a network of this host only gets an address inside it:
+    // one the range cannot serve keeps its address, and is named.
+    const change::Surroundings surroundings{!bind.empty(), change::localNetworks()};
+    std::size_t addressed = devices.size();
+    if (fill.rangeFirst)
+        for (const FoundDevice &device : devices)
+            if (const auto outside = change::outsideSegment(
+                    *fill.rangeFirst, placesOf(result, device), surroundings.networks)) {
+                fill.noAddress.insert(macKey(device.info.mac));
+                --addressed;
+                std::cerr << "veltrona-cli: plan: " << formatMac(device.info.mac)
+                          << ": address cells left blank: " << problemText(*outside, Terms::Options)
+                          << '\n';
+            }
+    error = checkFill(fill, addressed);
     if (!error.empty())
         return fail(kExitUsage, error);
     const QByteArray plan = formatPlan(devices, fill, json, error);
@@ -300,15 +288,19 @@ int runPlan(const QStringList &arguments, bool progress, KovaLibrary &library) {
     // The plan is checked as apply will check it: no address that a device
     // outside it keeps, none that no device can use.
     const PlanInput written = parsePlan(plan);
-    std::vector<std::string> problems = written.problems;
+    for (const std::string &problem : written.problems)
+        std::cerr << "veltrona-cli: plan: " << problem << '\n';
+    if (!written.problems.empty())
+        return kExitUsage;
     const Credentials none;
-    change::ChangeEngine engine(library,
-                                changesOf(written.rows, result.devices, {}, none, problems), {});
+    std::vector<change::Problem> problems;
+    change::ChangeEngine engine(
+        library, change::changesFor(desiredOf(written.rows, {}, none), result, problems), {});
     if (problems.empty())
-        problems = engine.check(change::holdersFor(engine.changes(), result.devices));
+        problems = engine.check(change::holdersFor(engine.changes(), result), surroundings);
     if (!problems.empty()) {
-        for (const std::string &problem : problems)
-            std::cerr << "veltrona-cli: plan: " << problem << '\n';
+        for (const change::Problem &problem : problems)
+            std::cerr << "veltrona-cli: plan: " << problemText(problem, Terms::Columns) << '\n';
         return kExitUsage;
     }
     std::cout << plan.toStdString();
@@ -418,23 +410,207 @@ std::vector<AppliedRow> refusedRows(const std::deque<PlanRow> &rows,
     return out;
 }
 
-// Replies the library lost since `before` (taken with getLostReplies).
-std::uint32_t lostSince(KovaLibrary &library,
-                        const std::pair<std::uint32_t, std::uint32_t> &before) {
-    std::uint32_t tableFull = 0, bufferFull = 0;
-    if (library.getLostReplies(&tableFull, &bufferFull) != KOVA_OK)
-        return 0;
-    return (tableFull - before.first) + (bufferFull - before.second);
-}
-
 std::pair<std::uint32_t, std::uint32_t> lostNow(KovaLibrary &library) {
     std::uint32_t tableFull = 0, bufferFull = 0;
     library.getLostReplies(&tableFull, &bufferFull);
     return {tableFull, bufferFull};
 }
 
+// Replies the library lost since `before` (taken with lostNow).
+std::uint32_t lostSince(KovaLibrary &library,
+                        const std::pair<std::uint32_t, std::uint32_t> &before) {
+    const auto now = lostNow(library);
+    return (now.first - before.first) + (now.second - before.second);
+}
+
+std::string lostNote(std::uint32_t count, const char *when) {
+    return std::to_string(count) + (count == 1 ? " reply was" : " replies were") + " lost " + when;
+}
+
 // After a stop, answers in flight are awaited this long at most.
 constexpr auto kStopGrace = 3s;
+
+struct RunSetup {
+    std::string bind;
+    int seconds;
+    bool progress;
+};
+
+struct RunEnd {
+    int stopSignal = 0;
+    std::int32_t opened = KOVA_OK;
+    std::string reportError;
+    double elapsed = 0;
+    bool sentRequests = false;        // a request went out
+    std::uint32_t lostSending = 0;    // replies the system dropped while sending
+    std::uint32_t lostConfirming = 0; // and in the confirmation scan
+};
+
+// Drives a started engine: sends, awaits the answers and the moves, then
+// confirms with a fresh scan. `report` is kept as a journal: each row's
+// latest state is added as it changes, a row's "sent" before its request
+// goes. `beforeSend` is the engine's mayStart: it is set here, and stops the
+// run when a stop signal came. After a stop the answers in flight are awaited
+// kStopGrace at most, and not at all after a second stop signal. `forget`
+// wipes the passwords once nothing more is sent.
+RunEnd run(change::ChangeEngine &engine, KovaLibrary &library, const RunSetup &setup,
+           ApplyReport *report, std::function<bool(std::size_t)> &beforeSend,
+           const std::function<void()> &forget) {
+    RunEnd end;
+    const auto &outcomes = engine.outcomes();
+    const auto &planned = engine.changes();
+    std::string &reportError = end.reportError;
+    std::vector<std::size_t> sends(planned.size(), 0); // requests gone out, by row
+    std::vector<std::string> written(planned.size());
+    std::set<std::size_t> sent; // rows last written as sent
+    const auto journal = [&](std::size_t i) {
+        AppliedRow row = appliedRow(planned[i], outcomes[i]);
+        row.result = journalKey(outcomes[i].state, sends[i] > 0);
+        if (row.result == "sent")
+            row.detail =
+                std::string(change::stepName(planned[i].steps[sends[i] - 1])) + " request sent";
+        std::string stamp = row.result + '\n' + row.detail;
+        if (stamp == written[i])
+            return;
+        written[i] = std::move(stamp);
+        if (report && reportError.empty())
+            report->add(row, reportError);
+    };
+    const auto syncJournal = [&] {
+        for (std::size_t i : engine.takeSettled()) {
+            journal(i);
+            sent.erase(i);
+        }
+        for (auto it = sent.begin(); it != sent.end();) {
+            journal(*it);
+            const State state = outcomes[*it].state;
+            it = state == State::InFlight || state == State::Pending ? std::next(it)
+                                                                     : sent.erase(it);
+        }
+    };
+    beforeSend = [&](std::size_t i) {
+        syncJournal(); // an answer that lets this request go is written before it
+        if (caughtStopSignal() != 0)
+            return false;
+        ++sends[i];
+        end.sentRequests = true;
+        journal(i);
+        sent.insert(i);
+        return true;
+    };
+    const bool progress = setup.progress;
+
+    const Clock::time_point started = Clock::now();
+    std::int32_t &opened = end.opened;
+    std::optional<Clock::time_point> stoppedAt;
+    const auto lostBefore = lostNow(library);
+    {
+        Answers answers(library, true); // discoveries find the devices that moved
+        Connection connection(library, answers, setup.bind);
+        opened = connection.error();
+        if (opened != KOVA_OK)
+            engine.stop();
+        const auto noteStop = [&] {
+            if (caughtStopSignal() != 0 && !stoppedAt) {
+                engine.stop();
+                stoppedAt = Clock::now();
+            }
+        };
+        noteStop();
+        const std::size_t total = planned.size();
+        // While a device that left an address is to be heard from its new one,
+        // a discovery goes out every kMoveDiscoveryGap.
+        constexpr auto kMoveDiscoveryGap = 500ms;
+        Clock::time_point nextDiscovery{};
+        for (engine.advance(Clock::now()); !engine.idle(); engine.advance(Clock::now())) {
+            noteStop();
+            syncJournal();
+            if (stoppedAt &&
+                (caughtSecondStopSignal() || Clock::now() >= *stoppedAt + kStopGrace)) {
+                engine.abandon(caughtSecondStopSignal()
+                                   ? "sent, its answer not awaited after a second stop signal"
+                                   : "sent, no answer within " +
+                                         std::to_string(kStopGrace.count()) + " s of the stop");
+                break;
+            }
+            if (progress)
+                std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", engine.done(),
+                             total);
+            auto deadline = engine.nextDeadline().value_or(Clock::now() + 100ms);
+            if (stoppedAt)
+                deadline = std::min(deadline, *stoppedAt + kStopGrace);
+            if (engine.awaitsMoves()) {
+                if (Clock::now() >= nextDiscovery && caughtStopSignal() == 0) {
+                    library.sendDiscovery();
+                    nextDiscovery = Clock::now() + kMoveDiscoveryGap;
+                }
+                deadline = std::min(deadline, nextDiscovery);
+            }
+            for (const auto &[mac, event] : answers.take(deadline))
+                engine.answer(mac, event, Clock::now());
+            for (const DeviceRecord &device : answers.takeHeard())
+                engine.heard(device, Clock::now());
+        }
+        if (progress)
+            std::fputs("\r\033[K", stderr);
+        if (const auto loop = answers.loopErrorCode())
+            std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*loop) << '\n';
+    }
+    forget();
+    syncJournal();
+    end.lostSending = lostSince(library, lostBefore);
+    if (opened != KOVA_OK)
+        std::cerr << "veltrona-cli: cannot send: " << kova_ErrorText(opened) << '\n';
+
+    // Confirmation: a fresh scan, which also tells where every device answers
+    // from now. Skipped when stopped: the run ends as soon as it can.
+    int stopSignal = caughtStopSignal();
+    if (stopSignal == 0 && opened == KOVA_OK) {
+        // Until every device that was sent something has answered.
+        std::vector<MacAddress> toConfirm;
+        for (std::size_t i = 0; i < planned.size(); ++i)
+            if (planned[i].device && outcomes[i].state != State::Unchanged &&
+                outcomes[i].state != State::NotSent)
+                toConfirm.push_back(planned[i].mac);
+        const ScanResult check =
+            toConfirm.empty() ? ScanResult{}
+                              : scan(library, setup.bind, setup.seconds, toConfirm, progress);
+        end.lostConfirming = check.lostTableFull + check.lostBufferFull;
+        stopSignal = caughtStopSignal();
+        if (check.error == KOVA_OK && !check.stopped)
+            engine.confirm(check.devices);
+    }
+    engine.leaveUnconfirmed(stopSignal != 0 ? "stopped before the confirmation scan"
+                                            : "the confirmation scan could not be made");
+    syncJournal();
+    end.stopSignal = stopSignal;
+    end.elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+    if (end.lostSending != 0)
+        std::cerr << "veltrona-cli: " << lostNote(end.lostSending, "while sending")
+                  << " (receive buffer full): a row without an answer may have applied its "
+                     "change\n";
+    if (end.lostConfirming != 0)
+        std::cerr << "veltrona-cli: " << lostNote(end.lostConfirming, "in the confirmation scan")
+                  << ": a row not confirmed may have applied its change\n";
+    return end;
+}
+
+// A row for the final report and table: the detail also says when its answer
+// may have been among the replies lost.
+AppliedRow finalRow(const DeviceChange &change, const change::Outcome &outcome, const RunEnd &end) {
+    AppliedRow row = appliedRow(change, outcome);
+    const State state = outcome.state;
+    if (end.lostSending != 0 &&
+        (state == State::NoAnswer ||
+         (state == State::NotSent && row.detail.find("was not seen") != std::string::npos)))
+        row.detail += "; " + lostNote(end.lostSending, "while sending") +
+                      ", its answer may have been among them";
+    if (end.lostConfirming != 0 && state == State::NotConfirmed &&
+        row.detail.rfind("no answer to the confirmation scan", 0) == 0)
+        row.detail += "; " + lostNote(end.lostConfirming, "in that scan") +
+                      ", its answer may have been among them";
+    return row;
+}
 
 int runApply(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library,
              bool &sentRequests) {
@@ -585,27 +761,22 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     if (found.loopError)
         std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
                   << '\n';
-    std::vector<std::string> problems;
-    for (const PlanRow &row : plan.rows) {
-        // The same MAC on two networks: its requests would go to either.
-        const std::string twice = bind.empty() ? heardTwiceProblem(found, row.mac.data()) : "";
-        if (!twice.empty() && row.changes.any())
-            problems.push_back("row " + std::to_string(row.row) + ": " + twice);
-    }
-    // Asked before each request goes out; set once the journal is open.
+    std::vector<change::Problem> problems;
+    // Asked before each request goes out; run() sets it.
     std::function<bool(std::size_t)> beforeSend = [](std::size_t) { return false; };
-    change::Options options{parallel, std::chrono::seconds(seconds),
-                            [&](std::size_t i) { return beforeSend(i); }};
     change::ChangeEngine engine(
-        library, changesOf(plan.rows, found.devices, secrets, common, problems), options);
+        library, change::changesFor(desiredOf(plan.rows, secrets, common), found, problems),
+        {parallel, std::chrono::seconds(seconds), [&](std::size_t i) { return beforeSend(i); }});
     if (problems.empty())
-        problems = engine.check(change::holdersFor(engine.changes(), found.devices, &probes));
+        problems = engine.start(change::holdersFor(engine.changes(), found, &probes),
+                                {!bind.empty(), change::localNetworks()});
     if (!problems.empty()) {
         wipeAll(secrets, common);
-        for (const std::string &problem : problems)
-            fail(kExitUsage, planName + ": " + problem);
-        std::cerr << "veltrona-cli: nothing was sent\n";
-        return refuse(kExitUsage, plan.rows, problems,
+        printProblems(problems, Terms::Columns, planName + ": ");
+        std::vector<std::string> texts;
+        for (const change::Problem &problem : problems)
+            texts.push_back(problemText(problem, Terms::Columns));
+        return refuse(kExitUsage, plan.rows, texts,
                       "the plan was refused (the rows named have problems)");
     }
     const auto &outcomes = engine.outcomes();
@@ -629,183 +800,148 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
         wipeAll(secrets, common);
         return fail(kExitOutput, reportError);
     }
-    // The journal: each row's latest state, added as it changes.
-    std::vector<std::size_t> sends(planned.size(), 0); // requests gone out, by row
-    std::vector<std::string> written(planned.size());
-    std::set<std::size_t> sent; // rows last written as sent
-    const auto journal = [&](std::size_t i) {
-        AppliedRow row = appliedRow(planned[i], outcomes[i]);
-        row.result = journalKey(outcomes[i].state, sends[i] > 0);
-        if (row.result == "sent")
-            row.detail =
-                std::string(change::stepName(planned[i].steps[sends[i] - 1])) + " request sent";
-        std::string stamp = row.result + '\n' + row.detail;
-        if (stamp == written[i])
-            return;
-        written[i] = std::move(stamp);
-        if (reportPath && reportError.empty())
-            report.add(row, reportError);
-    };
-    const auto syncJournal = [&] {
-        for (std::size_t i : engine.takeSettled()) {
-            journal(i);
-            sent.erase(i);
-        }
-        for (auto it = sent.begin(); it != sent.end();) {
-            journal(*it);
-            const State state = outcomes[*it].state;
-            it = state == State::InFlight || state == State::Pending ? std::next(it)
-                                                                     : sent.erase(it);
-        }
-    };
-    beforeSend = [&](std::size_t i) {
-        syncJournal(); // an answer that lets this request go is written before it
-        if (caughtStopSignal() != 0)
-            return false;
-        ++sends[i];
-        sentRequests = true;
-        journal(i); // written before the request goes
-        sent.insert(i);
-        return true;
-    };
+    const RunEnd end =
+        run(engine, library, {bind, seconds, progress}, reportPath ? &report : nullptr, beforeSend,
+            [&] { wipeAll(secrets, common); });
+    sentRequests = end.sentRequests;
+    reportError = end.reportError;
 
-    const Clock::time_point started = Clock::now();
-    std::int32_t opened = KOVA_OK;
-    std::optional<Clock::time_point> stoppedAt;
-    const auto lostBefore = lostNow(library);
-    {
-        Answers answers(library, true); // discoveries find the devices that moved
-        Connection connection(library, answers, bind);
-        opened = connection.error();
-        if (opened != KOVA_OK)
-            engine.stop();
-        const auto noteStop = [&] {
-            if (caughtStopSignal() != 0 && !stoppedAt) {
-                engine.stop();
-                stoppedAt = Clock::now();
-            }
-        };
-        noteStop();
-        const std::size_t total = planned.size();
-        // While a device that left an address is to be heard from its new one,
-        // a discovery goes out every kMoveDiscoveryGap.
-        constexpr auto kMoveDiscoveryGap = 500ms;
-        Clock::time_point nextDiscovery{};
-        for (engine.advance(Clock::now()); !engine.idle(); engine.advance(Clock::now())) {
-            noteStop();
-            syncJournal();
-            if (stoppedAt &&
-                (caughtSecondStopSignal() || Clock::now() >= *stoppedAt + kStopGrace)) {
-                engine.abandon(caughtSecondStopSignal()
-                                   ? "sent, its answer not awaited after a second stop signal"
-                                   : "sent, no answer within " +
-                                         std::to_string(kStopGrace.count()) + " s of the stop");
-                break;
-            }
-            if (progress)
-                std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", engine.done(),
-                             total);
-            auto deadline = engine.nextDeadline().value_or(Clock::now() + 100ms);
-            if (stoppedAt)
-                deadline = std::min(deadline, *stoppedAt + kStopGrace);
-            if (engine.awaitsMoves()) {
-                if (Clock::now() >= nextDiscovery && caughtStopSignal() == 0) {
-                    library.sendDiscovery();
-                    nextDiscovery = Clock::now() + kMoveDiscoveryGap;
-                }
-                deadline = std::min(deadline, nextDiscovery);
-            }
-            for (const auto &[mac, event] : answers.take(deadline))
-                engine.answer(mac, event, Clock::now());
-            for (const DeviceRecord &device : answers.takeHeard())
-                engine.heard(device, Clock::now());
-        }
-        if (progress)
-            std::fputs("\r\033[K", stderr);
-        if (const auto loop = answers.loopErrorCode())
-            std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*loop) << '\n';
-    }
-    wipeAll(secrets, common);
-    syncJournal();
-    const std::uint32_t lostSending = lostSince(library, lostBefore);
-    if (opened != KOVA_OK)
-        std::cerr << "veltrona-cli: cannot send: " << kova_ErrorText(opened) << '\n';
-
-    // Confirmation: a fresh scan, which also tells where every device answers
-    // from now. Skipped when stopped: the run ends as soon as it can.
-    int stopSignal = caughtStopSignal();
-    std::uint32_t lostConfirming = 0;
-    if (stopSignal == 0 && opened == KOVA_OK) {
-        // Until every device that was sent something has answered.
-        std::vector<MacAddress> toConfirm;
-        for (std::size_t i = 0; i < planned.size(); ++i)
-            if (planned[i].device && outcomes[i].state != State::Unchanged &&
-                outcomes[i].state != State::NotSent)
-                toConfirm.push_back(planned[i].mac);
-        const ScanResult check =
-            toConfirm.empty() ? ScanResult{} : scan(library, bind, seconds, toConfirm, progress);
-        lostConfirming = check.lostTableFull + check.lostBufferFull;
-        stopSignal = caughtStopSignal();
-        if (check.error == KOVA_OK && !check.stopped)
-            engine.confirm(check.devices);
-    }
-    engine.leaveUnconfirmed(stopSignal != 0 ? "stopped before the confirmation scan"
-                                            : "the confirmation scan could not be made");
-    syncJournal();
-    const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
-
-    // Replies the system dropped: a row without an answer may have applied.
-    const auto lostNote = [](std::uint32_t count, const char *when) {
-        return std::to_string(count) + (count == 1 ? " reply was" : " replies were") + " lost " +
-               when;
-    };
-    if (lostSending != 0)
-        std::cerr << "veltrona-cli: " << lostNote(lostSending, "while sending")
-                  << " (receive buffer full): a row without an answer may have applied its "
-                     "change\n";
-    if (lostConfirming != 0)
-        std::cerr << "veltrona-cli: " << lostNote(lostConfirming, "in the confirmation scan")
-                  << ": a row not confirmed may have applied its change\n";
     std::vector<TableLine> lines;
     std::vector<AppliedRow> rows;
     std::size_t good = 0;
     for (std::size_t i = 0; i < planned.size(); ++i) {
-        AppliedRow row = appliedRow(planned[i], outcomes[i]);
-        const State state = outcomes[i].state;
-        if (lostSending != 0 &&
-            (state == State::NoAnswer ||
-             (state == State::NotSent && row.detail.find("was not seen") != std::string::npos)))
-            row.detail += "; " + lostNote(lostSending, "while sending") +
-                          ", its answer may have been among them";
-        if (lostConfirming != 0 && state == State::NotConfirmed &&
-            row.detail.rfind("no answer to the confirmation scan", 0) == 0)
-            row.detail += "; " + lostNote(lostConfirming, "in that scan") +
-                          ", its answer may have been among them";
+        AppliedRow row = finalRow(planned[i], outcomes[i], end);
         TableLine line = tableLine(planned[i], outcomes[i]);
         line.detail = row.detail;
         lines.push_back(std::move(line));
         rows.push_back(std::move(row));
-        good += state == State::Confirmed || state == State::Unchanged;
+        good += outcomes[i].state == State::Confirmed || outcomes[i].state == State::Unchanged;
     }
     std::cout << formatAppliedTable(lines);
     std::cout.flush();
     char summary[160];
     std::snprintf(summary, sizeof summary, "%zu of %zu rows applied and confirmed in %.1f s%s\n",
-                  good, planned.size(), elapsed, stopSignal != 0 ? ", stopped by a signal" : "");
-    if (progress || stopSignal != 0) // standard error holds nothing but errors unless a terminal
+                  good, planned.size(), end.elapsed,
+                  end.stopSignal != 0 ? ", stopped by a signal" : "");
+    if (progress ||
+        end.stopSignal != 0) // standard error holds nothing but errors unless a terminal
         std::cerr << summary;
-    if (reportPath && !report.finish(*reportPath, rows, reportError) && stopSignal == 0)
+    if (reportPath && !report.finish(*reportPath, rows, reportError) && end.stopSignal == 0)
         return fail(kExitOutput, reportError);
-    if (stopSignal != 0)
-        return 128 + stopSignal;
+    if (end.stopSignal != 0)
+        return 128 + end.stopSignal;
     if (!reportError.empty())
         return fail(kExitOutput, reportError);
-    if (opened != KOVA_OK)
+    if (end.opened != KOVA_OK)
         return kExitRefused;
     return good == planned.size() ? kExitOk : kExitSomeFailed;
 }
 
 } // namespace
+
+int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
+                 const std::function<void()> &forget) {
+    const change::Desired &desired = one.desired;
+    const std::string mac = formatMac(desired.mac.data());
+    if (one.reportPath) {
+        const std::string error = ApplyReport::check(*one.reportPath, {});
+        if (!error.empty()) {
+            forget();
+            return fail(kExitOutput, error);
+        }
+    }
+    catchStopSignals();
+    // A new address is checked against every device heard: the scan then
+    // listens for its whole time instead of ending at the device's answer.
+    change::NeighbourProbes probes;
+    const ScanResult found =
+        scan(library, one.bind, one.seconds,
+             one.readdressing ? std::vector<MacAddress>{} : std::vector<MacAddress>{desired.mac},
+             progress, [&] {
+                 if (const auto &ip = desired.network.ipAddress)
+                     if (const auto address = change::parseAddress(*ip))
+                         probes.send({*address});
+             });
+    if (found.error != KOVA_OK) {
+        forget();
+        return fail(kExitRefused, "cannot scan" + (one.bind.empty() ? "" : " on " + one.bind) +
+                                      ": " +
+                                      (found.notSent ? "the discovery could not be sent: " : "") +
+                                      kova_ErrorText(found.error));
+    }
+    if (found.loopError)
+        std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
+                  << '\n';
+    std::vector<change::Problem> problems;
+    // Asked before the request goes out; run() sets it.
+    std::function<bool(std::size_t)> beforeSend = [](std::size_t) { return false; };
+    change::ChangeEngine engine(
+        library, change::changesFor({desired}, found, problems),
+        {1, std::chrono::seconds(one.seconds), [&](std::size_t i) { return beforeSend(i); }});
+    const change::Outcome &outcome = engine.outcomes().front();
+    if (outcome.state == State::NotFound) {
+        forget();
+        if (const std::string lost = lostRepliesWarning(found); !lost.empty())
+            std::cerr << "veltrona-cli: " << lost << '\n';
+        return fail(kExitNoDevice, "no device with MAC address " + mac + " answered within " +
+                                       std::to_string(one.seconds) + " s");
+    }
+    if (problems.empty())
+        problems =
+            engine.start(one.readdressing ? change::holdersFor(engine.changes(), found, &probes)
+                                          : change::heardDevices(found),
+                         {!one.bind.empty(), change::localNetworks()});
+    if (!problems.empty()) {
+        forget();
+        printProblems(problems, Terms::Options, "");
+        return kExitUsage;
+    }
+    ApplyReport report;
+    std::string error;
+    if (one.reportPath && !report.open(*one.reportPath, error)) {
+        forget();
+        return fail(kExitOutput, error);
+    }
+    const RunEnd end = run(engine, library, {one.bind, one.seconds, progress},
+                           one.reportPath ? &report : nullptr, beforeSend, forget);
+    std::string reportError = end.reportError;
+    if (one.reportPath && reportError.empty())
+        report.finish(*one.reportPath, {finalRow(engine.changes().front(), outcome, end)},
+                      reportError);
+
+    // The device's answer as the setting page words it, then what the
+    // confirmation found.
+    if (outcome.answer)
+        if (const char *text = updateResultText(*outcome.answer))
+            std::cout << text << '\n';
+    int code = kExitOk;
+    switch (outcome.state) {
+    case State::Confirmed:
+    case State::Unchanged:
+        break;
+    case State::AuthFailed:
+        code = kExitAuthFailed;
+        break;
+    case State::NoAnswer:
+        code = fail(kExitNoDevice,
+                    "no answer from " + mac + " within " + std::to_string(one.seconds) + " s");
+        break;
+    case State::Refused:
+        code = outcome.answer
+                   ? fail(kExitNotConfirmed, mac + " refused the change: " + outcome.detail)
+                   : fail(kExitRefused, "request to " + mac + " refused: " + outcome.detail);
+        break;
+    default:
+        code = fail(kExitNotConfirmed, mac + ": " + change::stateWords(outcome.state).text +
+                                           (outcome.detail.empty() ? "" : ": " + outcome.detail));
+        break;
+    }
+    if (end.stopSignal != 0)
+        return 128 + end.stopSignal;
+    if (!reportError.empty())
+        return fail(kExitOutput, reportError);
+    return code;
+}
 
 bool isBatchCommand(const QString &command) {
     return command == QLatin1String("plan") || command == QLatin1String("apply");

@@ -2,10 +2,13 @@
 // `veltrona-cli plan` and `veltrona-cli apply`: batch configuration of many
 // devices from one reviewable plan (see plan.h for its format).
 
+#include "changeengine.h"
 #include "kovalibrary.h"
 
 #include <QStringList>
 
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace veltrona::cli {
@@ -23,5 +26,20 @@ int runBatch(const QStringList &arguments, bool interactive, bool progress, Kova
              bool *sentRequests = nullptr);
 
 std::string batchUsage(const QString &command);
+
+// set-network, set-hostname and set-account: one device's change through the
+// engine, with the same checks, confirmation and report as apply.
+struct OneDevice {
+    change::Desired desired; // its credentials set
+    std::string bind;
+    int seconds = 5;
+    std::optional<std::string> reportPath;
+    bool readdressing = false; // a new address: the scan hears every holder
+};
+
+// Exit codes as set-* document them; `forget` wipes the passwords once they
+// are no longer needed (also when nothing is sent).
+int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
+                 const std::function<void()> &forget);
 
 } // namespace veltrona::cli

@@ -29,7 +29,7 @@ const std::vector<OptionDef> kCommonOptions = {{"bind", "ADDR"}, {"seconds", "N"
 const std::vector<OptionDef> kScanOptions = {{"format", "FORMAT"}, {"show-secrets", nullptr}};
 const std::vector<OptionDef> kDoctorOptions = {{"format", "FORMAT"}, {"probe", nullptr}};
 const std::vector<OptionDef> kConfigOptions = {
-    {"mac", "MAC"}, {"user", "ID"}, {"password-file", "FILE"}};
+    {"mac", "MAC"}, {"user", "ID"}, {"password-file", "FILE"}, {"report", "FILE"}};
 const std::vector<OptionDef> kNetworkOptions = {{"mode", "MODE"},
                                                 {"ip", "A"},
                                                 {"netmask", "A"},
@@ -244,11 +244,6 @@ std::string notLatin1Problem(const std::string &what) {
            " holds a character that cannot be sent (devices take Latin-1 characters only)";
 }
 
-bool NetworkChanges::any() const {
-    return mode || ipAddress || netMask || gateway || dnsServer || pppoeUserName ||
-           pppoeServiceName || mtu || dnsMode || pppoeDnsServer;
-}
-
 std::optional<MacAddress> parseMac(const std::string &text) {
     if (text.size() != 17)
         return std::nullopt;
@@ -405,6 +400,7 @@ ParseOutcome parseCommandLine(const QStringList &arguments) {
             line.userId = *user;
         }
         line.passwordFile = reader.text("password-file");
+        line.reportPath = reader.text("report");
 
         if (*command == Command::SetNetwork) {
             readNetworkChanges(reader, line.network);
@@ -439,7 +435,13 @@ std::string usageText(Command command) {
         "  --mac MAC              the device, e.g. 00-1A-2B-3C-4D-5E or 00:1a:2b:3c:4d:5e\n"
         "  --user ID              administrator ID, 1 to 8 characters (default: root)\n"
         "  --password-file FILE   administrator password (else $VELTRONA_PASSWORD, else a "
-        "prompt)\n";
+        "prompt)\n"
+        "  --report FILE          write the outcome to FILE as apply does (JSON when it ends\n"
+        "                         in .json, else CSV)\n"
+        "The change is confirmed by a new scan. Exit codes: 0 applied and confirmed,\n"
+        "1 authentication failed, 2 no device or no answer, 3 refused by the library,\n"
+        "4 the device refused or does not show the change, 64 usage or checks (nothing\n"
+        "was sent).\n";
     switch (command) {
     case Command::Scan:
         return "usage: veltrona-cli scan [options]\n"

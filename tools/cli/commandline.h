@@ -2,6 +2,8 @@
 // The command line of veltrona-cli: commands, options, their checks and the
 // exit codes. Everything here is checked before the KOVA library is touched.
 
+#include "changeengine.h"
+
 #include <QStringList>
 
 #include <array>
@@ -48,20 +50,7 @@ inline std::uint64_t macKey(const std::uint8_t *mac) {
 }
 
 // Network settings named on the command line; the others keep the device's values.
-struct NetworkChanges {
-    std::optional<std::int32_t> mode; // KOVA_MODE_STATIC, KOVA_MODE_DHCP or KOVA_MODE_PPPOE
-    std::optional<std::string> ipAddress;
-    std::optional<std::string> netMask;
-    std::optional<std::string> gateway;
-    std::optional<std::string> dnsServer;
-    std::optional<std::string> pppoeUserName;
-    std::optional<std::string> pppoeServiceName;
-    std::optional<std::uint32_t> mtu;
-    std::optional<std::uint8_t> dnsMode; // 0 automatic, 1 manual
-    std::optional<std::string> pppoeDnsServer;
-
-    bool any() const;
-};
+using NetworkChanges = change::NetworkChanges;
 
 struct CommandLine {
     Command command = Command::Help;
@@ -95,6 +84,9 @@ struct CommandLine {
     // set-account
     std::optional<bool> guest;
     std::optional<std::string> newPasswordFile;
+
+    // set-network, set-hostname, set-account: where the outcome is written.
+    std::optional<std::string> reportPath;
 };
 
 struct ParseOutcome {

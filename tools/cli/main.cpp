@@ -3,15 +3,15 @@
 
 #include "batch.h"
 #include "changeengine.h"
-#include "changes.h"
 #include "commandline.h"
 #include "devicerow.h"
 #include "doctorrun.h"
 #include "kovalibrary.h"
-#include "neighbours.h"
 #include "printable.h"
+#include "problems.h"
 #include "report.h"
 #include "secrets.h"
+#include "secretsfile.h"
 #include "session.h"
 
 #include <string.h> // explicit_bzero
@@ -144,27 +144,6 @@ std::optional<Secrets> readSecrets(const CommandLine &line, bool interactive, st
     return secrets;
 }
 
-// The problems of a new network setting: addresses no device can use, or one
-// that another device heard in the scan holds. One line each, or none.
-std::vector<std::string> checkNewNetwork(veltrona::KovaLibrary &library, const FoundDevice &device,
-                                         const KOVA_NETWORK_SETTINGS &settings,
-                                         const std::vector<FoundDevice> &heard) {
-    namespace change = veltrona::change;
-    change::DeviceChange planned;
-    std::copy(std::begin(device.info.mac), std::end(device.info.mac), planned.mac.begin());
-    planned.device = &device;
-    planned.steps = {change::Step::Network};
-    planned.settings = settings;
-    change::ChangeEngine engine(library, {planned}, {});
-    std::vector<std::string> problems;
-    for (std::string problem : engine.check(change::holdersFor(engine.changes(), heard))) {
-        // Named by the row of a plan; here there is only the one device.
-        problem.erase(0, problem.find(": ") + 2);
-        problems.push_back(problem);
-    }
-    return problems;
-}
-
 int runConfiguration(const CommandLine &line, bool interactive, bool progress,
                      veltrona::KovaLibrary &library) {
     if (line.command == Command::SetNetwork) {
@@ -175,113 +154,51 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress,
                                       std::getenv("VELTRONA_PPPOE_PASSWORD") != nullptr;
         if (!line.network.any() && !newPppoePassword)
             return fail(kExitUsage, "set-network: nothing to change");
-        if (line.network.mode) {
-            const std::string problem =
-                checkModeOptions(line.network, newPppoePassword, *line.network.mode);
-            if (!problem.empty())
-                return fail(kExitUsage, problem);
-        }
+        if (line.network.mode)
+            if (const auto problem = veltrona::change::checkModes(line.network, newPppoePassword,
+                                                                  *line.network.mode))
+                return fail(kExitUsage, problemText(*problem, Terms::Options));
     }
     std::string error;
     std::optional<Secrets> secrets = readSecrets(line, interactive, error);
     if (!secrets)
         return fail(kExitUsage, error);
 
-    const std::string mac = formatMac(line.mac.data());
-    // A new address is checked against every device heard: the scan then
-    // listens for its whole time instead of ending at the device's answer.
-    const bool readdressing = line.command == Command::SetNetwork &&
-                              (line.network.ipAddress ||
-                               line.network.mode == std::optional<std::int32_t>(KOVA_MODE_STATIC));
-    const ScanResult found = scan(
-        library, line.bindAddress, line.seconds,
-        readdressing ? std::vector<MacAddress>{} : std::vector<MacAddress>{line.mac}, progress);
-    if (found.error != KOVA_OK)
-        return refused(scanRefusal(line.bindAddress, found), found.error);
-    const auto device = std::find_if(found.devices.begin(), found.devices.end(),
-                                     [&](auto &d) { return formatMac(d.info.mac) == mac; });
-    if (device == found.devices.end()) {
-        warnAboutLoop(found.loopError);
-        if (const std::string lost = lostRepliesWarning(found); !lost.empty())
-            std::cerr << "veltrona-cli: " << lost << '\n';
-        return fail(kExitNoDevice, "no device with MAC address " + mac + " answered within " +
-                                       std::to_string(line.seconds) + " s");
-    }
-
-    // The same MAC on two networks: the request would go to either.
-    if (const std::string twice = heardTwiceProblem(found, device->info.mac);
-        !twice.empty() && line.bindAddress.empty()) {
-        return fail(kExitUsage, twice + "; nothing was sent");
-    }
-
-    std::function<std::int32_t(HKOVAITEM)> send;
-    KOVA_NETWORK_SETTINGS settings = device->network;
-    std::string hostName;
-    std::string domainName;
-    std::int32_t guest = 0;
-    const char *user = line.userId.c_str();
-    const char *password = secrets->password.c_str();
+    veltrona::change::Credentials credentials{line.userId, secrets->password, secrets->newPassword};
+    OneDevice one;
+    one.desired.row = 1;
+    one.desired.mac = line.mac;
+    one.desired.credentials = &credentials;
+    one.bind = line.bindAddress;
+    one.seconds = line.seconds;
+    one.reportPath = line.reportPath;
     switch (line.command) {
     case Command::SetNetwork:
-        error = applyNetworkChanges(line.network, secrets->pppoePassword, settings);
-        if (error.empty() && line.network.any()) {
-            const std::vector<std::string> problems =
-                checkNewNetwork(library, *device, settings, found.devices);
-            for (std::size_t i = 0; i + 1 < problems.size(); ++i)
-                std::cerr << "veltrona-cli: " << problems[i] << '\n';
-            if (!problems.empty())
-                error = problems.back() + " Nothing was sent.";
-        }
-        send = [&](HKOVAITEM item) {
-            return library.setNetworkSettings(item, user, password, &settings);
-        };
+        one.desired.network = line.network;
+        one.desired.pppoePassword = secrets->pppoePassword;
+        // A new address is checked against every device heard.
+        one.readdressing = line.network.ipAddress ||
+                           line.network.mode == std::optional<std::int32_t>(KOVA_MODE_STATIC);
         break;
     case Command::SetHostName:
-        error =
-            resolveHostNames(line.hostName, line.domainName, device->info, hostName, domainName);
-        send = [&](HKOVAITEM item) {
-            return library.setHostName(item, user, password, hostName.c_str(), domainName.c_str());
-        };
+        one.desired.hostName = line.hostName;
+        one.desired.domainName = line.domainName;
         break;
     default:
-        guest = line.guest ? (*line.guest ? 1 : 0) : (device->guestAccount != 0 ? 1 : 0);
-        send = [&](HKOVAITEM item) {
-            return library.setAccount(item, user, password, secrets->newPassword->c_str(), &guest);
-        };
+        one.desired.guest = line.guest;
         break;
     }
-    // The passwords are in the request once it is built: forget them then.
-    auto forget = [&] {
-        wipe(secrets->password);
-        for (std::optional<std::string> *other : {&secrets->newPassword, &secrets->pppoePassword})
+    // The passwords are in the requests once they are built: forget them then.
+    const auto forget = [&] {
+        wipeCredentials(credentials);
+        for (std::string *secret : {&secrets->password})
+            wipe(*secret);
+        for (std::optional<std::string> *other :
+             {&secrets->newPassword, &secrets->pppoePassword, &one.desired.pppoePassword})
             if (*other)
                 wipe(**other);
-        explicit_bzero(settings.pppoePassword, sizeof settings.pppoePassword);
     };
-    if (!error.empty()) {
-        forget();
-        return fail(kExitUsage, error);
-    }
-    const std::function<std::int32_t(HKOVAITEM)> sendAndForget = [&](HKOVAITEM item) {
-        const std::int32_t code = send(item);
-        forget();
-        return code;
-    };
-    const RequestResult result =
-        request(library, line.bindAddress, line.seconds, *device, sendAndForget, progress);
-    forget();
-    if (result.error != KOVA_OK)
-        return refused("request to " + mac + " refused", result.error);
-    if (!result.event)
-        return fail(kExitNoDevice,
-                    "no answer from " + mac + " within " + std::to_string(line.seconds) + " s");
-    if (const char *text = veltrona::updateResultText(*result.event))
-        std::cout << text << '\n';
-    const int code = exitCodeForEvent(*result.event);
-    if (code == kExitNotConfirmed)
-        std::cerr << "veltrona-cli: " << mac << " answered with event " << *result.event
-                  << "; the change is not confirmed\n";
-    return code;
+    return runOneDevice(one, progress, library, forget);
 }
 
 // Every command ends here: whatever it wrote must have reached standard output.

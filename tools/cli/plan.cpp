@@ -1,6 +1,6 @@
 #include "plan.h"
 
-#include "changes.h"
+#include "problems.h"
 #include "csv.h"
 #include "devicerow.h"
 #include "printable.h"
@@ -208,10 +208,9 @@ void checkAcrossRows(PlanInput &input, const std::string &unit) {
                                          std::to_string(other->second));
         }
         if (row.changes.network.mode)
-            if (std::string problem =
-                    checkModeOptions(row.changes.network, false, *row.changes.network.mode);
-                !problem.empty())
-                input.problems.push_back(where + ": " + inPlanTerms(problem));
+            if (const auto problem =
+                    change::checkModes(row.changes.network, false, *row.changes.network.mode))
+                input.problems.push_back(where + ": " + problemText(*problem, Terms::Columns));
     }
 }
 
@@ -602,14 +601,15 @@ QByteArray formatPlan(const std::vector<FoundDevice> &devices, const PlanFill &f
         csv += (i == 0 ? "" : ",") + columns[i];
     csv += '\n';
     int n = 0;
+    std::uint32_t next = fill.rangeFirst.value_or(0);
     for (const FoundDevice &device : devices) {
         ++n;
         std::map<std::string, std::string> values;
         for (const std::string &column : kCurrent)
             values[column] = currentValue(device, column);
-        if (fill.rangeFirst) {
+        if (fill.rangeFirst && !fill.noAddress.count(macKey(device.info.mac))) {
             values["new_mode"] = "static";
-            values["new_ip"] = ipv4Text(*fill.rangeFirst + static_cast<std::uint32_t>(n - 1));
+            values["new_ip"] = ipv4Text(next++);
             values["new_netmask"] = *fill.netMask;
             values["new_gateway"] = *fill.gateway;
             values["new_dns"] = fill.dnsServer.value_or("");
@@ -642,25 +642,6 @@ QByteArray formatPlan(const std::vector<FoundDevice> &devices, const PlanFill &f
         array.append(object);
     }
     return json ? QJsonDocument(array).toJson() : QByteArray::fromStdString(csv);
-}
-
-std::string inPlanTerms(const std::string &message) {
-    std::string out;
-    for (std::size_t i = 0; i < message.size();) {
-        if (message.compare(i, 2, "--") != 0) {
-            out += message[i++];
-            continue;
-        }
-        std::size_t end = i + 2;
-        while (end < message.size() &&
-               (std::islower(static_cast<unsigned char>(message[end])) || message[end] == '-'))
-            ++end;
-        std::string column = "new_" + message.substr(i + 2, end - i - 2);
-        std::replace(column.begin(), column.end(), '-', '_');
-        out += isPlanColumn(column) ? column : message.substr(i, end - i);
-        i = end;
-    }
-    return out;
 }
 
 } // namespace veltrona::cli

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,9 @@ struct PlanFill {
     std::optional<std::uint32_t> rangeFirst, rangeLast; // host order
     std::optional<std::string> netMask, gateway, dnsServer;
     std::optional<std::string> hostPattern;
+    // Devices (by macKey) whose address cells stay blank; the range goes on
+    // with the next device.
+    std::set<std::uint64_t> noAddress;
 };
 
 enum class PlanOrder { Mac, Ip, Model, Serial };
@@ -96,9 +100,5 @@ QByteArray formatPlan(const std::vector<FoundDevice> &devices, const PlanFill &f
 std::string currentValue(const FoundDevice &device, const std::string &column);
 
 std::string ipv4Text(std::uint32_t address);
-
-// A message about command-line options (e.g. "--ip: not sent in DHCP mode")
-// with the options named by their plan columns ("new_ip").
-std::string inPlanTerms(const std::string &message);
 
 } // namespace veltrona::cli
