@@ -69,7 +69,7 @@ void CheckTenThousandRows(benchmark::State &state) {
         ChangeEngine engine(library, site.changes, {});
         const auto problems = engine.check(heardDevices(site.devices));
         if (!problems.empty())
-            state.SkipWithError(problems.front().c_str());
+            state.SkipWithError("the site has problems");
         benchmark::DoNotOptimize(problems);
     }
 }

@@ -105,8 +105,8 @@ std::vector<Problem> checkAddresses(std::uint32_t address, std::uint32_t netmask
 }
 
 Problem heldBy(std::uint32_t address, std::string_view mac, std::string_view hostName) {
-    return {Code::HeldBy, Field::Address,
-            {dotted(address), std::string(mac), std::string(hostName)}};
+    return {
+        Code::HeldBy, Field::Address, {dotted(address), std::string(mac), std::string(hostName)}};
 }
 
 std::vector<Problem> checkCollision(std::uint32_t address, std::string_view ownMac,

@@ -35,29 +35,29 @@ enum class Field {
 
 // What is wrong; the values each code carries are listed with it.
 enum class Code {
-    NotAnAddress,     // {text}
-    ThisNetwork,      // {address}: in 0.0.0.0/8
-    LimitedBroadcast, // {address}: 255.255.255.255
-    Loopback,         // {address}
-    Multicast,        // {address}
-    Reserved,         // {address}: 240.0.0.0/4
-    NetworkAddress,   // {address, subnet}: the subnet's own address
-    BroadcastAddress, // {address, subnet}: the subnet's broadcast address
-    NotANetmask,      // {netmask}: 0.0.0.0, or its one bits not first without a gap
-    GatewayOutside,   // {gateway, subnet}
-    GatewayIsAddress, // {gateway}: the gateway is the device's own new address
-    HeldBy,           // {address, mac, host name}: another device or host holds it
-    GivenTwice,       // {address, other row, other MAC}
-    MoveCycle,        // {row, MAC, address, row, MAC, address, ...}: each takes the next's
-    HeardTwice,       // {MAC, place, place, ...}: answered from several places; bind to one
-    TwoAddresses,     // {MAC, address, address}: answered from two addresses on one network
-    OutsideSegment,   // {address, interface, network, network, ...}: not on the device's networks
-    NotSentInMode,    // {mode, "" or "device"}: the field is not sent in that mode ("device":
-                      // the device's own mode, none was given)
-    CurrentNotAddress,  // {}: the device's value of the kept field is not an address
-    CurrentTooLong,     // {limit}: the device's value of the kept field is too long
-    ControlCharacter,   // {}
-    FormulaStart,       // {first character}: spreadsheets would take it for a formula
+    NotAnAddress,      // {text}
+    ThisNetwork,       // {address}: in 0.0.0.0/8
+    LimitedBroadcast,  // {address}: 255.255.255.255
+    Loopback,          // {address}
+    Multicast,         // {address}
+    Reserved,          // {address}: 240.0.0.0/4
+    NetworkAddress,    // {address, subnet}: the subnet's own address
+    BroadcastAddress,  // {address, subnet}: the subnet's broadcast address
+    NotANetmask,       // {netmask}: 0.0.0.0, or its one bits not first without a gap
+    GatewayOutside,    // {gateway, subnet}
+    GatewayIsAddress,  // {gateway}: the gateway is the device's own new address
+    HeldBy,            // {address, mac, host name}: another device or host holds it
+    GivenTwice,        // {address, other row, other MAC}
+    MoveCycle,         // {row, MAC, address, row, MAC, address, ...}: each takes the next's
+    HeardTwice,        // {MAC, place, place, ...}: answered from several places; bind to one
+    TwoAddresses,      // {MAC, address, address}: answered from two addresses on one network
+    OutsideSegment,    // {address, interface, network, network, ...}: not on the device's networks
+    NotSentInMode,     // {mode, "" or "device"}: the field is not sent in that mode ("device":
+                       // the device's own mode, none was given)
+    CurrentNotAddress, // {}: the device's value of the kept field is not an address
+    CurrentTooLong,    // {limit}: the device's value of the kept field is too long
+    ControlCharacter,  // {}
+    FormulaStart,      // {first character}: spreadsheets would take it for a formula
 };
 
 struct Problem {

@@ -90,9 +90,8 @@ std::optional<Problem> placeProblem(const std::vector<Place> &places, bool bound
         for (std::size_t b = a + 1; b < places.size(); ++b)
             if (places[a].address != places[b].address &&
                 (bound || places[a].interfaceName == places[b].interfaceName))
-                return Problem{Code::TwoAddresses,
-                               Field::Device,
-                               {mac, places[a].address, places[b].address}};
+                return Problem{
+                    Code::TwoAddresses, Field::Device, {mac, places[a].address, places[b].address}};
     if (bound)
         return std::nullopt;
     Problem problem{Code::HeardTwice, Field::Device, {mac}};
@@ -110,7 +109,8 @@ std::optional<Problem> outsideSegment(std::uint32_t address, const std::vector<P
     for (const Place &place : places) {
         if (place.interfaceName.empty())
             continue;
-        Problem problem{Code::OutsideSegment, Field::Address, {dotted(address), place.interfaceName}};
+        Problem problem{
+            Code::OutsideSegment, Field::Address, {dotted(address), place.interfaceName}};
         bool inside = false;
         for (const LocalNetwork &network : networks) {
             if (network.interfaceName != place.interfaceName)
@@ -151,9 +151,8 @@ std::optional<Problem> checkModes(const NetworkChanges &changes, bool pppoePassw
     };
     for (const Given &option : given)
         if (option.given && option.sentIn != mode)
-            return Problem{Code::NotSentInMode,
-                           option.field,
-                           {modeName(mode), changes.mode ? "" : "device"}};
+            return Problem{
+                Code::NotSentInMode, option.field, {modeName(mode), changes.mode ? "" : "device"}};
     return std::nullopt;
 }
 
@@ -379,7 +378,8 @@ ChangeEngine::Order ChangeEngine::analyse(const std::vector<HeardDevice> &heard,
             if (auto outside = outsideSegment(*address, change.places, surroundings.networks))
                 add(std::move(*outside));
         }
-        const std::vector<std::uint32_t> held = heldAddresses(change.places, change.device->network);
+        const std::vector<std::uint32_t> held =
+            heldAddresses(change.places, change.device->network);
         for (std::uint32_t old : held)
             if (!address || old != *address)
                 order.leaves[i].push_back(old);
@@ -414,9 +414,9 @@ ChangeEngine::Order ChangeEngine::analyse(const std::vector<HeardDevice> &heard,
             if (const auto mac = parseMacText(holder.mac))
                 if (const auto row = rowByMac.find(*mac); row != rowByMac.end())
                     leaver = row->second;
-            const bool leaving = leaver && std::find(order.leaves[*leaver].begin(),
-                                                     order.leaves[*leaver].end(),
-                                                     address) != order.leaves[*leaver].end();
+            const bool leaving =
+                leaver && std::find(order.leaves[*leaver].begin(), order.leaves[*leaver].end(),
+                                    address) != order.leaves[*leaver].end();
             if (leaving && (!order.waitsFor[i] || *order.waitsFor[i] == *leaver)) {
                 order.waitsFor[i] = leaver;
                 continue;
@@ -566,8 +566,8 @@ void ChangeEngine::advance(Clock::time_point now) {
             continue;
         }
         it = awaitingMove_.erase(it);
-        dropWaiting(i,
-                    "was not seen answering from another address within " + std::to_string(seconds) + " s");
+        dropWaiting(i, "was not seen answering from another address within " +
+                           std::to_string(seconds) + " s");
     }
     for (auto it = inFlight_.begin(); it != inFlight_.end();) {
         const std::size_t i = it->second;

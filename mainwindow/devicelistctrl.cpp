@@ -247,7 +247,8 @@ std::vector<veltrona::change::HeardDevice> CDeviceListCtrl::HeardDevices() const
         // Host names are 8-bit texts; the checks' messages are UTF-8.
         const std::string mac = veltrona::formatMac(listed.row.mac);
         const std::string host = text8(veltrona::fieldText(listed.row.hostName)).toStdString();
-        for (uint32_t address : veltrona::change::heldAddresses(ReplyPlaces(listed.row.mac), network))
+        for (uint32_t address :
+             veltrona::change::heldAddresses(ReplyPlaces(listed.row.mac), network))
             heard.push_back({mac, host, address});
     }
     return heard;

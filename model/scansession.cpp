@@ -47,7 +47,8 @@ public:
             if (twice == heardTwice_.end()) {
                 Place first = placeOf(devices_[at->second]);
                 if (first != place)
-                    heardTwice_.emplace(key, std::vector<Place>{std::move(first), std::move(place)});
+                    heardTwice_.emplace(key,
+                                        std::vector<Place>{std::move(first), std::move(place)});
             } else if (std::find(twice->second.begin(), twice->second.end(), place) ==
                            twice->second.end() &&
                        twice->second.size() < kMostPlaces) {

@@ -208,9 +208,9 @@ QString CSettingPageDlg::ProblemText(const veltrona::change::Problem &problem) {
             holder = tr("this host");
         else if (holder == QLatin1String("not a KOVA device"))
             holder = tr("not a KOVA device");
-        return holder.isEmpty() ? tr("%1 is held by the device %2.").arg(value(0), value(1))
-                                : tr("%1 is held by the device %2 (%3).")
-                                      .arg(value(0), value(1), holder);
+        return holder.isEmpty()
+                   ? tr("%1 is held by the device %2.").arg(value(0), value(1))
+                   : tr("%1 is held by the device %2 (%3).").arg(value(0), value(1), holder);
     }
     case Code::HeardTwice: {
         QStringList places;

@@ -155,6 +155,102 @@
         <source>Send Anyway</source>
         <translation>Trotzdem senden</translation>
     </message>
+    <message>
+        <source>The gateway %1</source>
+        <translation>Das Gateway %1</translation>
+    </message>
+    <message>
+        <source>The DNS server %1</source>
+        <translation>Der DNS-Server %1</translation>
+    </message>
+    <message>
+        <source>%1 on %2</source>
+        <translation>%1 über %2</translation>
+    </message>
+    <message>
+        <source>%1 is in 0.0.0.0/8, not a device address.</source>
+        <translation>%1 liegt in 0.0.0.0/8 und ist keine Geräteadresse.</translation>
+    </message>
+    <message>
+        <source>%1 is the broadcast address, not a device address.</source>
+        <translation>%1 ist die Broadcast-Adresse, keine Geräteadresse.</translation>
+    </message>
+    <message>
+        <source>%1 is a loopback address.</source>
+        <translation>%1 ist eine Loopback-Adresse.</translation>
+    </message>
+    <message>
+        <source>%1 is a multicast address.</source>
+        <translation>%1 ist eine Multicast-Adresse.</translation>
+    </message>
+    <message>
+        <source>%1 is a reserved address.</source>
+        <translation>%1 ist eine reservierte Adresse.</translation>
+    </message>
+    <message>
+        <source>%1 is the network address of the subnet %2.</source>
+        <translation>%1 ist die Netzadresse des Subnetzes %2.</translation>
+    </message>
+    <message>
+        <source>%1 is the broadcast address of the subnet %2.</source>
+        <translation>%1 ist die Broadcast-Adresse des Subnetzes %2.</translation>
+    </message>
+    <message>
+        <source>%1 is not a netmask.</source>
+        <translation>%1 ist keine Netzmaske.</translation>
+    </message>
+    <message>
+        <source>%1 is not a netmask: its one bits must come first, without a gap.</source>
+        <translation>%1 ist keine Netzmaske: Ihre Einsen müssen ohne Lücke vorne stehen.</translation>
+    </message>
+    <message>
+        <source>The gateway %1 is outside the subnet %2.</source>
+        <translation>Das Gateway %1 liegt außerhalb des Subnetzes %2.</translation>
+    </message>
+    <message>
+        <source>The gateway %1 is the device&apos;s own new address.</source>
+        <translation>Das Gateway %1 ist die neue Adresse des Geräts selbst.</translation>
+    </message>
+    <message>
+        <source>this host</source>
+        <translation>dieser Rechner</translation>
+    </message>
+    <message>
+        <source>not a KOVA device</source>
+        <translation>kein KOVA-Gerät</translation>
+    </message>
+    <message>
+        <source>%1 is held by the device %2.</source>
+        <translation>%1 ist vom Gerät %2 belegt.</translation>
+    </message>
+    <message>
+        <source>%1 is held by the device %2 (%3).</source>
+        <translation>%1 ist vom Gerät %2 (%3) belegt.</translation>
+    </message>
+    <message>
+        <source>%1 answered from two addresses on one network (%2 and %3): the change could reach either device.</source>
+        <translation>%1 hat in einem Netz von zwei Adressen geantwortet (%2 und %3): Die Änderung könnte jedes der beiden Geräte erreichen.</translation>
+    </message>
+    <message>
+        <source>%1 is outside the networks of %2 (%3), where the device was heard: it could not be reached there.</source>
+        <translation>%1 liegt außerhalb der Netze von %2 (%3), über das das Gerät gehört wurde: Dort wäre es nicht erreichbar.</translation>
+    </message>
+    <message>
+        <source>The domain name holds a control character.</source>
+        <translation>Der Domänenname enthält ein Steuerzeichen.</translation>
+    </message>
+    <message>
+        <source>The host name holds a control character.</source>
+        <translation>Der Hostname enthält ein Steuerzeichen.</translation>
+    </message>
+    <message>
+        <source>The host name starts with &apos;%1&apos;, which spreadsheets take for a formula.</source>
+        <translation>Der Hostname beginnt mit „%1“, was Tabellenkalkulationen für eine Formel halten.</translation>
+    </message>
+    <message>
+        <source>This change cannot be sent as it stands.</source>
+        <translation>Diese Änderung kann so nicht gesendet werden.</translation>
+    </message>
 </context>
 <context>
     <name>CVeltronaApp</name>

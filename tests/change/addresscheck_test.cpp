@@ -56,7 +56,8 @@ TEST(AddressCheck, OneRowPerRule) {
     // clang-format on
     for (const Row &row : rows) {
         std::vector<std::pair<Field, Code>> found;
-        for (const Problem &problem : checkAddresses(row.address, row.netmask, row.gateway, row.dns))
+        for (const Problem &problem :
+             checkAddresses(row.address, row.netmask, row.gateway, row.dns))
             found.emplace_back(problem.field, problem.code);
         EXPECT_EQ(found, row.found) << row.rule;
     }

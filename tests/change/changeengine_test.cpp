@@ -146,8 +146,9 @@ TEST(ChangeEngine, ALeaverGoesBeforeTheDeviceTakingItsAddress) {
     EXPECT_TRUE(stuck.idle());
     EXPECT_EQ(unseen.sent.size(), 1u);
     EXPECT_EQ(stuck.outcomes()[0].state, State::NotSent);
-    EXPECT_NE(stuck.outcomes()[0].detail.find("was not seen answering from another address within 5 s"),
-              std::string::npos);
+    EXPECT_NE(
+        stuck.outcomes()[0].detail.find("was not seen answering from another address within 5 s"),
+        std::string::npos);
 
     // The device that did not leave keeps the next one from moving onto it.
     RecordingLibrary second;

@@ -367,13 +367,81 @@ TEST(CliLab, TwoSegmentsAreScannedTogetherAndARequestGoesWhereItsDeviceIs) {
     EXPECT_TRUE(requestsSince(logStart, {4, 5}).empty()) << describe(run);
 }
 
+// A device heard on the second segment only gets addresses of that segment:
+// plan leaves its address cells blank, apply and set-network refuse. And a
+// device that says "Success" but keeps its settings is not confirmed: set-*
+// exit 4 as apply reports it.
+TEST(CliLab, TwoSegmentsKeepAddressesOnTheirSegmentAndConfirmChanges) {
+    ASSERT_FALSE(qEnvironmentVariable("VELTRONA_LAB_LOG_2").isEmpty()) << "needs --segments 2";
+    const std::map<QString, QString> admin = {{"VELTRONA_PASSWORD", "admin"}};
+    const CliRun plan = cli({"plan", "--seconds", "1", "--static-range", "10.77.5.10-10.77.5.30",
+                             "--netmask", "255.255.0.0", "--gateway", "10.77.0.1"});
+    ASSERT_EQ(plan.code, 0) << describe(plan);
+    std::map<QByteArray, QByteArray> newIp;
+    const auto rows = parseCsv(plan.out);
+    const auto column = std::find(rows[0].begin(), rows[0].end(), "new_ip") - rows[0].begin();
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        newIp[rows[i][0]] = rows[i][column];
+    EXPECT_EQ(newIp["02-4B-56-00-02-01"], "") << describe(plan);
+    EXPECT_EQ(newIp["02-4B-56-00-02-03"], "") << describe(plan);
+    EXPECT_EQ(newIp["02-4B-56-00-01-01"], "10.77.5.10") << describe(plan);
+    EXPECT_TRUE(plan.err.contains("02-4B-56-00-02-01: address cells left blank: 10.77.5.10 is "
+                                  "outside the networks of"))
+        << describe(plan);
+
+    const std::size_t logStart = logLines().size();
+    QTemporaryFile onSecond;
+    const CliRun apply =
+        cli({"apply",
+             secretFile(onSecond, "mac,new_mode,new_ip,new_netmask,new_gateway\n"
+                                  "02-4B-56-00-02-01,static,10.77.5.40,255.255.0.0,10.77.0.1\n"),
+             "--seconds", "1", "--dry-run"});
+    EXPECT_EQ(apply.code, 64) << describe(apply);
+    EXPECT_TRUE(apply.err.contains("row 2 (02-4B-56-00-02-01): 10.77.5.40 is outside the networks"))
+        << describe(apply);
+    const CliRun setNetwork = cli({"set-network", "--mac", "02-4B-56-00-02-01", "--user", "admin",
+                                   "--mode", "static", "--ip", "10.77.5.40", "--netmask",
+                                   "255.255.0.0", "--gateway", "10.77.0.1", "--seconds", "1"},
+                                  admin);
+    EXPECT_EQ(setNetwork.code, 64) << describe(setNetwork);
+    EXPECT_TRUE(setNetwork.err.contains("10.77.5.40 is outside the networks"))
+        << describe(setNetwork);
+    QThread::msleep(200);
+    EXPECT_TRUE(requestsSince(logStart, {4, 5}).empty());
+
+    const QTemporaryDir folder;
+    const struct {
+        QStringList arguments;
+        const char *detail;
+    } liar[] = {
+        {{"set-hostname", "--host", "honest"}, "host name is 'liar'"},
+        {{"set-network", "--ip", "10.78.9.9"}, "ip is 10.78."},
+        {{"set-account", "--guest", "yes"}, "guest access is off"},
+    };
+    for (const auto &c : liar) {
+        const QString report = folder.filePath("liar.csv");
+        const CliRun run =
+            cli(QStringList{c.arguments[0], "--mac", "02-4B-56-00-02-03", "--user", "admin",
+                            "--seconds", "2", "--report", report} +
+                    c.arguments.mid(1),
+                {{"VELTRONA_PASSWORD", "admin"}, {"VELTRONA_NEW_PASSWORD", "admin"}});
+        EXPECT_EQ(run.code, 4) << describe(run);
+        EXPECT_EQ(run.out, "Success\n") << describe(run);
+        EXPECT_TRUE(run.err.contains("applied, not confirmed: " + QByteArray(c.detail)))
+            << describe(run);
+        QFile file(report);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(file.readAll().contains("02-4B-56-00-02-03,not-confirmed")) << c.detail;
+    }
+}
+
 TEST(CliLab, SetNetworkToStaticKeepsWhatIsNotGiven) {
     QTemporaryFile password;
     const std::size_t logStart = logLines().size();
     const CliRun run = cli({"set-network", "--mac", kDhcpMac.toLower().replace('-', ':'), "--user",
                             "admin", "--password-file", secretFile(password, "admin\n"), "--mode",
-                            "static", "--ip", "10.20.30.40", "--netmask", "255.255.255.0",
-                            "--gateway", "10.20.30.1", "--seconds", "2"});
+                            "static", "--ip", "10.77.30.40", "--netmask", "255.255.255.0",
+                            "--gateway", "10.77.30.1", "--seconds", "2"});
     ASSERT_EQ(run.code, 0) << describe(run);
     EXPECT_EQ(run.out, "Success\n");
 
@@ -381,17 +449,17 @@ TEST(CliLab, SetNetworkToStaticKeepsWhatIsNotGiven) {
                                                {"userId", "admin"},
                                                {"password", "admin"},
                                                {"networkMode", "static"},
-                                               {"ipAddress", "10.20.30.40"},
+                                               {"ipAddress", "10.77.30.40"},
                                                {"netMask", "255.255.255.0"},
-                                               {"gateway", "10.20.30.1"},
+                                               {"gateway", "10.77.30.1"},
                                                {"dnsServer", "10.77.0.53"},
                                                {"trailer", true}});
 
     // The device answered from its new address, and answers from it now.
     const QJsonObject after = scanOne(kDhcpMac);
     expectMembers(after, {{"mode", 0},
-                          {"ipAddress", "10.20.30.40"},
-                          {"settingsIpAddress", "10.20.30.40"},
+                          {"ipAddress", "10.77.30.40"},
+                          {"settingsIpAddress", "10.77.30.40"},
                           {"dnsServer", "10.77.0.53"}});
     EXPECT_EQ(after["columns"].toObject()["Type"].toString(), "static");
 }

@@ -6,6 +6,7 @@
 #include "csv.h"
 #include "kovalibrary.h"
 #include "plan.h"
+#include "problems.h"
 #include "report.h"
 #include "secrets.h"
 #include "secretsfile.h"
@@ -192,6 +193,30 @@ TEST(CliSecrets, LengthAndFileProblemsNameTheirSource) {
                              "PPPoE password",        32};
     EXPECT_NE(readSecret(pppoe, false, never).error.find("CLI_TEST_LONG"), std::string::npos);
     ::unsetenv("CLI_TEST_LONG");
+}
+
+// The engine's problems in the client's words: named as options or as plan
+// columns, a plan's row first; device texts cannot drive the terminal.
+TEST(CliChanges, ProblemsAreWordedInTheTermsOfTheFrontEnd) {
+    using veltrona::change::Code;
+    using veltrona::change::Field;
+    const veltrona::change::Problem mode(Code::NotSentInMode, Field::Address, {"dhcp", "device"}, 4,
+                                         "02-4B-56-00-00-01");
+    EXPECT_EQ(problemText(mode, Terms::Options),
+              "--ip: not sent in dhcp (the device is in dhcp; give --mode)");
+    EXPECT_EQ(problemText(mode, Terms::Columns),
+              "row 4 (02-4B-56-00-00-01): new_ip: not sent in dhcp (the device is in dhcp; give "
+              "new_mode)");
+    const veltrona::change::Problem held(
+        Code::HeldBy, Field::Address, {"10.77.1.9", "02-4B-56-00-00-09", "evil\x1b[2J\xc2\x9bx"});
+    EXPECT_EQ(problemText(held, Terms::Options),
+              "10.77.1.9 is held by the device 02-4B-56-00-00-09 (evil?[2J?x).");
+    const veltrona::change::Problem twice(
+        Code::HeardTwice, Field::Device,
+        {"02-4B-56-00-01-04", "10.77.1.4", "vt0", "10.78.1.4", "vt1"});
+    EXPECT_EQ(problemText(twice, Terms::Options),
+              "02-4B-56-00-01-04 answered from two places (10.77.1.4 on vt0 and 10.78.1.4 on vt1): "
+              "give --bind with the address of the network to change it on");
 }
 
 TEST(CliOutput, TableAlignsColumnsAndDefusesControlCharacters) {

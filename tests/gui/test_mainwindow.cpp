@@ -311,7 +311,18 @@ private slots:
         QCOMPARE(listed.devices.size(), size_t(3));
         QCOMPARE(listed.devices[1].mac, std::string("02-4B-56-00-00-02"));
         QCOMPARE(listed.devices[1].address, 0x0A000002u);
-        QCOMPARE(listed.sources, QStringList{"10.0.0.2"});
+        QCOMPARE(listed.places, (std::vector<veltrona::Place>{{"10.0.0.2", ""}}));
+        // A static device holds its configured address too, as the client counts it.
+        RowFields fields;
+        fields.mac = mac(4);
+        fields.ip = "10.0.0.4";
+        DeviceListRow configured{makeRow(fields), m_items->make(fields.mac)};
+        std::strcpy(configured.configuredAddress, "10.0.0.40");
+        m_dlg->deviceList()->AddDevices({&configured, 1});
+        emit m_dlg->settingPage().listedDevicesRequested(mac(2).data(), &listed);
+        QCOMPARE(listed.devices.size(), size_t(5));
+        QCOMPARE(listed.devices[4].mac, std::string("02-4B-56-00-00-04"));
+        QCOMPARE(listed.devices[4].address, 0x0A000028u);
 
         // With the rows gone there is nothing to open.
         list->DeleteAllItems();

@@ -11,6 +11,7 @@
 #include "replybridge.h"
 #include "settingpagedlg.h"
 #include "test_settings_support.h"
+#include "translations.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -382,6 +383,11 @@ private slots:
             << QStringList{"DNS Server has a blank field among filled ones"};
         QTest::newRow("PPPoE, automatic DNS")
             << O << 0 << QStringList{"", "", "", "10.0..5"} << once << QStringList{};
+        // Held at an address the list gives for it (where it answers from, or
+        // its configured static address), worded in the window's language.
+        QTest::newRow("held by a listed device (de)")
+            << S << 0 << QStringList{"10.77.1.1", "255.255.0.0", "10.77.0.1", ""} << once
+            << QStringList{"10.77.1.1 ist vom Ger\u00e4t 02-4B-56-00-00-01 (cam-01?[2J) belegt."};
         QTest::newRow("answered from two places")
             << S << 0 << QStringList{"", "", "", ""}
             << QStringList{"10.77.0.9 on vt0", "10.78.0.9 on vt1"}
@@ -394,6 +400,11 @@ private slots:
         QFETCH(QStringList, texts);
         QFETCH(QStringList, sources);
         QFETCH(QStringList, expected);
+        veltrona::ui::Translations german;
+        const bool de = QByteArray(QTest::currentDataTag()).endsWith("(de)");
+        if (de)
+            QVERIFY(german.load(QLocale(QStringLiteral("de")),
+                                QStringLiteral(VELTRONA_TRANSLATIONS_DIR)));
         Credentials credentials(*m_messages);
         DeviceRecords records = testsupport::device(mode, uint8_t(dnsMode));
         const guitest::Mac own = guitest::mac(9);
@@ -406,7 +417,11 @@ private slots:
                     QCOMPARE(std::memcmp(mac, own.data(), 6), 0);
                     listed->devices = {{"02-4B-56-00-00-09", "cam1", 0xC0A80114},
                                        {"02-4B-56-00-00-01", "cam-01\x1b[2J", 0x0A4D0101}};
-                    listed->sources = sources;
+                    for (const QString &source : sources) {
+                        const QStringList parts = source.split(QStringLiteral(" on "));
+                        listed->places.push_back(
+                            {parts[0].toStdString(), parts.value(1).toStdString()});
+                    }
                 });
         CNetworkPageDlg *page = dlg.NetworkPage();
         const int ids[] = {P::IDC_IP_ADDRESS, P::IDC_NET_MASK, P::IDC_GATEWAY, P::IDC_PPPOE_DNS};
@@ -427,7 +442,9 @@ private slots:
         for (const QString &text : expected)
             QVERIFY2(m_messages->questions[0].contains(text), qPrintable(m_messages->questions[0]));
         QVERIFY(!m_messages->questions[0].contains(QChar(0x1b)));
-        QCOMPARE(m_messages->buttons, (QStringList{"Go Back", "Send Anyway"}));
+        const QStringList buttons = de ? QStringList{"Zur\u00fcck", "Trotzdem senden"}
+                                       : QStringList{"Go Back", "Send Anyway"};
+        QCOMPARE(m_messages->buttons, buttons);
         // Going back: nothing asked, nothing sent, the page as it was.
         QCOMPARE(credentials.asked, 0);
         QCOMPARE(m_lib->calls, QStringList());

@@ -1,9 +1,9 @@
 #include "plan.h"
 
-#include "problems.h"
 #include "csv.h"
 #include "devicerow.h"
 #include "printable.h"
+#include "problems.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -129,9 +129,9 @@ std::string sentence(const change::Problem &p, Terms terms) {
     }
     case Code::NotSentInMode:
         return fieldName(p.field, terms) + ": not sent in " + v0 +
-               (v1.empty() ? ""
-                           : " (the device is in " + v0 + "; give " +
-                                 fieldName(Field::Mode, terms) + ")");
+               (v1.empty()
+                    ? ""
+                    : " (the device is in " + v0 + "; give " + fieldName(Field::Mode, terms) + ")");
     case Code::CurrentNotAddress:
         return fieldName(p.field, terms) +
                ": the device's current value is not an address; give a new one";

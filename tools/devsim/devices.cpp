@@ -229,6 +229,7 @@ bool readDevice(const QJsonObject &object, Device &device, QString &error) {
              return r.choice<ConfigAnswer>(v, device.configAnswer,
                                            {{"ok", ConfigAnswer::Ok},
                                             {"status1", ConfigAnswer::Status1},
+                                            {"ignore", ConfigAnswer::Ignore},
                                             {"none", ConfigAnswer::None}});
          }},
     };

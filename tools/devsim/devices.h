@@ -41,6 +41,7 @@ namespace kovasim {
 //   delayMs, jitterMs   reply delay and random extra delay in milliseconds (0, 0)
 //   reply               "broadcast" (to 255.255.255.255:32153) | "unicast" (to the sender)
 //   configAnswer        "ok" (apply, kind 0) | "status1" (kind 1, nothing applied) | "none"
+//                       | "ignore" (kind 0, "Success", but nothing applied)
 //   movesToNewAddress   true: once a request gives it a new static IP address, the
 //                       device answers from that address, its answer to that
 //                       request included (false)

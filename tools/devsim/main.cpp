@@ -360,8 +360,8 @@ int main(int argc, char **argv) {
         "av2Protocol, av1Flag, av2Flag, firmware, serialNumber, guest, adminId,\n"
         "adminPassword, filler, lengthField, sendBytes, answersVersions, delayMs, jitterMs, reply "
         "(broadcast|unicast),\n"
-        "configAnswer (ok|status1|none), movesToNewAddress. See tools/devsim/devices.h for their "
-        "meaning.");
+        "configAnswer (ok|status1|none|ignore), movesToNewAddress. See tools/devsim/devices.h for "
+        "their meaning.");
     parser.addHelpOption();
     const QCommandLineOption devicesOption("devices", "Devices from a JSON file.", "FILE");
     const QCommandLineOption countOption("count", "Generate N varied devices.", "N", "0");

@@ -369,6 +369,11 @@ Decision handleConfigRequest(Device &device, const Request &request) {
         decision.note = "credentials rejected";
         return decision;
     }
+    if (device.configAnswer == ConfigAnswer::Ignore) {
+        decision.kind = kKindSuccess;
+        decision.note = "device answers success without applying";
+        return decision;
+    }
     decision.kind = kKindStatus1;
     if (device.configAnswer == ConfigAnswer::Status1) {
         decision.note = "device answers status 1 without applying";

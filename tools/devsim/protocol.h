@@ -52,7 +52,7 @@ constexpr std::size_t kMaxHostName = 32;
 constexpr std::size_t kMaxDomainName = 64;
 
 enum class ReplyRoute { Broadcast, Unicast };
-enum class ConfigAnswer { Ok, Status1, None };
+enum class ConfigAnswer { Ok, Status1, None, Ignore };
 
 struct Device {
     // What the device reports.
