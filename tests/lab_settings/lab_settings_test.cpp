@@ -332,9 +332,10 @@ private slots:
             CNetworkPageDlg *net = page.NetworkPage();
             QVERIFY(controlAs<QRadioButton>(net, 1000)->isChecked());
             controlAs<QRadioButton>(net, 1001)->click();
-            setAddress(net, 1028, QStringLiteral("10.1.2.3"));
-            setAddress(net, 1036, QStringLiteral("255.0.0.0"));
-            setAddress(net, 1034, QStringLiteral("10.1.2.254"));
+            // Inside the lab's network, where the device was heard.
+            setAddress(net, 1028, QStringLiteral("10.77.2.3"));
+            setAddress(net, 1036, QStringLiteral("255.255.0.0"));
+            setAddress(net, 1034, QStringLiteral("10.77.2.254"));
             setAddress(net, 1035, QStringLiteral("1.1.1.1"));
             controlAs<QPushButton>(net, 1025)->click();
             QVERIFY(waitForMessages(*m_modals, 1));
@@ -344,7 +345,7 @@ private slots:
         QCOMPARE(m_modals->prompts, 1);
         const QList<QByteArray> sent = requestsTo(kAlpha);
         QCOMPARE(sent.size(), 1);
-        const QByteArray body = ipBytes({10, 1, 2, 3, 255, 0, 0, 0, 10, 1, 2, 254, 1, 1, 1, 1});
+        const QByteArray body = ipBytes({10, 77, 2, 3, 255, 255, 0, 0, 10, 77, 2, 254, 1, 1, 1, 1});
         QCOMPARE(sent[0].toHex(),
                  expectedRequest(kAlpha, KOVA_CMD_SET_CONFIG, 1, "admin", "admin", body, sent[0])
                      .toHex());
@@ -353,9 +354,9 @@ private slots:
         KOVA_NETWORK_SETTINGS s;
         QCOMPARE(kova_GetNetworkSettings(itemOf(kAlpha), &s), KOVA_OK);
         QCOMPARE(s.mode, KOVA_MODE_STATIC);
-        QCOMPARE(QByteArray(s.ipAddress), QByteArray("10.1.2.3"));
-        QCOMPARE(QByteArray(s.netMask), QByteArray("255.0.0.0"));
-        QCOMPARE(QByteArray(s.gateway), QByteArray("10.1.2.254"));
+        QCOMPARE(QByteArray(s.ipAddress), QByteArray("10.77.2.3"));
+        QCOMPARE(QByteArray(s.netMask), QByteArray("255.255.0.0"));
+        QCOMPARE(QByteArray(s.gateway), QByteArray("10.77.2.254"));
         QCOMPARE(QByteArray(s.dnsServer), QByteArray("1.1.1.1"));
     }
 

@@ -63,8 +63,8 @@ dump.stderr.readline()  # "listening on ..."
 runs = ['scan --seconds 1',
         'set-network --mac 02:4b:56:00:00:01 --user admin --mode pppoe --pppoe-user u1 --pppoe-service svc'
         ' --mtu 1400 --dns-mode manual --pppoe-dns 192.0.2.9',
-        'set-network --mac 02:4b:56:00:00:02 --user admin --mode static --ip 10.20.30.40'
-        ' --netmask 255.255.255.0 --gateway 10.20.30.1 --dns 10.20.30.53',
+        'set-network --mac 02:4b:56:00:00:02 --user admin --mode static --ip 10.77.30.40'
+        ' --netmask 255.255.255.0 --gateway 10.77.30.1 --dns 10.77.30.53',
         'set-network --mac 02:4b:56:00:00:03 --user root --mode dhcp',
         'set-hostname --mac 02:4b:56:00:00:04 --user admin --host h4 --domain d.example',
         'set-account --mac 02:4b:56:00:00:05 --user admin --guest no',

@@ -352,6 +352,8 @@ std::vector<Device> generateDevices(int count, std::uint32_t seed, int jitterMs)
         d.guest = pick(0, 1) != 0;
         d.filler = static_cast<std::uint8_t>(pick(0, 6));
         d.jitterMs = jitterMs;
+        // As a real device does: it answers from the static address it is given.
+        d.movesToNewAddress = true;
         devices.push_back(d);
     }
     return devices;

@@ -49,7 +49,8 @@ namespace kovasim {
 bool loadDevices(const QByteArray &json, std::vector<Device> &devices, QString &error);
 
 // count varied devices (all versions, all network modes, varied texts, ports and
-// firmware), the same for the same seed.
+// firmware), the same for the same seed; each answers from a new static address
+// once given one (movesToNewAddress).
 std::vector<Device> generateDevices(int count, std::uint32_t seed, int jitterMs);
 
 // Gives every device without an address the next free one from base onwards
