@@ -583,6 +583,10 @@ void ChangeEngine::advance(Clock::time_point now) {
     while (!stopped_ && !ready_.empty() &&
            inFlight_.size() < static_cast<std::size_t>(options_.parallel)) {
         const std::size_t i = ready_.front();
+        if (options_.mayStart && !options_.mayStart(i)) {
+            stop();
+            break;
+        }
         ready_.pop_front();
         const std::int32_t code = sendStep(i);
         // The request holds the PPPoE password now; the change needs it no more.
@@ -659,6 +663,17 @@ void ChangeEngine::stop() {
         else
             settle(i, State::Interrupted, interruptedDetail(i));
     }
+}
+
+void ChangeEngine::abandon(const std::string &why) {
+    std::vector<std::size_t> waiting;
+    for (const auto &[key, i] : inFlight_)
+        waiting.push_back(i);
+    inFlight_.clear();
+    std::sort(waiting.begin(), waiting.end());
+    for (std::size_t i : waiting)
+        settle(i, State::NoAnswer,
+               std::string(stepName(changes_[i].steps[nextStep_[i]])) + ": " + why);
 }
 
 bool ChangeEngine::idle() const {

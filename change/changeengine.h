@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -125,6 +126,10 @@ struct Outcome {
 struct Options {
     int parallel = 16; // requests awaiting their answers at once
     Clock::duration answerTimeout = std::chrono::seconds(5);
+    // Asked just before each request goes out, with the row's index: false
+    // stops the run there (as stop()), so that nothing goes after a stop
+    // whenever it comes. A caller may also note the row as sent in it.
+    std::function<bool(std::size_t row)> mayStart = {};
 };
 
 // The requests for each desired change against the devices of a scan, host
@@ -202,6 +207,9 @@ public:
     void stop();
 
     bool stopped() const { return stopped_; }
+    // After a stop: the rows whose answers are still awaited are given up as
+    // no-answer with `why` (their requests went out).
+    void abandon(const std::string &why);
     // No request in flight, none left to send and no move awaited.
     bool idle() const;
     // When the earliest request in flight times out; nothing when none is.

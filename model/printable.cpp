@@ -39,8 +39,15 @@ std::size_t utf8Sequence(std::string_view text, char32_t &code) {
     return length;
 }
 
+// Control characters, and the invisible ones that move or reorder what
+// follows on a terminal: bidirectional embeddings, overrides and isolates
+// (U+202A to U+202E, U+2066 to U+2069) and marks (U+200E, U+200F, U+061C),
+// zero-width characters (U+200B to U+200D, U+2060, U+FEFF), and the line and
+// paragraph separators (U+2028, U+2029).
 bool isControl(char32_t code) {
-    return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C ||
+           (code >= 0x200B && code <= 0x200F) || (code >= 0x2028 && code <= 0x202E) ||
+           (code >= 0x2060 && code <= 0x2069) || code == 0xFEFF;
 }
 
 void appendUtf8(std::string &out, char32_t code) {
@@ -88,6 +95,17 @@ std::string latin1ToUtf8(std::string_view latin1) {
     for (char c : latin1)
         appendUtf8(out, static_cast<std::uint8_t>(c));
     return out;
+}
+
+std::string deviceTextUtf8(std::string_view bytes) {
+    for (std::string_view rest = bytes; !rest.empty();) {
+        char32_t code = 0;
+        const std::size_t length = utf8Sequence(rest, code);
+        if (length == 0)
+            return latin1ToUtf8(bytes);
+        rest.remove_prefix(length);
+    }
+    return std::string(bytes);
 }
 
 std::size_t displayWidth(std::string_view utf8) {

@@ -9,13 +9,20 @@ namespace veltrona {
 
 // The text as UTF-8 with every control character shown as '?': C0 (U+0000 to
 // U+001F), DEL and C1 (U+0080 to U+009F, which some terminals take for CSI and
-// other escapes). The input is read as UTF-8 where it decodes as such; any
-// other byte is a Latin-1 character (device texts are 8-bit), so a raw 0x9B
+// other escapes), and the invisible characters that reorder or shift what
+// follows: bidirectional controls (U+202A to U+202E, U+2066 to U+2069, U+200E,
+// U+200F, U+061C), zero-width characters (U+200B to U+200D, U+2060, U+FEFF)
+// and the line and paragraph separators (U+2028, U+2029). The input is read as UTF-8 where it
+// decodes as such; any other byte is a Latin-1 character (device texts are 8-bit), so a raw 0x9B
 // byte and the UTF-8 U+009B both become '?', and 0xE9 becomes "é".
 std::string printable(std::string_view text);
 
 // Latin-1 bytes (one character each) as UTF-8, exactly, controls included.
 std::string latin1ToUtf8(std::string_view latin1);
+
+// A device's 8-bit text as UTF-8: kept as it is when all of it is UTF-8, else
+// read as Latin-1. Controls are kept.
+std::string deviceTextUtf8(std::string_view bytes);
 
 // The number of characters of a UTF-8 text: what it takes on screen for the
 // texts `printable` gives (continuation bytes take no column).

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -778,6 +779,53 @@ TEST(CliLab, UnsafeAddressesAreRefusedAndNothingIsSent) {
     EXPECT_TRUE(requestsSince(logStart, {4, 5}).empty()) << "a request reached the devices";
 }
 
+// --report never replaces a file the run reads, nor writes through a link; a
+// refused run replaces an older report with one that says why.
+TEST(CliLab, AReportNeverDestroysAFile) {
+    const QTemporaryDir folder;
+    const QByteArray planText = "mac,new_host\n02-4B-56-00-01-01,lobby-r\n";
+    const QString plan = folder.filePath("plan.csv"), target = folder.filePath("target.csv");
+    const QString link = folder.filePath("link.csv"), report = folder.filePath("old.json");
+    for (const QString &path : {plan, target, report}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(path == report ? QByteArray("[]\n") : planText);
+    }
+    ASSERT_TRUE(QFile::link(target, link));
+    const std::size_t logStart = logLines().size();
+    for (const QString &path : {plan, link}) {
+        const CliRun run = cli({"apply", plan, "--seconds", "1", "--report", path},
+                               {{"VELTRONA_PASSWORD", "admin"}});
+        EXPECT_EQ(run.code, 74) << describe(run);
+        EXPECT_TRUE(run.err.contains(path == plan ? "is the same file as" : "symbolic link"))
+            << describe(run);
+    }
+    for (const QString &path : {plan, target}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), planText) << path.toStdString();
+    }
+
+    QTemporaryFile refused;
+    const CliRun run =
+        cli({"apply",
+             planFile(refused, "mac,new_host\n02-4B-56-00-01-01,\"=1+1\"\n02-4B-56-00-01-02,ok\n"),
+             "--seconds", "1", "--report", report},
+            {{"VELTRONA_PASSWORD", "admin"}});
+    EXPECT_EQ(run.code, 64) << describe(run);
+    QFile file(report);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonArray rows = QJsonDocument::fromJson(file.readAll()).array();
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0]["result"], "not-sent");
+    EXPECT_TRUE(rows[0]["detail"].toString().startsWith("row 2: new_host: the host name starts"))
+        << rows[0]["detail"].toString().toStdString();
+    EXPECT_EQ(rows[1]["result"], "not-sent");
+    EXPECT_EQ(rows[1]["detail"], "not sent: the plan was refused (the rows named have problems)");
+    QThread::msleep(200);
+    EXPECT_TRUE(requestsSince(logStart).empty()) << "a refused run sent something";
+}
+
 // Each failure is reported as what it was, and does not stop the others.
 TEST(CliLab, ApplyReportsEachDeviceAsItWent) {
     QTemporaryFile plan, secrets;
@@ -961,6 +1009,135 @@ TEST(CliBatch, AnInterruptedApplyLeavesItsRecord) {
                                    << out.toStdString();
     EXPECT_TRUE(err.contains("stopped by a signal")) << err.toStdString();
     QFile::remove(report);
+}
+
+namespace {
+
+// Starts apply in the background with SIGINT at its default action, as a
+// terminal's Ctrl+C finds it.
+void startApply(QProcess &process, const QStringList &arguments) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VELTRONA_PASSWORD", "admin");
+    process.setProcessEnvironment(env);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setChildProcessModifier([] { std::signal(SIGINT, SIG_DFL); });
+    process.start(QStringLiteral(VELTRONA_CLI), QStringList{"apply"} + arguments);
+    ASSERT_TRUE(process.waitForStarted());
+}
+
+} // namespace
+
+// After a stop the answer of a device that gives none is awaited a few
+// seconds, not the --seconds of a request; a second stop ends the wait at once.
+TEST(CliLab, AStopWaitsAFewSecondsAndASecondEndsTheRunAtOnce) {
+    QTemporaryFile plan;
+    const QString planName = planFile(plan, "mac,new_host\n02-4B-56-00-01-09,mute-c\n");
+    for (const int stops : {1, 2}) {
+        const QTemporaryDir folder;
+        const QString report = folder.filePath("report.json");
+        const std::size_t logStart = logLines().size();
+        QProcess process;
+        startApply(process, {planName, "--seconds", "7", "--report", report});
+        for (int i = 0; i < 600 && requestsSince(logStart, {4}).empty(); ++i)
+            QThread::msleep(25);
+        ASSERT_EQ(requestsSince(logStart, {4}).size(), 1u);
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < stops; ++i) {
+            ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+            QThread::msleep(100);
+        }
+        ASSERT_TRUE(process.waitForFinished(15000));
+        EXPECT_EQ(process.exitCode(), 130);
+        EXPECT_LT(timer.elapsed(), stops == 1 ? 5000 : 1500) << stops << " stop signals";
+        EXPECT_GE(timer.elapsed(), stops == 1 ? 2500 : 0) << "the answer was awaited";
+        QFile file(report);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QJsonArray rows = QJsonDocument::fromJson(file.readAll()).array();
+        ASSERT_EQ(rows.size(), 1);
+        EXPECT_EQ(rows[0]["result"], "no-answer");
+        EXPECT_EQ(rows[0]["detail"].toString().toStdString(),
+                  stops == 1 ? "host name: sent, no answer within 3 s of the stop"
+                             : "host name: sent, its answer not awaited after a second stop "
+                               "signal");
+    }
+}
+
+// TERM during apply's scan: nothing goes out, every row is not-sent. SIGKILL
+// while sending: the report on disk still holds every device that was sent a
+// request, those that answered as applied. A closed standard output does not
+// hide the status of a run that made changes.
+TEST(CliBatch, AStopOrAKillNeverLosesTheRecord) {
+    CliRun run = cli({"plan", "--seconds", "2", "--hostname-pattern", "rec-{n:03}"});
+    ASSERT_EQ(run.code, 0) << describe(run);
+    QTemporaryFile plan;
+    const QString planName = planFile(plan, run.out);
+    const QTemporaryDir folder;
+    const QString csvReport = folder.filePath("stopped.csv");
+    std::size_t logStart = logLines().size();
+    {
+        QProcess process;
+        startApply(process, {planName, "--user", "admin", "--seconds", "3", "--report", csvReport});
+        QThread::msleep(800);
+        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+        ASSERT_TRUE(process.waitForFinished(15000));
+        EXPECT_EQ(process.exitCode(), 143) << process.readAllStandardError().toStdString();
+        QThread::msleep(300);
+        EXPECT_TRUE(requestsSince(logStart, {4, 5}).empty()) << "a request went after the stop";
+        QFile file(csvReport);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const auto records = parseCsv(file.readAll());
+        ASSERT_EQ(records.size(), 41u);
+        for (std::size_t i = 1; i < records.size(); ++i)
+            EXPECT_EQ(records[i][2] + " " + records[i][3],
+                      "not-sent not sent: stopped during the scan");
+    }
+
+    const QString jsonReport = folder.filePath("killed.json");
+    logStart = logLines().size();
+    {
+        QProcess process;
+        startApply(process, {planName, "--user", "admin", "--seconds", "2", "--parallel", "1",
+                             "--report", jsonReport});
+        for (int i = 0; i < 400 && requestsSince(logStart, {4}).size() < 4; ++i)
+            QThread::msleep(25);
+        ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+        ASSERT_TRUE(process.waitForFinished(15000));
+    }
+    std::set<QString> requested;
+    for (const QJsonObject &request : requestsSince(logStart, {4}))
+        requested.insert(request["device"].toString().toUpper().replace(':', '-'));
+    ASSERT_GE(requested.size(), 4u);
+    QFile file(jsonReport);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QJsonParseError error{};
+    const QJsonDocument journal = QJsonDocument::fromJson(file.readAll(), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    std::map<QString, QString> latest; // the last entry of a row is its state
+    for (const QJsonValue &entry : journal.array())
+        latest[entry["mac"].toString()] = entry["result"].toString();
+    std::size_t applied = 0;
+    for (const QString &mac : requested) {
+        ASSERT_TRUE(latest.count(mac)) << mac.toStdString() << " was sent a request";
+        EXPECT_TRUE(latest[mac] == "applied" || latest[mac] == "sent") << latest[mac].toStdString();
+        applied += latest[mac] == "applied";
+    }
+    EXPECT_GE(applied, requested.size() - 1) << "one request at a time: only the last may be open";
+    for (const auto &[mac, result] : latest)
+        EXPECT_TRUE(requested.count(mac) || result == "not-found" || result == "unchanged")
+            << mac.toStdString() << " " << result.toStdString();
+
+    // The table cannot be written, the changes were made: their status wins.
+    QTemporaryFile small;
+    const QList<QByteArray> lines = run.out.split('\n');
+    QProcess piped;
+    piped.start("bash", {"-c",
+                         "VELTRONA_PASSWORD=admin \"$0\" apply \"$1\" --user admin "
+                         "--seconds 2 | true; exit ${PIPESTATUS[0]}",
+                         VELTRONA_CLI, planFile(small, lines[0] + '\n' + lines[1] + '\n')});
+    ASSERT_TRUE(piped.waitForFinished(30000));
+    EXPECT_EQ(piped.exitCode(), 0);
+    EXPECT_TRUE(piped.readAllStandardError().contains("cannot write to standard output"));
 }
 
 // ---- doctor: run by scripts/lab --segments 2 with doctor-devices-2.json, whose

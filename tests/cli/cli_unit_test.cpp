@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -176,10 +177,12 @@ TEST(CliSecrets, LengthAndFileProblemsNameTheirSource) {
     TempFile seventeen(std::string(17, 'p'));
     TempFile withZero(std::string("ab\0cd", 5));
     TempFile notLatin1("\xe6\x97\xa5\n");
+    TempFile shared("p\n");
+    ASSERT_EQ(chmod(shared.path().c_str(), 0640), 0);
     SecretSource source{"--password-file", sixteen.path(), "CLI_TEST_UNSET", "", "password", 16};
     EXPECT_EQ(readSecret(source, false, never).value, std::string(16, 'p'));
-    for (const std::string &path :
-         {seventeen.path(), withZero.path(), notLatin1.path(), std::string("/nonexistent")}) {
+    for (const std::string &path : {seventeen.path(), withZero.path(), notLatin1.path(),
+                                    shared.path(), std::string("/nonexistent")}) {
         source.file = path;
         const SecretOutcome outcome = readSecret(source, false, never);
         EXPECT_FALSE(outcome.value) << path;
@@ -345,9 +348,11 @@ TEST(CliPlan, HandEditedCsvAndJsonReadTheSame) {
     const PlanInput csv = parsePlan("\xEF\xBB\xBFnew_host,host,mac,new_mode,new_ip,new_guest\r\n"
                                     "\"cam, 1\",old,02-00-00-00-00-01,static,10.0.0.7,\r\n"
                                     ",,02:00:00:00:00:02,,,yes\r\n,,,,,\r\n");
-    const PlanInput json = parsePlan(R"([{"mac": "02-00-00-00-00-01", "new_host": "cam, 1",
-        "new_mode": "static", "new_ip": "10.0.0.7"}, {"mac": "02-00-00-00-00-02", "new_guest": "yes"}])");
-    for (const PlanInput *plan : {&csv, &json}) {
+    const QByteArray jsonText = R"([{"mac": "02-00-00-00-00-01", "new_host": "cam, 1",
+        "new_mode": "static", "new_ip": "10.0.0.7"}, {"mac": "02-00-00-00-00-02", "new_guest": "yes"}])";
+    const PlanInput json = parsePlan(jsonText);
+    const PlanInput jsonWithMark = parsePlan("\xEF\xBB\xBF\n" + jsonText);
+    for (const PlanInput *plan : {&csv, &json, &jsonWithMark}) {
         ASSERT_TRUE(plan->problems.empty()) << plan->problems.front();
         ASSERT_EQ(plan->rows.size(), 2u);
         const PlanChanges &first = plan->rows[0].changes;
@@ -360,6 +365,14 @@ TEST(CliPlan, HandEditedCsvAndJsonReadTheSame) {
         EXPECT_FALSE(second.network.any() || second.hostName);
     }
     EXPECT_EQ(csv.rows[1].row, 3);
+
+    // A cell that is not UTF-8 is Latin-1: a plan saved by a Latin-1 program.
+    for (const char *cafe : {"caf\xe9", "caf\xc3\xa9", "\"caf\xe9\""}) {
+        const PlanInput latin1 =
+            parsePlan(QByteArray("mac,new_host\n02-00-00-00-00-01,") + cafe + "\n");
+        ASSERT_TRUE(latin1.problems.empty()) << latin1.problems.front();
+        EXPECT_EQ(latin1.rows[0].changes.hostName, "caf\xe9") << cafe;
+    }
 
     // Static settings in a row whose new mode is not static; a cell too many.
     const PlanInput wrong = parsePlan("mac,new_mode,new_netmask\n02-00-00-00-00-01,dhcp,255.0.0.0\n"
@@ -438,6 +451,20 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedPlan{"json_number_mac", R"([{"mac": 2}])", "entry 1: mac: a text is needed"},
         RefusedPlan{"json_entry_not_object", R"([{"mac": "02-00-00-00-00-01"}, "x"])",
                     "entry 2: not an object"},
+        RefusedPlan{"json_field_twice",
+                    R"([{"mac": "02-00-00-00-00-01", "new_ip": "10.0.0.1"}, [1, {"mac": 2}],
+                        {"mac": "02-00-00-00-00-02", "mac": "02-00-00-00-00-03"}])",
+                    "entry 3: field 'mac' is given twice"},
+        RefusedPlan{"json_field_twice_escaped",
+                    R"([{"mac": "02-00-00-00-00-01", "m\u0061c": "02-00-00-00-00-02"}])",
+                    "entry 1: field 'mac' is given twice"},
+        RefusedPlan{"json_top_level_object", R"( {"mac": "02-00-00-00-00-01"})",
+                    "the plan is JSON, but not a list"},
+        RefusedPlan{"json_broken_behind_a_mark", "\xEF\xBB\xBF[{\"mac\": }]",
+                    "the plan is not valid JSON: "},
+        RefusedPlan{"not_latin1_named", "mac,new_host\n02-00-00-00-00-01,cam-\xc4\x81\n",
+                    "row 2: new_host: the host name holds '\xc4\x81' (U+0101), which devices "
+                    "cannot take"},
         RefusedPlan{"escape_in_host", "mac,new_host\n02-00-00-00-00-01,\"a\x1b[31m\"\n",
                     "row 2: new_host: the host name holds a control character"},
         RefusedPlan{"c1_in_domain",
@@ -479,6 +506,12 @@ TEST(CliPlan, HostileDeviceTextsRoundTripThroughASpreadsheetPlan) {
         EXPECT_FALSE(!cells[i].empty() && veltrona::isFormulaStart(cells[i].front())) << cells[i];
     }
     EXPECT_TRUE(parsePlan(csv).problems.empty());
+
+    // A device's UTF-8 text is written as it is, once; other bytes as Latin-1.
+    setText(device.info.hostName, "caf\xc3\xa9");
+    setText(device.info.domainName, "caf\xe9");
+    EXPECT_EQ(currentValue(device, "host"), "caf\xc3\xa9");
+    EXPECT_EQ(currentValue(device, "domain"), "caf\xc3\xa9");
 
     PlanFill fill;
     fill.hostPattern = "{serial}";
@@ -587,20 +620,36 @@ TEST(CliPlan, FilesLargerThanTheLimitAreNotRead) {
     EXPECT_EQ(error, "the plan is larger than 16 MiB");
 }
 
+enum class SecretsFileKind { Private, Fifo, OtherOwner };
+
 struct SecretsCase {
     const char *name;
     std::string file;
-    std::string problem; // empty: read, with the passwords below
+    std::string problem; // empty: read, with the passwords below; FILE: the file's name
     std::vector<std::string> passwords;
+    mode_t mode = 0600;
+    SecretsFileKind kind = SecretsFileKind::Private;
 };
 
 class CliSecretsFile : public testing::TestWithParam<SecretsCase> {};
 
 TEST_P(CliSecretsFile, CellsTakenWholeAndNeverRepeated) {
     TempFile file(GetParam().file);
+    ASSERT_EQ(chmod(file.path().c_str(), GetParam().mode), 0);
+    if (GetParam().kind == SecretsFileKind::Fifo) { // no writer: a blocking open would hang
+        std::remove(file.path().c_str());
+        ASSERT_EQ(mkfifo(file.path().c_str(), 0600), 0);
+    } else if (GetParam().kind == SecretsFileKind::OtherOwner) {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "only root can give a file to another user";
+        ASSERT_EQ(chown(file.path().c_str(), 65534, 65534), 0);
+    }
     std::map<std::uint64_t, Credentials> read;
     const std::string problem = readSecretsFile(file.path(), read);
-    EXPECT_EQ(problem, GetParam().problem.empty() ? "" : "--secrets: " + GetParam().problem);
+    std::string expected = GetParam().problem;
+    if (const std::size_t at = expected.find("FILE"); at != std::string::npos)
+        expected.replace(at, 4, file.path());
+    EXPECT_EQ(problem, expected.empty() ? "" : "--secrets: " + expected);
     EXPECT_EQ(problem.find("Hunter2"), std::string::npos);
     std::vector<std::string> passwords;
     for (const auto &[key, credentials] : read)
@@ -646,5 +695,19 @@ INSTANTIATE_TEST_SUITE_P(
                     "\n\n",
                     "the file is empty (the first row names the columns mac, "
                     "user, password and optionally new_password)",
-                    {}}),
+                    {}},
+        SecretsCase{"readable_by_its_group",
+                    kSecretsHeader + "02-00-00-00-00-01,admin,Hunter2\n",
+                    "FILE can be read or changed by others than its owner; make it private "
+                    "(chmod 600) and give the passwords new values if others may have read them",
+                    {},
+                    0640},
+        SecretsCase{"fifo", "", "FILE is not a regular file", {}, 0600, SecretsFileKind::Fifo},
+        SecretsCase{"another_users",
+                    kSecretsHeader + "02-00-00-00-00-01,admin,Hunter2\n",
+                    "FILE belongs to user 65534, not to the user running veltrona-cli (0); a "
+                    "file of secrets must be its own",
+                    {},
+                    0600,
+                    SecretsFileKind::OtherOwner}),
     [](const testing::TestParamInfo<SecretsCase> &info) { return std::string(info.param.name); });

@@ -50,6 +50,23 @@ INSTANTIATE_TEST_SUITE_P(
                     TextCase{"overlong_esc_is_bytes", "\xc0\x9b", "\xc3\x80?"},
                     TextCase{"cut_sequence_is_bytes", "\xe2\x82", "\xc3\xa2?"},
                     TextCase{"surrogate_is_bytes", "\xed\xa0\x80", "\xc3\xad\xc2\xa0?"},
+                    TextCase{"bidi_override_and_isolate",
+                             "cam\xe2\x80\xae"
+                             "4pm.exe\xe2\x81\xa6x\xe2\x81\xa9",
+                             "cam?4pm.exe?x?"},
+                    TextCase{"zero_width_and_byte_order_mark",
+                             "a\xe2\x80\x8b"
+                             "b\xe2\x80\x8d"
+                             "c\xef\xbb\xbf"
+                             "d",
+                             "a?b?c?d"},
+                    TextCase{"line_and_paragraph_separators",
+                             "a\xe2\x80\xa8"
+                             "b\xe2\x80\xa9"
+                             "c",
+                             "a?b?c"},
+                    TextCase{"neighbours_kept", "\xe2\x80\x8a\xe2\x80\xaf\xe2\x81\xb0",
+                             "\xe2\x80\x8a\xe2\x80\xaf\xe2\x81\xb0"},
                     TextCase{"mixed_utf8_message_and_latin1_device_byte",
                              "host '\xe9\x9b' \xc3\xa9", "host '\xc3\xa9?' \xc3\xa9"}),
     [](const testing::TestParamInfo<TextCase> &info) { return std::string(info.param.name); });

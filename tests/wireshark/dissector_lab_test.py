@@ -17,11 +17,24 @@ shutil.copy(lua, os.path.join(work, 'kova.lua'))
 failures = []
 check = lambda ok, what: ok or failures.append(what)
 
+# An installed copy of the dissector in Wireshark's global Lua plugin folder
+# would be loaded beside the tree's ("there cannot be two protocols with the
+# same description"): as root, tshark runs in a mount namespace of its own with
+# an empty folder over that one. The personal folder is under HOME, the work
+# folder.
+plugins = [l.split('\t')[-1] for l in subprocess.run(
+    ['tshark', '-G', 'folders'], capture_output=True, text=True).stdout.splitlines()
+    if l.startswith('Global Lua Plugins:')]
+hide = (['unshare', '--mount', '--propagation', 'private', 'sh', '-c',
+         'mount -t tmpfs -o mode=755 veltrona-no-plugins "$0" && exec "$@"', plugins[0]]
+        if os.geteuid() == 0 and plugins and os.path.isdir(plugins[0]) else [])
+
 def tshark(*args):
     """tshark with the dissector, unprivileged (it parses untrusted bytes) on the work folder."""
     drop = ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups',
             '--inh-caps=-all'] if os.geteuid() == 0 else []
-    run = subprocess.run(drop + ['env', 'HOME=' + work, 'tshark', *args, '-X', 'lua_script:kova.lua'],
+    run = subprocess.run(hide + drop + ['env', 'HOME=' + work, 'tshark', *args,
+                                        '-X', 'lua_script:kova.lua'],
                          cwd=work, capture_output=True, text=True)
     check(run.returncode == 0 and 'Lua' not in run.stderr, 'tshark: ' + run.stderr)
     return run.stdout

@@ -371,6 +371,65 @@ TableLine tableLine(const DeviceChange &change, const change::Outcome &outcome) 
     return line;
 }
 
+// The key word of a row's state in the journal: a row whose request went out
+// is `sent` until it settles, or `applied` (answered Success, not confirmed).
+std::string journalKey(State state, bool sent) {
+    if (state == State::Applied)
+        return "applied";
+    if (state == State::InFlight || (state == State::Pending && sent))
+        return "sent";
+    return change::stateWords(state).key;
+}
+
+// The rows of a plan refused before anything was sent: every one not-sent,
+// with the problems that name it, else `why`. A plan without rows gives one
+// line, row 0, for the whole plan.
+std::vector<AppliedRow> refusedRows(const std::deque<PlanRow> &rows,
+                                    const std::vector<std::string> &problems,
+                                    const std::string &why) {
+    std::vector<AppliedRow> out;
+    for (const PlanRow &row : rows) {
+        const std::string n = std::to_string(row.row);
+        std::string detail;
+        for (const std::string &problem : problems)
+            for (const std::string &start :
+                 {"row " + n + ": ", "entry " + n + ": ", "row " + n + " ("})
+                if (problem.rfind(start, 0) == 0) {
+                    detail += (detail.empty() ? "" : "; ") + problem;
+                    break;
+                }
+        out.push_back({row.row,
+                       formatMac(row.mac.data()),
+                       "not-sent",
+                       detail.empty() ? "not sent: " + why : detail,
+                       {},
+                       {}});
+    }
+    if (out.empty())
+        out.push_back({0, {}, "not-sent", "not sent: " + why, {}, {}});
+    return out;
+}
+
+std::pair<std::uint32_t, std::uint32_t> lostNow(KovaLibrary &library) {
+    std::uint32_t tableFull = 0, bufferFull = 0;
+    library.getLostReplies(&tableFull, &bufferFull);
+    return {tableFull, bufferFull};
+}
+
+// Replies the library lost since `before` (taken with lostNow).
+std::uint32_t lostSince(KovaLibrary &library,
+                        const std::pair<std::uint32_t, std::uint32_t> &before) {
+    const auto now = lostNow(library);
+    return (now.first - before.first) + (now.second - before.second);
+}
+
+std::string lostNote(std::uint32_t count, const char *when) {
+    return std::to_string(count) + (count == 1 ? " reply was" : " replies were") + " lost " + when;
+}
+
+// After a stop, answers in flight are awaited this long at most.
+constexpr auto kStopGrace = 3s;
+
 struct RunSetup {
     std::string bind;
     int seconds;
@@ -382,47 +441,106 @@ struct RunEnd {
     std::int32_t opened = KOVA_OK;
     std::string reportError;
     double elapsed = 0;
+    bool sentRequests = false;        // a request went out
+    std::uint32_t lostSending = 0;    // replies the system dropped while sending
+    std::uint32_t lostConfirming = 0; // and in the confirmation scan
 };
 
 // Drives a started engine: sends, awaits the answers and the moves, then
-// confirms with a fresh scan. Settled rows go to `report` as they settle;
-// `forget` wipes the passwords once nothing more is sent.
+// confirms with a fresh scan. `report` is kept as a journal: each row's
+// latest state is added as it changes, a row's "sent" before its request
+// goes. `beforeSend` is the engine's mayStart: it is set here, and stops the
+// run when a stop signal came. After a stop the answers in flight are awaited
+// kStopGrace at most, and not at all after a second stop signal. `forget`
+// wipes the passwords once nothing more is sent.
 RunEnd run(change::ChangeEngine &engine, KovaLibrary &library, const RunSetup &setup,
-           ApplyReport *report, const std::function<void()> &forget) {
+           ApplyReport *report, std::function<bool(std::size_t)> &beforeSend,
+           const std::function<void()> &forget) {
     RunEnd end;
     const auto &outcomes = engine.outcomes();
     const auto &planned = engine.changes();
     std::string &reportError = end.reportError;
-    auto writeSettled = [&] {
-        for (std::size_t i : engine.takeSettled())
-            if (report && reportError.empty())
-                report->add(appliedRow(planned[i], outcomes[i]), reportError);
+    std::vector<std::size_t> sends(planned.size(), 0); // requests gone out, by row
+    std::vector<std::string> written(planned.size());
+    std::set<std::size_t> sent; // rows last written as sent
+    const auto journal = [&](std::size_t i) {
+        AppliedRow row = appliedRow(planned[i], outcomes[i]);
+        row.result = journalKey(outcomes[i].state, sends[i] > 0);
+        if (row.result == "sent")
+            row.detail =
+                std::string(change::stepName(planned[i].steps[sends[i] - 1])) + " request sent";
+        std::string stamp = row.result + '\n' + row.detail;
+        if (stamp == written[i])
+            return;
+        written[i] = std::move(stamp);
+        if (report && reportError.empty())
+            report->add(row, reportError);
+    };
+    const auto syncJournal = [&] {
+        for (std::size_t i : engine.takeSettled()) {
+            journal(i);
+            sent.erase(i);
+        }
+        for (auto it = sent.begin(); it != sent.end();) {
+            journal(*it);
+            const State state = outcomes[*it].state;
+            it = state == State::InFlight || state == State::Pending ? std::next(it)
+                                                                     : sent.erase(it);
+        }
+    };
+    beforeSend = [&](std::size_t i) {
+        syncJournal(); // an answer that lets this request go is written before it
+        if (caughtStopSignal() != 0)
+            return false;
+        ++sends[i];
+        end.sentRequests = true;
+        journal(i);
+        sent.insert(i);
+        return true;
     };
     const bool progress = setup.progress;
 
     const Clock::time_point started = Clock::now();
     std::int32_t &opened = end.opened;
+    std::optional<Clock::time_point> stoppedAt;
+    const auto lostBefore = lostNow(library);
     {
         Answers answers(library, true); // discoveries find the devices that moved
         Connection connection(library, answers, setup.bind);
         opened = connection.error();
         if (opened != KOVA_OK)
             engine.stop();
+        const auto noteStop = [&] {
+            if (caughtStopSignal() != 0 && !stoppedAt) {
+                engine.stop();
+                stoppedAt = Clock::now();
+            }
+        };
+        noteStop();
         const std::size_t total = planned.size();
         // While a device that left an address is to be heard from its new one,
         // a discovery goes out every kMoveDiscoveryGap.
         constexpr auto kMoveDiscoveryGap = 500ms;
         Clock::time_point nextDiscovery{};
         for (engine.advance(Clock::now()); !engine.idle(); engine.advance(Clock::now())) {
-            if (caughtStopSignal() != 0)
-                engine.stop();
-            writeSettled();
+            noteStop();
+            syncJournal();
+            if (stoppedAt &&
+                (caughtSecondStopSignal() || Clock::now() >= *stoppedAt + kStopGrace)) {
+                engine.abandon(caughtSecondStopSignal()
+                                   ? "sent, its answer not awaited after a second stop signal"
+                                   : "sent, no answer within " +
+                                         std::to_string(kStopGrace.count()) + " s of the stop");
+                break;
+            }
             if (progress)
                 std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", engine.done(),
                              total);
             auto deadline = engine.nextDeadline().value_or(Clock::now() + 100ms);
+            if (stoppedAt)
+                deadline = std::min(deadline, *stoppedAt + kStopGrace);
             if (engine.awaitsMoves()) {
-                if (Clock::now() >= nextDiscovery) {
+                if (Clock::now() >= nextDiscovery && caughtStopSignal() == 0) {
                     library.sendDiscovery();
                     nextDiscovery = Clock::now() + kMoveDiscoveryGap;
                 }
@@ -439,7 +557,8 @@ RunEnd run(change::ChangeEngine &engine, KovaLibrary &library, const RunSetup &s
             std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*loop) << '\n';
     }
     forget();
-    writeSettled();
+    syncJournal();
+    end.lostSending = lostSince(library, lostBefore);
     if (opened != KOVA_OK)
         std::cerr << "veltrona-cli: cannot send: " << kova_ErrorText(opened) << '\n';
 
@@ -448,26 +567,53 @@ RunEnd run(change::ChangeEngine &engine, KovaLibrary &library, const RunSetup &s
     int stopSignal = caughtStopSignal();
     if (stopSignal == 0 && opened == KOVA_OK) {
         // Until every device that was sent something has answered.
-        std::vector<MacAddress> sent;
+        std::vector<MacAddress> toConfirm;
         for (std::size_t i = 0; i < planned.size(); ++i)
             if (planned[i].device && outcomes[i].state != State::Unchanged &&
                 outcomes[i].state != State::NotSent)
-                sent.push_back(planned[i].mac);
+                toConfirm.push_back(planned[i].mac);
         const ScanResult check =
-            sent.empty() ? ScanResult{} : scan(library, setup.bind, setup.seconds, sent, progress);
+            toConfirm.empty() ? ScanResult{}
+                              : scan(library, setup.bind, setup.seconds, toConfirm, progress);
+        end.lostConfirming = check.lostTableFull + check.lostBufferFull;
         stopSignal = caughtStopSignal();
         if (check.error == KOVA_OK && !check.stopped)
             engine.confirm(check.devices);
     }
     engine.leaveUnconfirmed(stopSignal != 0 ? "stopped before the confirmation scan"
                                             : "the confirmation scan could not be made");
-    writeSettled();
+    syncJournal();
     end.stopSignal = stopSignal;
     end.elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+    if (end.lostSending != 0)
+        std::cerr << "veltrona-cli: " << lostNote(end.lostSending, "while sending")
+                  << " (receive buffer full): a row without an answer may have applied its "
+                     "change\n";
+    if (end.lostConfirming != 0)
+        std::cerr << "veltrona-cli: " << lostNote(end.lostConfirming, "in the confirmation scan")
+                  << ": a row not confirmed may have applied its change\n";
     return end;
 }
 
-int runApply(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library) {
+// A row for the final report and table: the detail also says when its answer
+// may have been among the replies lost.
+AppliedRow finalRow(const DeviceChange &change, const change::Outcome &outcome, const RunEnd &end) {
+    AppliedRow row = appliedRow(change, outcome);
+    const State state = outcome.state;
+    if (end.lostSending != 0 &&
+        (state == State::NoAnswer ||
+         (state == State::NotSent && row.detail.find("was not seen") != std::string::npos)))
+        row.detail += "; " + lostNote(end.lostSending, "while sending") +
+                      ", its answer may have been among them";
+    if (end.lostConfirming != 0 && state == State::NotConfirmed &&
+        row.detail.rfind("no answer to the confirmation scan", 0) == 0)
+        row.detail += "; " + lostNote(end.lostConfirming, "in that scan") +
+                      ", its answer may have been among them";
+    return row;
+}
+
+int runApply(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library,
+             bool &sentRequests) {
     QCommandLineParser parser;
     std::string error = parse(parser, arguments, kApplyOptions);
     if (!error.empty())
@@ -498,25 +644,45 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     if (!error.empty())
         return fail(kExitUsage, error);
 
-    // Every row is checked before anything is sent.
     const QString planPath = parser.positionalArguments().first();
     const std::string planName = toLocale(planPath);
+    // A report that cannot be written, or would replace a file this run
+    // reads, is found before anything is read or sent.
+    const std::optional<std::string> reportPath =
+        isSet(parser, "report") && !dryRun ? std::optional(text(parser, "report")) : std::nullopt;
+    if (reportPath) {
+        std::vector<std::string> keep = {QFile::encodeName(planPath).toStdString()};
+        for (const char *option : {"secrets", "password-file"})
+            if (isSet(parser, option))
+                keep.push_back(
+                    QFile::encodeName(parser.value(QString::fromLatin1(option))).toStdString());
+        error = ApplyReport::check(*reportPath, keep);
+        if (!error.empty())
+            return fail(kExitOutput, error);
+    }
+    ApplyReport report;
+    std::string reportError;
+    // A run refused before anything was sent says so in its report.
+    const auto refuse = [&](int code, const std::deque<PlanRow> &rows,
+                            const std::vector<std::string> &problems, const std::string &why) {
+        if (reportPath &&
+            !report.finish(*reportPath, refusedRows(rows, problems, why), reportError))
+            fail(kExitOutput, reportError);
+        return code;
+    };
+
+    // Every row is checked before anything is sent.
     const std::optional<QByteArray> planText = readPlanFile(planPath, error);
-    if (!planText)
-        return fail(kExitUsage, planName + ": " + error);
+    if (!planText) {
+        fail(kExitUsage, planName + ": " + error);
+        return refuse(kExitUsage, {}, {}, "the plan cannot be read: " + error);
+    }
     const PlanInput plan = parsePlan(*planText);
     if (!plan.problems.empty()) {
         for (const std::string &problem : plan.problems)
             fail(kExitUsage, planName + ": " + problem);
-        return kExitUsage;
-    }
-    // A report that cannot be written is found before anything is sent.
-    const std::optional<std::string> reportPath =
-        isSet(parser, "report") && !dryRun ? std::optional(text(parser, "report")) : std::nullopt;
-    if (reportPath) {
-        error = ApplyReport::checkWritable(*reportPath);
-        if (!error.empty())
-            return fail(kExitOutput, error);
+        return refuse(kExitUsage, plan.rows, plan.problems,
+                      "the plan was refused (the rows named have problems)");
     }
 
     std::map<std::uint64_t, Credentials> secrets;
@@ -547,7 +713,8 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
         }
         if (!error.empty()) {
             wipeAll(secrets, common);
-            return fail(kExitUsage, error);
+            fail(kExitUsage, error);
+            return refuse(kExitUsage, plan.rows, {}, error);
         }
     }
 
@@ -567,26 +734,50 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     });
     if (found.error != KOVA_OK) {
         wipeAll(secrets, common);
-        return fail(kExitRefused, "cannot scan: " + std::string(kova_ErrorText(found.error)));
+        const std::string why = "cannot scan: " + std::string(kova_ErrorText(found.error));
+        fail(kExitRefused, why);
+        return refuse(kExitRefused, plan.rows, {}, why);
+    }
+    if (found.stopped) {
+        // A partial scan is no ground for any change: nothing goes.
+        wipeAll(secrets, common);
+        const int signal = caughtStopSignal();
+        const std::vector<AppliedRow> rows = refusedRows(plan.rows, {}, "stopped during the scan");
+        std::vector<TableLine> lines;
+        for (const AppliedRow &row : rows)
+            lines.push_back({row.mac, {}, {}, "not sent", row.detail});
+        std::cout << formatAppliedTable(lines);
+        std::cerr << "0 of " << plan.rows.size()
+                  << " rows applied and confirmed, stopped by a signal during the scan; nothing "
+                     "was sent\n";
+        refuse(0, plan.rows, {}, "stopped during the scan");
+        return 128 + signal;
     }
     if (const std::string lost = lostRepliesWarning(found); !lost.empty()) {
         wipeAll(secrets, common);
-        return fail(kExitNoDevice, lost + "; nothing was sent");
+        fail(kExitNoDevice, lost + "; nothing was sent");
+        return refuse(kExitNoDevice, plan.rows, {}, lost);
     }
     if (found.loopError)
         std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
                   << '\n';
     std::vector<change::Problem> problems;
+    // Asked before each request goes out; run() sets it.
+    std::function<bool(std::size_t)> beforeSend = [](std::size_t) { return false; };
     change::ChangeEngine engine(
         library, change::changesFor(desiredOf(plan.rows, secrets, common), found, problems),
-        {parallel, std::chrono::seconds(seconds)});
+        {parallel, std::chrono::seconds(seconds), [&](std::size_t i) { return beforeSend(i); }});
     if (problems.empty())
         problems = engine.start(change::holdersFor(engine.changes(), found, &probes),
                                 {!bind.empty(), change::localNetworks()});
     if (!problems.empty()) {
         wipeAll(secrets, common);
         printProblems(problems, Terms::Columns, planName + ": ");
-        return kExitUsage;
+        std::vector<std::string> texts;
+        for (const change::Problem &problem : problems)
+            texts.push_back(problemText(problem, Terms::Columns));
+        return refuse(kExitUsage, plan.rows, texts,
+                      "the plan was refused (the rows named have problems)");
     }
     const auto &outcomes = engine.outcomes();
     const auto &planned = engine.changes();
@@ -605,20 +796,25 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
         return allFound ? kExitOk : kExitSomeFailed;
     }
 
-    ApplyReport report;
-    if (reportPath && !report.open(*reportPath, error)) {
+    if (reportPath && !report.open(*reportPath, reportError)) {
         wipeAll(secrets, common);
-        return fail(kExitOutput, error);
+        return fail(kExitOutput, reportError);
     }
-    const RunEnd end = run(engine, library, {bind, seconds, progress},
-                           reportPath ? &report : nullptr, [&] { wipeAll(secrets, common); });
+    const RunEnd end =
+        run(engine, library, {bind, seconds, progress}, reportPath ? &report : nullptr, beforeSend,
+            [&] { wipeAll(secrets, common); });
+    sentRequests = end.sentRequests;
+    reportError = end.reportError;
 
     std::vector<TableLine> lines;
     std::vector<AppliedRow> rows;
     std::size_t good = 0;
     for (std::size_t i = 0; i < planned.size(); ++i) {
-        lines.push_back(tableLine(planned[i], outcomes[i]));
-        rows.push_back(appliedRow(planned[i], outcomes[i]));
+        AppliedRow row = finalRow(planned[i], outcomes[i], end);
+        TableLine line = tableLine(planned[i], outcomes[i]);
+        line.detail = row.detail;
+        lines.push_back(std::move(line));
+        rows.push_back(std::move(row));
         good += outcomes[i].state == State::Confirmed || outcomes[i].state == State::Unchanged;
     }
     std::cout << formatAppliedTable(lines);
@@ -630,9 +826,8 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     if (progress ||
         end.stopSignal != 0) // standard error holds nothing but errors unless a terminal
         std::cerr << summary;
-    std::string reportError = end.reportError;
-    if (reportPath && reportError.empty())
-        report.rewrite(rows, reportError);
+    if (reportPath && !report.finish(*reportPath, rows, reportError) && end.stopSignal == 0)
+        return fail(kExitOutput, reportError);
     if (end.stopSignal != 0)
         return 128 + end.stopSignal;
     if (!reportError.empty())
@@ -649,7 +844,7 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
     const change::Desired &desired = one.desired;
     const std::string mac = formatMac(desired.mac.data());
     if (one.reportPath) {
-        const std::string error = ApplyReport::checkWritable(*one.reportPath);
+        const std::string error = ApplyReport::check(*one.reportPath, {});
         if (!error.empty()) {
             forget();
             return fail(kExitOutput, error);
@@ -678,8 +873,11 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
         std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
                   << '\n';
     std::vector<change::Problem> problems;
-    change::ChangeEngine engine(library, change::changesFor({desired}, found, problems),
-                                {1, std::chrono::seconds(one.seconds)});
+    // Asked before the request goes out; run() sets it.
+    std::function<bool(std::size_t)> beforeSend = [](std::size_t) { return false; };
+    change::ChangeEngine engine(
+        library, change::changesFor({desired}, found, problems),
+        {1, std::chrono::seconds(one.seconds), [&](std::size_t i) { return beforeSend(i); }});
     const change::Outcome &outcome = engine.outcomes().front();
     if (outcome.state == State::NotFound) {
         forget();
@@ -705,10 +903,11 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
         return fail(kExitOutput, error);
     }
     const RunEnd end = run(engine, library, {one.bind, one.seconds, progress},
-                           one.reportPath ? &report : nullptr, forget);
+                           one.reportPath ? &report : nullptr, beforeSend, forget);
     std::string reportError = end.reportError;
     if (one.reportPath && reportError.empty())
-        report.rewrite({appliedRow(engine.changes().front(), outcome)}, reportError);
+        report.finish(*one.reportPath, {finalRow(engine.changes().front(), outcome, end)},
+                      reportError);
 
     // The device's answer as the setting page words it, then what the
     // confirmation found.
@@ -748,10 +947,15 @@ bool isBatchCommand(const QString &command) {
     return command == QLatin1String("plan") || command == QLatin1String("apply");
 }
 
-int runBatch(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library) {
-    return arguments.first() == QLatin1String("plan")
-               ? runPlan(arguments, progress, library)
-               : runApply(arguments, interactive, progress, library);
+int runBatch(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library,
+             bool *sentRequests) {
+    bool sent = false;
+    const int code = arguments.first() == QLatin1String("plan")
+                         ? runPlan(arguments, progress, library)
+                         : runApply(arguments, interactive, progress, library, sent);
+    if (sentRequests)
+        *sentRequests = sent;
+    return code;
 }
 
 std::string batchUsage(const QString &command) {
@@ -787,9 +991,11 @@ std::string batchUsage(const QString &command) {
            "  --parallel N           requests awaiting their answers at once, 1 to 256 "
            "(default: 16)\n"
            "  --report FILE          write the results to FILE (JSON when it ends in .json,\n"
-           "                         else CSV)\n"
+           "                         else CSV), a journal of each row's state while running\n"
+           "INT, TERM or HUP stop sending; answers in flight are awaited 3 s at most, a\n"
+           "second signal ends the run at once.\n"
            "Exit codes: 0 every row applied and confirmed, 5 some rows failed, 64 the plan or\n"
-           "the command line is wrong (nothing was sent).\n";
+           "the command line is wrong (nothing was sent), 128+N stopped by signal N.\n";
 }
 
 } // namespace veltrona::cli

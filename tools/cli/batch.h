@@ -20,8 +20,10 @@ inline constexpr int kExitSomeFailed = 5;
 bool isBatchCommand(const QString &command);
 
 // Runs `plan ...` or `apply ...` (arguments without the program name) on the
-// given library.
-int runBatch(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library);
+// given library; `sentRequests`, when given, tells whether any request went
+// out to a device.
+int runBatch(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library,
+             bool *sentRequests = nullptr);
 
 std::string batchUsage(const QString &command);
 

@@ -202,15 +202,19 @@ int runConfiguration(const CommandLine &line, bool interactive, bool progress,
 }
 
 // Every command ends here: whatever it wrote must have reached standard output.
-int finish(int code) {
+// When it could not, exit 74, unless `ownStatusWins` (apply sent requests):
+// the run's own status then tells the caller that changes were made.
+int finish(int code, bool ownStatusWins = false) {
     errno = 0;
     std::cout.flush();
     const bool flushed = std::fflush(stdout) == 0;
     if (std::cout && flushed && std::ferror(stdout) == 0)
         return code;
     const int error = errno;
-    return fail(kExitOutput, std::string("cannot write to standard output") +
-                                 (error != 0 ? std::string(": ") + std::strerror(error) : ""));
+    const int written =
+        fail(kExitOutput, std::string("cannot write to standard output") +
+                              (error != 0 ? std::string(": ") + std::strerror(error) : ""));
+    return ownStatusWins ? code : written;
 }
 
 } // namespace
@@ -228,9 +232,12 @@ int main(int argc, char **argv) {
     }
     // The one place that picks the library itself; everything below takes it.
     veltrona::KovaLibrary &library = veltrona::KovaLibrary::real();
-    if (!arguments.isEmpty() && isBatchCommand(arguments.first()))
-        return finish(
-            runBatch(arguments, isatty(STDIN_FILENO) == 1, isatty(STDERR_FILENO) == 1, library));
+    if (!arguments.isEmpty() && isBatchCommand(arguments.first())) {
+        bool sentRequests = false;
+        const int code = runBatch(arguments, isatty(STDIN_FILENO) == 1, isatty(STDERR_FILENO) == 1,
+                                  library, &sentRequests);
+        return finish(code, sentRequests);
+    }
     if (arguments.size() == 2 && arguments.first() == QLatin1String("help") &&
         isBatchCommand(arguments.last())) {
         std::cout << batchUsage(arguments.last());

@@ -10,9 +10,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -56,6 +59,22 @@ std::string textProblem(const std::string &latin1, bool hostName) {
         return "starts with '" + printable(latin1.substr(0, 1)) +
                "', which spreadsheets take for a formula";
     return {};
+}
+
+// The first character of `text` that Latin-1 cannot hold, as people read it:
+// "'ā' (U+0101)".
+std::string unsendable(const QString &text) {
+    for (const char32_t code : text.toUcs4()) {
+        if (code <= 0xff)
+            continue;
+        char number[16];
+        std::snprintf(number, sizeof number, "U+%04X", static_cast<unsigned>(code));
+        if (code == 0xFFFD)
+            return std::string("U+FFFD, which stands for bytes that are not UTF-8");
+        const std::string shown = printable(QString::fromUcs4(&code, 1).toStdString());
+        return "'" + shown + "' (" + number + ")";
+    }
+    return "a character";
 }
 
 class RowReader {
@@ -146,10 +165,16 @@ private:
     std::optional<std::string> text(const std::string &column, const std::string &value,
                                     std::size_t limit, const std::string &what) {
         const std::string_view cell = fromSpreadsheetText(value);
-        std::optional<std::string> latin1 =
-            toLatin1(QString::fromUtf8(cell.data(), static_cast<qsizetype>(cell.size())));
+        // A cell is UTF-8 when it decodes as such, else Latin-1 (a plan saved
+        // by a program that writes Latin-1).
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        QString decoded = decoder(QByteArrayView(cell.data(), static_cast<qsizetype>(cell.size())));
+        if (decoder.hasError())
+            decoded = QString::fromLatin1(cell.data(), static_cast<qsizetype>(cell.size()));
+        std::optional<std::string> latin1 = toLatin1(decoded);
         if (!latin1)
-            problem(column, notLatin1Problem(what));
+            problem(column, "the " + what + " holds " + unsendable(decoded) +
+                                ", which devices cannot take (they take Latin-1 characters only)");
         else if (latin1->size() > limit)
             problem(column,
                     "the " + what + " is longer than " + std::to_string(limit) + " characters");
@@ -265,13 +290,72 @@ std::string jsonTypeName(const QJsonValue &value) {
     }
 }
 
+// The first field name given twice in one object of a JSON text that parses
+// ("entry 2: field 'mac' is given twice"), or an empty text; the reader keeps
+// only the last of them.
+std::string duplicateField(const QByteArray &text) {
+    struct Level {
+        bool object;
+        bool expectKey;
+        std::set<QString> keys;
+    };
+    std::vector<Level> levels;
+    int entry = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ':')
+            continue;
+        if (levels.size() == 1 && c != ',' && c != ']')
+            ++entry; // a value of the top-level list starts
+        if (c == '{' || c == '[') {
+            levels.push_back({c == '{', c == '{', {}});
+        } else if (c == '}' || c == ']') {
+            if (!levels.empty())
+                levels.pop_back();
+        } else if (c == ',') {
+            if (!levels.empty())
+                levels.back().expectKey = levels.back().object;
+        } else if (c == '"') {
+            const qsizetype start = i;
+            for (++i; i < text.size() && text[i] != '"'; ++i)
+                if (text[i] == '\\')
+                    ++i;
+            if (levels.empty() || !levels.back().object || !levels.back().expectKey)
+                continue;
+            levels.back().expectKey = false;
+            const QByteArray token = text.mid(start, i - start + 1);
+            const QString key =
+                QJsonDocument::fromJson("[" + token + "]").array().first().toString();
+            if (!levels.back().keys.insert(key).second)
+                return "entry " + std::to_string(entry) + ": field '" +
+                       printable(key.toStdString()) + "' is given twice";
+        } else {
+            // A number or a word: up to the next delimiter.
+            while (i + 1 < text.size() && !std::strchr(",]} \t\r\n", text[i + 1]))
+                ++i;
+        }
+    }
+    return {};
+}
+
 PlanInput parseJsonPlan(const QByteArray &text) {
     PlanInput input;
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray()) {
-        input.problems.push_back("the plan is neither CSV nor a JSON list: " +
-                                 error.errorString().toStdString());
+    if (error.error != QJsonParseError::NoError) {
+        input.problems.push_back(
+            "the plan is not valid JSON: " + error.errorString().toStdString() + " at byte " +
+            std::to_string(error.offset + 1));
+        return input;
+    }
+    if (!document.isArray()) {
+        input.problems.push_back(
+            "the plan is JSON, but not a list: its top level is an object, where a list of "
+            "entries, one per device, is needed");
+        return input;
+    }
+    if (std::string twice = duplicateField(text); !twice.empty()) {
+        input.problems.push_back(twice);
         return input;
     }
     int n = 0;
@@ -348,7 +432,13 @@ std::optional<QByteArray> readPlanFile(const QString &path, std::string &error) 
 }
 
 PlanInput parsePlan(const QByteArray &text) {
-    return text.trimmed().startsWith('[') ? parseJsonPlan(text) : parseCsvPlan(text);
+    // JSON starts with a list (or, wrongly, an object), after a byte-order mark
+    // and white space.
+    QByteArray json = text.startsWith("\xEF\xBB\xBF") ? text.mid(3) : text;
+    const QByteArray start = json.trimmed().left(1);
+    if (start == "[" || start == "{")
+        return parseJsonPlan(json);
+    return parseCsvPlan(text);
 }
 
 std::string ipv4Text(std::uint32_t a) {
@@ -361,9 +451,9 @@ std::string currentValue(const FoundDevice &device, const std::string &column) {
     if (column == "mac")
         return formatMac(device.info.mac);
     if (column == "model")
-        return latin1ToUtf8(fieldView(device.info.modelName));
+        return deviceTextUtf8(fieldView(device.info.modelName));
     if (column == "serial")
-        return latin1ToUtf8(serialOf(device));
+        return deviceTextUtf8(serialOf(device));
     if (column == "address")
         return fieldText(device.info.ipAddress);
     if (column == "mode")
@@ -377,9 +467,9 @@ std::string currentValue(const FoundDevice &device, const std::string &column) {
     if (column == "dns")
         return fieldText(n.dnsServer);
     if (column == "host")
-        return latin1ToUtf8(fieldView(device.info.hostName));
+        return deviceTextUtf8(fieldView(device.info.hostName));
     if (column == "domain")
-        return latin1ToUtf8(fieldView(device.info.domainName));
+        return deviceTextUtf8(fieldView(device.info.domainName));
     if (column == "guest")
         return device.guestAccount != 0 ? "yes" : "no";
     return {};

@@ -3,8 +3,10 @@
 #include "commandline.h"
 #include "password.h"
 
+#include <fcntl.h>
 #include <string.h> // explicit_bzero
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 
@@ -83,26 +84,64 @@ void wipe(std::string &secret) {
     secret.clear();
 }
 
-std::optional<std::string> readSecretFile(const std::string &path, std::string &error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+int openPrivateFile(const std::string &path, std::string &error) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         error = "cannot read " + path + ": " + std::strerror(errno);
-        return std::nullopt;
+        return -1;
     }
+    struct stat status {};
+    if (fstat(fd, &status) != 0)
+        error = "cannot read " + path + ": " + std::strerror(errno);
+    else if (!S_ISREG(status.st_mode))
+        error = path + " is not a regular file";
+    else if (status.st_uid != geteuid())
+        error = path + " belongs to user " + std::to_string(status.st_uid) +
+                ", not to the user running veltrona-cli (" + std::to_string(geteuid()) +
+                "); a file of secrets must be its own";
+    else if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        error = path + " can be read or changed by others than its owner; make it private " +
+                "(chmod 600) and give the passwords new values if others may have read them";
+    else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        error = "cannot read " + path + ": " + std::strerror(errno);
+    else
+        return fd;
+    close(fd);
+    return -1;
+}
+
+std::optional<std::string> readSecretFile(const std::string &path, std::string &error) {
+    const int fd = openPrivateFile(path, error);
+    if (fd < 0)
+        return std::nullopt;
     std::string content(kMaxFileBytes + 1, '\0');
-    file.read(content.data(), static_cast<std::streamsize>(content.size()));
-    if (file.bad()) {
+    std::size_t got = 0;
+    bool failed = false;
+    while (got < content.size()) {
+        const ssize_t n = read(fd, content.data() + got, content.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        failed = n < 0;
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    close(fd);
+    if (failed) {
+        wipe(content);
         error = "cannot read " + path;
         return std::nullopt;
     }
-    content.resize(static_cast<std::size_t>(file.gcount()));
+    content.resize(got);
     std::string line = firstLine(content);
     wipe(content);
     if (line.size() > kMaxFileBytes) {
+        wipe(line);
         error = path + " is too long";
         return std::nullopt;
     }
     if (line.find('\0') != std::string::npos) {
+        wipe(line);
         error = path + " holds a zero byte";
         return std::nullopt;
     }

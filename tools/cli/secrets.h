@@ -40,7 +40,15 @@ void keepSecretsOutOfCoreFiles();
 SecretOutcome readSecret(const SecretSource &source, bool interactive,
                          const PromptFunction &prompt);
 
+// Opens a file that holds secrets for reading: without blocking (a FIFO or a
+// device cannot hold the open), then checked before anything is read: a
+// regular file, owned by the user running the client (root too) and private
+// to that user (no access for group or others). The descriptor, or -1 with
+// `error` naming the file.
+int openPrivateFile(const std::string &path, std::string &error);
+
 // The first line of a file without its line end; at most 4096 bytes are read.
+// The file is opened with openPrivateFile.
 std::optional<std::string> readSecretFile(const std::string &path, std::string &error);
 
 // Prompts on standard error and reads a line from standard input with echo

@@ -25,20 +25,13 @@ constexpr std::array<const char *, ColumnCount> kColumnNames = {"mac", "user", "
 
 // The file's bytes, read into one buffer sized once.
 std::string readPrivateFile(const std::string &path, std::string &problem) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        problem = "cannot read " + path + ": " + std::strerror(errno);
+    const int fd = openPrivateFile(path, problem);
+    if (fd < 0)
         return {};
-    }
     std::string content;
     struct stat status {};
     if (fstat(fd, &status) != 0) {
         problem = "cannot read " + path + ": " + std::strerror(errno);
-    } else if (!S_ISREG(status.st_mode)) {
-        problem = path + " is not a file";
-    } else if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-        problem = path + " can be read or changed by others than its owner; make it private " +
-                  "(chmod 600) and give the passwords new values if others may have read them";
     } else if (static_cast<std::uint64_t>(status.st_size) > kMaxSecretsFileBytes) {
         problem = path + " is larger than " + std::to_string(kMaxSecretsFileBytes) + " bytes";
     } else {
@@ -86,6 +79,15 @@ std::string readSecretsFile(const std::string &path, std::map<std::uint64_t, Cre
     keepSecretsOutOfCoreFiles();
     std::string problem;
     std::string content = readPrivateFile(path, problem);
+    if (!problem.empty()) {
+        wipe(content);
+        return "--secrets: " + problem;
+    }
+    return parseSecrets(content, out);
+}
+
+std::string parseSecrets(std::string &content, std::map<std::uint64_t, Credentials> &out) {
+    std::string problem;
     std::array<int, ColumnCount> columns;
     columns.fill(-1);
     std::size_t width = 0;

@@ -26,6 +26,9 @@ inline constexpr std::size_t kMaxSecretsFileBytes = 1 << 20;
 // reading is overwritten.
 std::string readSecretsFile(const std::string &path, std::map<std::uint64_t, Credentials> &out);
 
+// The same from the file's bytes, which are overwritten.
+std::string parseSecrets(std::string &content, std::map<std::uint64_t, Credentials> &out);
+
 // Overwrites every password of `credentials`.
 void wipeCredentials(Credentials &credentials);
 

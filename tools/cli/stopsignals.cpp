@@ -8,10 +8,13 @@ namespace veltrona::cli {
 namespace {
 
 volatile std::sig_atomic_t caught = 0;
+volatile std::sig_atomic_t count = 0;
 
 void note(int signal) {
     if (caught == 0)
         caught = signal;
+    if (count < 2)
+        count = count + 1;
 }
 
 } // namespace
@@ -30,6 +33,10 @@ void catchStopSignals() {
 
 int caughtStopSignal() {
     return caught;
+}
+
+bool caughtSecondStopSignal() {
+    return count >= 2;
 }
 
 } // namespace veltrona::cli

@@ -11,4 +11,7 @@ void catchStopSignals();
 // The signal caught since catchStopSignals(), 0 when none.
 int caughtStopSignal();
 
+// Whether a second stop signal came: the run then ends at once.
+bool caughtSecondStopSignal();
+
 } // namespace veltrona::cli
