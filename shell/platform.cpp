@@ -155,52 +155,67 @@ QStringList describeFindings(const std::vector<diagnosis::HostFinding> &findings
 
 namespace {
 
-// What the host's checks hand over to the user-interface thread, under a lock
-// of the standard library that the thread sanitizer sees.
-struct HostChecks {
+// What a thread's work hands over to the user-interface thread. The result
+// passes under a lock of the standard library, which the thread sanitizer sees
+// (Qt's own locks it cannot see into); the promise only tells the watcher that
+// it is there.
+template <typename Result> struct Handover {
     std::mutex mutex;
-    std::vector<diagnosis::HostFinding> findings;
+    Result result{};
     QPromise<void> done;
 };
+
+// Runs `work` on a thread of its own and `then` with its result on the
+// user-interface thread, never once `context` is gone (the watcher goes with
+// it). Nothing waits for the thread, which keeps what it uses alive itself;
+// work that throws, or no thread to run it on, gives an empty result.
+template <typename Result>
+void runOffUiThread(QObject *context, std::function<Result()> work,
+                    std::function<void(Result)> then) {
+    const auto handover = std::make_shared<Handover<Result>>();
+    auto *watcher = new QFutureWatcher<void>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
+                     [watcher, handover, then = std::move(then)] {
+                         watcher->deleteLater();
+                         Result result;
+                         {
+                             const std::lock_guard<std::mutex> lock(handover->mutex);
+                             result = std::move(handover->result);
+                         }
+                         then(std::move(result));
+                     });
+    handover->done.start();
+    watcher->setFuture(handover->done.future());
+    try {
+        std::thread([handover, work = std::move(work)] {
+            Result result{};
+            try {
+                result = work();
+            } catch (const std::exception &) {
+            }
+            {
+                const std::lock_guard<std::mutex> lock(handover->mutex);
+                handover->result = std::move(result);
+            }
+            handover->done.finish();
+        }).detach();
+    } catch (const std::system_error &) {
+        handover->done.finish();
+    }
+}
 
 } // namespace
 
 void Platform::checkHost(QObject *context, const QByteArray &binding,
                          std::function<void(QStringList)> found) {
-    const auto checks = std::make_shared<HostChecks>();
-    auto *watcher = new QFutureWatcher<void>(context);
-    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
-                     [watcher, checks, found = std::move(found)] {
-                         watcher->deleteLater();
-                         std::vector<diagnosis::HostFinding> findings;
-                         {
-                             const std::lock_guard<std::mutex> lock(checks->mutex);
-                             findings = std::move(checks->findings);
-                         }
-                         found(describeFindings(findings));
-                     });
-    checks->done.start();
-    watcher->setFuture(checks->done.future());
     const std::string bindAddress = binding == "ANY" ? std::string() : binding.toStdString();
-    try {
-        // Reads /proc and, as root, the firewall (at most a few seconds);
-        // nothing waits for it.
-        std::thread([checks, bindAddress] {
-            std::vector<diagnosis::HostFinding> findings;
-            try {
-                findings = diagnosis::checkHost(bindAddress);
-            } catch (const std::exception &) {
-                // Checks that fail find nothing; the text points to the doctor.
-            }
-            {
-                const std::lock_guard<std::mutex> lock(checks->mutex);
-                checks->findings = std::move(findings);
-            }
-            checks->done.finish();
-        }).detach();
-    } catch (const std::system_error &) {
-        checks->done.finish();
-    }
+    // Reads /proc and, as root, the firewall (at most a few seconds). Checks
+    // that fail find nothing; the text then points to the doctor.
+    runOffUiThread<std::vector<diagnosis::HostFinding>>(
+        context, [bindAddress] { return diagnosis::checkHost(bindAddress); },
+        [found = std::move(found)](std::vector<diagnosis::HostFinding> findings) {
+            found(describeFindings(findings));
+        });
 }
 
 std::vector<Platform::Address> Platform::hostAddresses() {
@@ -219,20 +234,6 @@ std::vector<Platform::Address> Platform::hostAddresses() {
     return addresses;
 }
 
-namespace {
-
-// What a lookup's thread hands over to the user-interface thread. The holders
-// pass under a lock of the standard library, which the thread sanitizer sees
-// (Qt's own locks it cannot see into); the promise only tells the watcher that
-// they are there.
-struct LiveLookup {
-    std::mutex mutex;
-    std::vector<change::HeardDevice> holders;
-    QPromise<void> done;
-};
-
-} // namespace
-
 void Platform::findLiveHolders(QObject *context, std::vector<uint32_t> addresses,
                                std::vector<change::HeardDevice> heard,
                                std::function<void(std::vector<change::HeardDevice>)> found) {
@@ -240,41 +241,14 @@ void Platform::findLiveHolders(QObject *context, std::vector<uint32_t> addresses
         found({});
         return;
     }
-    // The watcher, owned by `context`, goes with it, and with it the call of
-    // `found`; the thread keeps what it uses alive itself.
-    const auto lookup = std::make_shared<LiveLookup>();
-    auto *watcher = new QFutureWatcher<void>(context);
-    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
-                     [watcher, lookup, found = std::move(found)] {
-                         watcher->deleteLater();
-                         std::vector<change::HeardDevice> holders;
-                         {
-                             const std::lock_guard<std::mutex> lock(lookup->mutex);
-                             holders = std::move(lookup->holders);
-                         }
-                         found(std::move(holders));
-                     });
-    lookup->done.start();
-    watcher->setFuture(lookup->done.future());
-    try {
-        // Ends within about a second; nothing waits for it.
-        std::thread([lookup, addresses = std::move(addresses), heard = std::move(heard)] {
-            std::vector<change::HeardDevice> holders;
-            try {
-                holders = change::liveHolders(addresses, heard, change::kNeighbourWait);
-            } catch (const std::exception &) {
-                // An unreadable neighbour table: no live holder is known.
-            }
-            {
-                const std::lock_guard<std::mutex> lock(lookup->mutex);
-                lookup->holders = std::move(holders);
-            }
-            lookup->done.finish();
-        }).detach();
-    } catch (const std::system_error &) {
-        // No thread to look with: no live holder is known.
-        lookup->done.finish();
-    }
+    // Ends within about a second. An unreadable neighbour table: no live
+    // holder is known.
+    runOffUiThread<std::vector<change::HeardDevice>>(
+        context,
+        [addresses = std::move(addresses), heard = std::move(heard)] {
+            return change::liveHolders(addresses, heard, change::kNeighbourWait);
+        },
+        std::move(found));
 }
 
 bool Platform::canCreateSocket() {
