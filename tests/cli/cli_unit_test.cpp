@@ -3,6 +3,7 @@
 // in cli_lab_test.cpp.
 
 #include "commandline.h"
+#include "commandtable.h"
 #include "csv.h"
 #include "kovalibrary.h"
 #include "plan.h"
@@ -22,8 +23,13 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <sstream>
 
 using namespace veltrona::cli;
+using veltrona::PromptFunction;
+using veltrona::readSecret;
+using veltrona::SecretOutcome;
+using veltrona::SecretSource;
 
 namespace {
 
@@ -80,6 +86,11 @@ TEST(CliCommandLine, EveryLimitHoldsAtItsEdgeAndNamesItsOption) {
         {"set-network", "--mac", kMac, "--pppoe-user", std::string(16, 'u'), "--pppoe-service",
          std::string(32, 's'), "--mtu", "65535"},
         {"scan", "--seconds", "3600", "--bind", "10.77.0.1", "--format", "json"},
+        // One grammar: --opt=value as --opt value, for every command.
+        {"scan", "--seconds=3600", "--format=json", "--bind=10.77.0.1"},
+        {"apply", "plan.csv", "--parallel=3", "--seconds", "5", "--dry-run"},
+        {"apply", "--", "-plan.csv"},
+        {"plan", "--order=serial", "--only-mode", "pppoe"},
     };
     for (const auto &words : accepted)
         EXPECT_TRUE(parse(words).commandLine) << parse(words).error;
@@ -119,12 +130,157 @@ TEST(CliCommandLine, EveryLimitHoldsAtItsEdgeAndNamesItsOption) {
         {{"scan", "--mac", kMac}, "mac"},
         {{"scan", "extra"}, "extra"},
         {{"rescan"}, "rescan"},
+        // Numbers are digits only, everywhere.
+        {{"scan", "--seconds=+5"}, "--seconds"},
+        {{"apply", "plan.csv", "--seconds=+5"}, "--seconds"},
+        {{"apply", "plan.csv", "--parallel= 3"}, "--parallel"},
+        {{"apply", "plan.csv", "--parallel", "257"}, "--parallel"},
+        {{"plan", "--order", "size"}, "--order"},
+        {{"plan", "--format"}, "--format"},
+        {{"plan", "--netmask", "255.255"}, "--netmask"},
+        {{"scan", "--show-secrets=yes"}, "--show-secrets"},
+        {{"apply"}, "plan file"},
+        {{"apply", "a.csv", "b.csv"}, "'b.csv'"},
+        {{"apply", "a.csv", "--report", "r", "--report=s"}, "more than once"},
+        {{"help", "rescan"}, "rescan"},
+        {{"scan", "-V"}, "-V"},
     };
     for (const auto &[words, option] : refused) {
         const ParseOutcome outcome = parse(words);
         EXPECT_FALSE(outcome.commandLine) << words.back();
         EXPECT_NE(outcome.error.find(option), std::string::npos) << outcome.error;
     }
+}
+
+TEST(CliCommandLine, MistypedWordsNameTheClosestOne) {
+    const Interfaces interfaces = {
+        {"eth0", {"192.0.2.5"}}, {"wlan0", {"198.51.100.7", "198.51.100.8"}}, {"dummy0", {}}};
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"scan", "--fromat", "csv"}, "unknown option '--fromat' (did you mean --format?)"},
+        {{"apply", "p.csv", "--dryrun"}, "(did you mean --dry-run?)"},
+        {{"apply", "p.csv", "--paral=2"}, "(did you mean --parallel?)"},
+        {{"scna"}, "unknown command 'scna' (did you mean scan?)"},
+        {{"set-hostnmae"}, "(did you mean set-hostname?)"},
+        {{"help", "aply"}, "(did you mean apply?)"},
+        {{"--verison"}, "(did you mean --version?)"},
+        {{"scan", "--format", "jsno"}, "is not table, csv or json (did you mean json?)"},
+        {{"scan", "--zzz"}, "unknown option '--zzz' (try scan --help)"},
+        {{"frobnicate"}, "unknown command 'frobnicate' (try --help)"},
+        {{"scan", "--bind", "eth1"}, "nor an interface of this host (did you mean eth0?)"},
+        {{"scan", "--bind", "wlan0"}, "several IPv4 addresses (198.51.100.7, 198.51.100.8)"},
+        {{"scan", "--bind", "dummy0"}, "interface dummy0 has no IPv4 address"},
+        {{"scan", "--bind", "10.77.0"}, "--bind: '10.77.0' is neither an IPv4 address nor"},
+    };
+    for (const auto &[words, message] : cases) {
+        QStringList arguments;
+        for (const std::string &word : words)
+            arguments << QString::fromStdString(word);
+        const ParseOutcome outcome = parseCommandLine(arguments, interfaces);
+        EXPECT_FALSE(outcome.commandLine) << words.back();
+        EXPECT_NE(outcome.error.find(message), std::string::npos) << outcome.error;
+    }
+    const ParseOutcome byName = parseCommandLine({"scan", "--bind=eth0"}, interfaces);
+    ASSERT_TRUE(byName.commandLine) << byName.error;
+    EXPECT_EQ(byName.commandLine->bindAddress, "192.0.2.5");
+
+    // The completion offers what the table holds where it fits.
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> offers = {
+        {{"scan", "--bind", ""}, {"eth0", "wlan0"}},
+        {{"set-network", "--mode", "p"}, {"pppoe"}},
+        {{"doctor", "--p"}, {"--probe"}},
+        {{"set-account", "--new-password-file", ""}, {"<file>"}},
+        {{"help", "set-a"}, {"set-account"}},
+        {{"-"}, {"--help", "--version"}},
+    };
+    for (auto [words, expected] : offers) {
+        const std::string current = words.back();
+        words.pop_back();
+        EXPECT_EQ(completions(words, current, interfaces), expected) << current;
+    }
+}
+
+// The manual page's and the guide's option lists hold the table's options,
+// command by command, with the same value names.
+TEST(CliCommandLine, ManualPageAndGuideFollowTheTable) {
+    const auto read = [](const char *path) {
+        std::ifstream file(path);
+        std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        EXPECT_FALSE(text.empty()) << path;
+        std::string plain; // roff's \- is a dash
+        for (std::size_t i = 0; i < text.size(); ++i)
+            if (!(text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '-'))
+                plain += text[i];
+        return plain;
+    };
+    // The table's options of a command, each with its value name.
+    const auto tableOf = [](const CommandSpec &command) {
+        std::map<std::string, std::string> options;
+        for (const OptionSpec &option : command.options)
+            options["--" + std::string(option.name)] = option.valueName ? option.valueName : "";
+        return options;
+    };
+
+    // The manual page: tag lines in the subsections of OPTIONS.
+    std::map<std::string, std::map<std::string, std::string>> manual; // subsection -> options
+    std::istringstream page(read(VELTRONA_CLI_MANUAL));
+    std::string line, section, subsection;
+    bool tag = false;
+    while (std::getline(page, line)) {
+        if (line.rfind(".SH ", 0) == 0 || line.rfind(".SS ", 0) == 0) {
+            (line[2] == 'H' ? section : subsection) = line.substr(4);
+            if (line[2] == 'H')
+                subsection.clear();
+            tag = false;
+        } else if (tag && section == "OPTIONS" && line.rfind("--", 0) != 0 &&
+                   line.find(" --") != std::string::npos) {
+            std::istringstream words(line.substr(line.find(" --") + 1));
+            std::string name, word, value;
+            words >> name;
+            while (words >> word)
+                for (char c : word)
+                    if (c != '"')
+                        value += c;
+            manual[subsection][name] = value;
+        }
+        tag = line == ".TP" || line == ".TQ";
+    }
+    for (const CommandSpec &command : commandTable()) {
+        std::map<std::string, std::string> listed = manual["Options of every command"];
+        const std::string own = std::string("Options of ") + command.name;
+        listed.insert(manual[own].begin(), manual[own].end());
+        if (std::string(command.name).rfind("set-", 0) == 0)
+            listed.insert(manual["Options of the configuration commands"].begin(),
+                          manual["Options of the configuration commands"].end());
+        EXPECT_EQ(listed, tableOf(command)) << "manual page, " << command.name;
+    }
+
+    // The guide: its synopsis names options of their command only, its
+    // tables give the value names of the table, and every option is in it.
+    std::string guide = read(VELTRONA_CLI_GUIDE);
+    for (std::size_t at = guide.find("\\|"); at != std::string::npos; at = guide.find("\\|", at))
+        guide.erase(at, 1); // a | in a table's cell
+    std::istringstream lines(guide.substr(0, guide.find("\nOptions of every command")));
+    const CommandSpec *command = nullptr;
+    while (std::getline(lines, line)) {
+        if (line.rfind("veltrona-cli ", 0) == 0)
+            command = findCommand(line.substr(13, line.find(' ', 13) - 13));
+        else if (line.empty() || line[0] != ' ')
+            command = nullptr;
+        for (std::size_t at = line.find("--"); command && at != std::string::npos;
+             at = line.find("--", at + 2)) {
+            const std::string name = line.substr(at, line.find_first_of(" ]|", at) - at);
+            EXPECT_TRUE(tableOf(*command).count(name)) << command->name << " " << name;
+        }
+    }
+    for (const CommandSpec &spec : commandTable())
+        for (const auto &[name, value] : tableOf(spec)) {
+            EXPECT_NE(guide.find("`" + name), std::string::npos) << name;
+            const std::size_t row = guide.find("| `" + name + " ");
+            if (row != std::string::npos) {
+                EXPECT_EQ(guide.substr(row + 4 + name.size(), value.size() + 1), value + "`")
+                    << name;
+            }
+        }
 }
 
 TEST(CliSecrets, FileThenEnvironmentThenPrompt) {

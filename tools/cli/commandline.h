@@ -3,6 +3,7 @@
 // exit codes. Everything here is checked before the KOVA library is touched.
 
 #include "changeengine.h"
+#include "commandtable.h"
 
 #include <QStringList>
 
@@ -36,7 +37,6 @@ inline constexpr int kDefaultSeconds = 5;
 inline constexpr int kMaxSeconds = 3600;
 inline constexpr std::uint32_t kMaxMtu = 65535;
 
-enum class Command { Help, Scan, SetNetwork, SetHostName, SetAccount, Doctor };
 enum class Format { Table, Csv, Json };
 
 using MacAddress = std::array<std::uint8_t, 6>;
@@ -55,6 +55,10 @@ using NetworkChanges = change::NetworkChanges;
 struct CommandLine {
     Command command = Command::Help;
     Command helpFor = Command::Help; // with Command::Help: the command whose help is wanted
+    bool version = false;            // --version or -V: print the version
+
+    // The checked options as the table reads them (plan and apply read them here).
+    Arguments arguments;
 
     // Every command.
     std::string bindAddress; // canonical dotted text, empty for any local address
@@ -108,7 +112,9 @@ std::optional<std::string> toLatin1(const QString &text);
 // Why a text cannot be sent, for messages: "the <what> holds ...".
 std::string notLatin1Problem(const std::string &what);
 
-// Parses the arguments that follow the program name.
+// Parses the arguments that follow the program name; --bind names one of
+// `interfaces` or an address.
+ParseOutcome parseCommandLine(const QStringList &arguments, const Interfaces &interfaces);
 ParseOutcome parseCommandLine(const QStringList &arguments);
 
 // Six bytes written as two hexadecimal digits each, joined by "-" or ":" (one
@@ -117,8 +123,5 @@ std::optional<MacAddress> parseMac(const std::string &text);
 
 // A dotted IPv4 address of four decimal numbers 0 to 255, in canonical form.
 std::optional<std::string> canonicalIpv4(const std::string &text);
-
-// The usage text of a command (Command::Help: of the whole program).
-std::string usageText(Command command);
 
 } // namespace veltrona::cli
