@@ -522,6 +522,41 @@ AppliedRow finalRow(const DeviceChange &change, const change::Outcome &outcome, 
     return row;
 }
 
+// What a change starts from: the scan, the engine made from what it heard,
+// and the problems of matching the rows to its devices. The engine asks
+// beforeSend before each request goes out; run() sets it.
+struct Start {
+    change::NeighbourProbes probes;
+    ScanResult found;
+    std::vector<change::Problem> problems;
+    std::function<bool(std::size_t)> beforeSend = [](std::size_t) { return false; };
+    std::optional<change::ChangeEngine> engine;
+};
+
+// The scan that apply and set-* start from: it ends once the devices in
+// `awaited` answered (none: it listens for all its time, so that every holder
+// of an address is heard), and the new addresses asked for are probed in its
+// last second, so that the neighbour table has answered for them by its end.
+// From here a stop signal ends the run with every row written down. Without
+// an engine when the scan failed.
+void scanThenEngine(Start &start, KovaLibrary &library, const std::vector<change::Desired> &desired,
+                    const RunSetup &setup, int parallel, const std::vector<MacAddress> &awaited) {
+    catchStopSignals();
+    start.found = scan(library, setup.bind, setup.seconds, awaited, setup.progress, [&] {
+        std::vector<std::uint32_t> addresses;
+        for (const change::Desired &row : desired)
+            if (const auto &ip = row.network.ipAddress)
+                if (const auto address = change::parseAddress(*ip))
+                    addresses.push_back(*address);
+        start.probes.send(addresses);
+    });
+    if (start.found.error != KOVA_OK)
+        return;
+    start.engine.emplace(library, change::changesFor(desired, start.found, start.problems),
+                         change::Options{parallel, std::chrono::seconds(setup.seconds),
+                                         [&start](std::size_t i) { return start.beforeSend(i); }});
+}
+
 int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLibrary &library,
              bool &sentRequests) {
     std::string error;
@@ -614,20 +649,10 @@ int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLi
         }
     }
 
-    // From here a stop signal ends the run with every row written down.
-    catchStopSignals();
-    // The scan listens for its whole time: every holder of an address is heard.
-    // The addresses the plan gives are probed in its last second, so that the
-    // neighbour table has answered for them by its end.
-    change::NeighbourProbes probes;
-    const ScanResult found = scan(library, bind, seconds, {}, progress, [&] {
-        std::vector<std::uint32_t> addresses;
-        for (const PlanRow &row : plan.rows)
-            if (const auto &ip = row.changes.network.ipAddress)
-                if (const auto address = change::parseAddress(*ip))
-                    addresses.push_back(*address);
-        probes.send(addresses);
-    });
+    Start start;
+    scanThenEngine(start, library, desiredOf(plan.rows, secrets, common), {bind, seconds, progress},
+                   parallel, {});
+    const ScanResult &found = start.found;
     if (found.error != KOVA_OK) {
         wipeAll(secrets, common);
         const std::string why = "cannot scan: " + std::string(kova_ErrorText(found.error));
@@ -657,14 +682,10 @@ int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLi
     if (found.loopError)
         std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
                   << '\n';
-    std::vector<change::Problem> problems;
-    // Asked before each request goes out; run() sets it.
-    std::function<bool(std::size_t)> beforeSend = [](std::size_t) { return false; };
-    change::ChangeEngine engine(
-        library, change::changesFor(desiredOf(plan.rows, secrets, common), found, problems),
-        {parallel, std::chrono::seconds(seconds), [&](std::size_t i) { return beforeSend(i); }});
+    change::ChangeEngine &engine = *start.engine;
+    std::vector<change::Problem> &problems = start.problems;
     if (problems.empty())
-        problems = engine.start(change::holdersFor(engine.changes(), found, &probes),
+        problems = engine.start(change::holdersFor(engine.changes(), found, &start.probes),
                                 {!bind.empty(), change::localNetworks()});
     if (!problems.empty()) {
         wipeAll(secrets, common);
@@ -698,8 +719,8 @@ int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLi
         return fail(kExitOutput, reportError);
     }
     const RunEnd end =
-        run(engine, library, {bind, seconds, progress}, reportPath ? &report : nullptr, beforeSend,
-            [&] { wipeAll(secrets, common); });
+        run(engine, library, {bind, seconds, progress}, reportPath ? &report : nullptr,
+            start.beforeSend, [&] { wipeAll(secrets, common); });
     sentRequests = end.sentRequests;
     reportError = end.reportError;
 
@@ -747,18 +768,12 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
             return fail(kExitOutput, error);
         }
     }
-    catchStopSignals();
     // A new address is checked against every device heard: the scan then
     // listens for its whole time instead of ending at the device's answer.
-    change::NeighbourProbes probes;
-    const ScanResult found =
-        scan(library, one.bind, one.seconds,
-             one.readdressing ? std::vector<MacAddress>{} : std::vector<MacAddress>{desired.mac},
-             progress, [&] {
-                 if (const auto &ip = desired.network.ipAddress)
-                     if (const auto address = change::parseAddress(*ip))
-                         probes.send({*address});
-             });
+    Start start;
+    scanThenEngine(start, library, {desired}, {one.bind, one.seconds, progress}, 1,
+                   one.readdressing ? std::vector<MacAddress>{} : std::vector{desired.mac});
+    const ScanResult &found = start.found;
     if (found.error != KOVA_OK) {
         forget();
         return fail(kExitRefused, "cannot scan" + (one.bind.empty() ? "" : " on " + one.bind) +
@@ -769,12 +784,8 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
     if (found.loopError)
         std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
                   << '\n';
-    std::vector<change::Problem> problems;
-    // Asked before the request goes out; run() sets it.
-    std::function<bool(std::size_t)> beforeSend = [](std::size_t) { return false; };
-    change::ChangeEngine engine(
-        library, change::changesFor({desired}, found, problems),
-        {1, std::chrono::seconds(one.seconds), [&](std::size_t i) { return beforeSend(i); }});
+    change::ChangeEngine &engine = *start.engine;
+    std::vector<change::Problem> &problems = start.problems;
     const change::Outcome &outcome = engine.outcomes().front();
     if (outcome.state == State::NotFound) {
         forget();
@@ -784,10 +795,10 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
                                        std::to_string(one.seconds) + " s");
     }
     if (problems.empty())
-        problems =
-            engine.start(one.readdressing ? change::holdersFor(engine.changes(), found, &probes)
-                                          : change::heardDevices(found),
-                         {!one.bind.empty(), change::localNetworks()});
+        problems = engine.start(one.readdressing
+                                    ? change::holdersFor(engine.changes(), found, &start.probes)
+                                    : change::heardDevices(found),
+                                {!one.bind.empty(), change::localNetworks()});
     if (!problems.empty()) {
         forget();
         printProblems(problems, Terms::Options, "");
@@ -800,7 +811,7 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
         return fail(kExitOutput, error);
     }
     const RunEnd end = run(engine, library, {one.bind, one.seconds, progress},
-                           one.reportPath ? &report : nullptr, beforeSend, forget);
+                           one.reportPath ? &report : nullptr, start.beforeSend, forget);
     std::string reportError = end.reportError;
     if (one.reportPath && reportError.empty())
         report.finish(*one.reportPath, {finalRow(engine.changes().front(), outcome, end)},
