@@ -3,18 +3,11 @@
 #include "kova.h"
 
 #include <cctype>
-#include <climits>
-#include <cwchar>
 #include <vector>
 
 namespace veltrona::cli {
 
 namespace {
-
-// A byte that does not decode in the locale is kept as U+DC00 plus the byte (a
-// lone surrogate, which no decoded text holds), so that file names pass through
-// unchanged and device texts refuse it.
-constexpr char32_t kEscapedByte = 0xDC00;
 
 std::string dashed(const char *name) {
     return std::string("--") + name;
@@ -120,48 +113,6 @@ std::vector<std::string> commandWords() {
 
 } // namespace
 
-QString fromLocale(const std::string &bytes) {
-    std::u32string text;
-    std::mbstate_t state{};
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        wchar_t c = 0;
-        const std::size_t n = std::mbrtowc(&c, bytes.data() + at, bytes.size() - at, &state);
-        if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) {
-            text += static_cast<char32_t>(kEscapedByte + static_cast<unsigned char>(bytes[at]));
-            state = std::mbstate_t{};
-            ++at;
-        } else {
-            text += static_cast<char32_t>(c);
-            at += n == 0 ? 1 : n;
-        }
-    }
-    return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string toLocale(const QString &text) {
-    std::string bytes;
-    std::mbstate_t state{};
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        char32_t c = text[i].unicode();
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-            c = QChar::surrogateToUcs4(text[i], text[i + 1]), ++i;
-        else if (c >= kEscapedByte + 0x80 && c <= kEscapedByte + 0xff) {
-            bytes += static_cast<char>(c - kEscapedByte);
-            continue;
-        }
-        char out[MB_LEN_MAX];
-        const std::size_t n = std::wcrtomb(out, static_cast<wchar_t>(c), &state);
-        if (n == static_cast<std::size_t>(-1)) {
-            bytes += '?';
-            state = std::mbstate_t{};
-        } else {
-            bytes.append(out, n);
-        }
-    }
-    return bytes;
-}
-
 std::optional<std::string> toLatin1(const QString &text) {
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(text.size()));
@@ -176,56 +127,6 @@ std::optional<std::string> toLatin1(const QString &text) {
 std::string notLatin1Problem(const std::string &what) {
     return "the " + what +
            " holds a character that cannot be sent (devices take Latin-1 characters only)";
-}
-
-std::optional<MacAddress> parseMac(const std::string &text) {
-    if (text.size() != 17)
-        return std::nullopt;
-    const char separator = text[2];
-    if (separator != '-' && separator != ':')
-        return std::nullopt;
-    MacAddress mac{};
-    for (std::size_t i = 0; i < mac.size(); ++i) {
-        const std::size_t at = i * 3;
-        if (i > 0 && text[at - 1] != separator)
-            return std::nullopt;
-        unsigned value = 0;
-        for (std::size_t k = at; k < at + 2; ++k) {
-            const unsigned char c = static_cast<unsigned char>(text[k]);
-            if (!std::isxdigit(c))
-                return std::nullopt;
-            value = value * 16 +
-                    static_cast<unsigned>(std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10);
-        }
-        mac[i] = static_cast<std::uint8_t>(value);
-    }
-    return mac;
-}
-
-std::optional<std::string> canonicalIpv4(const std::string &text) {
-    std::string canonical;
-    std::size_t at = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (at >= text.size() || text[at] != '.')
-                return std::nullopt;
-            ++at;
-        }
-        std::size_t digits = 0;
-        unsigned value = 0;
-        while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) &&
-               digits < 4) {
-            value = value * 10 + static_cast<unsigned>(text[at] - '0');
-            ++at;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255)
-            return std::nullopt;
-        canonical += (part > 0 ? "." : "") + std::to_string(value);
-    }
-    if (at != text.size())
-        return std::nullopt;
-    return canonical;
 }
 
 ParseOutcome parseCommandLine(const QStringList &arguments) {

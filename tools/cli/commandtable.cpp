@@ -1,7 +1,5 @@
 #include "commandtable.h"
 
-#include "commandline.h"
-
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -9,10 +7,18 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
+#include <cwchar>
+#include <optional>
 
 namespace veltrona::cli {
 
 namespace {
+
+// A byte that does not decode in the locale is kept as U+DC00 plus the byte (a
+// lone surrogate, which no decoded text holds), so that file names pass through
+// unchanged and device texts refuse it.
+constexpr char32_t kEscapedByte = 0xDC00;
 
 using K = ValueKind;
 
@@ -293,6 +299,74 @@ std::vector<std::string> startingWith(const std::vector<std::string> &words,
 }
 
 } // namespace
+
+QString fromLocale(const std::string &bytes) {
+    std::u32string text;
+    std::mbstate_t state{};
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        wchar_t c = 0;
+        const std::size_t n = std::mbrtowc(&c, bytes.data() + at, bytes.size() - at, &state);
+        if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) {
+            text += static_cast<char32_t>(kEscapedByte + static_cast<unsigned char>(bytes[at]));
+            state = std::mbstate_t{};
+            ++at;
+        } else {
+            text += static_cast<char32_t>(c);
+            at += n == 0 ? 1 : n;
+        }
+    }
+    return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string toLocale(const QString &text) {
+    std::string bytes;
+    std::mbstate_t state{};
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]), ++i;
+        else if (c >= kEscapedByte + 0x80 && c <= kEscapedByte + 0xff) {
+            bytes += static_cast<char>(c - kEscapedByte);
+            continue;
+        }
+        char out[MB_LEN_MAX];
+        const std::size_t n = std::wcrtomb(out, static_cast<wchar_t>(c), &state);
+        if (n == static_cast<std::size_t>(-1)) {
+            bytes += '?';
+            state = std::mbstate_t{};
+        } else {
+            bytes.append(out, n);
+        }
+    }
+    return bytes;
+}
+
+std::optional<std::string> canonicalIpv4(const std::string &text) {
+    std::string canonical;
+    std::size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (at >= text.size() || text[at] != '.')
+                return std::nullopt;
+            ++at;
+        }
+        std::size_t digits = 0;
+        unsigned value = 0;
+        while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) &&
+               digits < 4) {
+            value = value * 10 + static_cast<unsigned>(text[at] - '0');
+            ++at;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255)
+            return std::nullopt;
+        canonical += (part > 0 ? "." : "") + std::to_string(value);
+    }
+    if (at != text.size())
+        return std::nullopt;
+    return canonical;
+}
 
 const std::vector<CommandSpec> &commandTable() {
     static const std::vector<CommandSpec> table = makeTable();

@@ -8,12 +8,27 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 namespace veltrona::cli {
+
+// How long a command listens (--seconds), and the largest MTU (--mtu).
+inline constexpr int kDefaultSeconds = 5;
+inline constexpr int kMaxSeconds = 3600;
+inline constexpr std::uint32_t kMaxMtu = 65535;
+
+// Decodes `bytes` from the character set of the locale (LC_CTYPE, as set by
+// setlocale). A byte that does not decode is kept apart (as a lone surrogate),
+// so that toLocale gives back the same bytes and toLatin1 refuses it.
+QString fromLocale(const std::string &bytes);
+std::string toLocale(const QString &text);
+
+// A dotted IPv4 address of four decimal numbers 0 to 255, in canonical form.
+std::optional<std::string> canonicalIpv4(const std::string &text);
 
 enum class Command { Help, Scan, SetNetwork, SetHostName, SetAccount, Plan, Apply, Doctor };
 

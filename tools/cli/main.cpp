@@ -30,6 +30,7 @@
 
 using namespace veltrona::cli;
 using veltrona::formatMac;
+using veltrona::kMaxPassword;
 using veltrona::promptWithoutEcho;
 using veltrona::readSecret;
 using veltrona::SecretOutcome;
