@@ -540,6 +540,17 @@ TEST(CliLab, SetAccountChangesThePasswordThatLaterRequestsNeed) {
             {{"VELTRONA_PASSWORD", "n3w-pass"}});
     EXPECT_EQ(run.code, 0) << describe(run);
     EXPECT_EQ(scanOne(mac.toUpper())["hostName"].toString(), "yard2");
+
+    // A name the device has already: nothing is sent.
+    const std::size_t again = logLines().size();
+    run =
+        cli({"set-hostname", "--mac", mac, "--user", "admin", "--host", "yard2", "--seconds", "2"},
+            {{"VELTRONA_PASSWORD", "n3w-pass"}});
+    EXPECT_EQ(run.code, 0) << describe(run);
+    EXPECT_TRUE(run.out.endsWith(": nothing to change, the device shows these values already\n"))
+        << describe(run);
+    QThread::msleep(200);
+    EXPECT_TRUE(requestsSince(again, {4, 5}).empty()) << describe(run);
 }
 
 TEST(CliLab, MissingDevicesAndUnconfirmedAnswers) {
