@@ -57,10 +57,13 @@ public:
             }
             return;
         }
-        wantedFound_ += wanted_.count(key);
         byItem_.emplace(item, devices_.size());
         devices_.push_back(std::move(device));
-        changed_.notify_all();
+        // Only the last wanted device ends a wait early: a burst of thousands
+        // of new devices wakes no one (the waiter looks at the count on its
+        // own ticks).
+        if (wanted_.count(key) != 0 && ++wantedFound_ == wanted_.size())
+            changed_.notify_all();
     }
     void loopError(int32_t code) override {
         std::lock_guard lock(mutex_);

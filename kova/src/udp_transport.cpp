@@ -189,9 +189,12 @@ public:
         return SendThrough(datagram, interfaceIndex, source);
     }
 
-    // Hands out the datagrams of one recvmmsg call one at a time: under a flood
-    // of replies, one poll and one receive call per batch instead of two calls
-    // per datagram.
+    // Hands out the datagrams of one recvmmsg call one at a time. Under a
+    // flood of replies it costs two calls per batch, not two per datagram:
+    // a batch that emptied the socket (more than one datagram, fewer than a
+    // full batch) is followed by a short pause in which the next replies
+    // gather, then by the next receive; only a receive that finds nothing
+    // waits in poll.
     Received Receive(std::span<uint8_t> buffer) override {
         Received result;
         for (;;) {
@@ -219,10 +222,20 @@ public:
                 return result;
             }
             next_ = filled_ = 0;
+            if (gather_) {
+                // Replies keep coming: let a few more gather for the next
+                // batch. A wake still ends the pause.
+                gather_ = false;
+                pollfd wake{wake_, POLLIN, 0};
+                const timespec pause{0, kGatherNs};
+                if (::ppoll(&wake, 1, &pause, nullptr) > 0)
+                    woken_.store(true, std::memory_order_release);
+                continue;
+            }
             const int received = ReceiveBatch();
             if (received > 0) {
                 filled_ = static_cast<size_t>(received);
-                streaming_ = received > 1;
+                gather_ = received > 1 && filled_ < kBatch;
                 continue;
             }
             if (received < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
@@ -237,16 +250,8 @@ public:
                 result.error = errno;
                 return result;
             }
-            if (fds[0].revents != 0) {
+            if (fds[0].revents != 0)
                 woken_.store(true, std::memory_order_release);
-            } else if (fds[1].revents != 0 && streaming_) {
-                // Replies keep coming: let a few more gather for the next
-                // batch instead of waking for each one (a flood costs a wake
-                // per batch, not per reply). A wake still ends the pause.
-                pollfd wake{wake_, POLLIN, 0};
-                const timespec pause{0, kGatherNs};
-                ::ppoll(&wake, 1, &pause, nullptr);
-            }
         }
     }
 
@@ -258,8 +263,8 @@ public:
     }
 
 private:
-    static constexpr size_t kBatch = 64;
-    static constexpr long kGatherNs = 300'000; // 40 replies at 135,000 a second
+    static constexpr size_t kBatch = 256;
+    static constexpr long kGatherNs = 1'000'000; // 135 replies at 135,000 a second
     static constexpr size_t kSlotSize = KOVA_MAX_DATAGRAM;
 
     // One datagram of a batch: its first kSlotSize bytes, sender and control data.
@@ -369,7 +374,7 @@ private:
     mmsghdr messages_[kBatch] = {};
     size_t next_ = 0;
     size_t filled_ = 0;
-    bool streaming_ = false; // the latest batch held more than one datagram
+    bool gather_ = false; // the latest batch emptied the socket of a stream of replies
 };
 
 } // namespace
