@@ -180,10 +180,10 @@ SortEntry sortEntry(std::string_view key, int row) {
 void CDeviceListModel::sortByItemColumn(int column, bool ascending) {
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     // The keys are taken once per row instead of twice per comparison, in the
-    // order the rows are stored (neighbouring memory), each beside its row.
+    // order the rows are stored (neighbouring memory); then each beside its
+    // row in the order shown, so that a flip of the direction sorts rows that
+    // are in order already.
     std::vector<std::string> keys(m_rows.size());
-    std::vector<SortEntry> order;
-    order.reserve(m_rows.size());
     for (size_t i = 0; i < m_rows.size(); ++i) {
         // Nearly always the item names its own row: no look-up then.
         const int64_t mac = m_itemMacs[i];
@@ -193,8 +193,12 @@ void CDeviceListModel::sortByItemColumn(int column, bool ascending) {
                               : m_rowByMac.value(uint64_t(mac), -1);
         if (named >= 0)
             keys[i] = veltrona::columnText(m_rows[size_t(named)].row, column);
-        SortEntry entry = sortEntry(keys[i], m_position[i]);
-        entry.stored = int(i);
+    }
+    std::vector<SortEntry> order;
+    order.reserve(m_order.size());
+    for (size_t row = 0; row < m_order.size(); ++row) {
+        SortEntry entry = sortEntry(keys[size_t(m_order[row])], int(row));
+        entry.stored = m_order[row];
         order.push_back(entry);
     }
     // Byte by byte as unsigned bytes, as a plain string comparison does; keys
