@@ -108,7 +108,15 @@ struct Run {
     double stallCpuMs = -1;  // processor time of the user-interface thread in it
     double bytesPerRow = -1; // resident memory growth per listed device
     int receiveBuffer = 0;
+    uint32_t lostBufferFull = 0; // datagrams the system dropped, receive buffer full
 };
+
+// The library's count of datagrams the system dropped, its receive buffer full.
+uint32_t bufferDrops() {
+    uint32_t tableFull = 0, bufferFull = 0;
+    veltrona::KovaLibrary::real().getLostReplies(&tableFull, &bufferFull);
+    return bufferFull;
+}
 
 // ---- the bare receive loop ------------------------------------------------------
 
@@ -233,6 +241,7 @@ Run windowScan(SortTimes &sort) {
 
     QTest::qWait(200);
     const long before = residentBytes();
+    const uint32_t dropsBefore = bufferDrops();
     clock.start();
     tick.start();
     QTimer::singleShot(50, [&] {
@@ -245,6 +254,7 @@ Run windowScan(SortTimes &sort) {
     tick.stop();
 
     run.listed = list->GetItemCount();
+    run.lostBufferFull = bufferDrops() - dropsBefore;
     run.lastMs = lastRow >= 0 ? ms(lastRow - clicked) : -1;
     run.stallMs = ms(longestGap);
     run.stallEndMs = ms(longestGapEnd - clicked);
@@ -296,6 +306,7 @@ Run clientScan() {
     library.clock.start();
     const veltrona::cli::ScanResult result = veltrona::cli::scan(library, "", 5, {}, false);
     run.listed = int(result.devices.size());
+    run.lostBufferFull = result.lostBufferFull;
     run.lastMs = library.lastNew >= 0 ? ms(library.lastNew) : -1;
     run.bytesPerRow = run.listed ? double(residentBytes() - before) / run.listed : 0;
     return run;
@@ -341,11 +352,14 @@ int main(int argc, char **argv) {
                 "bare receive loop", bare.listed, count, bare.lastNewMs, "-", bare.bytesPerRow,
                 bare.replies, bare.lastMs);
     std::printf("  %-18s %6d of %-5d %11.0f ms %13.1f ms %12.0f B   (the longest stall ended "
-                "%.0f ms after the click, %.1f ms of it on the processor)\n",
+                "%.0f ms after the click, %.1f ms of it on the processor; %u replies dropped, "
+                "receive buffer full)\n",
                 "window", window.listed, count, window.lastMs, window.stallMs, window.bytesPerRow,
-                window.stallEndMs, window.stallCpuMs);
-    std::printf("  %-18s %6d of %-5d %11.0f ms %16s %12.0f B\n", "client", client.listed, count,
-                client.lastMs, "-", client.bytesPerRow);
+                window.stallEndMs, window.stallCpuMs, window.lostBufferFull);
+    std::printf("  %-18s %6d of %-5d %11.0f ms %16s %12.0f B   (%u replies dropped, receive "
+                "buffer full)\n",
+                "client", client.listed, count, client.lastMs, "-", client.bytesPerRow,
+                client.lostBufferFull);
     // The bound of both: 1.1 times the bare loop's last new device, plus 100 ms.
     const double limit = 1.1 * bare.lastNewMs + 100;
     auto ratio = [&](const Run &run) {

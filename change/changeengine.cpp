@@ -194,14 +194,21 @@ std::vector<DeviceChange> changesFor(const std::vector<Desired> &desired, const 
         if (d.hostName || d.domainName) {
             change.hostName = d.hostName.value_or(fieldText(device.info.hostName));
             change.domainName = d.domainName.value_or(fieldText(device.info.domainName));
-            if (change.hostName.size() > kMaxHostName)
+            // Nothing goes when the device has both names already.
+            const bool send = d.sendShown || change.hostName != fieldView(device.info.hostName) ||
+                              change.domainName != fieldView(device.info.domainName);
+            if (send && change.hostName.size() > kMaxHostName)
                 problem(Code::CurrentTooLong, Field::HostName, {std::to_string(kMaxHostName)});
-            else if (change.domainName.size() > kMaxDomainName)
+            else if (send && change.domainName.size() > kMaxDomainName)
                 problem(Code::CurrentTooLong, Field::DomainName, {std::to_string(kMaxDomainName)});
-            change.steps.push_back(Step::HostName);
+            if (send)
+                change.steps.push_back(Step::HostName);
         }
-        change.guest = d.guest ? (*d.guest ? 1 : 0) : (device.guestAccount != 0 ? 1 : 0);
-        if (d.guest || (d.credentials && d.credentials->newPassword))
+        const std::int32_t guestNow = device.guestAccount != 0 ? 1 : 0;
+        change.guest = d.guest ? (*d.guest ? 1 : 0) : guestNow;
+        // A new password cannot be seen on the device: it always goes.
+        if ((d.guest && (d.sendShown || change.guest != guestNow)) ||
+            (d.credentials && d.credentials->newPassword))
             change.steps.push_back(Step::Account);
         change.settings = device.network;
         if (!d.network.any() && !d.pppoePassword)
@@ -211,6 +218,8 @@ std::vector<DeviceChange> changesFor(const std::vector<Desired> &desired, const 
             continue;
         }
         writeNetwork(d.network, d.pppoePassword, change.settings);
+        if (!d.pppoePassword && !d.sendShown && sameShownSettings(change.settings, device.network))
+            continue;
         change.steps.push_back(Step::Network);
         if (change.settings.mode != KOVA_MODE_STATIC)
             continue;
@@ -736,6 +745,16 @@ std::vector<std::size_t> ChangeEngine::takeSettled() {
     std::vector<std::size_t> rows;
     rows.swap(settled_);
     return rows;
+}
+
+bool sameShownSettings(const KOVA_NETWORK_SETTINGS &a, const KOVA_NETWORK_SETTINGS &b) {
+    return a.mode == b.mode && fieldView(a.ipAddress) == fieldView(b.ipAddress) &&
+           fieldView(a.netMask) == fieldView(b.netMask) &&
+           fieldView(a.gateway) == fieldView(b.gateway) &&
+           fieldView(a.dnsServer) == fieldView(b.dnsServer) &&
+           fieldView(a.pppoeUserName) == fieldView(b.pppoeUserName) &&
+           fieldView(a.pppoeServiceName) == fieldView(b.pppoeServiceName) && a.mtu == b.mtu &&
+           a.dnsMode == b.dnsMode && fieldView(a.pppoeDnsServer) == fieldView(b.pppoeDnsServer);
 }
 
 std::string mismatch(const DeviceChange &change, const DeviceRecord &now) {

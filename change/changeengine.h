@@ -76,6 +76,11 @@ struct Desired {
     // A new password in them adds the account request; the device's later
     // requests then authenticate with it.
     const Credentials *credentials = nullptr;
+    // Whether a request goes whose values the device already shows (host and
+    // domain name, guest access without a new password, network settings
+    // without a PPPoE password). By default it is left out: a row whose
+    // device shows every value asked for sends nothing and is Unchanged.
+    bool sendShown = false;
 };
 
 // What one device is to be given, with the requests in the order they go.
@@ -134,8 +139,9 @@ struct Options {
 
 // The requests for each desired change against the devices of a scan, host
 // name first, then the account, then the network settings (a row whose device
-// was not heard has none). A value kept from the device that cannot be sent
-// back adds a problem.
+// was not heard has none), leaving out those whose values the device already
+// shows unless the row asks to send them. A value kept from the device that
+// cannot be sent back adds a problem.
 std::vector<DeviceChange> changesFor(const std::vector<Desired> &desired, const ScanResult &scan,
                                      std::vector<Problem> &problems);
 
@@ -265,6 +271,10 @@ private:
     bool stopped_ = false;
     bool started_ = false;
 };
+
+// Whether two network settings agree in every value a device shows: all but
+// the PPPoE password.
+bool sameShownSettings(const KOVA_NETWORK_SETTINGS &a, const KOVA_NETWORK_SETTINGS &b);
 
 // Whether a fresh record shows every value the change sent; the difference
 // otherwise.

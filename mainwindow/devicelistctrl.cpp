@@ -55,7 +55,7 @@ QVariant CDeviceListModel::data(const QModelIndex &index, int role) const {
     if (!index.isValid() || index.row() >= int(m_rows.size()))
         return {};
     if (role == Qt::DisplayRole)
-        return text8(veltrona::columnText(m_rows[size_t(index.row())].row, index.column()));
+        return text8(veltrona::columnText(at(index.row()).row, index.column()));
     if (role == Qt::DecorationRole && index.column() == 0)
         return m_rowIcon;
     return {};
@@ -98,8 +98,11 @@ int CDeviceListModel::append(std::span<const DeviceListRow> rows) {
         return 0;
     const int first = int(m_rows.size());
     beginInsertRows({}, first, first + int(added.size()) - 1);
-    for (const DeviceListRow *row : added)
+    for (const DeviceListRow *row : added) {
+        m_order.push_back(int(m_rows.size()));
+        m_position.push_back(int(m_order.size() - 1));
         m_rows.push_back(*row);
+    }
     m_itemMacs.resize(m_rows.size(), -1);
     endInsertRows();
     return int(added.size());
@@ -111,6 +114,10 @@ void CDeviceListModel::removeAll() {
     m_rows.shrink_to_fit();
     m_itemMacs.clear();
     m_itemMacs.shrink_to_fit();
+    m_order.clear();
+    m_order.shrink_to_fit();
+    m_position.clear();
+    m_position.shrink_to_fit();
     m_rowByMac.clear();
     m_otherSources.clear();
     endResetModel();
@@ -143,46 +150,87 @@ std::vector<CDeviceListModel::Source> CDeviceListModel::replySources(const uint8
 }
 
 int CDeviceListModel::find(const uint8_t mac[6]) const {
-    return m_rowByMac.value(macKey(mac), -1);
+    return findKey(macKey(mac));
 }
 
-void CDeviceListModel::sortByKeys(const std::vector<std::string> &keys, bool ascending) {
+namespace {
+
+// A sort key's first 16 bytes as two big-endian numbers (zeros past its end):
+// most comparisons of two keys are two integer comparisons.
+struct SortEntry {
+    uint64_t high;
+    uint64_t low;
+    int row;    // where it is shown
+    int stored; // where it is stored
+};
+
+SortEntry sortEntry(std::string_view key, int row) {
+    unsigned char bytes[16] = {};
+    std::memcpy(bytes, key.data(), std::min(key.size(), sizeof bytes));
+    uint64_t high = 0, low = 0;
+    for (int i = 0; i < 8; ++i) {
+        high = (high << 8) | bytes[i];
+        low = (low << 8) | bytes[i + 8];
+    }
+    return {high, low, row, 0};
+}
+
+} // namespace
+
+void CDeviceListModel::sortByItemColumn(int column, bool ascending) {
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    // The keys sit beside their row numbers, so that comparisons read
-    // neighbouring memory; equal keys keep their row order, as a stable sort
-    // would, without its buffer.
-    std::vector<std::pair<std::string_view, int>> order;
-    order.reserve(m_rows.size());
-    for (size_t i = 0; i < m_rows.size(); ++i)
-        order.emplace_back(keys[i], int(i));
+    // The keys are taken once per row instead of twice per comparison, in the
+    // order the rows are stored (neighbouring memory); then each beside its
+    // row in the order shown, so that a flip of the direction sorts rows that
+    // are in order already.
+    std::vector<std::string> keys(m_rows.size());
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        // Nearly always the item names its own row: no look-up then.
+        const int64_t mac = m_itemMacs[i];
+        const int named = mac < 0 ? -1
+                          : uint64_t(mac) == macKey(m_rows[i].row.mac)
+                              ? int(i)
+                              : m_rowByMac.value(uint64_t(mac), -1);
+        if (named >= 0)
+            keys[i] = veltrona::columnText(m_rows[size_t(named)].row, column);
+    }
+    std::vector<SortEntry> order;
+    order.reserve(m_order.size());
+    for (size_t row = 0; row < m_order.size(); ++row) {
+        SortEntry entry = sortEntry(keys[size_t(m_order[row])], int(row));
+        entry.stored = m_order[row];
+        order.push_back(entry);
+    }
+    // Byte by byte as unsigned bytes, as a plain string comparison does; keys
+    // that agree in their first 16 bytes are compared whole. Equal keys keep
+    // their row order, as a stable sort would, without its buffer.
+    auto compare = [&keys](const SortEntry &a, const SortEntry &b) {
+        if (a.high != b.high)
+            return a.high < b.high ? -1 : 1;
+        if (a.low != b.low)
+            return a.low < b.low ? -1 : 1;
+        const std::string &keyA = keys[size_t(a.stored)], &keyB = keys[size_t(b.stored)];
+        return keyA.size() <= 16 && keyB.size() <= 16 && keyA.size() == keyB.size()
+                   ? 0
+                   : keyA.compare(keyB);
+    };
     if (ascending)
-        std::sort(order.begin(), order.end(), [](const auto &a, const auto &b) {
-            const int c = a.first.compare(b.first);
-            return c != 0 ? c < 0 : a.second < b.second;
+        std::sort(order.begin(), order.end(), [&](const SortEntry &a, const SortEntry &b) {
+            const int c = compare(a, b);
+            return c != 0 ? c < 0 : a.row < b.row;
         });
     else
-        std::sort(order.begin(), order.end(), [](const auto &a, const auto &b) {
-            const int c = a.first.compare(b.first);
-            return c != 0 ? c > 0 : a.second < b.second;
+        std::sort(order.begin(), order.end(), [&](const SortEntry &a, const SortEntry &b) {
+            const int c = compare(a, b);
+            return c != 0 ? c > 0 : a.row < b.row;
         });
-    std::vector<int> newIndex(m_rows.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        newIndex[size_t(order[i].second)] = int(i);
-    // The rows move in place, one cycle of the permutation after another: no
-    // second copy of all rows to allocate.
-    for (size_t start = 0; start < newIndex.size(); ++start) {
-        while (size_t(newIndex[start]) != start) {
-            const size_t to = size_t(newIndex[start]);
-            std::swap(m_rows[start], m_rows[to]);
-            std::swap(m_itemMacs[start], m_itemMacs[to]);
-            std::swap(newIndex[start], newIndex[to]);
-        }
+    // Only the positions move; the rows stay where they are.
+    std::vector<int> newIndex(m_order.size()); // old row -> new row
+    for (size_t i = 0; i < order.size(); ++i) {
+        newIndex[size_t(order[i].row)] = int(i);
+        m_order[i] = order[i].stored;
+        m_position[size_t(order[i].stored)] = int(i);
     }
-    // newIndex now maps each position to itself; the old-to-new map is order's.
-    for (size_t i = 0; i < order.size(); ++i)
-        newIndex[size_t(order[i].second)] = int(i);
-    for (auto it = m_rowByMac.begin(); it != m_rowByMac.end(); ++it)
-        it.value() = newIndex[size_t(it.value())];
     // The selection and the current row follow their rows.
     const QModelIndexList from = persistentIndexList();
     QModelIndexList to;
@@ -362,23 +410,10 @@ void CDeviceListCtrl::OnColumnClick(int column) {
     else
         m_nSortColumn = column;
 
-    // Each row's key is what CompareRows would look up for its item, taken once
-    // per row instead of twice per comparison, from the MAC address the item
-    // was read to when its row was added; the sort is stable, so rows with
-    // equal keys keep their order in either direction.
-    const int count = GetItemCount();
-    std::vector<std::string> keys;
-    keys.reserve(size_t(count));
-    for (int index = 0; index < count; ++index) {
-        // Nearly always the item names its own row: no look-up then.
-        const int64_t mac = m_model.itemMac(index);
-        const int row = mac < 0 ? -1
-                        : uint64_t(mac) == veltrona::macKey(m_model.at(index).row.mac)
-                            ? index
-                            : m_model.findKey(uint64_t(mac));
-        keys.push_back(row < 0 ? std::string() : veltrona::columnText(m_model.at(row).row, column));
-    }
-    m_model.sortByKeys(keys, m_nSortDirection[column] > 0);
+    // Each row's key is what CompareRows would look up for its item, from the
+    // MAC address the item was read to when its row was added; the sort is
+    // stable, so rows with equal keys keep their order in either direction.
+    m_model.sortByItemColumn(column, m_nSortDirection[column] > 0);
 }
 
 void CDeviceListCtrl::DeleteAllItems() {

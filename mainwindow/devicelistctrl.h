@@ -19,6 +19,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 #include <vector>
@@ -41,12 +42,15 @@ public:
     void removeAll();
     // Index of the row with this MAC address, or -1.
     int find(const uint8_t mac[6]) const;
-    int findKey(uint64_t macKey) const { return m_rowByMac.value(macKey, -1); }
-    const DeviceListRow &at(int row) const { return m_rows[size_t(row)]; }
+    int findKey(uint64_t macKey) const {
+        const int stored = m_rowByMac.value(macKey, -1);
+        return stored < 0 ? -1 : m_position[size_t(stored)];
+    }
+    const DeviceListRow &at(int row) const { return m_rows[stored(row)]; }
     // The MAC address (as a number) that a row's item decodes to, read once
     // when the row is added; -1 when it cannot be decoded.
-    int64_t itemMac(int row) const { return m_itemMacs[size_t(row)]; }
-    void setItemMac(int row, int64_t mac) { m_itemMacs[size_t(row)] = mac; }
+    int64_t itemMac(int row) const { return m_itemMacs[stored(row)]; }
+    void setItemMac(int row, int64_t mac) { m_itemMacs[stored(row)] = mac; }
     // Where a device's reply came from; no interface when it is not known.
     struct Source {
         std::string address;
@@ -56,10 +60,11 @@ public:
     // Each address and interface the device of this MAC address answered
     // from, its row's first; empty when it is not listed.
     std::vector<Source> replySources(const uint8_t mac[6]) const;
-    // Puts the rows in the order of `keys` (one per row), ascending or
-    // descending; rows with equal keys keep their order. Selections follow
-    // their rows.
-    void sortByKeys(const std::vector<std::string> &keys, bool ascending);
+    // Puts the rows in the order of their keys, ascending or descending; rows
+    // with equal keys keep their order. A row's key is the text in `column`
+    // of the row its item's MAC address (see itemMac()) names, empty when it
+    // names none. Selections follow their rows.
+    void sortByItemColumn(int column, bool ascending);
 
     void setRowIcon(const QIcon &icon) { m_rowIcon = icon; }
 
@@ -68,17 +73,23 @@ public:
     static constexpr size_t kMaxOtherSources = 8;
 
 private:
+    size_t stored(int row) const { return size_t(m_order[size_t(row)]); }
     static uint64_t macKey(const uint8_t mac[6]);
     static Source sourceOf(const DeviceListRow &row);
     void noteSource(uint64_t key, const DeviceListRow &listed, const DeviceListRow &again);
 
-    std::vector<DeviceListRow> m_rows;
-    std::vector<int64_t> m_itemMacs; // one per row, see itemMac()
+    // The rows stay where they were appended; a sort orders only the
+    // positions: m_order holds the stored index shown in each row, m_position
+    // the row each stored index is shown in.
+    std::deque<DeviceListRow> m_rows; // never moved: no copy of all rows as they grow
+    std::vector<int64_t> m_itemMacs;  // by stored index, see itemMac()
+    std::vector<int> m_order;
+    std::vector<int> m_position;
     // MAC address -> the other places it answered from; only for the few
     // devices heard more than once.
     QHash<uint64_t, std::vector<Source>> m_otherSources;
-    // MAC address -> row index; makes the duplicate check and the sort's row
-    // look-ups constant time.
+    // MAC address -> stored index; makes the duplicate check and the sort's
+    // row look-ups constant time, and a sort leaves it alone.
     QHash<uint64_t, int> m_rowByMac;
     QIcon m_rowIcon;
 };

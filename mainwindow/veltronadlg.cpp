@@ -54,7 +54,28 @@ CVeltronaDlg::~CVeltronaDlg() {
 }
 
 void CVeltronaDlg::addRows(std::span<const DeviceListRow> rows) {
-    m_pDeviceList->AddDevices(rows);
+    if (m_pendingRows.empty() && rows.size() <= kRowsPerTurn) {
+        m_pDeviceList->AddDevices(rows);
+        return;
+    }
+    const bool scheduled = !m_pendingRows.empty();
+    m_pendingRows.insert(m_pendingRows.end(), rows.begin(), rows.end());
+    if (!scheduled)
+        addPendingRows();
+}
+
+void CVeltronaDlg::addPendingRows() {
+    if (m_pendingRows.empty())
+        return; // a new scan or a cleared table dropped them
+    const size_t count = std::min(kRowsPerTurn, m_pendingRows.size() - m_pendingDone);
+    m_pDeviceList->AddDevices({m_pendingRows.data() + m_pendingDone, count});
+    m_pendingDone += count;
+    if (m_pendingDone < m_pendingRows.size()) {
+        QTimer::singleShot(0, this, [this] { addPendingRows(); });
+        return;
+    }
+    std::vector<DeviceListRow>().swap(m_pendingRows);
+    m_pendingDone = 0;
 }
 
 void CVeltronaDlg::OnInitDialog() {
@@ -403,6 +424,8 @@ void CVeltronaDlg::waitThen(int ms, std::function<void()> then) {
 
 void CVeltronaDlg::OnScan() {
     m_pDeviceList->DeleteAllItems();
+    std::vector<DeviceListRow>().swap(m_pendingRows);
+    m_pendingDone = 0;
 
     KOVA_CONFIG config{};
     config.replyCallback = ReplyBridge::instance().openConnection(m_library);
@@ -489,6 +512,8 @@ void CVeltronaDlg::explainEmptyScan() {
 
 void CVeltronaDlg::OnClearTable() {
     m_pDeviceList->DeleteAllItems();
+    std::vector<DeviceListRow>().swap(m_pendingRows);
+    m_pendingDone = 0;
     closeLibrary();
 }
 

@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <vector>
 
 class CDeviceListCtrl;
 class QMenu;
@@ -100,7 +101,11 @@ protected:
 
 private:
     // Rows come in batches, in arrival order, from the open connection only.
+    // A batch larger than kRowsPerTurn (the user-interface thread was held up
+    // while a burst came in) is listed kRowsPerTurn rows at a time, the event
+    // loop running in between, so that the window never stalls on it.
     void addRows(std::span<const DeviceListRow> rows) override;
+    void addPendingRows();
 
     void OnInitDialog();
     void buildSystemMenu();
@@ -143,6 +148,9 @@ private:
     QTimer m_countdownTimer;
     veltrona::DiscoverySequence m_discovery;
     unsigned m_startStep = 0;
+    static constexpr size_t kRowsPerTurn = 2048;
+    std::vector<DeviceListRow> m_pendingRows; // from m_pendingDone on, still to be listed
+    size_t m_pendingDone = 0;
     // A left-button press on the background, not yet dragged beyond the
     // platform's drag distance: a click moves nothing.
     bool m_bDragPending = false;

@@ -30,6 +30,12 @@ public:
         : library_(library) {
         for (const auto &mac : wanted)
             wanted_.insert(macKey(mac.data()));
+        // Room for a whole /16 from the start: no rehash of thousands of
+        // entries, nor a move of every record (tens of megabytes), on the
+        // receive thread in the middle of a burst.
+        known_.reserve(kRoomFor);
+        byItem_.reserve(kRoomFor);
+        devices_.reserve(kRoomFor); // address space only until records fill it
     }
 
     void reply(HKOVAITEM item, int32_t event) override {
@@ -57,10 +63,13 @@ public:
             }
             return;
         }
-        wantedFound_ += wanted_.count(key);
         byItem_.emplace(item, devices_.size());
         devices_.push_back(std::move(device));
-        changed_.notify_all();
+        // Only the last wanted device ends a wait early: a burst of thousands
+        // of new devices wakes no one (the waiter looks at the count on its
+        // own ticks).
+        if (wanted_.count(key) != 0 && ++wantedFound_ == wanted_.size())
+            changed_.notify_all();
     }
     void loopError(int32_t code) override {
         std::lock_guard lock(mutex_);
@@ -91,6 +100,7 @@ public:
 private:
     // Forged replies may name a MAC from ever new places: a few are enough.
     static constexpr std::size_t kMostPlaces = 8;
+    static constexpr std::size_t kRoomFor = 1 << 16;
 
     // Whether this is a listed device's record answering again from the place
     // it was listed with: then only its address and interface are read, not

@@ -28,6 +28,7 @@ namespace kova {
 namespace {
 
 constexpr int kReceiveBuffer = KOVA_RECEIVE_BUFFER;
+constexpr int kForcedReceiveBuffer = 4 * KOVA_RECEIVE_BUFFER;
 
 std::atomic<bool> forceArrivalFilter{false};
 
@@ -156,13 +157,15 @@ public:
         if (::setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0)
             return false;
         // A burst of thousands of replies must fit; not fatal when refused.
-        int size = kReceiveBuffer;
-        ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        int granted = 0;
-        socklen_t len = sizeof granted;
-        ::getsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &granted, &len);
-        if (granted < kReceiveBuffer) // the kernel reports twice the size it was asked for
-            ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+        // With the privilege to pass the system's cap, the buffer holds a
+        // whole /16 answering within a second for about 200 ms (a receive
+        // thread kept from running that long on a busy machine loses
+        // nothing); without it, what the cap allows of kReceiveBuffer.
+        int forced = kForcedReceiveBuffer;
+        if (::setsockopt(socket_, SOL_SOCKET, SO_RCVBUFFORCE, &forced, sizeof forced) != 0) {
+            int size = kReceiveBuffer;
+            ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        }
         // Each datagram then tells how many the socket dropped so far.
         ::setsockopt(socket_, SOL_SOCKET, SO_RXQ_OVFL, &one, sizeof one);
         return true;
@@ -189,9 +192,12 @@ public:
         return SendThrough(datagram, interfaceIndex, source);
     }
 
-    // Hands out the datagrams of one recvmmsg call one at a time: under a flood
-    // of replies, one poll and one receive call per batch instead of two calls
-    // per datagram.
+    // Hands out the datagrams of one recvmmsg call one at a time. Under a
+    // flood of replies it costs two calls per batch, not two per datagram:
+    // a batch that emptied the socket (more than one datagram, fewer than a
+    // full batch) is followed by a short pause in which the next replies
+    // gather, then by the next receive; only a receive that finds nothing
+    // waits in poll.
     Received Receive(std::span<uint8_t> buffer) override {
         Received result;
         for (;;) {
@@ -219,10 +225,20 @@ public:
                 return result;
             }
             next_ = filled_ = 0;
+            if (gather_) {
+                // Replies keep coming: let a few more gather for the next
+                // batch. A wake still ends the pause.
+                gather_ = false;
+                pollfd wake{wake_, POLLIN, 0};
+                const timespec pause{0, kGatherNs};
+                if (::ppoll(&wake, 1, &pause, nullptr) > 0)
+                    woken_.store(true, std::memory_order_release);
+                continue;
+            }
             const int received = ReceiveBatch();
             if (received > 0) {
                 filled_ = static_cast<size_t>(received);
-                streaming_ = received > 1;
+                gather_ = received > 1 && filled_ < kBatch;
                 continue;
             }
             if (received < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
@@ -237,16 +253,8 @@ public:
                 result.error = errno;
                 return result;
             }
-            if (fds[0].revents != 0) {
+            if (fds[0].revents != 0)
                 woken_.store(true, std::memory_order_release);
-            } else if (fds[1].revents != 0 && streaming_) {
-                // Replies keep coming: let a few more gather for the next
-                // batch instead of waking for each one (a flood costs a wake
-                // per batch, not per reply). A wake still ends the pause.
-                pollfd wake{wake_, POLLIN, 0};
-                const timespec pause{0, kGatherNs};
-                ::ppoll(&wake, 1, &pause, nullptr);
-            }
         }
     }
 
@@ -258,8 +266,8 @@ public:
     }
 
 private:
-    static constexpr size_t kBatch = 64;
-    static constexpr long kGatherNs = 300'000; // 40 replies at 135,000 a second
+    static constexpr size_t kBatch = 256;
+    static constexpr long kGatherNs = 1'000'000; // 135 replies at 135,000 a second
     static constexpr size_t kSlotSize = KOVA_MAX_DATAGRAM;
 
     // One datagram of a batch: its first kSlotSize bytes, sender and control data.
@@ -369,7 +377,7 @@ private:
     mmsghdr messages_[kBatch] = {};
     size_t next_ = 0;
     size_t filled_ = 0;
-    bool streaming_ = false; // the latest batch held more than one datagram
+    bool gather_ = false; // the latest batch emptied the socket of a stream of replies
 };
 
 } // namespace

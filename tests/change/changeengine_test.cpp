@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <deque>
+#include <functional>
 
 using namespace veltrona::change;
 using namespace std::chrono_literals;
@@ -348,6 +349,67 @@ TEST(ChangeEngine, DesiredValuesBecomeOrderedRequests) {
     }
     EXPECT_EQ(library.used, (std::vector<std::string>{"secret", "secret", "n3w"}));
     EXPECT_EQ(engine.outcomes()[0].state, State::Applied);
+
+    // A request whose values the device shows already is left out, unless the
+    // row asks to send it; what the device cannot show always goes. A row left
+    // with none is unchanged and sends nothing.
+    scan.heardTwice.clear();
+    scan.devices[1].network.mtu = 1492;
+    setText(scan.devices[1].network.pppoeUserName, "isp-7");
+    const Credentials plain{"admin", "secret", std::nullopt}, rotate{"admin", "secret", "n3w"};
+    struct Case {
+        const char *what;
+        std::size_t device;
+        std::function<void(Desired &)> ask;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"the names it has", 0, [](Desired &d) { d.hostName = "cam-1", d.domainName = ""; }, {}},
+        {"the names it has, sent",
+         0,
+         [](Desired &d) { d.hostName = "cam-1", d.sendShown = true; },
+         {Step::HostName}},
+        {"another domain", 0, [](Desired &d) { d.domainName = "lab"; }, {Step::HostName}},
+        {"the guest access it has", 0, [](Desired &d) { d.guest = false; }, {}},
+        {"guest access", 0, [](Desired &d) { d.guest = true; }, {Step::Account}},
+        {"a new password",
+         0,
+         [&](Desired &d) { d.guest = false, d.credentials = &rotate; },
+         {Step::Account}},
+        {"its own address and netmask",
+         0,
+         [](Desired &d) { d.network.ipAddress = "10.77.1.1", d.network.netMask = "255.255.0.0"; },
+         {}},
+        {"its address, another gateway",
+         0,
+         [](Desired &d) { d.network.ipAddress = "10.77.1.1", d.network.gateway = "10.77.0.2"; },
+         {Step::Network}},
+        {"its PPPoE values",
+         1,
+         [](Desired &d) { d.network.mtu = 1492, d.network.pppoeUserName = "isp-7"; },
+         {}},
+        {"another MTU", 1, [](Desired &d) { d.network.mtu = 1400; }, {Step::Network}},
+        {"a PPPoE password",
+         1,
+         [](Desired &d) { d.network.mtu = 1492, d.pppoePassword = "pw"; },
+         {Step::Network}},
+    };
+    for (const Case &c : cases) {
+        Desired d;
+        std::memcpy(d.mac.data(), scan.devices[c.device].info.mac, 6);
+        d.credentials = &plain;
+        c.ask(d);
+        std::vector<Problem> none;
+        auto asked = changesFor({d}, scan, none);
+        EXPECT_TRUE(none.empty()) << c.what;
+        EXPECT_EQ(asked[0].steps, c.steps) << c.what;
+        RecordingLibrary quiet;
+        ChangeEngine one(quiet, std::move(asked), {});
+        ASSERT_TRUE(one.start(heardDevices(scan)).empty()) << c.what;
+        one.advance(t0);
+        EXPECT_EQ(quiet.sent.size(), c.steps.empty() ? 0u : 1u) << c.what;
+        EXPECT_EQ(one.outcomes()[0].state, c.steps.empty() ? State::Unchanged : State::InFlight)
+            << c.what;
+    }
 }
 
 // A device leaving for DHCP counts as moved only once it answers from another

@@ -36,13 +36,25 @@ std::string csvLine(const AppliedRow &row) {
            row.addressAfter + "\n";
 }
 
+QJsonObject jsonValues(const ShownValues &values) {
+    QJsonObject object;
+    for (const auto &[name, value] : values)
+        object.insert(QString::fromStdString(name), QString::fromStdString(value));
+    return object;
+}
+
 QJsonObject jsonRow(const AppliedRow &row) {
-    return QJsonObject{{"row", row.row},
+    QJsonObject object{{"row", row.row},
                        {"mac", QString::fromStdString(row.mac)},
                        {"result", QString::fromStdString(row.result)},
                        {"detail", QString::fromStdString(row.detail)},
                        {"address_before", QString::fromStdString(row.addressBefore)},
                        {"address_after", QString::fromStdString(row.addressAfter)}};
+    if (!row.before.empty()) {
+        object.insert(QStringLiteral("before"), jsonValues(row.before));
+        object.insert(QStringLiteral("after"), jsonValues(row.after));
+    }
+    return object;
 }
 
 std::string compact(const AppliedRow &row) {

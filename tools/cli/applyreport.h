@@ -12,9 +12,14 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace veltrona::cli {
+
+// A device's settings as it shows them, by name (host, domain, guest, mode,
+// ip, ...), in a fixed order; never a password.
+using ShownValues = std::vector<std::pair<std::string, std::string>>;
 
 struct AppliedRow {
     int row = 0;
@@ -23,6 +28,9 @@ struct AppliedRow {
     std::string detail;
     std::string addressBefore; // where the device answered the first scan
     std::string addressAfter;  // where it answered after the run; empty when unknown
+    // The JSON report's values of the device as the scan found them and as the
+    // row leaves them; empty when the device was not heard.
+    ShownValues before, after;
 };
 
 class ApplyReport {

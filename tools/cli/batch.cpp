@@ -216,32 +216,76 @@ void wipeAll(std::map<std::uint64_t, Credentials> &secrets, Credentials &common)
     wipeCredentials(common);
 }
 
+// The values a device shows, under the report's names.
+ShownValues shownValues(const FoundDevice &d) {
+    ShownValues values;
+    for (const char *column :
+         {"host", "domain", "guest", "mode", "ip", "netmask", "gateway", "dns"})
+        values.emplace_back(column, currentValue(d, column));
+    const KOVA_NETWORK_SETTINGS &n = d.network;
+    values.emplace_back("pppoe_user", deviceTextUtf8(fieldView(n.pppoeUserName)));
+    values.emplace_back("pppoe_service", deviceTextUtf8(fieldView(n.pppoeServiceName)));
+    values.emplace_back("mtu", std::to_string(n.mtu));
+    values.emplace_back("dns_mode", n.dnsMode != 0 ? "manual" : "auto");
+    values.emplace_back("pppoe_dns", fieldText(n.pppoeDnsServer));
+    return values;
+}
+
+template <std::size_t N> void putField(char (&field)[N], const std::string &text) {
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), std::min(text.size(), N));
+}
+
+// The device as the row's requests leave it.
+FoundDevice deviceAfter(const DeviceChange &change) {
+    FoundDevice after = *change.device;
+    for (Step step : change.steps) {
+        if (step == Step::HostName) {
+            putField(after.info.hostName, change.hostName);
+            putField(after.info.domainName, change.domainName);
+        } else if (step == Step::Account) {
+            after.guestAccount = change.guest;
+        } else {
+            after.network = change.settings;
+        }
+    }
+    return after;
+}
+
+const std::set<std::string> kPppoeFields = {"pppoe_user", "pppoe_service", "mtu", "dns_mode",
+                                            "pppoe_dns"};
+
+// Each field a request of the row sends, as it is and as it will be; the
+// PPPoE ones when the device is or goes into PPPoE mode.
 void printDryRun(const DeviceChange &change) {
     const FoundDevice &d = *change.device;
     std::cout << formatMac(change.mac.data()) << "  " << printable(currentValue(d, "model"))
               << '\n';
-    auto show = [](const std::string &name, const std::string &is, const std::string &tobe) {
-        std::cout << "  " << name << std::string(name.size() < 12 ? 12 - name.size() : 1, ' ')
-                  << (is.empty() ? "(empty)" : printable(is)) << " -> "
-                  << (tobe.empty() ? "(empty)" : printable(tobe))
-                  << (is == tobe ? "  (unchanged)" : "") << '\n';
-    };
+    const ShownValues is = shownValues(d), tobe = shownValues(deviceAfter(change));
+    const bool pppoe = d.network.mode == KOVA_MODE_PPPOE || change.settings.mode == KOVA_MODE_PPPOE;
+    const std::map<Step, std::vector<std::string>> fields = {
+        {Step::HostName, {"host", "domain"}},
+        {Step::Account, {"guest"}},
+        {Step::Network,
+         {"mode", "ip", "netmask", "gateway", "dns", "pppoe_user", "pppoe_service", "mtu",
+          "dns_mode", "pppoe_dns"}}};
     for (Step step : change.steps) {
-        if (step == Step::HostName) {
-            show("host", currentValue(d, "host"),
-                 QString::fromLatin1(change.hostName).toStdString());
-            show("domain", currentValue(d, "domain"),
-                 QString::fromLatin1(change.domainName).toStdString());
-        } else if (step == Step::Account) {
-            show("guest", currentValue(d, "guest"), change.guest ? "yes" : "no");
-            if (change.credentials && change.credentials->newPassword)
-                std::cout << "  password    (new one from the secrets file)\n";
-        } else {
-            FoundDevice after = d;
-            after.network = change.settings;
-            for (const char *column : {"mode", "ip", "netmask", "gateway", "dns"})
-                show(column, currentValue(d, column), currentValue(after, column));
+        for (const std::string &name : fields.at(step)) {
+            if (!pppoe && kPppoeFields.count(name))
+                continue;
+            const auto at = [&](const ShownValues &values) {
+                return std::find_if(values.begin(), values.end(),
+                                    [&](const auto &v) { return v.first == name; })
+                    ->second;
+            };
+            const std::string &was = at(is), &will = at(tobe);
+            std::cout << "  " << name << std::string(name.size() < 12 ? 12 - name.size() : 1, ' ')
+                      << (was.empty() ? "(empty)" : printable(was)) << " -> "
+                      << (will.empty() ? "(empty)" : printable(will))
+                      << (was == will ? "  (unchanged)" : "") << '\n';
         }
+        if (step == Step::Account && change.credentials && change.credentials->newPassword)
+            std::cout << "  password    (new one from the secrets file)\n";
     }
 }
 
@@ -258,8 +302,14 @@ std::string dryRunSummary(const std::vector<DeviceChange> &planned,
 }
 
 AppliedRow appliedRow(const DeviceChange &change, const change::Outcome &outcome) {
-    return {change.row,     formatMac(change.mac.data()), change::stateWords(outcome.state).key,
-            outcome.detail, outcome.addressBefore,        outcome.addressAfter};
+    return {change.row,
+            formatMac(change.mac.data()),
+            change::stateWords(outcome.state).key,
+            outcome.detail,
+            outcome.addressBefore,
+            outcome.addressAfter,
+            {},
+            {}};
 }
 
 // The table's line of a row: for a confirmed row the values it was given, for
@@ -313,10 +363,12 @@ std::vector<AppliedRow> refusedRows(const std::deque<PlanRow> &rows,
                        "not-sent",
                        detail.empty() ? "not sent: " + why : detail,
                        {},
+                       {},
+                       {},
                        {}});
     }
     if (out.empty())
-        out.push_back({0, {}, "not-sent", "not sent: " + why, {}, {}});
+        out.push_back({0, {}, "not-sent", "not sent: " + why, {}, {}, {}, {}});
     return out;
 }
 
@@ -509,6 +561,10 @@ RunEnd run(change::ChangeEngine &engine, KovaLibrary &library, const RunSetup &s
 // may have been among the replies lost.
 AppliedRow finalRow(const DeviceChange &change, const change::Outcome &outcome, const RunEnd &end) {
     AppliedRow row = appliedRow(change, outcome);
+    if (change.device) {
+        row.before = shownValues(*change.device);
+        row.after = shownValues(deviceAfter(change));
+    }
     const State state = outcome.state;
     if (end.lostSending != 0 &&
         (state == State::NoAnswer ||
@@ -582,8 +638,7 @@ int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLi
     const std::string planName = toLocale(planPath);
     // A report that cannot be written, or would replace a file this run
     // reads, is found before anything is read or sent.
-    const std::optional<std::string> reportPath =
-        !dryRun ? optionalText(arguments, "report") : std::nullopt;
+    const std::optional<std::string> reportPath = optionalText(arguments, "report");
     if (reportPath) {
         std::vector<std::string> keep = {QFile::encodeName(planPath).toStdString()};
         for (const char *option : {"secrets", "password-file"})
@@ -702,15 +757,22 @@ int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLi
     if (dryRun) {
         wipeAll(secrets, common);
         bool allFound = true;
+        std::vector<AppliedRow> rows;
         for (std::size_t i = 0; i < planned.size(); ++i) {
-            if (outcomes[i].state == State::Pending)
+            AppliedRow row = finalRow(planned[i], outcomes[i], {});
+            if (outcomes[i].state == State::Pending) {
                 printDryRun(planned[i]);
-            else if (outcomes[i].state != State::Unchanged)
+                row.result = "would-change";
+            } else {
                 std::cout << formatMac(planned[i].mac.data()) << "  "
                           << change::stateWords(outcomes[i].state).text << '\n';
+            }
             allFound = allFound && outcomes[i].state != State::NotFound;
+            rows.push_back(std::move(row));
         }
         std::cout << dryRunSummary(planned, outcomes);
+        if (reportPath && !report.finish(*reportPath, rows, reportError))
+            return fail(kExitOutput, reportError);
         return allFound ? kExitOk : kExitSomeFailed;
     }
 
@@ -819,9 +881,13 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
 
     // The device's answer as the setting page words it, then what the
     // confirmation found.
-    if (outcome.answer)
+    if (outcome.answer) {
         if (const char *text = updateResultText(*outcome.answer))
             std::cout << text << '\n';
+    } else if (outcome.state == State::Unchanged) {
+        std::cout << mac << ": " << change::stateWords(State::Unchanged).text
+                  << ", the device shows these values already\n";
+    }
     int code = kExitOk;
     switch (outcome.state) {
     case State::Confirmed:

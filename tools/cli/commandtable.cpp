@@ -159,7 +159,8 @@ std::vector<CommandSpec> makeTable() {
          "PLAN [options]",
          "check a plan, send its changes and confirm them",
          "Checks every row of a plan, then sends each device its changes (host name and\n"
-         "account before network settings) and confirms them with a new scan.\n",
+         "account before network settings) and confirms them with a new scan. A request\n"
+         "whose values the device shows already is not sent (a new password always is).\n",
          {bindOption(),
           secondsOption(kBatchSeconds),
           {"user", "ID", K::Text, "administrator ID for every device (default: root)"},
@@ -167,7 +168,9 @@ std::vector<CommandSpec> makeTable() {
            "administrator password for every device (else\n$VELTRONA_PASSWORD, else a prompt)"},
           {"secrets", "FILE", K::File, "CSV with mac,user,password[,new_password] per device"},
           {"dry-run", nullptr, K::Switch,
-           "print each change as it is and as it will be; send nothing"},
+           "print each change as it is and as it will be; send nothing\n"
+           "(with --report: each row as would-change, unchanged or\n"
+           "not-found, with its values now and after)"},
           {"parallel", "N", K::Number,
            "requests awaiting their answers at once, 1 to 256 (default: 16)", 1, 256},
           {"report", "FILE", K::File,

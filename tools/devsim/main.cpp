@@ -1,12 +1,15 @@
 // kova-devsim: plays one or many KOVA devices on a private lab network.
 // One UDP socket on 0.0.0.0:32154 receives every request; each device's replies
 // leave with the device's own source address through the interface the request
-// came in on (IP_PKTINFO), on a timer queue run by this one thread, in batches
-// of one sendmmsg call. A device's information reply is built once and sent
-// again until the device changes. Every datagram in and out is logged as one
-// JSON line, the replies sent only unless --no-reply-log.
+// came in on, from this one thread, waiting in one bucket per millisecond they
+// are due in and sent in batches of one sendmmsg call: broadcasts to an
+// Ethernet interface as whole frames through a packet socket (frames.h), the
+// others through the UDP socket (IP_PKTINFO). A device's information reply is
+// built once and sent again until the device changes. Every datagram in and
+// out is logged as one JSON line, the replies sent only unless --no-reply-log.
 
 #include "devices.h"
+#include "frames.h"
 #include "netns_guard.h"
 #include "protocol.h"
 
@@ -33,8 +36,8 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <queue>
 #include <random>
+#include <span>
 
 using namespace kovasim;
 
@@ -45,17 +48,18 @@ using Clock = std::chrono::steady_clock;
 using Datagram = std::shared_ptr<const Bytes>;
 
 struct Pending {
-    Clock::time_point due;
-    std::uint64_t order = 0;
     std::size_t device = 0;
     Datagram datagram;
     sockaddr_in to{};
     int interfaceIndex = 0; // the request's arrival interface, 0 when unknown
     bool clipped = false;
-    bool operator>(const Pending &other) const {
-        return due != other.due ? due > other.due : order > other.order;
-    }
 };
+
+// Milliseconds of the steady clock: the replies wait in one bucket per
+// millisecond they are due in.
+std::int64_t tickOf(Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
 
 QString endpointText(const sockaddr_in &address) {
     char text[INET_ADDRSTRLEN] = {};
@@ -91,11 +95,9 @@ public:
 
         for (;;) {
             int timeout = -1;
-            if (!queue_.empty()) {
-                const auto wait =
-                    std::chrono::ceil<std::chrono::milliseconds>(queue_.top().due - Clock::now());
-                timeout = static_cast<int>(std::max<long long>(0, wait.count()));
-            }
+            if (!due_.empty())
+                timeout = static_cast<int>(
+                    std::max<std::int64_t>(0, due_.begin()->first - tickOf(Clock::now())));
             pollfd fds[2] = {{socket_, POLLIN, 0}, {signalFd, POLLIN, 0}};
             if (poll(fds, 2, timeout) < 0 && errno != EINTR) {
                 logError("poll", errno);
@@ -144,6 +146,7 @@ private:
             logError("bind", errno);
             return false;
         }
+        frames_.open(kDevicePort, buffer); // without it, every reply takes the UDP socket
         return true;
     }
 
@@ -197,6 +200,7 @@ private:
             line[it.key()] = it.value();
 
         if (request.command == kCmdDiscover) {
+            const Clock::time_point received = Clock::now();
             int answering = 0;
             for (std::size_t i = 0; i < devices_.size(); ++i) {
                 if (!answersDiscovery(devices_[i], request))
@@ -208,7 +212,7 @@ private:
                         std::make_shared<const Bytes>(deviceInfoDatagram(devices_[i], &clipped));
                     info.clipped = clipped;
                 }
-                schedule(i, info.datagram, from, arrival, info.clipped);
+                schedule(i, info.datagram, from, arrival, info.clipped, received);
                 ++answering;
             }
             line["answering"] = answering;
@@ -241,7 +245,7 @@ private:
         if (decision.kind)
             schedule(found->second,
                      std::make_shared<const Bytes>(encodeResult(device, *decision.kind)), from,
-                     arrival, false);
+                     arrival, false, Clock::now());
         return true;
     }
 
@@ -258,17 +262,26 @@ private:
         device.address = device.ipAddress;
     }
 
-    void schedule(std::size_t index, Datagram datagram, const sockaddr_in &sender, int arrival,
-                  bool clipped) {
+    // Queues a reply in the bucket of the millisecond it is due in (the first
+    // whole millisecond at or after `received` plus the device's delay):
+    // replies due in the same millisecond leave in the order they were queued.
+    void schedule(std::size_t index, const Datagram &datagram, const sockaddr_in &sender,
+                  int arrival, bool clipped, Clock::time_point received) {
         const Device &device = devices_[index];
         int delay = device.delayMs;
         if (device.jitterMs > 0)
             delay += std::uniform_int_distribution<int>(0, device.jitterMs)(rng_);
-        Pending pending;
-        pending.due = Clock::now() + std::chrono::milliseconds(delay);
-        pending.order = order_++;
+        const std::int64_t tick =
+            std::chrono::ceil<std::chrono::milliseconds>(received.time_since_epoch()).count() +
+            delay;
+        auto [bucket, fresh] = due_.try_emplace(tick);
+        if (fresh && !spare_.empty()) {
+            bucket->second = std::move(spare_.back()); // empty, its room kept
+            spare_.pop_back();
+        }
+        Pending &pending = bucket->second.emplace_back();
         pending.device = index;
-        pending.datagram = std::move(datagram);
+        pending.datagram = datagram;
         pending.interfaceIndex = arrival;
         pending.clipped = clipped;
         if (device.route == ReplyRoute::Unicast) {
@@ -278,32 +291,34 @@ private:
             pending.to.sin_port = htons(kToolPort);
             pending.to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
         }
-        queue_.push(std::move(pending));
     }
 
     // Sends every reply that is due, in batches of one sendmmsg call each. The
     // time spent here while replies were due is the sending time of the rate.
     void sendDue() {
         const auto start = Clock::now();
+        const std::int64_t now = tickOf(start);
+        if (due_.empty() || due_.begin()->first > now)
+            return;
         const double cpuStart = cpuSeconds();
         std::size_t sent = 0;
-        while (!queue_.empty() && queue_.top().due <= start) {
-            batch_.clear();
-            while (batch_.size() < kBatch && !queue_.empty() && queue_.top().due <= start) {
-                batch_.push_back(queue_.top());
-                queue_.pop();
-            }
-            sent += sendBatch();
+        while (!due_.empty() && due_.begin()->first <= now) {
+            std::vector<Pending> bucket = std::move(due_.begin()->second);
+            due_.erase(due_.begin());
+            for (std::size_t first = 0; first < bucket.size(); first += kBatch)
+                sent += sendBatch(std::span<const Pending>(bucket).subspan(
+                    first, std::min(kBatch, bucket.size() - first)));
+            bucket.clear();
+            if (spare_.size() < kSpareBuckets)
+                spare_.push_back(std::move(bucket));
         }
-        if (sent == 0)
-            return;
         const auto end = Clock::now();
         if (burstSent_ == 0)
             burstStart_ = start;
         burstSent_ += sent;
         burstBusy_ += end - start;
         burstCpu_ += cpuSeconds() - cpuStart;
-        if (queue_.empty()) {
+        if (due_.empty()) {
             // The end of a burst: every scheduled reply is out.
             const double busy = seconds(burstBusy_);
             write(QJsonObject{
@@ -332,22 +347,34 @@ private:
         return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
     }
 
-    // Sends batch_; returns how many left.
-    std::size_t sendBatch() {
-        const std::size_t count = batch_.size();
+    // Sends up to kBatch replies; returns how many left. Broadcast replies
+    // to an Ethernet interface leave as whole frames through the packet
+    // socket; the others through the UDP socket, each from its device's
+    // address (IP_PKTINFO).
+    std::size_t sendBatch(std::span<const Pending> batch) {
+        const std::size_t count = batch.size();
+        std::size_t datagrams = 0;
+        std::size_t frames = 0;
         for (std::size_t i = 0; i < count; ++i) {
-            const Pending &p = batch_[i];
+            const Pending &p = batch[i];
             const Device &device = devices_[p.device];
-            iov_[i] = {const_cast<std::uint8_t *>(p.datagram->data()), p.datagram->size()};
-            to_[i] = p.to;
-            msghdr &msg = messages_[i].msg_hdr;
+            errors_[i] = 0;
+            if (frames_.build(frames, device.address, p.to, p.interfaceIndex, *p.datagram)) {
+                frameOf_[frames++] = i;
+                continue;
+            }
+            const std::size_t m = datagrams++;
+            datagramOf_[m] = i;
+            iov_[m] = {const_cast<std::uint8_t *>(p.datagram->data()), p.datagram->size()};
+            to_[m] = p.to;
+            msghdr &msg = messages_[m].msg_hdr;
             msg = msghdr{};
-            msg.msg_name = &to_[i];
-            msg.msg_namelen = sizeof to_[i];
-            msg.msg_iov = &iov_[i];
+            msg.msg_name = &to_[m];
+            msg.msg_namelen = sizeof to_[m];
+            msg.msg_iov = &iov_[m];
             msg.msg_iovlen = 1;
-            msg.msg_control = control_[i].bytes;
-            msg.msg_controllen = sizeof control_[i].bytes;
+            msg.msg_control = control_[m].bytes;
+            msg.msg_controllen = sizeof control_[m].bytes;
             cmsghdr *cmsg = CMSG_FIRSTHDR(&msg);
             cmsg->cmsg_level = IPPROTO_IP;
             cmsg->cmsg_type = IP_PKTINFO;
@@ -356,26 +383,33 @@ private:
             std::memcpy(&info.ipi_spec_dst.s_addr, device.address.data(), 4);
             info.ipi_ifindex = p.interfaceIndex;
             std::memcpy(CMSG_DATA(cmsg), &info, sizeof info);
-            errors_[i] = 0;
         }
+        const std::size_t sent = sendAll(socket_, messages_, datagrams, datagramOf_) +
+                                 sendAll(frames_.socket(), frames_.messages(), frames, frameOf_);
+        // A failed send is logged even without the log of every reply.
+        for (std::size_t i = 0; i < count; ++i)
+            if (replyLog_ || errors_[i] != 0)
+                logReply(batch[i], errors_[i]);
+        return sent;
+    }
+
+    // Sends `count` messages with as few sendmmsg calls as may be; a message
+    // that fails has its error noted at errors_[batchIndex[i]] and is skipped.
+    std::size_t sendAll(int socket, mmsghdr *messages, std::size_t count,
+                        const std::size_t *batchIndex) {
         std::size_t done = 0;
         std::size_t sent = 0;
         while (done < count) {
-            const int n =
-                sendmmsg(socket_, messages_ + done, static_cast<unsigned>(count - done), 0);
+            const int n = sendmmsg(socket, messages + done, static_cast<unsigned>(count - done), 0);
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
-                errors_[done++] = errno; // that one failed; go on with the next
+                errors_[batchIndex[done++]] = errno; // that one failed; go on with the next
                 continue;
             }
             done += static_cast<std::size_t>(n);
             sent += static_cast<std::size_t>(n);
         }
-        // A failed send is logged even without the log of every reply.
-        for (std::size_t i = 0; i < count; ++i)
-            if (replyLog_ || errors_[i] != 0)
-                logReply(batch_[i], errors_[i]);
         return sent;
     }
 
@@ -456,10 +490,12 @@ private:
     bool replyLog_;
     std::mt19937 rng_;
     int socket_ = -1;
-    std::uint64_t order_ = 0;
-    std::priority_queue<Pending, std::vector<Pending>, std::greater<Pending>> queue_;
-    // The batch being sent and its messages.
-    std::vector<Pending> batch_;
+    // The replies waiting, by the steady clock's millisecond they are due in,
+    // and emptied buckets kept with their room for the next ones.
+    static constexpr std::size_t kSpareBuckets = 4096;
+    std::map<std::int64_t, std::vector<Pending>> due_;
+    std::vector<std::vector<Pending>> spare_;
+    // The messages of the batch being sent.
     mmsghdr messages_[kBatch] = {};
     iovec iov_[kBatch] = {};
     sockaddr_in to_[kBatch] = {};
@@ -467,6 +503,9 @@ private:
         alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(in_pktinfo))];
     };
     Control control_[kBatch] = {};
+    std::size_t datagramOf_[kBatch] = {}; // the batch index of each message
+    FrameSender frames_{kBatch};
+    std::size_t frameOf_[kBatch] = {};
     int errors_[kBatch] = {};
     // Send rate: the current burst (until the queue is empty) and all before it.
     Clock::time_point burstStart_;

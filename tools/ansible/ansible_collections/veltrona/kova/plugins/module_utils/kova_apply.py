@@ -2,10 +2,11 @@
 # Copyright: (c) 2026, The Veltrona developers
 # GNU General Public License v3.0+ (see COPYING or https://www.gnu.org/licenses/gpl-3.0.txt)
 
-# Brings devices to their desired settings through veltrona-cli apply: a plan
-# of one row per device, the passwords in a private secrets file, the client's
-# dry run for what differs, its JSON report for the outcome. The client checks,
-# orders, sends and confirms; this file writes its input and reads its output.
+# Brings devices to their desired settings through one run of veltrona-cli
+# apply: a plan of one row per device, the passwords in a private secrets file,
+# the client's JSON report for what differed and the outcome. The client
+# checks, leaves out what the devices show already, orders, sends and
+# confirms; this file writes its input and reads its output.
 
 from __future__ import absolute_import, division, print_function
 __metaclass__ = type
@@ -14,6 +15,7 @@ import csv
 import io
 import json
 import os
+from operator import attrgetter
 import re
 import shutil
 import tempfile
@@ -28,20 +30,18 @@ NETWORK_COLUMNS = (
     ('pppoe_user', 'new_pppoe_user'), ('pppoe_service', 'new_pppoe_service'),
     ('mtu', 'new_mtu'), ('dns_mode', 'new_dns_mode'), ('pppoe_dns', 'new_pppoe_dns'),
 )
-PPPOE_COLUMNS = ('new_pppoe_user', 'new_pppoe_service', 'new_mtu', 'new_dns_mode', 'new_pppoe_dns')
 TEXT_COLUMNS = ('new_host', 'new_domain', 'new_pppoe_user', 'new_pppoe_service')
 
 # The requests a device is sent, in the client's words and order, with the
-# fields its dry run shows for each and the plan columns that ask for it.
+# fields of the client's report that each sends.
 STEPS = (
-    ('host name', ('host', 'domain'), ('new_host', 'new_domain')),
-    ('account', ('guest', 'password'), ('new_guest',)),
-    ('network', ('mode', 'ip', 'netmask', 'gateway', 'dns'),
-     tuple(column for option, column in NETWORK_COLUMNS)),
+    ('host name', ('host', 'domain')),
+    ('account', ('guest',)),
+    ('network', ('mode', 'ip', 'netmask', 'gateway', 'dns', 'pppoe_user', 'pppoe_service', 'mtu',
+                 'dns_mode', 'pppoe_dns')),
 )
-# A field of the dry run under the modules' option name.
-OPTION_OF_FIELD = {'host': 'hostname', 'domain': 'domain', 'guest': 'guest', 'mode': 'mode',
-                   'ip': 'ip', 'netmask': 'netmask', 'gateway': 'gateway', 'dns': 'dns'}
+# A field of the report under the modules' option name, when it differs.
+OPTION_OF_FIELD = {'host': 'hostname'}
 
 NETWORK_OPTIONS = dict(
     mode=dict(type='str', choices=['dhcp', 'static', 'pppoe']),
@@ -60,7 +60,9 @@ RESULT_WORDS = {
     'not-confirmed': 'applied, not confirmed',
     'interrupted': 'partly applied, interrupted',
 }
-GOOD_RESULTS = ('confirmed', 'unchanged')
+GOOD_RESULTS = ('confirmed', 'unchanged', 'would-change')
+# A row whose requests went out, some or all.
+APPLIED_RESULTS = ('confirmed', 'not-confirmed', 'interrupted')
 
 
 def text_cell(value):
@@ -95,88 +97,33 @@ def secrets_text(entries):
     return out.getvalue()
 
 
-FIELD_LINE = re.compile(r'^  (\S+) +(.*)$')
+def option_value(field, text):
+    """A value of the client's report as the modules' option takes it."""
+    if field == 'guest':
+        return text == 'yes'
+    if field == 'mtu':
+        return int(text) if text.isdigit() else text
+    return text
 
 
-def parse_dry_run(text):
-    """The client's dry run, per MAC: the steps it would send, in order, each
-    with its fields as (name, before, after, changed), or the state of a row
-    that has nothing to send for another reason (not found)."""
-    devices = {}
-    current = None
-    for line in text.splitlines():
-        if not line.startswith(' '):
-            mac = normal_mac(line.split(' ', 1)[0])
-            if mac is None:
-                current = None
-                continue
-            rest = line[len(mac):].strip()
-            current = devices.setdefault(mac, {'steps': [], 'state': None, 'heading': rest})
-            continue
-        match = FIELD_LINE.match(line)
-        if current is None or not match:
-            continue
-        name, shown = match.groups()
-        step = next((s for s, fields, columns in STEPS if name in fields), None)
-        if step is None:
-            continue
-        if not current['steps'] or current['steps'][-1]['name'] != step:
-            current['steps'].append({'name': step, 'fields': []})
-        if name == 'password':
-            current['steps'][-1]['fields'].append(('password', 'kept', 'new', True))
-            continue
-        unchanged = shown.endswith('  (unchanged)')
-        if unchanged:
-            shown = shown[:-len('  (unchanged)')]
-        before, after = shown.rpartition(' -> ')[::2]
-        current['steps'][-1]['fields'].append((name, shown_value(before), shown_value(after),
-                                               not unchanged))
-    for device in devices.values():
-        if not device['steps']:
-            device['state'] = device['heading']
-    return devices
-
-
-def shown_value(text):
-    return '' if text == '(empty)' else text
-
-
-def changed_steps(dry, row):
-    """The steps of a device's dry run that change something. A PPPoE setting
-    is not shown by the dry run, so a network step that carries one counts."""
-    changed = []
-    for step in (dry or {}).get('steps', []):
-        pppoe = step['name'] == 'network' and any(c in row for c in PPPOE_COLUMNS)
-        if pppoe or any(field[3] for field in step['fields']):
-            changed.append(step['name'])
-    return changed
-
-
-def trimmed_row(row, steps):
-    """The row without the columns of the steps that would change nothing:
-    the device keeps those values as they are, and nothing is sent for them."""
-    keep = dict((name, columns) for name, fields, columns in STEPS)
-    trimmed = dict(row)
-    for name, columns in keep.items():
-        if name not in steps:
-            for column in columns:
-                trimmed.pop(column, None)
-    return trimmed
-
-
-def diff_of(dry):
-    """The fields that a device's dry run changes, before and after, under the
-    modules' option names; a new password shows as kept before, new after."""
-    before, after = {}, {}
-    for step in (dry or {}).get('steps', []):
-        for name, was, will, changed in step['fields']:
-            if not changed:
-                continue
-            option = OPTION_OF_FIELD.get(name, name)
-            if name == 'guest':
-                was, will = was == 'yes', will == 'yes'
-            before[option], after[option] = was, will
-    return before, after
+def planned(line, new_password):
+    """The requests a row of the client's report sends (or would send), in
+    order, and the fields that differ, before and after, under the option
+    names. A device never shows its password: a new one is sent on every run,
+    and shows as kept before, new after."""
+    was, will = line.get('before') or {}, line.get('after') or {}
+    requests, before, after = [], {}, {}
+    for step, fields in STEPS:
+        differ = [f for f in fields if was.get(f) != will.get(f)]
+        if differ or (step == 'account' and new_password is not None):
+            requests.append(step)
+        for field in differ:
+            option = OPTION_OF_FIELD.get(field, field)
+            before[option] = option_value(field, was.get(field, ''))
+            after[option] = option_value(field, will.get(field, ''))
+    if new_password is not None:
+        before['password'], after['password'] = 'kept', 'new'
+    return requests, before, after
 
 
 def plan_problems(stderr, plan_path):
@@ -242,10 +189,10 @@ class Desired:
 
 
 class SiteRun:
-    """One run of veltrona-cli apply for a list of devices: the dry run, then
-    (unless in check mode) the plan of what differs, and for a device that
-    refuses `password` when a new password is given, a second try with the
-    new password as its current one (a rotation done before)."""
+    """veltrona-cli apply for a list of devices, run once: its dry run in
+    check mode, else the change itself, each with its JSON report. A device
+    that refuses `password` when a new password is given is tried once more
+    with the new password as its current one (a rotation done before)."""
 
     def __init__(self, module, client, desired, parallel=None, returned=None):
         self.module = module
@@ -258,7 +205,6 @@ class SiteRun:
                                      'requests': [], 'address_before': '', 'address_after': ''})
                             for d in desired)
         self.diff = {}
-        self.fields_change = {}
 
     def fail(self, msg, **extra):
         values = self.returned(self.results)
@@ -266,18 +212,17 @@ class SiteRun:
         values.setdefault('changed', False)
         self.module.fail_json(msg=msg, **values)
 
-    def apply(self, folder, name, rows, entries, dry_run):
-        """Runs apply on the rows; its standard output (the dry run) and its
-        report's rows by MAC. Fails the task when the client refuses the plan
-        or ends otherwise than with 0 or 5."""
-        plan = folder.write(name + '.json', json.dumps(rows))
+    def apply(self, folder, name, devices, current, dry_run):
+        """Runs apply on the devices' rows, `current` giving each one's
+        password; its report's rows by MAC. Fails the task when the client
+        refuses the plan or ends otherwise than with 0 or 5."""
+        plan = folder.write(name + '.json', json.dumps([d.row for d in devices]))
+        entries = [(d.mac, d.user, current(d), d.new_password) for d in devices]
         secrets = folder.write(name + '-secrets.csv', secrets_text(entries))
-        arguments = ['apply', plan, '--secrets', secrets]
         report = os.path.join(folder.path, name + '-report.json')
+        arguments = ['apply', plan, '--secrets', secrets, '--report', report]
         if dry_run:
             arguments.append('--dry-run')
-        else:
-            arguments += ['--report', report]
         if self.parallel:
             arguments += ['--parallel', str(self.parallel)]
         code, stdout, stderr = self.client.call(arguments)
@@ -285,78 +230,67 @@ class SiteRun:
             problems = plan_problems(stderr, plan)
             self.fail('veltrona-cli refused the change, nothing was sent: %s'
                       % ' '.join(problems or ['no reason given']), rc=code)
-        reported = {}
-        if not dry_run and code in (0, 5):
-            try:
-                with open(report, encoding='utf-8') as opened:
-                    reported = dict((normal_mac(r['mac']), r) for r in json.load(opened))
-            except (OSError, ValueError, KeyError, TypeError) as error:
-                self.fail('apply: unreadable report: %s' % error, rc=code, changed=True)
-        elif code not in (0, 5):
+        if code not in (0, 5):
             detail = ' '.join(line.replace('veltrona-cli: ', '', 1)
                               for line in stderr.strip().splitlines())
             self.fail('apply: %s%s' % (exit_reason(code), ': ' + detail if detail else ''),
                       rc=code, changed=not dry_run)
-        return stdout, reported
+        try:
+            with open(report, encoding='utf-8') as opened:
+                return dict((normal_mac(r['mac']), r) for r in json.load(opened))
+        except (OSError, ValueError, KeyError, TypeError) as error:
+            self.fail('apply: unreadable report: %s' % error, rc=code, changed=not dry_run)
 
-    def run(self):
-        check_mode = self.module.check_mode
-        with PrivateFolder() as folder:
-            entries = [(d.mac, d.user, d.password, d.new_password) for d in self.desired]
-            stdout = self.apply(folder, 'dry-run', [d.row for d in self.desired], entries, True)[0]
-            dry = parse_dry_run(stdout)
-            rows, missing = [], []
-            for d in self.desired:
-                result = self.results[d.mac]
-                device = dry.get(d.mac)
-                if device is not None and device['state']:
-                    result['result'] = 'not-found'
-                    missing.append(outcome_message(d.mac, 'not-found', '', self.client.seconds))
-                    continue
-                steps = changed_steps(device, d.row)
-                result['requests'] = steps
-                before, after = diff_of(device)
-                self.diff[d.mac] = dict(before=before, after=after)
-                self.fields_change[d.mac] = any(option != 'password' for option in before)
-                result['changed'] = bool(steps)
-                result['result'] = 'unchanged' if not steps else None
-                if steps:
-                    rows.append((d, trimmed_row(d.row, steps)))
-            if missing:
-                self.fail('; '.join(missing))
-            if check_mode or not rows:
-                return
-            without = [d.mac for d, row in rows if d.password is None]
-            if without:
-                self.fail('password is needed to change %s' % ', '.join(without))
-            reported = self.send(folder, 'apply', rows, lambda d: d.password)
-            # A device that refuses `password` may have the new one from a rotation
-            # done before: it is tried as the current one, and sent again as the new
-            # one, which confirms it and leaves it as it is.
-            again = [(d, row) for d, row in rows
-                     if reported.get(d.mac, {}).get('result') == 'auth-failed'
-                     and d.new_password is not None and d.new_password != d.password]
-            if again:
-                self.send(folder, 'rotated', again, lambda d: d.new_password)
-
-    def send(self, folder, name, rows, current):
-        entries = [(d.mac, d.user, current(d), d.new_password) for d, row in rows]
-        reported = self.apply(folder, name, [row for d, row in rows], entries, False)[1]
-        for d in (d for d, row in rows):
+    def take(self, devices, reported, current):
+        """The devices' results and diff from the report's rows."""
+        for d in devices:
             result = self.results[d.mac]
             line = reported.get(d.mac, {'result': 'not-sent', 'detail': 'not in the report'})
             result['result'] = line.get('result')
             result['detail'] = line.get('detail', '')
             result['address_before'] = line.get('address_before', '')
             result['address_after'] = line.get('address_after', '')
-            applied = result['result'] in ('confirmed', 'not-confirmed', 'interrupted')
+            requests, before, after = planned(line, d.new_password)
+            unsent = result['result'] in ('unchanged', 'not-found')
+            result['requests'] = [] if unsent else requests
             # A new password that is the device's already changes nothing.
             new = d.new_password is not None and d.new_password != current(d)
-            result['changed'] = applied and (self.fields_change[d.mac] or new)
-            if not new and result['result'] in GOOD_RESULTS:
-                self.diff[d.mac]['before'].pop('password', None)
-                self.diff[d.mac]['after'].pop('password', None)
-        return reported
+            if not new or unsent:
+                before.pop('password', None)
+                after.pop('password', None)
+            self.diff[d.mac] = dict(before=before, after=after)
+            if result['result'] == 'would-change':
+                result['changed'] = bool(before)
+            else:
+                result['changed'] = result['result'] in APPLIED_RESULTS and bool(before)
+
+    def run(self):
+        check_mode = self.module.check_mode
+        password = attrgetter('password')
+        with PrivateFolder() as folder:
+            # Without every password, the dry run tells whether one is needed.
+            if check_mode or any(d.password is None for d in self.desired):
+                self.take(self.desired, self.apply(folder, 'dry-run', self.desired, password, True),
+                          password)
+                if check_mode:
+                    return
+                rows = [d for d in self.desired if self.results[d.mac]['result'] == 'would-change']
+                without = [d.mac for d in rows if d.password is None]
+                if without:
+                    self.fail('password is needed to change %s' % ', '.join(without))
+            else:
+                rows = self.desired
+            if not rows:
+                return
+            self.take(rows, self.apply(folder, 'apply', rows, password, False), password)
+            # A device that refuses `password` may have the new one from a rotation
+            # done before: it is tried as the current one, and sent again as the new
+            # one, which confirms it and leaves it as it is.
+            again = [d for d in rows if self.results[d.mac]['result'] == 'auth-failed'
+                     and d.new_password is not None and d.new_password != d.password]
+            if again:
+                rotated = attrgetter('new_password')
+                self.take(again, self.apply(folder, 'rotated', again, rotated, False), rotated)
 
     def failures(self):
         return [outcome_message(r['mac'], r['result'], r.get('detail', ''), self.client.seconds)

@@ -12,12 +12,12 @@ DOCUMENTATION = r'''
 module: kova_device
 short_description: Bring a KOVA video device to the desired settings
 description:
-  - Brings one device to its settings with C(veltrona-cli apply) of a
-    one-device plan on the managed host. The client's dry run first tells
-    what differs; only that is sent. The client checks the change, orders the
-    requests (host and domain name, then the account, then the network
-    settings; after a new password the later requests use it) and confirms
-    the result by a second scan.
+  - Brings one device to its settings with one run of C(veltrona-cli apply)
+    on a one-device plan on the managed host. The client checks the change,
+    sends only the requests whose values the device does not show already
+    (host and domain name, then the account, then the network settings;
+    after a new password the later requests use it) and confirms the result
+    by a second scan; its report gives the result and the diff.
   - Settings that are not given are left as they are. When the device already
     has them, nothing is sent and the task reports no change.
   - A change the client refuses (for example an address already in use)
@@ -30,6 +30,7 @@ author: Veltrona maintainers (@veltrona)
 extends_documentation_fragment:
   - veltrona.kova.client
   - veltrona.kova.client.password
+  - veltrona.kova.settings
 attributes:
   check_mode:
     description: Runs the client's dry run; fails when the client refuses the change.
@@ -45,69 +46,6 @@ options:
     description: The device's MAC address, six hexadecimal pairs joined by C(-) or C(:).
     type: str
     required: true
-  network:
-    description:
-      - The network settings. Addresses are only sent in C(static) mode, the
-        PPPoE settings only in C(pppoe) mode; a setting that the mode would
-        not send fails the task before anything is sent.
-      - Without C(network.mode) the device keeps its mode.
-      - PPPoE settings, when given, are sent on every run, since the client's
-        dry run does not show them. The PPPoE password is set with
-        C(veltrona-cli set-network --pppoe-password-file).
-    type: dict
-    suboptions:
-      mode:
-        description: The network type.
-        type: str
-        choices: [dhcp, static, pppoe]
-      ip:
-        description: The static IPv4 address.
-        type: str
-      netmask:
-        description: The static netmask.
-        type: str
-      gateway:
-        description: The static default gateway.
-        type: str
-      dns:
-        description: The static DNS server.
-        type: str
-      pppoe_user:
-        description: The PPPoE user name, at most 16 characters.
-        type: str
-      pppoe_service:
-        description: The PPPoE service name, at most 32 characters.
-        type: str
-      mtu:
-        description: The PPPoE MTU, 0 to 65535.
-        type: int
-      dns_mode:
-        description: How the device gets its DNS server in PPPoE mode.
-        type: str
-        choices: [auto, manual]
-      pppoe_dns:
-        description: The DNS server used in PPPoE mode with C(network.dns_mode=manual).
-        type: str
-  hostname:
-    description: The host name, at most 32 characters.
-    type: str
-  domain:
-    description: The domain name, at most 64 characters.
-    type: str
-  guest:
-    description:
-      - Whether guest access is allowed.
-      - The request that changes it also sets the administrator password, to
-        C(new_password) when that is sent, else to C(password), which keeps it.
-    type: bool
-  new_password:
-    description:
-      - A new administrator password, at most 16 characters, sent with the
-        account request; the device's later requests of the same task use it.
-      - When the device refuses C(password), C(new_password) is tried as its
-        current password, as after a rotation done before; it is then sent
-        once more, which confirms it, and the task reports no change for it.
-    type: str
   update_password:
     description:
       - C(always) sends C(new_password) on every run; C(never) never sends it.
@@ -161,8 +99,8 @@ result:
   description:
     - The outcome, as C(veltrona-cli apply --report) names it
       (C(confirmed), C(unchanged), C(auth-failed), C(refused), C(no-answer),
-      C(not-found), C(not-sent), C(not-confirmed), C(interrupted)); C(null) in
-      check mode when the device would be changed.
+      C(not-found), C(not-sent), C(not-confirmed), C(interrupted)); in check
+      mode C(would-change), C(unchanged) or C(not-found).
   returned: always
   type: str
   sample: confirmed
@@ -234,7 +172,7 @@ def main():
     result = returned(run.results)
     if module._diff:
         result['diff'] = run.diff.get(mac, dict(before={}, after={}))
-    failures = run.failures() if not module.check_mode else []
+    failures = run.failures()
     if failures:
         module.fail_json(msg=failures[0], **result)
     module.exit_json(**result)

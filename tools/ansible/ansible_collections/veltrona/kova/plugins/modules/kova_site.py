@@ -19,9 +19,10 @@ description:
     (a device leaving an address before another takes it, a device's new
     password before its other requests), sends up to C(parallel) requests at
     once and confirms the result by a second scan.
-  - The client's dry run first tells what differs. Devices that already have
-    their settings are sent nothing; when none differs, nothing is sent at all
-    and the task reports no change.
+  - The client leaves out every request whose values the device shows
+    already. Devices that have their settings are sent nothing, and when none
+    differs nothing is sent at all and the task reports no change. The
+    client's report gives each device's result and the diff.
   - Settings that are not given are left as they are.
   - A change the client refuses (for example an address in use) fails the task
     with its reasons, before anything is sent to any device.
@@ -32,6 +33,7 @@ author: Veltrona maintainers (@veltrona)
 extends_documentation_fragment:
   - veltrona.kova.client
   - veltrona.kova.client.password
+  - veltrona.kova.settings.site
 attributes:
   check_mode:
     description: Runs the client's dry run; fails when the client refuses the change.
@@ -51,74 +53,6 @@ options:
     type: list
     elements: dict
     required: true
-    suboptions:
-      mac:
-        description: The device's MAC address, six hexadecimal pairs joined by C(-) or C(:).
-        type: str
-        required: true
-      user:
-        description: The device's administrator ID, when it is not C(user).
-        type: str
-      password:
-        description: The device's administrator password, when it is not C(password).
-        type: str
-      new_password:
-        description:
-          - A new administrator password for this device, at most 16
-            characters, sent with its account request; its other requests
-            then use it.
-          - When the device refuses the current password, the new one is tried
-            as its current one, so that a second run of a rotation reports no
-            change.
-        type: str
-      hostname:
-        description: The host name, at most 32 characters.
-        type: str
-      domain:
-        description: The domain name, at most 64 characters.
-        type: str
-      guest:
-        description: Whether guest access is allowed.
-        type: bool
-      network:
-        description:
-          - The network settings, as in M(veltrona.kova.kova_device).
-          - PPPoE settings, when given, are sent on every run, since the
-            client's dry run does not show them.
-        type: dict
-        suboptions:
-          mode:
-            description: The network type; without it the device keeps its own.
-            type: str
-            choices: [dhcp, static, pppoe]
-          ip:
-            description: The static IPv4 address.
-            type: str
-          netmask:
-            description: The static netmask.
-            type: str
-          gateway:
-            description: The static default gateway.
-            type: str
-          dns:
-            description: The static DNS server.
-            type: str
-          pppoe_user:
-            description: The PPPoE user name, at most 16 characters.
-            type: str
-          pppoe_service:
-            description: The PPPoE service name, at most 32 characters.
-            type: str
-          mtu:
-            description: The PPPoE MTU, 0 to 65535.
-            type: int
-          dns_mode:
-            description: How the device gets its DNS server in PPPoE mode.
-            type: str
-            choices: [auto, manual]
-          pppoe_dns:
-            description: The DNS server used in PPPoE mode with C(devices[].network.dns_mode=manual).
-            type: str
   parallel:
     description: How many requests await their devices' answers at once, 1 to 256.
     type: int
@@ -171,7 +105,7 @@ devices:
         - The outcome, as C(veltrona-cli apply --report) names it
           (C(confirmed), C(unchanged), C(auth-failed), C(refused),
           C(no-answer), C(not-found), C(not-sent), C(not-confirmed),
-          C(interrupted)); C(null) in check mode for a device that would be changed.
+          C(interrupted)); in check mode C(would-change), C(unchanged) or C(not-found).
       type: str
       sample: confirmed
     requests:
@@ -247,7 +181,7 @@ def main():
     if module._diff:
         result['diff'] = dict(before=dict((mac, d['before']) for mac, d in run.diff.items() if d['before']),
                               after=dict((mac, d['after']) for mac, d in run.diff.items() if d['after']))
-    failures = run.failures() if not module.check_mode else []
+    failures = run.failures()
     if failures:
         module.fail_json(msg='%d of %d devices not brought to their settings: %s'
                          % (len(failures), len(devices), '; '.join(failures)), **result)

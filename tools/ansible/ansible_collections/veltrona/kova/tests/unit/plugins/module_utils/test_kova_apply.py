@@ -3,7 +3,7 @@
 # GNU General Public License v3.0+ (see COPYING or https://www.gnu.org/licenses/gpl-3.0.txt)
 
 # The pure parts of kova_apply: the plan and secrets the client is given, and
-# what is read from its dry run and report.
+# what is read from its report.
 
 from __future__ import absolute_import, division, print_function
 __metaclass__ = type
@@ -13,61 +13,26 @@ import io
 import unittest
 
 from ansible_collections.veltrona.kova.plugins.module_utils.kova_apply import (
-    changed_steps, diff_of, outcome_message, parse_dry_run, plan_problems, plan_row,
-    secrets_text, trimmed_row)
+    outcome_message, plan_problems, plan_row, planned, secrets_text)
 
-# Two devices of a dry run (a host name with the separator in it) and one not found.
-DRY_RUN = '''\
-02-4B-56-0B-00-01  KV-2100 Dome
-  host        a -> b -> yard
-  domain      b.example -> b.example  (unchanged)
-  guest       no -> no  (unchanged)
-  password    (new one from the secrets file)
-  mode        dhcp -> static
-  ip          (empty) -> 10.78.9.22
-  netmask     255.255.0.0 -> 255.255.0.0  (unchanged)
-  gateway     10.78.0.1 -> 10.78.0.1  (unchanged)
-  dns         10.78.0.53 -> 10.78.0.53  (unchanged)
-02-4B-56-0B-00-02  VS-4 Video Server
-  host        gate -> gate  (unchanged)
-  domain      (empty) -> (empty)  (unchanged)
-02-4B-56-0B-00-09  not found
-'''
+SHOWN = dict(host='a', domain='b.example', guest='no', mode='dhcp', ip='', netmask='255.255.0.0',
+             gateway='10.78.0.1', dns='10.78.0.53', pppoe_user='', pppoe_service='', mtu='0',
+             dns_mode='auto', pppoe_dns='')
 
 
-class DryRunTest(unittest.TestCase):
-    def setUp(self):
-        self.devices = parse_dry_run(DRY_RUN)
-
-    def test_steps_fields_and_state(self):
-        first = self.devices['02-4B-56-0B-00-01']
-        self.assertEqual([s['name'] for s in first['steps']], ['host name', 'account', 'network'])
-        self.assertEqual(first['steps'][0]['fields'][0], ('host', 'a -> b', 'yard', True))
-        self.assertEqual(first['steps'][2]['fields'][1], ('ip', '', '10.78.9.22', True))
-        self.assertIsNone(first['state'])
-        self.assertEqual(self.devices['02-4B-56-0B-00-09']['state'], 'not found')
-
-    def test_only_what_changes_is_sent(self):
-        row = plan_row('02-4B-56-0B-00-01', hostname='yard', domain='b.example', guest=False,
-                       network=dict(mode='static', ip='10.78.9.22', netmask='255.255.0.0'))
-        steps = changed_steps(self.devices['02-4B-56-0B-00-01'], row)
-        self.assertEqual(steps, ['host name', 'account', 'network'])
-        unchanged = plan_row('02-4B-56-0B-00-02', hostname='gate', domain='')
-        self.assertEqual(changed_steps(self.devices['02-4B-56-0B-00-02'], unchanged), [])
-        self.assertEqual(trimmed_row(unchanged, []), {'mac': '02-4B-56-0B-00-02'})
-        # The guest cell goes with the account step, which the new password keeps.
-        self.assertEqual(trimmed_row(row, ['account']),
-                         {'mac': '02-4B-56-0B-00-01', 'new_guest': 'no'})
-        # PPPoE settings are not shown by the dry run: a network step that carries one goes.
-        pppoe = plan_row('02-4B-56-0B-00-02', network=dict(mode='pppoe', pppoe_user='cam'))
-        shown = parse_dry_run('02-4B-56-0B-00-02  KV-400\n  mode        pppoe -> pppoe  (unchanged)\n')
-        self.assertEqual(changed_steps(shown['02-4B-56-0B-00-02'], pppoe), ['network'])
-
-    def test_diff(self):
-        before, after = diff_of(self.devices['02-4B-56-0B-00-01'])
-        self.assertEqual(before, dict(hostname='a -> b', password='kept', mode='dhcp', ip=''))
-        self.assertEqual(after, dict(hostname='yard', password='new', mode='static',
-                                     ip='10.78.9.22'))
+class ReportTest(unittest.TestCase):
+    def test_requests_and_diff_of_a_report_row(self):
+        line = dict(before=SHOWN, after=dict(SHOWN, host='yard', mode='static', ip='10.78.9.22'))
+        self.assertEqual(planned(line, 'n3w'), (
+            ['host name', 'account', 'network'],
+            dict(hostname='a', mode='dhcp', ip='', password='kept'),
+            dict(hostname='yard', mode='static', ip='10.78.9.22', password='new')))
+        # Values as the options take them; a row without values (not found) has none.
+        pppoe = dict(before=SHOWN, after=dict(SHOWN, guest='yes', mode='pppoe', mtu='1492'))
+        self.assertEqual(planned(pppoe, None), (
+            ['account', 'network'], dict(guest=False, mode='dhcp', mtu=0),
+            dict(guest=True, mode='pppoe', mtu=1492)))
+        self.assertEqual(planned(dict(result='not-found'), None), ([], {}, {}))
 
 
 class ClientInputTest(unittest.TestCase):
