@@ -4,12 +4,14 @@
 // input reaches a client and no popup or move can be asked for). The shell is
 // the environment's VELTRONA_WESTON_SHELL: "kiosk" (the default) or
 // "desktop", whose title bars offer maximize on every window.
-//   kiosk:   Alt+Space opens the system menu; Move waits for a press and
-//            hands the window to the compositor (which does not move it).
-//   desktop: the system menu's Move and a drag on the background move the
-//            window, a click does not; a maximize request of the title bar or
-//            of the compositor's key on any of the program's windows is undone
-//            and the program lives on with its edits.
+//   kiosk:   Alt+Space opens the system menu; Move (its key, M) waits for a
+//            press and hands the window to the compositor (which does not
+//            move it).
+//   desktop: the system menu's Move (clicked) followed by a drag, and a drag
+//            on the background, move the window, a click does not; a
+//            maximize request of the title bar or of the compositor's key on
+//            any of the program's windows is undone and the program lives on
+//            with its edits.
 // Skipped, with exit code 77, where weston, qt6-wayland, Xvfb or xdotool is
 // not installed.
 
@@ -150,10 +152,19 @@ void pointerTo(QPoint at) {
 
 // Where the window's top-left corner is on the compositor's screen: the
 // pointer is put on `probe` (a point that lies on the window), and Qt under
-// Wayland knows the pointer only in the window's own coordinates.
+// Wayland knows the pointer only in the window's own coordinates. Weston's
+// X11 backend now and then misses the X pointer's first moves after it
+// started (its pointer stays in the panel's corner, and the window sees no
+// pointer at all), so a place counts once two moves 3 pixels apart are seen
+// 3 pixels apart.
 QPoint locate(QPoint probe) {
-    pointerTo(probe + QPoint(3, 3));
-    pointerTo(probe);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        pointerTo(probe + QPoint(3, 3));
+        const QPoint near = QCursor::pos();
+        pointerTo(probe);
+        if (near - QCursor::pos() == QPoint(3, 3))
+            break;
+    }
     return probe - QCursor::pos();
 }
 
@@ -202,12 +213,24 @@ private slots:
         const bool desktop = shell() == QLatin1String("desktop");
         const QPoint origin = desktop ? locate(kOnTheWindow) : QPoint();
 
-        typeKeys("alt+space");
+        // Alt+Space held as a hand holds it: weston takes the menu's grab
+        // only with the serial of the seat's latest key event, so a menu
+        // asked for after the keys went up would be dismissed at once.
+        xdo({QStringLiteral("keydown"), QStringLiteral("alt+space")}, 0);
         QTRY_VERIFY(dlg.systemMenu()->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(dlg.systemMenu()));
+        xdo({QStringLiteral("keyup"), QStringLiteral("alt+space")});
+        QVERIFY(dlg.systemMenu()->isVisible());
         QAction *move = dlg.systemMenu()->actions().first();
         QCOMPARE(move->text().remove('&'), QString("Move"));
-        move->trigger();
-        dlg.systemMenu()->hide();
+        if (desktop) {
+            // Chosen with the mouse: the menu opens at the window's corner.
+            pointerTo(origin + dlg.systemMenu()->actionGeometry(move).center());
+            xdo({QStringLiteral("click"), QStringLiteral("1")});
+        } else {
+            typeKeys("m");
+        }
+        QTRY_VERIFY(!dlg.systemMenu()->isVisible());
         // No button is held: the window waits for the press that the
         // compositor's move needs, and does not follow the pointer itself.
         QCOMPARE(QWidget::mouseGrabber(), &dlg);
@@ -219,17 +242,12 @@ private slots:
             QVERIFY(dlg.isVisible());
             return;
         }
-        // Under the desktop shell the press that should start the move does
-        // not always reach the window right after the menu closed (about a
-        // third of the runs here), so the menu's move is only cancelled
-        // (Escape) and the window's own drag is what is checked.
-        typeKeys("Escape");
-        QTRY_COMPARE(QWidget::mouseGrabber(), nullptr);
-        QCOMPARE(locate(kOnTheWindow), origin);
+        // The press and the drag that follow move the window.
         drag(origin + kBackground, QPoint(40, 30));
+        QCOMPARE(QWidget::mouseGrabber(), nullptr);
         QCOMPARE(locate(kOnTheWindow + QPoint(40, 30)), origin + QPoint(40, 30));
 
-        // A second drag moves it again; a click does not.
+        // A drag on the background moves it too; a click does not.
         drag(origin + QPoint(40, 30) + kBackground, QPoint(-60, 20));
         const QPoint moved = origin + QPoint(-20, 50);
         QCOMPARE(locate(kOnTheWindow + QPoint(-20, 50)), moved);
