@@ -150,7 +150,7 @@ private:
     unsigned m_startStep = 0;
     static constexpr size_t kRowsPerTurn = 2048;
     static constexpr size_t kRowsPerSlice = 512;
-    static constexpr qint64 kTurnMs = 8;
+    static constexpr qint64 kTurnMs = 20;
     std::vector<DeviceListRow> m_pendingRows; // from m_pendingDone on, still to be listed
     size_t m_pendingDone = 0;
     // A left-button press on the background, not yet dragged beyond the
