@@ -11,6 +11,7 @@
 #include "version.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMenu>
@@ -67,9 +68,16 @@ void CVeltronaDlg::addRows(std::span<const DeviceListRow> rows) {
 void CVeltronaDlg::addPendingRows() {
     if (m_pendingRows.empty())
         return; // a new scan or a cleared table dropped them
-    const size_t count = std::min(kRowsPerTurn, m_pendingRows.size() - m_pendingDone);
-    m_pDeviceList->AddDevices({m_pendingRows.data() + m_pendingDone, count});
-    m_pendingDone += count;
+    // Slices of rows until the turn's time is used up: many of a burst's rows
+    // repeat a listed device and cost next to nothing, so a count alone would
+    // take many turns, each with its repaint, for few new rows.
+    QElapsedTimer turn;
+    turn.start();
+    do {
+        const size_t count = std::min(kRowsPerSlice, m_pendingRows.size() - m_pendingDone);
+        m_pDeviceList->AddDevices({m_pendingRows.data() + m_pendingDone, count});
+        m_pendingDone += count;
+    } while (m_pendingDone < m_pendingRows.size() && turn.elapsed() < kTurnMs);
     if (m_pendingDone < m_pendingRows.size()) {
         QTimer::singleShot(0, this, [this] { addPendingRows(); });
         return;
