@@ -386,12 +386,13 @@ Check receiveBufferCheck(std::optional<std::int64_t> rmemMax, bool privileged) {
         c.finding = "net.core.rmem_max could not be read";
         return c;
     }
-    const ReceiveBudget budget =
-        receiveBudget(rmemMax.value_or(0), KOVA_RECEIVE_BUFFER, privileged);
+    // With the privilege to pass the cap, the library asks for more.
+    const std::int64_t asked = privileged ? KOVA_RECEIVE_BUFFER_PRIVILEGED : KOVA_RECEIVE_BUFFER;
+    const ReceiveBudget budget = receiveBudget(rmemMax.value_or(0), asked, privileged);
     const std::string taken = "about " + std::to_string(budget.devices) +
                               " devices answering at once are taken without loss";
-    if (budget.bytes >= 2 * std::int64_t{KOVA_RECEIVE_BUFFER}) {
-        c.finding = "a scan asks for " + kib(KOVA_RECEIVE_BUFFER) + " and gets it: " + taken;
+    if (budget.bytes >= 2 * asked) {
+        c.finding = "a scan asks for " + kib(asked) + " and gets it: " + taken;
         return c;
     }
     c.status = Status::Warning;

@@ -11,6 +11,7 @@
 #include "version.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMenu>
@@ -67,9 +68,16 @@ void CVeltronaDlg::addRows(std::span<const DeviceListRow> rows) {
 void CVeltronaDlg::addPendingRows() {
     if (m_pendingRows.empty())
         return; // a new scan or a cleared table dropped them
-    const size_t count = std::min(kRowsPerTurn, m_pendingRows.size() - m_pendingDone);
-    m_pDeviceList->AddDevices({m_pendingRows.data() + m_pendingDone, count});
-    m_pendingDone += count;
+    // Slices of rows until the turn's time is used up: many of a burst's rows
+    // repeat a listed device and cost next to nothing, so a count alone would
+    // take many turns, each with its repaint, for few new rows.
+    QElapsedTimer turn;
+    turn.start();
+    do {
+        const size_t count = std::min(kRowsPerSlice, m_pendingRows.size() - m_pendingDone);
+        m_pDeviceList->AddDevices({m_pendingRows.data() + m_pendingDone, count});
+        m_pendingDone += count;
+    } while (m_pendingDone < m_pendingRows.size() && turn.elapsed() < kTurnMs);
     if (m_pendingDone < m_pendingRows.size()) {
         QTimer::singleShot(0, this, [this] { addPendingRows(); });
         return;
@@ -263,9 +271,14 @@ void CVeltronaDlg::paintEvent(QPaintEvent *) {
 void CVeltronaDlg::startMove(const QPoint &globalPos, bool followUntilClick) {
     if (followUntilClick && QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
         // No button is held now, so the compositor would not take the move:
-        // the next press on the window starts it.
+        // the next press on the window starts it. The press is taken where it
+        // enters the window, before the control under the pointer sees it: a
+        // Wayland client can grab the pointer only for its popups.
+        if (windowHandle() == nullptr)
+            return;
         m_bMoveOnPress = true;
-        grabMouse(Qt::SizeAllCursor);
+        windowHandle()->installEventFilter(this);
+        QGuiApplication::setOverrideCursor(Qt::SizeAllCursor);
         return;
     }
     // The platform moves the window where it can: a Wayland compositor lets
@@ -286,8 +299,30 @@ void CVeltronaDlg::startMove(const QPoint &globalPos, bool followUntilClick) {
 }
 
 void CVeltronaDlg::stopWaitingForPress() {
+    if (!m_bMoveOnPress)
+        return;
     m_bMoveOnPress = false;
-    releaseMouse();
+    if (windowHandle() != nullptr)
+        windowHandle()->removeEventFilter(this);
+    QGuiApplication::restoreOverrideCursor();
+}
+
+bool CVeltronaDlg::eventFilter(QObject *watched, QEvent *event) {
+    if (m_bMoveOnPress && watched == windowHandle() && event->type() == QEvent::MouseButtonPress) {
+        // The press that the system menu's Move waited for: the compositor
+        // moves the window while it is held. Any other button cancels.
+        const auto *press = static_cast<QMouseEvent *>(event);
+        stopWaitingForPress();
+        if (press->button() == Qt::LeftButton)
+            startMove(press->globalPosition().toPoint(), false);
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CVeltronaDlg::hideEvent(QHideEvent *event) {
+    stopWaitingForPress();
+    QDialog::hideEvent(event);
 }
 
 void CVeltronaDlg::mousePressEvent(QMouseEvent *event) {
@@ -295,15 +330,6 @@ void CVeltronaDlg::mousePressEvent(QMouseEvent *event) {
         m_bMoving = m_bMoveUntilClick = false;
         releaseMouse();
         setMouseTracking(m_bHadMouseTracking);
-        event->accept();
-        return;
-    }
-    if (m_bMoveOnPress) {
-        // The press that the system menu's Move waited for: the compositor
-        // moves the window while it is held. Any other button cancels.
-        stopWaitingForPress();
-        if (event->button() == Qt::LeftButton)
-            startMove(event->globalPosition().toPoint(), false);
         event->accept();
         return;
     }

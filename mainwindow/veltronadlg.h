@@ -98,11 +98,13 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // Rows come in batches, in arrival order, from the open connection only.
     // A batch larger than kRowsPerTurn (the user-interface thread was held up
-    // while a burst came in) is listed kRowsPerTurn rows at a time, the event
+    // while a burst came in) is listed in turns of about kTurnMs, the event
     // loop running in between, so that the window never stalls on it.
     void addRows(std::span<const DeviceListRow> rows) override;
     void addPendingRows();
@@ -149,6 +151,8 @@ private:
     veltrona::DiscoverySequence m_discovery;
     unsigned m_startStep = 0;
     static constexpr size_t kRowsPerTurn = 2048;
+    static constexpr size_t kRowsPerSlice = 512;
+    static constexpr qint64 kTurnMs = 20;
     std::vector<DeviceListRow> m_pendingRows; // from m_pendingDone on, still to be listed
     size_t m_pendingDone = 0;
     // A left-button press on the background, not yet dragged beyond the

@@ -21,6 +21,8 @@ extern "C" {
 #define KOVA_DEVICE_PORT 32154      /* where requests are broadcast to */
 #define KOVA_MAX_DATAGRAM 278       /* the largest reply that is stored */
 #define KOVA_RECEIVE_BUFFER 4194304 /* bytes of receive buffer a connection asks for */
+/* ... and asks for when it may pass net.core.rmem_max (CAP_NET_ADMIN) */
+#define KOVA_RECEIVE_BUFFER_PRIVILEGED (4 * KOVA_RECEIVE_BUFFER)
 
 /* Error codes; kova_ErrorText gives their fixed texts. */
 #define KOVA_OK 0                  /* "OK" */

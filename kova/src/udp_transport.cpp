@@ -28,7 +28,7 @@ namespace kova {
 namespace {
 
 constexpr int kReceiveBuffer = KOVA_RECEIVE_BUFFER;
-constexpr int kForcedReceiveBuffer = 4 * KOVA_RECEIVE_BUFFER;
+constexpr int kForcedReceiveBuffer = KOVA_RECEIVE_BUFFER_PRIVILEGED;
 
 std::atomic<bool> forceArrivalFilter{false};
 

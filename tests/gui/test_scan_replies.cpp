@@ -186,6 +186,42 @@ private slots:
         QCOMPARE(list->GetItemCount(), 3);
     }
 
+    // A burst that piles up while the user-interface thread is busy is listed
+    // in turns, the event loop running in between: every device once, in
+    // arrival order; a new scan drops what the old one had left to list.
+    void heldUpBurstIsListedWholeAndInOrder() {
+        constexpr int kDevices = 6000;
+        auto burst = [&](const std::string &model) {
+            for (int n = 0; n < kDevices; ++n) {
+                auto d = device(uint8_t(n), 5, model);
+                d.mac[3] = uint8_t(n >> 8);
+                push(d, {10, 77, 4, 1});
+                push(d, {10, 77, 4, 1}); // the answer to the second discovery
+            }
+            // Held up: the receive thread hands the whole burst over at once.
+            for (auto e = current();; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+                std::lock_guard lock(e->mutex);
+                if (e->inbox.empty())
+                    break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        };
+        CDeviceListCtrl *list = m_dlg->deviceList();
+        m_dlg->OnScan();
+        burst("first");
+        QCoreApplication::processEvents(); // a turn or two of the first burst
+        m_dlg->OnScan();
+        burst("second");
+        QTRY_COMPARE_WITH_TIMEOUT(list->GetItemCount(), kDevices, 20000);
+        QTest::qWait(50);
+        QCOMPARE(list->GetItemCount(), kDevices);
+        for (int row = 0; row < kDevices; ++row) {
+            QCOMPARE(list->GetItemText(row, 3), QString("second"));
+            QCOMPARE(list->GetItemText(row, 2),
+                     QString::asprintf("02-4B-56-%02X-01-%02X", row >> 8, row & 0xff));
+        }
+    }
+
     void floodThroughCloseRescanAndWindowEnd() {
         m_dlg->OnScan();
         for (int i = 0; i < 600; ++i)

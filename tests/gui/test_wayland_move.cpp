@@ -4,12 +4,14 @@
 // input reaches a client and no popup or move can be asked for). The shell is
 // the environment's VELTRONA_WESTON_SHELL: "kiosk" (the default) or
 // "desktop", whose title bars offer maximize on every window.
-//   kiosk:   Alt+Space opens the system menu; Move waits for a press and
-//            hands the window to the compositor (which does not move it).
-//   desktop: the system menu's Move and a drag on the background move the
-//            window, a click does not; a maximize request of the title bar or
-//            of the compositor's key on any of the program's windows is undone
-//            and the program lives on with its edits.
+//   kiosk:   Alt+Space opens the system menu; Move (its key, M) waits for a
+//            press and hands the window to the compositor (which does not
+//            move it).
+//   desktop: the system menu's Move (clicked) followed by a drag, and a drag
+//            on the background, move the window, a click does not; a
+//            maximize request of the title bar or of the compositor's key on
+//            any of the program's windows is undone and the program lives on
+//            with its edits.
 // Skipped, with exit code 77, where weston, qt6-wayland, Xvfb or xdotool is
 // not installed.
 
@@ -31,6 +33,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -79,7 +82,8 @@ void stop(pid_t pid) {
 }
 
 // An X display of its own with weston on it, serving a Wayland socket in its
-// own runtime directory, for as long as this object lives.
+// own runtime directory, for as long as this object lives. Weston's 1024 x 768
+// window lies in the top-left corner of a larger X screen.
 class Compositor {
 public:
     Compositor() {
@@ -87,7 +91,7 @@ public:
         if (pipe(pipeFds) != 0)
             return;
         m_xvfb = spawn({"Xvfb", "-displayfd", std::to_string(pipeFds[1]), "-screen", "0",
-                        "1024x768x24", "-nolisten", "tcp"},
+                        "1100x800x24", "-nolisten", "tcp"},
                        pipeFds[1]);
         close(pipeFds[1]);
         // Xvfb writes the number of the display it found free, then a newline.
@@ -113,6 +117,18 @@ public:
         for (int i = 0; i < 200 && !QFileInfo::exists(socket); ++i)
             usleep(50 * 1000);
         m_ready = QFileInfo::exists(socket);
+        if (m_ready) {
+            // The X pointer starts in the middle of the screen, inside
+            // weston's window, and weston's X11 backend then now and then
+            // misses its moves there for seconds (its own pointer stays in
+            // the panel's corner and no window sees one). Taken out of that
+            // window and back, the pointer enters it, and weston follows it
+            // from there; X sends the keys to the window under the pointer.
+            for (const char *x : {"1090", "1000"}) {
+                const pid_t out = spawn({"xdotool", "mousemove", x, "760"});
+                waitpid(out, nullptr, 0);
+            }
+        }
     }
     ~Compositor() {
         stop(m_weston);
@@ -200,36 +216,48 @@ private slots:
         QTRY_VERIFY(dlg.isActiveWindow());
         QVERIFY(dlg.childAt(kBackground) == nullptr);
         const bool desktop = shell() == QLatin1String("desktop");
+        // A Wayland client grabs the pointer only for its popups.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("grabbing the mouse")));
         const QPoint origin = desktop ? locate(kOnTheWindow) : QPoint();
 
-        typeKeys("alt+space");
+        // Alt+Space held as a hand holds it: weston takes the menu's grab
+        // only with the serial of the seat's latest key event, so a menu
+        // asked for after the keys went up would be dismissed at once.
+        xdo({QStringLiteral("keydown"), QStringLiteral("alt+space")}, 0);
         QTRY_VERIFY(dlg.systemMenu()->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(dlg.systemMenu()));
+        xdo({QStringLiteral("keyup"), QStringLiteral("alt+space")});
+        QVERIFY(dlg.systemMenu()->isVisible());
         QAction *move = dlg.systemMenu()->actions().first();
         QCOMPARE(move->text().remove('&'), QString("Move"));
-        move->trigger();
-        dlg.systemMenu()->hide();
+        if (desktop) {
+            // Chosen with the mouse: the menu opens at the window's corner.
+            pointerTo(origin + dlg.systemMenu()->actionGeometry(move).center());
+            xdo({QStringLiteral("click"), QStringLiteral("1")});
+        } else {
+            typeKeys("m");
+        }
+        QTRY_VERIFY(!dlg.systemMenu()->isVisible());
         // No button is held: the window waits for the press that the
-        // compositor's move needs, and does not follow the pointer itself.
-        QCOMPARE(QWidget::mouseGrabber(), &dlg);
+        // compositor's move needs (showing the move cursor), and does not
+        // follow the pointer itself.
+        QVERIFY(QGuiApplication::overrideCursor() != nullptr);
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::SizeAllCursor);
+        QCOMPARE(QWidget::mouseGrabber(), nullptr);
         if (!desktop) {
             // The kiosk shows the window in the middle of its screen.
             xdo({QStringLiteral("mousemove"), QStringLiteral("512"), QStringLiteral("384"),
                  QStringLiteral("click"), QStringLiteral("1")});
-            QTRY_COMPARE(QWidget::mouseGrabber(), nullptr);
+            QTRY_VERIFY(QGuiApplication::overrideCursor() == nullptr);
             QVERIFY(dlg.isVisible());
             return;
         }
-        // Under the desktop shell the press that should start the move does
-        // not always reach the window right after the menu closed (about a
-        // third of the runs here), so the menu's move is only cancelled
-        // (Escape) and the window's own drag is what is checked.
-        typeKeys("Escape");
-        QTRY_COMPARE(QWidget::mouseGrabber(), nullptr);
-        QCOMPARE(locate(kOnTheWindow), origin);
+        // The press and the drag that follow move the window.
         drag(origin + kBackground, QPoint(40, 30));
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
         QCOMPARE(locate(kOnTheWindow + QPoint(40, 30)), origin + QPoint(40, 30));
 
-        // A second drag moves it again; a click does not.
+        // A drag on the background moves it too; a click does not.
         drag(origin + QPoint(40, 30) + kBackground, QPoint(-60, 20));
         const QPoint moved = origin + QPoint(-20, 50);
         QCOMPARE(locate(kOnTheWindow + QPoint(-20, 50)), moved);
@@ -237,7 +265,7 @@ private slots:
         xdo({QStringLiteral("click"), QStringLiteral("1")});
         pointerTo(moved + kBackground + QPoint(30, 30));
         QCOMPARE(locate(kOnTheWindow + QPoint(-20, 50)), moved);
-        QCOMPARE(QWidget::mouseGrabber(), nullptr);
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
     }
 
     // Every window of the program, asked to maximize as the title bar's
