@@ -1,5 +1,7 @@
 #include "devicerow.h"
 
+#include <cctype>
+
 #include "fieldtext.h"
 #include "kovalibrary.h"
 
@@ -54,6 +56,30 @@ std::string formatMac(const uint8_t mac[6]) {
     std::snprintf(text, sizeof text, "%.2X-%.2X-%.2X-%.2X-%.2X-%.2X", mac[0], mac[1], mac[2],
                   mac[3], mac[4], mac[5]);
     return text;
+}
+
+std::optional<std::array<uint8_t, 6>> parseMac(const std::string &text) {
+    if (text.size() != 17)
+        return std::nullopt;
+    const char separator = text[2];
+    if (separator != '-' && separator != ':')
+        return std::nullopt;
+    std::array<uint8_t, 6> mac{};
+    for (std::size_t i = 0; i < mac.size(); ++i) {
+        const std::size_t at = i * 3;
+        if (i > 0 && text[at - 1] != separator)
+            return std::nullopt;
+        unsigned value = 0;
+        for (std::size_t k = at; k < at + 2; ++k) {
+            const unsigned char c = static_cast<unsigned char>(text[k]);
+            if (!std::isxdigit(c))
+                return std::nullopt;
+            value = value * 16 +
+                    static_cast<unsigned>(std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10);
+        }
+        mac[i] = static_cast<std::uint8_t>(value);
+    }
+    return mac;
 }
 
 uint64_t macKey(const uint8_t mac[6]) {

@@ -108,6 +108,10 @@ std::string formatMac(const uint8_t mac[6]);
 // A MAC as one number, for hash maps keyed by device.
 uint64_t macKey(const uint8_t mac[6]);
 
+// Six bytes written as two hexadecimal digits each, joined by "-" or ":" (one
+// separator throughout), in either case.
+std::optional<std::array<uint8_t, 6>> parseMac(const std::string &text);
+
 // The names of the network modes, indexed by the record's coding
 // (KOVA_MODE_STATIC, KOVA_MODE_DHCP, KOVA_MODE_PPPOE).
 inline constexpr std::array<const char *, 3> kModeTexts = {"static", "dhcp", "pppoe"};

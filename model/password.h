@@ -9,6 +9,10 @@
 
 namespace veltrona {
 
+// Longest administrator ID and password a request can carry, in bytes.
+inline constexpr std::size_t kMaxUserId = 8;
+inline constexpr std::size_t kMaxPassword = 16;
+
 // A password as devices take it: `bytes` decoded from the character set of
 // the locale (LC_CTYPE, as set by setlocale), each character then one
 // Latin-1 byte, at most `maxLength` of them. Nothing when a byte does not

@@ -17,6 +17,9 @@
 #include <QTemporaryFile>
 #include <QThread>
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/resource.h>
@@ -306,6 +309,30 @@ TEST(CliLab, BindChoosesTheLocalAddress) {
     const std::vector<QJsonObject> listed =
         scanJson({"--bind", qEnvironmentVariable("VELTRONA_LAB_TOOL_IP")});
     EXPECT_EQ(listed.size(), static_cast<std::size_t>(labDevices().size()));
+
+    // An interface's name binds to its one address; an interface with several,
+    // or a name this host does not have, is refused before anything is sent.
+    QString toolInterface;
+    ifaddrs *interfaces = nullptr;
+    ASSERT_EQ(getifaddrs(&interfaces), 0);
+    for (const ifaddrs *i = interfaces; i != nullptr; i = i->ifa_next)
+        if (i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET &&
+            qEnvironmentVariable("VELTRONA_LAB_TOOL_IP") ==
+                inet_ntoa(reinterpret_cast<const sockaddr_in *>(i->ifa_addr)->sin_addr))
+            toolInterface = QString::fromLatin1(i->ifa_name);
+    freeifaddrs(interfaces);
+    EXPECT_EQ(scanJson({"--bind=" + toolInterface}).size(),
+              static_cast<std::size_t>(labDevices().size()));
+    const CliRun unknown = cli({"scan", "--seconds", "1", "--bind", toolInterface + "x"});
+    EXPECT_EQ(unknown.code, 64) << describe(unknown);
+    EXPECT_TRUE(unknown.err.contains("did you mean " + toolInterface.toLatin1()))
+        << describe(unknown);
+    const CliRun several =
+        cli({"scan", "--seconds", "1", "--bind", "lo"}, {},
+            {"unshare", "--net", "--", "sh", "-c",
+             "ip link set lo up && ip addr add 127.0.0.2/8 dev lo && exec \"$0\" \"$@\""});
+    EXPECT_EQ(several.code, 64) << describe(several);
+    EXPECT_TRUE(several.err.contains("(127.0.0.1, 127.0.0.2)")) << describe(several);
 
     const CliRun foreign = cli({"scan", "--seconds", "1", "--bind", "10.99.0.1"});
     EXPECT_EQ(foreign.code, 3) << describe(foreign);
@@ -760,6 +787,8 @@ TEST(CliLab, ApplyChecksEveryRowFirstAndDryRunSendsNothing) {
     EXPECT_EQ(reported[2]["before"]["mtu"], "1454");
     EXPECT_EQ(reported[2]["after"]["mtu"], "1380");
     EXPECT_FALSE(reported[2]["after"].toObject().contains("pppoe_password"));
+    EXPECT_TRUE(run.out.endsWith("\n2 devices to change, 3 requests would go; nothing was sent\n"))
+        << describe(run);
     QThread::msleep(200);
     EXPECT_FALSE(requestsSince(logStart, {3}).empty());
     EXPECT_TRUE(requestsSince(logStart, {4, 5}).empty()) << "the dry run sent a request";

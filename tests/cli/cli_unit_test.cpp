@@ -3,17 +3,15 @@
 // in cli_lab_test.cpp.
 
 #include "commandline.h"
+#include "commandtable.h"
 #include "csv.h"
 #include "kovalibrary.h"
 #include "plan.h"
 #include "problems.h"
 #include "report.h"
-#include "secrets.h"
-#include "secretsfile.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,8 +20,10 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <sstream>
 
 using namespace veltrona::cli;
+using veltrona::parseMac;
 
 namespace {
 
@@ -80,6 +80,11 @@ TEST(CliCommandLine, EveryLimitHoldsAtItsEdgeAndNamesItsOption) {
         {"set-network", "--mac", kMac, "--pppoe-user", std::string(16, 'u'), "--pppoe-service",
          std::string(32, 's'), "--mtu", "65535"},
         {"scan", "--seconds", "3600", "--bind", "10.77.0.1", "--format", "json"},
+        // One grammar: --opt=value as --opt value, for every command.
+        {"scan", "--seconds=3600", "--format=json", "--bind=10.77.0.1"},
+        {"apply", "plan.csv", "--parallel=3", "--seconds", "5", "--dry-run"},
+        {"apply", "--", "-plan.csv"},
+        {"plan", "--order=serial", "--only-mode", "pppoe"},
     };
     for (const auto &words : accepted)
         EXPECT_TRUE(parse(words).commandLine) << parse(words).error;
@@ -119,6 +124,20 @@ TEST(CliCommandLine, EveryLimitHoldsAtItsEdgeAndNamesItsOption) {
         {{"scan", "--mac", kMac}, "mac"},
         {{"scan", "extra"}, "extra"},
         {{"rescan"}, "rescan"},
+        // Numbers are digits only, everywhere.
+        {{"scan", "--seconds=+5"}, "--seconds"},
+        {{"apply", "plan.csv", "--seconds=+5"}, "--seconds"},
+        {{"apply", "plan.csv", "--parallel= 3"}, "--parallel"},
+        {{"apply", "plan.csv", "--parallel", "257"}, "--parallel"},
+        {{"plan", "--order", "size"}, "--order"},
+        {{"plan", "--format"}, "--format"},
+        {{"plan", "--netmask", "255.255"}, "--netmask"},
+        {{"scan", "--show-secrets=yes"}, "--show-secrets"},
+        {{"apply"}, "plan file"},
+        {{"apply", "a.csv", "b.csv"}, "'b.csv'"},
+        {{"apply", "a.csv", "--report", "r", "--report=s"}, "more than once"},
+        {{"help", "rescan"}, "rescan"},
+        {{"scan", "-V"}, "-V"},
     };
     for (const auto &[words, option] : refused) {
         const ParseOutcome outcome = parse(words);
@@ -127,76 +146,137 @@ TEST(CliCommandLine, EveryLimitHoldsAtItsEdgeAndNamesItsOption) {
     }
 }
 
-TEST(CliSecrets, FileThenEnvironmentThenPrompt) {
-    std::vector<std::string> answers;
-    std::size_t prompts = 0;
-    const PromptFunction prompt = [&](const std::string &) -> std::optional<std::string> {
-        if (prompts >= answers.size())
-            return std::nullopt;
-        return answers[prompts++];
+TEST(CliCommandLine, MistypedWordsNameTheClosestOne) {
+    const Interfaces interfaces = {
+        {"eth0", {"192.0.2.5"}}, {"wlan0", {"198.51.100.7", "198.51.100.8"}}, {"dummy0", {}}};
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"scan", "--fromat", "csv"}, "unknown option '--fromat' (did you mean --format?)"},
+        {{"apply", "p.csv", "--dryrun"}, "(did you mean --dry-run?)"},
+        {{"apply", "p.csv", "--paral=2"}, "(did you mean --parallel?)"},
+        {{"scna"}, "unknown command 'scna' (did you mean scan?)"},
+        {{"set-hostnmae"}, "(did you mean set-hostname?)"},
+        {{"help", "aply"}, "(did you mean apply?)"},
+        {{"--verison"}, "(did you mean --version?)"},
+        {{"scan", "--format", "jsno"}, "is not table, csv or json (did you mean json?)"},
+        {{"scan", "--zzz"}, "unknown option '--zzz' (try scan --help)"},
+        {{"frobnicate"}, "unknown command 'frobnicate' (try --help)"},
+        {{"scan", "--bind", "eth1"}, "nor an interface of this host (did you mean eth0?)"},
+        {{"scan", "--bind", "wlan0"}, "several IPv4 addresses (198.51.100.7, 198.51.100.8)"},
+        {{"scan", "--bind", "dummy0"}, "interface dummy0 has no IPv4 address"},
+        {{"scan", "--bind", "10.77.0"}, "--bind: '10.77.0' is neither an IPv4 address nor"},
     };
-    TempFile file("from-file\r\nsecond line\n");
-    SecretSource source{"--x-file", file.path(), "CLI_TEST_SECRET", "P: ", "password", 16};
-    ::setenv("CLI_TEST_SECRET", "from-env", 1);
-    EXPECT_EQ(readSecret(source, true, prompt).value, "from-file");
-    EXPECT_EQ(prctl(PR_GET_DUMPABLE), 0) << "no core file while passwords are held";
-    source.file.reset();
-    EXPECT_EQ(readSecret(source, true, prompt).value, "from-env");
-    EXPECT_STREQ(std::getenv("CLI_TEST_SECRET"), "") << "overwritten once read";
-    ::setenv("CLI_TEST_SECRET", "", 1);
-    EXPECT_EQ(readSecret(source, true, prompt).value, "") << "set but empty is a password";
-    EXPECT_EQ(prompts, 0u);
-
-    ::unsetenv("CLI_TEST_SECRET");
-    source.confirm = true;
-    answers = {"typed", "typed", "typed", "typo"};
-    EXPECT_EQ(readSecret(source, true, prompt).value, "typed");
-    const SecretOutcome differ = readSecret(source, true, prompt);
-    EXPECT_FALSE(differ.value);
-    EXPECT_FALSE(differ.error.empty());
-    EXPECT_EQ(prompts, 4u);
-
-    const SecretOutcome noTerminal = readSecret(source, false, prompt);
-    EXPECT_FALSE(noTerminal.value);
-    EXPECT_NE(noTerminal.error.find("--x-file"), std::string::npos);
-    EXPECT_NE(noTerminal.error.find("CLI_TEST_SECRET"), std::string::npos);
-    source.required = false;
-    source.mayPrompt = false;
-    const SecretOutcome optional = readSecret(source, true, prompt);
-    EXPECT_FALSE(optional.value);
-    EXPECT_TRUE(optional.error.empty());
-    EXPECT_EQ(prompts, 4u);
-}
-
-TEST(CliSecrets, LengthAndFileProblemsNameTheirSource) {
-    const PromptFunction never = [](const std::string &) -> std::optional<std::string> {
-        ADD_FAILURE() << "no prompt expected";
-        return std::nullopt;
-    };
-    TempFile sixteen(std::string(16, 'p') + "\n");
-    TempFile seventeen(std::string(17, 'p'));
-    TempFile withZero(std::string("ab\0cd", 5));
-    TempFile notLatin1("\xe6\x97\xa5\n");
-    TempFile shared("p\n");
-    ASSERT_EQ(chmod(shared.path().c_str(), 0640), 0);
-    SecretSource source{"--password-file", sixteen.path(), "CLI_TEST_UNSET", "", "password", 16};
-    EXPECT_EQ(readSecret(source, false, never).value, std::string(16, 'p'));
-    for (const std::string &path : {seventeen.path(), withZero.path(), notLatin1.path(),
-                                    shared.path(), std::string("/nonexistent")}) {
-        source.file = path;
-        const SecretOutcome outcome = readSecret(source, false, never);
-        EXPECT_FALSE(outcome.value) << path;
-        EXPECT_NE(outcome.error.find("--password-file"), std::string::npos) << outcome.error;
+    for (const auto &[words, message] : cases) {
+        QStringList arguments;
+        for (const std::string &word : words)
+            arguments << QString::fromStdString(word);
+        const ParseOutcome outcome = parseCommandLine(arguments, interfaces);
+        EXPECT_FALSE(outcome.commandLine) << words.back();
+        EXPECT_NE(outcome.error.find(message), std::string::npos) << outcome.error;
     }
-    ::setenv("CLI_TEST_LONG", std::string(33, 'x').c_str(), 1);
-    const SecretSource pppoe{"--pppoe-password-file", {}, "CLI_TEST_LONG", "",
-                             "PPPoE password",        32};
-    EXPECT_NE(readSecret(pppoe, false, never).error.find("CLI_TEST_LONG"), std::string::npos);
-    ::unsetenv("CLI_TEST_LONG");
+    const ParseOutcome byName = parseCommandLine({"scan", "--bind=eth0"}, interfaces);
+    ASSERT_TRUE(byName.commandLine) << byName.error;
+    EXPECT_EQ(byName.commandLine->bindAddress, "192.0.2.5");
+
+    // The completion offers what the table holds where it fits.
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> offers = {
+        {{"scan", "--bind", ""}, {"eth0", "wlan0"}},
+        {{"set-network", "--mode", "p"}, {"pppoe"}},
+        {{"doctor", "--p"}, {"--probe"}},
+        {{"set-account", "--new-password-file", ""}, {"<file>"}},
+        {{"help", "set-a"}, {"set-account"}},
+        {{"-"}, {"--help", "--version"}},
+    };
+    for (auto [words, expected] : offers) {
+        const std::string current = words.back();
+        words.pop_back();
+        EXPECT_EQ(completions(words, current, interfaces), expected) << current;
+    }
 }
 
-// The engine's problems in the client's words: named as options or as plan
-// columns, a plan's row first; device texts cannot drive the terminal.
+// The manual page's and the guide's option lists hold the table's options,
+// command by command, with the same value names.
+TEST(CliCommandLine, ManualPageAndGuideFollowTheTable) {
+    const auto read = [](const char *path) {
+        std::ifstream file(path);
+        std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        EXPECT_FALSE(text.empty()) << path;
+        std::string plain; // roff's \- is a dash
+        for (std::size_t i = 0; i < text.size(); ++i)
+            if (!(text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '-'))
+                plain += text[i];
+        return plain;
+    };
+    // The table's options of a command, each with its value name.
+    const auto tableOf = [](const CommandSpec &command) {
+        std::map<std::string, std::string> options;
+        for (const OptionSpec &option : command.options)
+            options["--" + std::string(option.name)] = option.valueName ? option.valueName : "";
+        return options;
+    };
+
+    // The manual page: tag lines in the subsections of OPTIONS.
+    std::map<std::string, std::map<std::string, std::string>> manual; // subsection -> options
+    std::istringstream page(read(VELTRONA_CLI_MANUAL));
+    std::string line, section, subsection;
+    bool tag = false;
+    while (std::getline(page, line)) {
+        if (line.rfind(".SH ", 0) == 0 || line.rfind(".SS ", 0) == 0) {
+            (line[2] == 'H' ? section : subsection) = line.substr(4);
+            if (line[2] == 'H')
+                subsection.clear();
+            tag = false;
+        } else if (tag && section == "OPTIONS" && line.rfind("--", 0) != 0 &&
+                   line.find(" --") != std::string::npos) {
+            std::istringstream words(line.substr(line.find(" --") + 1));
+            std::string name, word, value;
+            words >> name;
+            while (words >> word)
+                for (char c : word)
+                    if (c != '"')
+                        value += c;
+            manual[subsection][name] = value;
+        }
+        tag = line == ".TP" || line == ".TQ";
+    }
+    for (const CommandSpec &command : commandTable()) {
+        std::map<std::string, std::string> listed = manual["Options of every command"];
+        const std::string own = std::string("Options of ") + command.name;
+        listed.insert(manual[own].begin(), manual[own].end());
+        if (std::string(command.name).rfind("set-", 0) == 0)
+            listed.insert(manual["Options of the configuration commands"].begin(),
+                          manual["Options of the configuration commands"].end());
+        EXPECT_EQ(listed, tableOf(command)) << "manual page, " << command.name;
+    }
+
+    // The guide: its synopsis names options of their command only, its
+    // tables give the value names of the table, and every option is in it.
+    std::string guide = read(VELTRONA_CLI_GUIDE);
+    for (std::size_t at = guide.find("\\|"); at != std::string::npos; at = guide.find("\\|", at))
+        guide.erase(at, 1); // a | in a table's cell
+    std::istringstream lines(guide.substr(0, guide.find("\nOptions of every command")));
+    const CommandSpec *command = nullptr;
+    while (std::getline(lines, line)) {
+        if (line.rfind("veltrona-cli ", 0) == 0)
+            command = findCommand(line.substr(13, line.find(' ', 13) - 13));
+        else if (line.empty() || line[0] != ' ')
+            command = nullptr;
+        for (std::size_t at = line.find("--"); command && at != std::string::npos;
+             at = line.find("--", at + 2)) {
+            const std::string name = line.substr(at, line.find_first_of(" ]|", at) - at);
+            EXPECT_TRUE(tableOf(*command).count(name)) << command->name << " " << name;
+        }
+    }
+    for (const CommandSpec &spec : commandTable())
+        for (const auto &[name, value] : tableOf(spec)) {
+            EXPECT_NE(guide.find("`" + name), std::string::npos) << name;
+            const std::size_t row = guide.find("| `" + name + " ");
+            if (row != std::string::npos) {
+                EXPECT_EQ(guide.substr(row + 4 + name.size(), value.size() + 1), value + "`")
+                    << name;
+            }
+        }
+}
+
 TEST(CliChanges, ProblemsAreWordedInTheTermsOfTheFrontEnd) {
     using veltrona::change::Code;
     using veltrona::change::Field;
@@ -619,95 +699,3 @@ TEST(CliPlan, FilesLargerThanTheLimitAreNotRead) {
     EXPECT_FALSE(readPlanFile(QString::fromStdString(file.path()), error));
     EXPECT_EQ(error, "the plan is larger than 16 MiB");
 }
-
-enum class SecretsFileKind { Private, Fifo, OtherOwner };
-
-struct SecretsCase {
-    const char *name;
-    std::string file;
-    std::string problem; // empty: read, with the passwords below; FILE: the file's name
-    std::vector<std::string> passwords;
-    mode_t mode = 0600;
-    SecretsFileKind kind = SecretsFileKind::Private;
-};
-
-class CliSecretsFile : public testing::TestWithParam<SecretsCase> {};
-
-TEST_P(CliSecretsFile, CellsTakenWholeAndNeverRepeated) {
-    TempFile file(GetParam().file);
-    ASSERT_EQ(chmod(file.path().c_str(), GetParam().mode), 0);
-    if (GetParam().kind == SecretsFileKind::Fifo) { // no writer: a blocking open would hang
-        std::remove(file.path().c_str());
-        ASSERT_EQ(mkfifo(file.path().c_str(), 0600), 0);
-    } else if (GetParam().kind == SecretsFileKind::OtherOwner) {
-        if (geteuid() != 0)
-            GTEST_SKIP() << "only root can give a file to another user";
-        ASSERT_EQ(chown(file.path().c_str(), 65534, 65534), 0);
-    }
-    std::map<std::uint64_t, Credentials> read;
-    const std::string problem = readSecretsFile(file.path(), read);
-    std::string expected = GetParam().problem;
-    if (const std::size_t at = expected.find("FILE"); at != std::string::npos)
-        expected.replace(at, 4, file.path());
-    EXPECT_EQ(problem, expected.empty() ? "" : "--secrets: " + expected);
-    EXPECT_EQ(problem.find("Hunter2"), std::string::npos);
-    std::vector<std::string> passwords;
-    for (const auto &[key, credentials] : read)
-        passwords.push_back(credentials.password);
-    EXPECT_EQ(passwords, GetParam().passwords);
-}
-
-const std::string kSecretsHeader = "mac,user,password\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, CliSecretsFile,
-    testing::Values(
-        SecretsCase{"quoted_and_spaced",
-                    "\xEF\xBB\xBF user ,mac,password\r\nadmin,02-00-00-00-00-01,\"Pa,ss\"\r\n"
-                    "admin,02-00-00-00-00-02,\"say \"\"hi\"\"\"\r\n"
-                    "admin,02-00-00-00-00-03,secret \r\n",
-                    "",
-                    {"Pa,ss", "say \"hi\"", "secret "}},
-        SecretsCase{"no_header",
-                    "02-00-00-00-00-01,admin,Hunter2!Secret\n",
-                    "row 1: cell 1 is not a column name (the first row names the columns mac, "
-                    "user, password and optionally new_password)",
-                    {}},
-        SecretsCase{"header_without_password",
-                    "mac,user\n",
-                    "row 1: the columns mac, user and password are needed",
-                    {}},
-        SecretsCase{"too_long",
-                    kSecretsHeader + "02-00-00-00-00-01,admin,Hunter2!Secret+++\n",
-                    "row 2: password: the password is longer than 16 characters",
-                    {}},
-        SecretsCase{"cell_too_many",
-                    kSecretsHeader + "02-00-00-00-00-01,admin,Hunter2,x\n",
-                    "row 2: 4 cells, but the header names 3 columns",
-                    {}},
-        SecretsCase{
-            "bad_mac", kSecretsHeader + "Hunter2,admin,x\n", "row 2: mac: not a MAC address", {}},
-        SecretsCase{"twice",
-                    kSecretsHeader + "02-00-00-00-00-01,admin,Hunter2\n02:00:00:00:00:01,a,b\n",
-                    "row 3: mac: 02-00-00-00-00-01 is listed twice",
-                    {}},
-        SecretsCase{"empty",
-                    "\n\n",
-                    "the file is empty (the first row names the columns mac, "
-                    "user, password and optionally new_password)",
-                    {}},
-        SecretsCase{"readable_by_its_group",
-                    kSecretsHeader + "02-00-00-00-00-01,admin,Hunter2\n",
-                    "FILE can be read or changed by others than its owner; make it private "
-                    "(chmod 600) and give the passwords new values if others may have read them",
-                    {},
-                    0640},
-        SecretsCase{"fifo", "", "FILE is not a regular file", {}, 0600, SecretsFileKind::Fifo},
-        SecretsCase{"another_users",
-                    kSecretsHeader + "02-00-00-00-00-01,admin,Hunter2\n",
-                    "FILE belongs to user 65534, not to the user running veltrona-cli (0); a "
-                    "file of secrets must be its own",
-                    {},
-                    0600,
-                    SecretsFileKind::OtherOwner}),
-    [](const testing::TestParamInfo<SecretsCase> &info) { return std::string(info.param.name); });

@@ -10,8 +10,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string content(reinterpret_cast<const char *>(data), size);
-    std::map<std::uint64_t, veltrona::cli::Credentials> read;
-    const std::string problem = veltrona::cli::parseSecrets(content, read);
+    std::map<std::uint64_t, veltrona::change::Credentials> read;
+    const std::string problem = veltrona::change::parseSecrets(content, read);
     if (!content.empty())
         std::abort(); // overwritten and emptied
     if (!problem.empty() && !read.empty())
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (auto &[key, credentials] : read) {
         if (credentials.user.empty())
             std::abort();
-        veltrona::cli::wipeCredentials(credentials);
+        veltrona::change::wipeCredentials(credentials);
     }
     return 0;
 }

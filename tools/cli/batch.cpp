@@ -15,7 +15,6 @@
 #include "session.h"
 #include "stopsignals.h"
 
-#include <QCommandLineParser>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -44,80 +43,10 @@ int fail(int code, const std::string &message) {
     return code;
 }
 
-struct OptionDef {
-    const char *name;
-    const char *valueName; // nullptr for a switch
-};
-
-const std::vector<OptionDef> kPlanOptions = {{"bind", "ADDR"},
-                                             {"seconds", "N"},
-                                             {"format", "FORMAT"},
-                                             {"static-range", "FIRST-LAST"},
-                                             {"netmask", "A"},
-                                             {"gateway", "A"},
-                                             {"dns", "A"},
-                                             {"order", "COLUMN"},
-                                             {"hostname-pattern", "PATTERN"},
-                                             {"only-model", "MODEL"},
-                                             {"only-mode", "MODE"},
-                                             {"only-macs", "FILE"}};
-const std::vector<OptionDef> kApplyOptions = {
-    {"bind", "ADDR"},    {"seconds", "N"},     {"user", "ID"},    {"password-file", "FILE"},
-    {"secrets", "FILE"}, {"dry-run", nullptr}, {"parallel", "N"}, {"report", "FILE"}};
-
 constexpr int kDefaultParallel = 16;
-constexpr int kMaxParallel = 256;
 
-std::string text(const QCommandLineParser &parser, const char *name) {
-    return toLocale(parser.value(QString::fromLatin1(name)));
-}
-
-bool isSet(const QCommandLineParser &parser, const char *name) {
-    return parser.isSet(QString::fromLatin1(name));
-}
-
-std::optional<int> numberOption(const QCommandLineParser &parser, const char *name, int low,
-                                int high, std::string &error) {
-    if (!isSet(parser, name))
-        return std::nullopt;
-    bool ok = false;
-    const int n = parser.value(QString::fromLatin1(name)).toInt(&ok);
-    if (!ok || n < low || n > high) {
-        error = std::string("--") + name + ": '" + text(parser, name) + "' is not a number from " +
-                std::to_string(low) + " to " + std::to_string(high);
-        return std::nullopt;
-    }
-    return n;
-}
-
-std::optional<std::string> addressOption(const QCommandLineParser &parser, const char *name,
-                                         std::string &error) {
-    if (!isSet(parser, name))
-        return std::nullopt;
-    std::optional<std::string> canonical = canonicalIpv4(text(parser, name));
-    if (!canonical)
-        error = std::string("--") + name + ": '" + text(parser, name) + "' is not an IPv4 address";
-    return canonical;
-}
-
-// Parses one batch command line; an error text when it is wrong.
-std::string parse(QCommandLineParser &parser, const QStringList &arguments,
-                  const std::vector<OptionDef> &defs) {
-    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    for (const OptionDef &def : defs) {
-        QCommandLineOption option(QString::fromLatin1(def.name));
-        if (def.valueName)
-            option.setValueName(QString::fromLatin1(def.valueName));
-        parser.addOption(option);
-    }
-    QStringList withProgram = arguments;
-    withProgram.first() = QStringLiteral("veltrona-cli");
-    if (!parser.parse(withProgram))
-        return toLocale(arguments.first()) + ": " + toLocale(parser.errorText());
-    for (const OptionDef &def : defs)
-        if (parser.optionNames().count(QString::fromLatin1(def.name)) > 1)
-            return std::string("--") + def.name + ": given more than once";
-    return {};
+std::optional<std::string> optionalText(const Arguments &arguments, const char *name) {
+    return arguments.isSet(name) ? std::optional(arguments.text(name)) : std::nullopt;
 }
 
 // ---- a plan's rows as changes ----
@@ -155,69 +84,38 @@ void printProblems(const std::vector<change::Problem> &problems, Terms terms,
 
 // ---- plan ----
 
-int runPlan(const QStringList &arguments, bool progress, KovaLibrary &library) {
-    QCommandLineParser parser;
-    std::string error = parse(parser, arguments, kPlanOptions);
-    if (!error.empty())
-        return fail(kExitUsage, error);
-    if (isSet(parser, "help")) {
-        std::cout << batchUsage(QStringLiteral("plan"));
-        return kExitOk;
-    }
-    if (!parser.positionalArguments().isEmpty())
-        return fail(kExitUsage, "plan: unexpected argument '" +
-                                    toLocale(parser.positionalArguments().first()) + "'");
-    const std::string bind = addressOption(parser, "bind", error).value_or("");
-    const int seconds =
-        numberOption(parser, "seconds", 1, kMaxSeconds, error).value_or(kDefaultSeconds);
-    bool json = false;
-    if (isSet(parser, "format")) {
-        const std::string format = text(parser, "format");
-        if (format != "csv" && format != "json")
-            error = "--format: '" + format + "' is not csv or json";
-        json = format == "json";
-    }
+int runPlan(const Arguments &arguments, bool progress, KovaLibrary &library) {
+    std::string error;
+    const std::string bind = arguments.text("bind");
+    const int seconds = static_cast<int>(arguments.number("seconds", kDefaultSeconds));
+    const bool json = arguments.choice("format") == 1;
     PlanFill fill;
-    if (isSet(parser, "static-range")) {
-        if (auto range = parseRange(text(parser, "static-range"))) {
+    if (arguments.isSet("static-range")) {
+        if (auto range = parseRange(arguments.text("static-range"))) {
             fill.rangeFirst = range->first;
             fill.rangeLast = range->second;
         } else {
-            error = "--static-range: '" + text(parser, "static-range") +
+            error = "--static-range: '" + arguments.text("static-range") +
                     "' is not FIRST-LAST, two IPv4 addresses in rising order";
         }
     }
-    fill.netMask = addressOption(parser, "netmask", error);
-    fill.gateway = addressOption(parser, "gateway", error);
-    fill.dnsServer = addressOption(parser, "dns", error);
+    fill.netMask = optionalText(arguments, "netmask");
+    fill.gateway = optionalText(arguments, "gateway");
+    fill.dnsServer = optionalText(arguments, "dns");
     if (!fill.rangeFirst && (fill.netMask || fill.gateway || fill.dnsServer) && error.empty())
         error = "--netmask, --gateway and --dns go with --static-range";
-    if (isSet(parser, "hostname-pattern"))
-        fill.hostPattern = parser.value(QStringLiteral("hostname-pattern")).toStdString();
-    PlanOrder order = PlanOrder::Mac;
-    if (isSet(parser, "order")) {
-        const std::string word = text(parser, "order");
-        const std::map<std::string, PlanOrder> orders = {{"mac", PlanOrder::Mac},
-                                                         {"ip", PlanOrder::Ip},
-                                                         {"model", PlanOrder::Model},
-                                                         {"serial", PlanOrder::Serial}};
-        if (orders.count(word))
-            order = orders.at(word);
-        else
-            error = "--order: '" + word + "' is not mac, ip, model or serial";
-    }
+    if (arguments.isSet("hostname-pattern"))
+        fill.hostPattern = arguments.value("hostname-pattern").toStdString();
+    constexpr PlanOrder kOrders[] = {PlanOrder::Mac, PlanOrder::Ip, PlanOrder::Model,
+                                     PlanOrder::Serial};
+    const PlanOrder order = kOrders[std::max(arguments.choice("order"), 0)];
+    // The words of the table are those of kModeTexts, in their order.
     std::optional<std::int32_t> onlyMode;
-    if (isSet(parser, "only-mode")) {
-        const std::string word = text(parser, "only-mode");
-        const std::vector<std::string> words(kModeTexts.begin(), kModeTexts.end());
-        const auto at = std::find(words.begin(), words.end(), word);
-        if (at == words.end())
-            error = "--only-mode: '" + word + "' is not static, dhcp or pppoe";
-        onlyMode = static_cast<std::int32_t>(at - words.begin());
-    }
+    if (const int mode = arguments.choice("only-mode"); mode >= 0)
+        onlyMode = mode;
     std::optional<std::set<std::uint64_t>> onlyMacs;
-    if (isSet(parser, "only-macs")) {
-        QFile file(parser.value(QStringLiteral("only-macs")));
+    if (arguments.isSet("only-macs")) {
+        QFile file(arguments.value("only-macs"));
         if (!file.open(QIODevice::ReadOnly)) {
             error = "--only-macs: " + toLocale(file.errorString());
         } else {
@@ -254,9 +152,9 @@ int runPlan(const QStringList &arguments, bool progress, KovaLibrary &library) {
         if (const std::string twice = heardTwiceProblem(result, device.info.mac); !twice.empty())
             std::cerr << "veltrona-cli: " << twice << '\n';
     std::vector<FoundDevice> devices;
-    const std::string onlyModel = isSet(parser, "only-model") ? text(parser, "only-model") : "";
+    const std::optional<std::string> onlyModel = optionalText(arguments, "only-model");
     for (const FoundDevice &device : result.devices) {
-        if (isSet(parser, "only-model") && currentValue(device, "model") != onlyModel)
+        if (onlyModel && currentValue(device, "model") != *onlyModel)
             continue;
         if (onlyMode && device.network.mode != *onlyMode)
             continue;
@@ -389,6 +287,18 @@ void printDryRun(const DeviceChange &change) {
         if (step == Step::Account && change.credentials && change.credentials->newPassword)
             std::cout << "  password    (new one from the secrets file)\n";
     }
+}
+
+// The dry run's last line: how many devices would be changed with how many requests.
+std::string dryRunSummary(const std::vector<DeviceChange> &planned,
+                          const std::vector<change::Outcome> &outcomes) {
+    std::size_t devices = 0, requests = 0;
+    for (std::size_t i = 0; i < planned.size(); ++i)
+        if (outcomes[i].state == State::Pending)
+            ++devices, requests += planned[i].steps.size();
+    return std::to_string(devices) + (devices == 1 ? " device" : " devices") + " to change, " +
+           std::to_string(requests) + (requests == 1 ? " request" : " requests") +
+           " would go; nothing was sent\n";
 }
 
 AppliedRow appliedRow(const DeviceChange &change, const change::Outcome &outcome) {
@@ -668,50 +578,72 @@ AppliedRow finalRow(const DeviceChange &change, const change::Outcome &outcome, 
     return row;
 }
 
-int runApply(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library,
+// What a change starts from: the scan, the engine made from what it heard,
+// and the problems of matching the rows to its devices. The engine asks
+// beforeSend before each request goes out; run() sets it.
+struct Start {
+    change::NeighbourProbes probes;
+    ScanResult found;
+    std::vector<change::Problem> problems;
+    std::function<bool(std::size_t)> beforeSend = [](std::size_t) { return false; };
+    std::optional<change::ChangeEngine> engine;
+};
+
+// The scan that apply and set-* start from: it ends once the devices in
+// `awaited` answered (none: it listens for all its time, so that every holder
+// of an address is heard), and the new addresses asked for are probed in its
+// last second, so that the neighbour table has answered for them by its end.
+// From here a stop signal ends the run with every row written down. Without
+// an engine when the scan failed.
+void scanThenEngine(Start &start, KovaLibrary &library, const std::vector<change::Desired> &desired,
+                    const RunSetup &setup, int parallel, const std::vector<MacAddress> &awaited) {
+    catchStopSignals();
+    start.found = scan(library, setup.bind, setup.seconds, awaited, setup.progress, [&] {
+        std::vector<std::uint32_t> addresses;
+        for (const change::Desired &row : desired)
+            if (const auto &ip = row.network.ipAddress)
+                if (const auto address = change::parseAddress(*ip))
+                    addresses.push_back(*address);
+        start.probes.send(addresses);
+    });
+    if (start.found.error != KOVA_OK)
+        return;
+    start.engine.emplace(library, change::changesFor(desired, start.found, start.problems),
+                         change::Options{parallel, std::chrono::seconds(setup.seconds),
+                                         [&start](std::size_t i) { return start.beforeSend(i); }});
+}
+
+int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLibrary &library,
              bool &sentRequests) {
-    QCommandLineParser parser;
-    std::string error = parse(parser, arguments, kApplyOptions);
-    if (!error.empty())
-        return fail(kExitUsage, error);
-    if (isSet(parser, "help")) {
-        std::cout << batchUsage(QStringLiteral("apply"));
-        return kExitOk;
-    }
-    if (parser.positionalArguments().size() != 1)
-        return fail(kExitUsage, "apply: give one plan file (try apply --help)");
-    const std::string bind = addressOption(parser, "bind", error).value_or("");
-    const int seconds =
-        numberOption(parser, "seconds", 1, kMaxSeconds, error).value_or(kDefaultSeconds);
-    const int parallel =
-        numberOption(parser, "parallel", 1, kMaxParallel, error).value_or(kDefaultParallel);
-    const bool dryRun = isSet(parser, "dry-run");
+    std::string error;
+    const std::string bind = arguments.text("bind");
+    const int seconds = static_cast<int>(arguments.number("seconds", kDefaultSeconds));
+    const int parallel = static_cast<int>(arguments.number("parallel", kDefaultParallel));
+    const bool dryRun = arguments.isSet("dry-run");
     Credentials common{"root", {}, std::nullopt};
-    if (isSet(parser, "user")) {
-        const std::optional<std::string> user = toLatin1(parser.value(QStringLiteral("user")));
+    if (arguments.isSet("user")) {
+        const std::optional<std::string> user = toLatin1(arguments.value("user"));
         if (!user || user->empty() || user->size() > kMaxUserId)
             error = "--user: the ID must have 1 to " + std::to_string(kMaxUserId) +
                     " Latin-1 characters";
         else
             common.user = *user;
     }
-    if (isSet(parser, "secrets") && isSet(parser, "password-file"))
+    if (arguments.isSet("secrets") && arguments.isSet("password-file"))
         error = "--secrets: not together with --password-file";
     if (!error.empty())
         return fail(kExitUsage, error);
 
-    const QString planPath = parser.positionalArguments().first();
+    const QString planPath = arguments.positionals.front();
     const std::string planName = toLocale(planPath);
     // A report that cannot be written, or would replace a file this run
     // reads, is found before anything is read or sent.
-    const std::optional<std::string> reportPath =
-        isSet(parser, "report") ? std::optional(text(parser, "report")) : std::nullopt;
+    const std::optional<std::string> reportPath = optionalText(arguments, "report");
     if (reportPath) {
         std::vector<std::string> keep = {QFile::encodeName(planPath).toStdString()};
         for (const char *option : {"secrets", "password-file"})
-            if (isSet(parser, option))
-                keep.push_back(
-                    QFile::encodeName(parser.value(QString::fromLatin1(option))).toStdString());
+            if (arguments.isSet(option))
+                keep.push_back(QFile::encodeName(arguments.value(option)).toStdString());
         error = ApplyReport::check(*reportPath, keep);
         if (!error.empty())
             return fail(kExitOutput, error);
@@ -744,23 +676,21 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     std::map<std::uint64_t, Credentials> secrets;
     // A secrets file is read for a dry run too (it may add account changes);
     // the one password is not needed then.
-    if (!dryRun || isSet(parser, "secrets")) {
-        if (isSet(parser, "secrets")) {
-            error = readSecretsFile(text(parser, "secrets"), secrets);
+    if (!dryRun || arguments.isSet("secrets")) {
+        if (arguments.isSet("secrets")) {
+            error = readSecretsFile(arguments.text("secrets"), secrets);
             for (const PlanRow &row : plan.rows)
                 if (error.empty() && row.changes.any() && !secrets.count(macKey(row.mac.data())))
                     error = "--secrets: no entry for " + formatMac(row.mac.data()) + " (row " +
                             std::to_string(row.row) + ")";
         } else {
-            SecretSource admin{"--password-file",
-                               isSet(parser, "password-file")
-                                   ? std::optional<std::string>(text(parser, "password-file"))
-                                   : std::nullopt,
-                               "VELTRONA_PASSWORD",
-                               "Password for " +
-                                   toLocale(QString::fromLatin1(common.user.c_str())) + ": ",
-                               "password",
-                               kMaxPassword};
+            SecretSource admin{
+                "--password-file",
+                optionalText(arguments, "password-file"),
+                "VELTRONA_PASSWORD",
+                "Password for " + toLocale(QString::fromLatin1(common.user.c_str())) + ": ",
+                "password",
+                kMaxPassword};
             SecretOutcome outcome = readSecret(admin, interactive, promptWithoutEcho);
             if (outcome.value)
                 common.password = *outcome.value, wipe(*outcome.value);
@@ -774,20 +704,10 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
         }
     }
 
-    // From here a stop signal ends the run with every row written down.
-    catchStopSignals();
-    // The scan listens for its whole time: every holder of an address is heard.
-    // The addresses the plan gives are probed in its last second, so that the
-    // neighbour table has answered for them by its end.
-    change::NeighbourProbes probes;
-    const ScanResult found = scan(library, bind, seconds, {}, progress, [&] {
-        std::vector<std::uint32_t> addresses;
-        for (const PlanRow &row : plan.rows)
-            if (const auto &ip = row.changes.network.ipAddress)
-                if (const auto address = change::parseAddress(*ip))
-                    addresses.push_back(*address);
-        probes.send(addresses);
-    });
+    Start start;
+    scanThenEngine(start, library, desiredOf(plan.rows, secrets, common), {bind, seconds, progress},
+                   parallel, {});
+    const ScanResult &found = start.found;
     if (found.error != KOVA_OK) {
         wipeAll(secrets, common);
         const std::string why = "cannot scan: " + std::string(kova_ErrorText(found.error));
@@ -817,14 +737,10 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
     if (found.loopError)
         std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
                   << '\n';
-    std::vector<change::Problem> problems;
-    // Asked before each request goes out; run() sets it.
-    std::function<bool(std::size_t)> beforeSend = [](std::size_t) { return false; };
-    change::ChangeEngine engine(
-        library, change::changesFor(desiredOf(plan.rows, secrets, common), found, problems),
-        {parallel, std::chrono::seconds(seconds), [&](std::size_t i) { return beforeSend(i); }});
+    change::ChangeEngine &engine = *start.engine;
+    std::vector<change::Problem> &problems = start.problems;
     if (problems.empty())
-        problems = engine.start(change::holdersFor(engine.changes(), found, &probes),
+        problems = engine.start(change::holdersFor(engine.changes(), found, &start.probes),
                                 {!bind.empty(), change::localNetworks()});
     if (!problems.empty()) {
         wipeAll(secrets, common);
@@ -854,6 +770,7 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
             allFound = allFound && outcomes[i].state != State::NotFound;
             rows.push_back(std::move(row));
         }
+        std::cout << dryRunSummary(planned, outcomes);
         if (reportPath && !report.finish(*reportPath, rows, reportError))
             return fail(kExitOutput, reportError);
         return allFound ? kExitOk : kExitSomeFailed;
@@ -864,8 +781,8 @@ int runApply(const QStringList &arguments, bool interactive, bool progress, Kova
         return fail(kExitOutput, reportError);
     }
     const RunEnd end =
-        run(engine, library, {bind, seconds, progress}, reportPath ? &report : nullptr, beforeSend,
-            [&] { wipeAll(secrets, common); });
+        run(engine, library, {bind, seconds, progress}, reportPath ? &report : nullptr,
+            start.beforeSend, [&] { wipeAll(secrets, common); });
     sentRequests = end.sentRequests;
     reportError = end.reportError;
 
@@ -913,18 +830,12 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
             return fail(kExitOutput, error);
         }
     }
-    catchStopSignals();
     // A new address is checked against every device heard: the scan then
     // listens for its whole time instead of ending at the device's answer.
-    change::NeighbourProbes probes;
-    const ScanResult found =
-        scan(library, one.bind, one.seconds,
-             one.readdressing ? std::vector<MacAddress>{} : std::vector<MacAddress>{desired.mac},
-             progress, [&] {
-                 if (const auto &ip = desired.network.ipAddress)
-                     if (const auto address = change::parseAddress(*ip))
-                         probes.send({*address});
-             });
+    Start start;
+    scanThenEngine(start, library, {desired}, {one.bind, one.seconds, progress}, 1,
+                   one.readdressing ? std::vector<MacAddress>{} : std::vector{desired.mac});
+    const ScanResult &found = start.found;
     if (found.error != KOVA_OK) {
         forget();
         return fail(kExitRefused, "cannot scan" + (one.bind.empty() ? "" : " on " + one.bind) +
@@ -935,12 +846,8 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
     if (found.loopError)
         std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
                   << '\n';
-    std::vector<change::Problem> problems;
-    // Asked before the request goes out; run() sets it.
-    std::function<bool(std::size_t)> beforeSend = [](std::size_t) { return false; };
-    change::ChangeEngine engine(
-        library, change::changesFor({desired}, found, problems),
-        {1, std::chrono::seconds(one.seconds), [&](std::size_t i) { return beforeSend(i); }});
+    change::ChangeEngine &engine = *start.engine;
+    std::vector<change::Problem> &problems = start.problems;
     const change::Outcome &outcome = engine.outcomes().front();
     if (outcome.state == State::NotFound) {
         forget();
@@ -950,10 +857,10 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
                                        std::to_string(one.seconds) + " s");
     }
     if (problems.empty())
-        problems =
-            engine.start(one.readdressing ? change::holdersFor(engine.changes(), found, &probes)
-                                          : change::heardDevices(found),
-                         {!one.bind.empty(), change::localNetworks()});
+        problems = engine.start(one.readdressing
+                                    ? change::holdersFor(engine.changes(), found, &start.probes)
+                                    : change::heardDevices(found),
+                                {!one.bind.empty(), change::localNetworks()});
     if (!problems.empty()) {
         forget();
         printProblems(problems, Terms::Options, "");
@@ -966,7 +873,7 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
         return fail(kExitOutput, error);
     }
     const RunEnd end = run(engine, library, {one.bind, one.seconds, progress},
-                           one.reportPath ? &report : nullptr, beforeSend, forget);
+                           one.reportPath ? &report : nullptr, start.beforeSend, forget);
     std::string reportError = end.reportError;
     if (one.reportPath && reportError.empty())
         report.finish(*one.reportPath, {finalRow(engine.changes().front(), outcome, end)},
@@ -1010,62 +917,15 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
     return code;
 }
 
-bool isBatchCommand(const QString &command) {
-    return command == QLatin1String("plan") || command == QLatin1String("apply");
-}
-
-int runBatch(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library,
+int runBatch(const CommandLine &line, bool interactive, bool progress, KovaLibrary &library,
              bool *sentRequests) {
     bool sent = false;
-    const int code = arguments.first() == QLatin1String("plan")
-                         ? runPlan(arguments, progress, library)
-                         : runApply(arguments, interactive, progress, library, sent);
+    const int code = line.command == Command::Plan
+                         ? runPlan(line.arguments, progress, library)
+                         : runApply(line.arguments, interactive, progress, library, sent);
     if (sentRequests)
         *sentRequests = sent;
     return code;
-}
-
-std::string batchUsage(const QString &command) {
-    const std::string common =
-        "  --bind ADDR            local IPv4 address to use (default: any)\n"
-        "  --seconds N            how long each scan listens and each request waits for its\n"
-        "                         answer, 1 to 3600 (default: 5)\n";
-    if (command == QLatin1String("plan"))
-        return "usage: veltrona-cli plan [options] > PLAN.csv\n"
-               "Scans and writes a plan: one row per device with its current settings and the\n"
-               "new values to give it (blank: keep).\n" +
-               common +
-               "  --format FORMAT        csv (default) or json\n"
-               "  --static-range FIRST-LAST   consecutive static addresses, one per device\n"
-               "  --netmask A, --gateway A    with --static-range (both needed)\n"
-               "  --dns A                with --static-range: the DNS server\n"
-               "  --order COLUMN         mac (default), ip, model or serial: the order of the "
-               "rows\n"
-               "  --hostname-pattern PATTERN  new host names: {n} counter, {n:03} counter with\n"
-               "                         3 digits, {mac} last MAC bytes, {serial} serial number\n"
-               "  --only-model MODEL     only devices of this model\n"
-               "  --only-mode MODE       only devices now in this mode: static, dhcp or pppoe\n"
-               "  --only-macs FILE       only the devices listed in FILE, one MAC a line\n";
-    return "usage: veltrona-cli apply PLAN [options]\n"
-           "Checks every row of a plan, then sends each device its changes (host name and\n"
-           "account before network settings) and confirms them with a new scan. A request\n"
-           "whose values the device shows already is not sent (a new password always is).\n" +
-           common +
-           "  --user ID              administrator ID for every device (default: root)\n"
-           "  --password-file FILE   administrator password for every device (else\n"
-           "                         $VELTRONA_PASSWORD, else a prompt)\n"
-           "  --secrets FILE         CSV with mac,user,password[,new_password] per device\n"
-           "  --dry-run              print each change as it is and as it will be; send nothing\n"
-           "                         (with --report: each row as would-change, unchanged or\n"
-           "                         not-found, with its values now and after)\n"
-           "  --parallel N           requests awaiting their answers at once, 1 to 256 "
-           "(default: 16)\n"
-           "  --report FILE          write the results to FILE (JSON when it ends in .json,\n"
-           "                         else CSV), a journal of each row's state while running\n"
-           "INT, TERM or HUP stop sending; answers in flight are awaited 3 s at most, a\n"
-           "second signal ends the run at once.\n"
-           "Exit codes: 0 every row applied and confirmed, 5 some rows failed, 64 the plan or\n"
-           "the command line is wrong (nothing was sent), 128+N stopped by signal N.\n";
 }
 
 } // namespace veltrona::cli

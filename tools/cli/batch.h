@@ -3,6 +3,7 @@
 // devices from one reviewable plan (see plan.h for its format).
 
 #include "changeengine.h"
+#include "commandline.h"
 #include "kovalibrary.h"
 
 #include <QStringList>
@@ -16,16 +17,10 @@ namespace veltrona::cli {
 // Some rows of a plan were not applied and confirmed.
 inline constexpr int kExitSomeFailed = 5;
 
-// Whether `command` is one of the batch commands.
-bool isBatchCommand(const QString &command);
-
-// Runs `plan ...` or `apply ...` (arguments without the program name) on the
-// given library; `sentRequests`, when given, tells whether any request went
-// out to a device.
-int runBatch(const QStringList &arguments, bool interactive, bool progress, KovaLibrary &library,
+// Runs `plan` or `apply` as parsed on the given library; `sentRequests`, when
+// given, tells whether any request went out to a device.
+int runBatch(const CommandLine &line, bool interactive, bool progress, KovaLibrary &library,
              bool *sentRequests = nullptr);
-
-std::string batchUsage(const QString &command);
 
 // set-network, set-hostname and set-account: one device's change through the
 // engine, with the same checks, confirmation and report as apply.

@@ -3,6 +3,9 @@
 // exit codes. Everything here is checked before the KOVA library is touched.
 
 #include "changeengine.h"
+#include "commandtable.h"
+#include "devicerow.h"
+#include "password.h"
 
 #include <QStringList>
 
@@ -24,19 +27,12 @@ inline constexpr int kExitUsage = 64;       // bad command line or input; nothin
 inline constexpr int kExitOutput = 74;      // standard output could not be written
 
 // Longest texts a request can carry, in bytes.
-inline constexpr std::size_t kMaxUserId = 8;
-inline constexpr std::size_t kMaxPassword = 16;
 inline constexpr std::size_t kMaxHostName = 32;
 inline constexpr std::size_t kMaxDomainName = 64;
 inline constexpr std::size_t kMaxPppoeUser = 16;
 inline constexpr std::size_t kMaxPppoePassword = 32;
 inline constexpr std::size_t kMaxPppoeService = 32;
 
-inline constexpr int kDefaultSeconds = 5;
-inline constexpr int kMaxSeconds = 3600;
-inline constexpr std::uint32_t kMaxMtu = 65535;
-
-enum class Command { Help, Scan, SetNetwork, SetHostName, SetAccount, Doctor };
 enum class Format { Table, Csv, Json };
 
 using MacAddress = std::array<std::uint8_t, 6>;
@@ -51,10 +47,16 @@ inline std::uint64_t macKey(const std::uint8_t *mac) {
 
 // Network settings named on the command line; the others keep the device's values.
 using NetworkChanges = change::NetworkChanges;
+// User, password and optional new password, Latin-1: as the change engine sends them.
+using Credentials = change::Credentials;
 
 struct CommandLine {
     Command command = Command::Help;
     Command helpFor = Command::Help; // with Command::Help: the command whose help is wanted
+    bool version = false;            // --version or -V: print the version
+
+    // The checked options as the table reads them (plan and apply read them here).
+    Arguments arguments;
 
     // Every command.
     std::string bindAddress; // canonical dotted text, empty for any local address
@@ -94,12 +96,6 @@ struct ParseOutcome {
     std::string error; // when there is no command line: what is wrong, naming the option
 };
 
-// Decodes `bytes` from the character set of the locale (LC_CTYPE, as set by
-// setlocale). A byte that does not decode is kept apart (as a lone surrogate),
-// so that toLocale gives back the same bytes and toLatin1 refuses it.
-QString fromLocale(const std::string &bytes);
-std::string toLocale(const QString &text);
-
 // Texts go to devices as Latin-1, one byte per character, as the window sends
 // them: the bytes of `text`, or nothing when it holds a character that Latin-1
 // cannot hold.
@@ -108,17 +104,9 @@ std::optional<std::string> toLatin1(const QString &text);
 // Why a text cannot be sent, for messages: "the <what> holds ...".
 std::string notLatin1Problem(const std::string &what);
 
-// Parses the arguments that follow the program name.
+// Parses the arguments that follow the program name; --bind names one of
+// `interfaces` or an address.
+ParseOutcome parseCommandLine(const QStringList &arguments, const Interfaces &interfaces);
 ParseOutcome parseCommandLine(const QStringList &arguments);
-
-// Six bytes written as two hexadecimal digits each, joined by "-" or ":" (one
-// separator throughout), in either case.
-std::optional<MacAddress> parseMac(const std::string &text);
-
-// A dotted IPv4 address of four decimal numbers 0 to 255, in canonical form.
-std::optional<std::string> canonicalIpv4(const std::string &text);
-
-// The usage text of a command (Command::Help: of the whole program).
-std::string usageText(Command command);
 
 } // namespace veltrona::cli

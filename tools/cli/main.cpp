@@ -26,9 +26,16 @@
 #include <cstring>
 #include <functional>
 #include <iostream>
+#include <map>
 
 using namespace veltrona::cli;
 using veltrona::formatMac;
+using veltrona::kMaxPassword;
+using veltrona::promptWithoutEcho;
+using veltrona::readSecret;
+using veltrona::SecretOutcome;
+using veltrona::SecretSource;
+using veltrona::wipe;
 
 namespace {
 
@@ -217,6 +224,53 @@ int finish(int code, bool ownStatusWins = false) {
     return ownStatusWins ? code : written;
 }
 
+// The function that runs each command of the table.
+using Runner = int (*)(const CommandLine &, veltrona::KovaLibrary &);
+
+int scanCommand(const CommandLine &line, veltrona::KovaLibrary &library) {
+    return finish(runScan(line, isatty(STDERR_FILENO) == 1, library));
+}
+
+int doctorCommand(const CommandLine &line, veltrona::KovaLibrary &library) {
+    return finish(runDoctor(line, isatty(STDERR_FILENO) == 1, library));
+}
+
+int configurationCommand(const CommandLine &line, veltrona::KovaLibrary &library) {
+    return finish(
+        runConfiguration(line, isatty(STDIN_FILENO) == 1, isatty(STDERR_FILENO) == 1, library));
+}
+
+int batchCommand(const CommandLine &line, veltrona::KovaLibrary &library) {
+    bool sentRequests = false;
+    const int code = runBatch(line, isatty(STDIN_FILENO) == 1, isatty(STDERR_FILENO) == 1, library,
+                              &sentRequests);
+    return finish(code, sentRequests);
+}
+
+const std::map<Command, Runner> kRunners = {
+    {Command::Scan, scanCommand},
+    {Command::SetNetwork, configurationCommand},
+    {Command::SetHostName, configurationCommand},
+    {Command::SetAccount, configurationCommand},
+    {Command::Plan, batchCommand},
+    {Command::Apply, batchCommand},
+    {Command::Doctor, doctorCommand},
+};
+
+// `veltrona-cli --complete WORD... CURRENT`, for the bash completion: one
+// word a line.
+int complete(const QStringList &arguments) {
+    std::vector<std::string> words;
+    for (const QString &word : arguments)
+        words.push_back(toLocale(word));
+    const std::string current = words.empty() ? std::string() : words.back();
+    if (!words.empty())
+        words.pop_back();
+    for (const std::string &word : completions(words, current, interfaceAddresses()))
+        std::cout << veltrona::printable(word) << '\n';
+    return finish(kExitOk);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -226,35 +280,20 @@ int main(int argc, char **argv) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << fromLocale(argv[i]);
-    if (arguments == QStringList{QStringLiteral("--version")}) {
-        std::cout << "veltrona-cli " VELTRONA_VERSION "\n";
-        return finish(kExitOk);
-    }
-    // The one place that picks the library itself; everything below takes it.
-    veltrona::KovaLibrary &library = veltrona::KovaLibrary::real();
-    if (!arguments.isEmpty() && isBatchCommand(arguments.first())) {
-        bool sentRequests = false;
-        const int code = runBatch(arguments, isatty(STDIN_FILENO) == 1, isatty(STDERR_FILENO) == 1,
-                                  library, &sentRequests);
-        return finish(code, sentRequests);
-    }
-    if (arguments.size() == 2 && arguments.first() == QLatin1String("help") &&
-        isBatchCommand(arguments.last())) {
-        std::cout << batchUsage(arguments.last());
-        return finish(kExitOk);
-    }
+    if (!arguments.isEmpty() && arguments.first() == QLatin1String("--complete"))
+        return complete(arguments.mid(1));
     const ParseOutcome parsed = parseCommandLine(arguments);
     if (!parsed.commandLine)
         return fail(kExitUsage, parsed.error);
     const CommandLine &line = *parsed.commandLine;
+    if (line.version) {
+        std::cout << "veltrona-cli " VELTRONA_VERSION "\n";
+        return finish(kExitOk);
+    }
     if (line.command == Command::Help) {
         std::cout << usageText(line.helpFor);
         return finish(kExitOk);
     }
-    const bool progress = isatty(STDERR_FILENO) == 1;
-    if (line.command == Command::Scan)
-        return finish(runScan(line, progress, library));
-    if (line.command == Command::Doctor)
-        return finish(runDoctor(line, progress, library));
-    return finish(runConfiguration(line, isatty(STDIN_FILENO) == 1, progress, library));
+    // The one place that picks the library itself; everything below takes it.
+    return kRunners.at(line.command)(line, veltrona::KovaLibrary::real());
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Passwords for veltrona-cli: never taken from the command line itself, but
+// Passwords for the command-line client: never taken from its command line, but
 // from a file, from the environment, or from a prompt without echo.
 
 #include <cstddef>
@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace veltrona::cli {
+namespace veltrona {
 
 // Shows the prompt and reads one line; nothing when no line could be read.
 using PromptFunction = std::function<std::optional<std::string>(const std::string &prompt)>;
@@ -58,4 +58,4 @@ std::optional<std::string> promptWithoutEcho(const std::string &prompt);
 // Overwrites every byte the string holds, then empties it.
 void wipe(std::string &secret);
 
-} // namespace veltrona::cli
+} // namespace veltrona

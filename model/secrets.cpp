@@ -1,6 +1,5 @@
 #include "secrets.h"
 
-#include "commandline.h"
 #include "password.h"
 
 #include <fcntl.h>
@@ -18,7 +17,7 @@
 #include <iostream>
 #include <iterator>
 
-namespace veltrona::cli {
+namespace veltrona {
 
 namespace {
 
@@ -258,4 +257,4 @@ SecretOutcome readSecret(const SecretSource &source, bool interactive,
     return outcome;
 }
 
-} // namespace veltrona::cli
+} // namespace veltrona

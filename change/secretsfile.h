@@ -9,10 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace veltrona::cli {
-
-// User, password and optional new password, Latin-1: as the change engine sends them.
-using Credentials = change::Credentials;
+namespace veltrona::change {
 
 // The largest secrets file read.
 inline constexpr std::size_t kMaxSecretsFileBytes = 1 << 20;
@@ -32,4 +29,4 @@ std::string parseSecrets(std::string &content, std::map<std::uint64_t, Credentia
 // Overwrites every password of `credentials`.
 void wipeCredentials(Credentials &credentials);
 
-} // namespace veltrona::cli
+} // namespace veltrona::change

@@ -1,6 +1,5 @@
 #include "secretsfile.h"
 
-#include "commandline.h"
 #include "csv.h"
 #include "devicerow.h"
 #include "password.h"
@@ -15,11 +14,11 @@
 #include <cerrno>
 #include <cstring>
 
-namespace veltrona::cli {
+namespace veltrona::change {
 
 namespace {
 
-enum Column { Mac, User, Password, NewPassword, ColumnCount };
+enum Column { MacColumn, User, Password, NewPassword, ColumnCount };
 constexpr std::array<const char *, ColumnCount> kColumnNames = {"mac", "user", "password",
                                                                 "new_password"};
 
@@ -112,7 +111,8 @@ std::string parseSecrets(std::string &content, std::map<std::uint64_t, Credentia
                 else
                     columns[at] = static_cast<int>(i);
             }
-            if (problem.empty() && (columns[Mac] < 0 || columns[User] < 0 || columns[Password] < 0))
+            if (problem.empty() &&
+                (columns[MacColumn] < 0 || columns[User] < 0 || columns[Password] < 0))
                 problem = where + "the columns mac, user and password are needed";
             return problem.empty();
         }
@@ -128,7 +128,7 @@ std::string parseSecrets(std::string &content, std::map<std::uint64_t, Credentia
                        ? record.cells[static_cast<std::size_t>(at)]
                        : kEmpty;
         };
-        const std::optional<MacAddress> mac = parseMac(cell(Mac));
+        const auto mac = parseMac(cell(MacColumn));
         if (!mac) {
             problem = where + "mac: not a MAC address";
             return false;
@@ -166,4 +166,4 @@ std::string parseSecrets(std::string &content, std::map<std::uint64_t, Credentia
     return {};
 }
 
-} // namespace veltrona::cli
+} // namespace veltrona::change
