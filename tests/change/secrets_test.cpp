@@ -2,6 +2,7 @@
 // of apply: where each comes from, their limits, and that no problem repeats
 // a secret.
 
+#include "../support/tempfile.h"
 #include "devicerow.h"
 #include "secrets.h"
 #include "secretsfile.h"
@@ -22,21 +23,7 @@ using namespace veltrona::change;
 
 namespace {
 
-class TempFile {
-public:
-    explicit TempFile(const std::string &content) {
-        char name[] = "/tmp/cli-secret-XXXXXX";
-        const int fd = mkstemp(name);
-        path_ = name;
-        EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-        close(fd);
-    }
-    ~TempFile() { std::remove(path_.c_str()); }
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using veltrona::test::TempFile;
 
 } // namespace
 

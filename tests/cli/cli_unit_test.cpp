@@ -2,6 +2,7 @@
 // where passwords come from, and the table's defences. What needs devices is
 // in cli_lab_test.cpp.
 
+#include "../support/tempfile.h"
 #include "commandline.h"
 #include "commandtable.h"
 #include "csv.h"
@@ -41,21 +42,7 @@ template <std::size_t N> void setText(char (&field)[N], const std::string &text)
     std::memcpy(field, text.data(), std::min(text.size(), N));
 }
 
-class TempFile {
-public:
-    explicit TempFile(const std::string &content) {
-        char name[] = "/tmp/cli-secret-XXXXXX";
-        const int fd = mkstemp(name);
-        path_ = name;
-        EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-        close(fd);
-    }
-    ~TempFile() { std::remove(path_.c_str()); }
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using veltrona::test::TempFile;
 
 } // namespace
 
