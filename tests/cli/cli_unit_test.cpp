@@ -194,9 +194,9 @@ TEST(CliCommandLine, ManualPageAndGuideFollowTheTable) {
         return plain;
     };
     // The table's options of a command, each with its value name.
-    const auto tableOf = [](const CommandSpec &command) {
+    const auto tableOf = [](const CommandEntry &command) {
         std::map<std::string, std::string> options;
-        for (const OptionSpec &option : command.options)
+        for (const OptionEntry &option : command.options)
             options["--" + std::string(option.name)] = option.valueName ? option.valueName : "";
         return options;
     };
@@ -225,7 +225,7 @@ TEST(CliCommandLine, ManualPageAndGuideFollowTheTable) {
         }
         tag = line == ".TP" || line == ".TQ";
     }
-    for (const CommandSpec &command : commandTable()) {
+    for (const CommandEntry &command : commandTable()) {
         std::map<std::string, std::string> listed = manual["Options of every command"];
         const std::string own = std::string("Options of ") + command.name;
         listed.insert(manual[own].begin(), manual[own].end());
@@ -241,7 +241,7 @@ TEST(CliCommandLine, ManualPageAndGuideFollowTheTable) {
     for (std::size_t at = guide.find("\\|"); at != std::string::npos; at = guide.find("\\|", at))
         guide.erase(at, 1); // a | in a table's cell
     std::istringstream lines(guide.substr(0, guide.find("\nOptions of every command")));
-    const CommandSpec *command = nullptr;
+    const CommandEntry *command = nullptr;
     while (std::getline(lines, line)) {
         if (line.rfind("veltrona-cli ", 0) == 0)
             command = findCommand(line.substr(13, line.find(' ', 13) - 13));
@@ -253,8 +253,8 @@ TEST(CliCommandLine, ManualPageAndGuideFollowTheTable) {
             EXPECT_TRUE(tableOf(*command).count(name)) << command->name << " " << name;
         }
     }
-    for (const CommandSpec &spec : commandTable())
-        for (const auto &[name, value] : tableOf(spec)) {
+    for (const CommandEntry &entry : commandTable())
+        for (const auto &[name, value] : tableOf(entry)) {
             EXPECT_NE(guide.find("`" + name), std::string::npos) << name;
             const std::size_t row = guide.find("| `" + name + " ");
             if (row != std::string::npos) {

@@ -105,7 +105,7 @@ std::string suggestion(const std::string &typed, const std::vector<std::string> 
 
 std::vector<std::string> commandWords() {
     std::vector<std::string> words;
-    for (const CommandSpec &command : commandTable())
+    for (const CommandEntry &command : commandTable())
         words.push_back(command.name);
     words.push_back("help");
     return words;
@@ -159,7 +159,7 @@ ParseOutcome parseCommandLine(const QStringList &arguments, const Interfaces &in
         }
         if (arguments.size() == 2) {
             const std::string name = toLocale(arguments.at(1));
-            const CommandSpec *about = findCommand(name);
+            const CommandEntry *about = findCommand(name);
             if (!about) {
                 outcome.error =
                     "help: unknown command '" + name + "'" + suggestion(name, commandWords());
@@ -170,7 +170,7 @@ ParseOutcome parseCommandLine(const QStringList &arguments, const Interfaces &in
         outcome.commandLine = line;
         return outcome;
     }
-    const CommandSpec *command = findCommand(firstText);
+    const CommandEntry *command = findCommand(firstText);
     if (!command) {
         outcome.error =
             first.startsWith(QLatin1Char('-'))

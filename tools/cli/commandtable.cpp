@@ -23,19 +23,19 @@ constexpr char32_t kEscapedByte = 0xDC00;
 using K = ValueKind;
 
 // Options that several commands share.
-OptionSpec bindOption() {
+OptionEntry bindOption() {
     return {"bind", "ADDR|IFNAME", K::Bind,
             "local IPv4 address, or interface with one, to use (default: any)"};
 }
-OptionSpec secondsOption(const char *help) {
+OptionEntry secondsOption(const char *help) {
     return {"seconds", "N", K::Number, help, 1, kMaxSeconds};
 }
 const char *kScanSeconds = "how long to wait, 1 to 3600 (default: 5)";
 const char *kBatchSeconds = "how long each scan listens and each request waits for its\n"
                             "answer, 1 to 3600 (default: 5)";
 
-std::vector<OptionSpec> configOptions(std::vector<OptionSpec> own) {
-    std::vector<OptionSpec> options = {
+std::vector<OptionEntry> configOptions(std::vector<OptionEntry> own) {
+    std::vector<OptionEntry> options = {
         bindOption(),
         secondsOption(kScanSeconds),
         {"mac", "MAC", K::Text, "the device, e.g. 00-1A-2B-3C-4D-5E or 00:1a:2b:3c:4d:5e"},
@@ -55,7 +55,7 @@ const char *kConfigFooter =
     "4 the device refused or does not show the change, 64 usage or checks (nothing\n"
     "was sent).\n";
 
-std::vector<CommandSpec> makeTable() {
+std::vector<CommandEntry> makeTable() {
     return {
         {Command::Scan,
          "scan",
@@ -232,7 +232,7 @@ std::size_t editDistance(std::string_view a, std::string_view b) {
 }
 
 // Checks one value against its option's kind; the value to keep, or an error.
-std::string checkValue(const OptionSpec &option, QString &value, const Interfaces &interfaces) {
+std::string checkValue(const OptionEntry &option, QString &value, const Interfaces &interfaces) {
     const std::string typed = toLocale(value);
     const std::string name = dashed(option.name);
     switch (option.kind) {
@@ -287,7 +287,7 @@ std::string columns(const std::string &label, const char *help) {
 
 std::vector<std::string> commandNames() {
     std::vector<std::string> names;
-    for (const CommandSpec &command : commandTable())
+    for (const CommandEntry &command : commandTable())
         names.push_back(command.name);
     return names;
 }
@@ -371,20 +371,20 @@ std::optional<std::string> canonicalIpv4(const std::string &text) {
     return canonical;
 }
 
-const std::vector<CommandSpec> &commandTable() {
-    static const std::vector<CommandSpec> table = makeTable();
+const std::vector<CommandEntry> &commandTable() {
+    static const std::vector<CommandEntry> table = makeTable();
     return table;
 }
 
-const CommandSpec *findCommand(std::string_view name) {
-    for (const CommandSpec &command : commandTable())
+const CommandEntry *findCommand(std::string_view name) {
+    for (const CommandEntry &command : commandTable())
         if (name == command.name)
             return &command;
     return nullptr;
 }
 
-const OptionSpec *findOption(const CommandSpec &command, std::string_view name) {
-    for (const OptionSpec &option : command.options)
+const OptionEntry *findOption(const CommandEntry &command, std::string_view name) {
+    for (const OptionEntry &option : command.options)
         if (name == option.name)
             return &option;
     return nullptr;
@@ -462,7 +462,7 @@ std::uint64_t Arguments::number(const char *name, std::uint64_t fallback) const 
 }
 
 int Arguments::choice(const char *name) const {
-    const OptionSpec *option = spec ? findOption(*spec, name) : nullptr;
+    const OptionEntry *option = command ? findOption(*command, name) : nullptr;
     if (!option || !isSet(name))
         return -1;
     const std::string typed = text(name);
@@ -472,9 +472,9 @@ int Arguments::choice(const char *name) const {
     return -1;
 }
 
-std::string parseArguments(const CommandSpec &command, const QStringList &words, Arguments &out,
+std::string parseArguments(const CommandEntry &command, const QStringList &words, Arguments &out,
                            const Interfaces &interfaces) {
-    out.spec = &command;
+    out.command = &command;
     const std::string where = std::string(command.name) + ": ";
     bool optionsEnd = false;
     for (qsizetype i = 0; i < words.size(); ++i) {
@@ -493,11 +493,11 @@ std::string parseArguments(const CommandSpec &command, const QStringList &words,
         }
         const qsizetype equals = word.indexOf(QLatin1Char('='));
         const std::string name = toLocale(word.mid(2, equals < 0 ? -1 : equals - 2));
-        const OptionSpec *option =
+        const OptionEntry *option =
             word.startsWith(QLatin1String("--")) ? findOption(command, name) : nullptr;
         if (!option) {
             std::vector<std::string> names;
-            for (const OptionSpec &known : command.options)
+            for (const OptionEntry &known : command.options)
                 names.push_back(dashed(known.name));
             const std::string typed = toLocale(equals < 0 ? word : word.left(equals));
             const std::string close = closestWord(typed, names);
@@ -534,12 +534,12 @@ std::string parseArguments(const CommandSpec &command, const QStringList &words,
 }
 
 std::string usageText(Command which) {
-    for (const CommandSpec &command : commandTable()) {
+    for (const CommandEntry &command : commandTable()) {
         if (command.command != which)
             continue;
         std::string text = std::string("usage: veltrona-cli ") + command.name + " " +
                            command.arguments + "\n" + command.description + "Options:\n";
-        for (const OptionSpec &option : command.options)
+        for (const OptionEntry &option : command.options)
             text += columns("  " + dashed(option.name) +
                                 (option.valueName ? std::string(" ") + option.valueName : ""),
                             option.help);
@@ -549,7 +549,7 @@ std::string usageText(Command which) {
     std::string text = "usage: veltrona-cli COMMAND [options]\n"
                        "Finds KOVA video devices on the local network and changes their "
                        "settings.\nCommands:\n";
-    for (const CommandSpec &command : commandTable()) {
+    for (const CommandEntry &command : commandTable()) {
         std::string label = std::string("  ") + command.name;
         if (command.positionals > 0) // apply PLAN: the word it needs
             label += " " + std::string(command.arguments)
@@ -567,7 +567,7 @@ std::string usageText(Command which) {
 
 std::vector<std::string> completions(const std::vector<std::string> &words,
                                      const std::string &current, const Interfaces &interfaces) {
-    const CommandSpec *command = nullptr;
+    const CommandEntry *command = nullptr;
     bool help = false;
     std::size_t after = 0; // words after the command's name
     for (const std::string &word : words) {
@@ -591,7 +591,7 @@ std::vector<std::string> completions(const std::vector<std::string> &words,
     // The value of the option before, when it takes one.
     if (after > 0 && words.back().rfind("--", 0) == 0 &&
         words.back().find('=') == std::string::npos)
-        if (const OptionSpec *option = findOption(*command, words.back().substr(2))) {
+        if (const OptionEntry *option = findOption(*command, words.back().substr(2))) {
             switch (option->kind) {
             case K::Switch:
                 break;
@@ -613,7 +613,7 @@ std::vector<std::string> completions(const std::vector<std::string> &words,
     if (command->positionals > 0 && current.rfind("-", 0) != 0)
         return {"<file>"};
     std::vector<std::string> options = {"--help"};
-    for (const OptionSpec &option : command->options)
+    for (const OptionEntry &option : command->options)
         options.push_back(dashed(option.name));
     return startingWith(options, current);
 }

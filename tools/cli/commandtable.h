@@ -43,9 +43,9 @@ enum class ValueKind {
     File,    // a file name; completed as one
 };
 
-struct OptionSpec {
-    OptionSpec(const char *name, const char *valueName, ValueKind kind, const char *help,
-               std::uint64_t low = 0, std::uint64_t high = 0, std::vector<const char *> words = {})
+struct OptionEntry {
+    OptionEntry(const char *name, const char *valueName, ValueKind kind, const char *help,
+                std::uint64_t low = 0, std::uint64_t high = 0, std::vector<const char *> words = {})
         : name(name), valueName(valueName), kind(kind), help(help), low(low), high(high),
           words(std::move(words)) {}
 
@@ -57,22 +57,22 @@ struct OptionSpec {
     std::vector<const char *> words; // Choice: the words, in the order of their index
 };
 
-struct CommandSpec {
+struct CommandEntry {
     Command command;
     const char *name;
     const char *arguments; // what follows the name in the usage line
     const char *summary;   // one line for the list of commands
     const char *description;
-    std::vector<OptionSpec> options;
+    std::vector<OptionEntry> options;
     const char *footer;         // exit codes and notes after the options
     std::size_t positionals;    // words that are not options (apply: the plan)
     const char *positionalName; // what they are, for messages
 };
 
 // Every command but help, in the order the usage lists them.
-const std::vector<CommandSpec> &commandTable();
-const CommandSpec *findCommand(std::string_view name);
-const OptionSpec *findOption(const CommandSpec &command, std::string_view name);
+const std::vector<CommandEntry> &commandTable();
+const CommandEntry *findCommand(std::string_view name);
+const OptionEntry *findOption(const CommandEntry &command, std::string_view name);
 
 // The candidate closest to `word` when it is close enough to be a likely
 // typing slip, else empty.
@@ -96,7 +96,7 @@ BindOutcome resolveBind(const std::string &text, const Interfaces &interfaces);
 // resolved.
 class Arguments {
 public:
-    const CommandSpec *spec = nullptr;
+    const CommandEntry *command = nullptr; // the command whose table it was checked against
     bool help = false;
     std::vector<QString> positionals;
 
@@ -117,7 +117,7 @@ private:
 
 // Parses the words that follow the command's name; an error text (naming the
 // option, with a suggestion for an unknown one) when they are wrong.
-std::string parseArguments(const CommandSpec &command, const QStringList &words, Arguments &out,
+std::string parseArguments(const CommandEntry &command, const QStringList &words, Arguments &out,
                            const Interfaces &interfaces);
 
 // The usage text of a command (Command::Help: of the whole program).
