@@ -50,6 +50,20 @@ NETWORK_OPTIONS = dict(
     mtu=dict(type='int'), dns_mode=dict(type='str', choices=['auto', 'manual']),
     pppoe_dns=dict(type='str'))
 
+
+def settings_options():
+    """The options of a device's desired settings, as both modules take them
+    (their documentation is the settings doc fragment); new dictionaries at
+    each call."""
+    return dict(
+        hostname=dict(type='str'),
+        domain=dict(type='str'),
+        guest=dict(type='bool'),
+        network=dict(type='dict', options=NETWORK_OPTIONS),
+        new_password=dict(type='str', no_log=True),
+    )
+
+
 # Report result: how a message says it, when the client's detail does not.
 RESULT_WORDS = {
     'auth-failed': 'authentication failed',

@@ -133,7 +133,7 @@ diff:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.veltrona.kova.plugins.module_utils.kova_apply import (
-    NETWORK_OPTIONS, Desired, SiteRun)
+    Desired, SiteRun, settings_options)
 from ansible_collections.veltrona.kova.plugins.module_utils.veltrona_cli import (
     Client, client_argument_spec, normal_mac)
 
@@ -144,12 +144,8 @@ def main():
         mac=dict(type='str', required=True),
         user=dict(type='str'),
         password=dict(type='str', no_log=True),
-        network=dict(type='dict', options=NETWORK_OPTIONS),
-        hostname=dict(type='str'),
-        domain=dict(type='str'),
-        guest=dict(type='bool'),
-        new_password=dict(type='str', no_log=True),
         update_password=dict(type='str', choices=['always', 'never'], default='always', no_log=False),
+        **settings_options()
     )
     module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True)
     client = Client(module)

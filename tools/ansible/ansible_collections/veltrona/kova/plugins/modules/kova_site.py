@@ -134,7 +134,7 @@ diff:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.veltrona.kova.plugins.module_utils.kova_apply import (
-    NETWORK_OPTIONS, Desired, SiteRun)
+    Desired, SiteRun, settings_options)
 from ansible_collections.veltrona.kova.plugins.module_utils.veltrona_cli import (
     Client, client_argument_spec, normal_mac)
 
@@ -144,11 +144,7 @@ def main():
         mac=dict(type='str', required=True),
         user=dict(type='str'),
         password=dict(type='str', no_log=True),
-        new_password=dict(type='str', no_log=True),
-        hostname=dict(type='str'),
-        domain=dict(type='str'),
-        guest=dict(type='bool'),
-        network=dict(type='dict', options=NETWORK_OPTIONS),
+        **settings_options()
     )
     argument_spec = client_argument_spec()
     argument_spec.update(
