@@ -198,6 +198,43 @@ Run bareLoop() {
 
 // ---- the window ------------------------------------------------------------------
 
+// The application, timing each event it delivers outside another one while
+// `timing` is on: the longest tells which work a stall of the user-interface
+// thread was (a paint, a turn of rows, a timer).
+class TimedApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    struct Longest {
+        qint64 wallNs = 0;
+        qint64 cpuNs = 0;
+        int type = 0;
+        QByteArray receiver;
+    };
+    bool notify(QObject *receiver, QEvent *event) override {
+        if (!timing || depth > 0)
+            return QApplication::notify(receiver, event);
+        ++depth;
+        const int type = int(event->type());
+        const QByteArray name = receiver->metaObject()->className();
+        const qint64 cpu = threadCpuNs();
+        QElapsedTimer clock;
+        clock.start();
+        const bool done = QApplication::notify(receiver, event);
+        const qint64 wall = clock.nsecsElapsed();
+        --depth;
+        const qint64 used = threadCpuNs() - cpu;
+        if (wall > longest.wallNs)
+            longest = {wall, used, type, name};
+        if (used > busiest.cpuNs)
+            busiest = {wall, used, type, name};
+        return done;
+    }
+    bool timing = false;
+    int depth = 0;
+    Longest longest; // by wall time
+    Longest busiest; // by processor time
+};
+
 struct SortTimes {
     double descendingMs = -1;
     double ascendingMs = -1;
@@ -205,7 +242,7 @@ struct SortTimes {
     double ascendingCpuMs = -1;
 };
 
-Run windowScan(SortTimes &sort) {
+Run windowScan(SortTimes &sort, TimedApplication &application) {
     Run run;
     CVeltronaDlg dlg(nullptr, veltrona::KovaLibrary::real());
     dlg.show();
@@ -244,6 +281,7 @@ Run windowScan(SortTimes &sort) {
     const uint32_t dropsBefore = bufferDrops();
     clock.start();
     tick.start();
+    application.timing = true;
     QTimer::singleShot(50, [&] {
         clicked = clock.nsecsElapsed();
         QTest::mouseClick(scan, Qt::LeftButton);
@@ -252,6 +290,7 @@ Run windowScan(SortTimes &sort) {
         QTest::qWait(kTickMs);
     QTest::qWait(100);
     tick.stop();
+    application.timing = false;
 
     run.listed = list->GetItemCount();
     run.lostBufferFull = bufferDrops() - dropsBefore;
@@ -332,13 +371,13 @@ int main(int argc, char **argv) {
     const int count = countText ? std::atoi(countText) : 0;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
+    TimedApplication application(argc, argv);
 
     const Run bare = bareLoop();
     // Let the last replies of the bare loop's discoveries pass.
     QTest::qWait(1500);
     SortTimes sort;
-    const Run window = windowScan(sort);
+    const Run window = windowScan(sort, application);
     QTest::qWait(1500);
     const Run client = clientScan();
 
@@ -356,6 +395,12 @@ int main(int argc, char **argv) {
                 "receive buffer full)\n",
                 "window", window.listed, count, window.lastMs, window.stallMs, window.bytesPerRow,
                 window.stallEndMs, window.stallCpuMs, window.lostBufferFull);
+    std::printf("  %-18s the longest event: %.1f ms (%.1f ms on the processor), type %d to %s\n",
+                "", ms(application.longest.wallNs), ms(application.longest.cpuNs),
+                application.longest.type, application.longest.receiver.constData());
+    std::printf("  %-18s the busiest event: %.1f ms on the processor (%.1f ms), type %d to %s\n",
+                "", ms(application.busiest.cpuNs), ms(application.busiest.wallNs),
+                application.busiest.type, application.busiest.receiver.constData());
     std::printf("  %-18s %6d of %-5d %11.0f ms %16s %12.0f B   (%u replies dropped, receive "
                 "buffer full)\n",
                 "client", client.listed, count, client.lastMs, "-", client.bytesPerRow,

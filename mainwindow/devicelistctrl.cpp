@@ -3,12 +3,15 @@
 #include "fieldtext.h"
 #include "pictures.h"
 
+#include <QApplication>
 #include <QBitmap>
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStaticText>
+#include <QStyledItemDelegate>
 
 #include <arpa/inet.h>
 
@@ -31,6 +34,75 @@ QIcon maskedIcon(int id) {
     }
     return icon;
 }
+
+// The rows' cells as the style draws them, but with their texts laid out once
+// and kept: a scan repaints the same few cells many times, and shaping and
+// eliding their texts anew each time is most of what a paint of the list
+// costs.
+class LaidOutTextDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override {
+        QStyleOptionViewItem cell = option;
+        initStyleOption(&cell, index);
+        const QWidget *widget = cell.widget;
+        const QStyle *style = widget != nullptr ? widget->style() : QApplication::style();
+        const QString text = std::exchange(cell.text, QString());
+        // Background, selection, picture and focus frame; the text's place
+        // does not depend on the text.
+        style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+        if (text.isEmpty())
+            return;
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, widget)
+                               .adjusted(margin, 0, -margin, 0);
+        QPalette::ColorGroup group =
+            cell.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+        if (group == QPalette::Normal && !(cell.state & QStyle::State_Active))
+            group = QPalette::Inactive;
+        painter->save();
+        painter->setPen(cell.palette.color(group, cell.state & QStyle::State_Selected
+                                                      ? QPalette::HighlightedText
+                                                      : QPalette::Text));
+        painter->setFont(cell.font);
+        painter->setClipRect(area, Qt::IntersectClip);
+        const QStaticText &laid = laidOut(text, cell, area.width());
+        painter->drawStaticText(
+            QPointF(area.left(), area.top() + (area.height() - laid.size().height()) / 2), laid);
+        painter->restore();
+    }
+
+private:
+    const QStaticText &laidOut(const QString &text, const QStyleOptionViewItem &cell,
+                               int width) const {
+        if (cell.font != m_font) {
+            m_texts.clear();
+            m_font = cell.font;
+        }
+        const Key key{text, width};
+        if (const auto found = m_texts.constFind(key); found != m_texts.cend())
+            return found.value();
+        // Enough for every cell on a large screen; a scroll through many rows
+        // starts the store afresh.
+        if (m_texts.size() >= kMaxTexts)
+            m_texts.clear();
+        QStaticText laid(text);
+        laid.setTextFormat(Qt::PlainText);
+        laid.prepare(QTransform(), cell.font);
+        if (laid.size().width() > width) {
+            laid.setText(cell.fontMetrics.elidedText(text, cell.textElideMode, width));
+            laid.prepare(QTransform(), cell.font);
+        }
+        return m_texts.insert(key, laid).value();
+    }
+
+    using Key = std::pair<QString, int>;
+    static constexpr qsizetype kMaxTexts = 1024;
+    mutable QHash<Key, QStaticText> m_texts;
+    mutable QFont m_font;
+};
 
 // Texts are 8-bit: each byte is one character.
 QString text8(const std::string &text) {
@@ -249,7 +321,36 @@ CDeviceListCtrl::CDeviceListCtrl(QWidget *parent, veltrona::KovaLibrary &library
     // The row image: the 16 x 16 blue disc, black masked out.
     m_model.setRowIcon(maskedIcon(veltrona::res::IDB_LIST_BLUE_16));
     setModel(&m_model);
+    setItemDelegate(new LaidOutTextDelegate(this));
     connect(&m_model, &QAbstractItemModel::rowsInserted, this, [this] { ClearEmptyText(); });
+    m_paintTimer.setSingleShot(true);
+    connect(&m_paintTimer, &QTimer::timeout, this, &CDeviceListCtrl::paintRows);
+}
+
+void CDeviceListCtrl::paceRows() {
+    if (m_paintTimer.isActive() || !m_sincePaint.isValid())
+        return;
+    const qint64 since = m_sincePaint.elapsed();
+    if (since >= kPaintPaceMs)
+        return;
+    viewport()->setUpdatesEnabled(false);
+    m_paintTimer.start(int(kPaintPaceMs - since));
+}
+
+void CDeviceListCtrl::paintRows() {
+    m_paintTimer.stop();
+    viewport()->setUpdatesEnabled(true); // and schedules the paint
+}
+
+void CDeviceListCtrl::scrollContentsBy(int dx, int dy) {
+    paintRows();
+    QTreeView::scrollContentsBy(dx, dy);
+}
+
+void CDeviceListCtrl::selectionChanged(const QItemSelection &selected,
+                                       const QItemSelection &deselected) {
+    paintRows();
+    QTreeView::selectionChanged(selected, deselected);
 }
 
 void CDeviceListCtrl::ShowEmptyText(const QString &text) {
@@ -269,6 +370,7 @@ void CDeviceListCtrl::ClearEmptyText() {
 }
 
 void CDeviceListCtrl::paintEvent(QPaintEvent *event) {
+    m_sincePaint.start();
     QTreeView::paintEvent(event);
     if (m_strEmptyText.isEmpty() || m_model.rowCount() != 0)
         return;
@@ -334,13 +436,10 @@ void CDeviceListCtrl::readItemMacs(int first) {
 }
 
 int CDeviceListCtrl::AddDevices(std::span<const DeviceListRow> rows) {
-    // A burst becomes one insertion and one repaint.
-    const bool updates = updatesEnabled();
-    setUpdatesEnabled(false);
+    paceRows();
     const int first = m_model.rowCount();
     const int added = m_model.append(rows);
     readItemMacs(first);
-    setUpdatesEnabled(updates);
     return added;
 }
 
@@ -405,6 +504,7 @@ int CDeviceListCtrl::CompareRows(HKOVAITEM item1, HKOVAITEM item2, int column) c
 void CDeviceListCtrl::OnColumnClick(int column) {
     if (column < 0 || column >= veltrona::kColumnCount)
         return;
+    paintRows();
     if (column == m_nSortColumn)
         m_nSortDirection[column] = m_nSortDirection[column] > 0 ? -1 : 1;
     else
@@ -419,6 +519,7 @@ void CDeviceListCtrl::OnColumnClick(int column) {
 void CDeviceListCtrl::DeleteAllItems() {
     // Clearing the selection first tells the window that nothing is selected.
     selectionModel()->clear();
+    paintRows();
     m_model.removeAll();
     ClearEmptyText();
 }

@@ -12,9 +12,11 @@
 #include "platform.h"
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QIcon>
 #include <QStringList>
+#include <QTimer>
 #include <QTreeView>
 
 #include <array>
@@ -110,8 +112,9 @@ public:
     // listed: 1 when a row was added, else 0. Without a row record, shows
     // "Invalid data" and adds nothing.
     int AddDevice(const DEVICE_ROW *row, HKOVAITEM item);
-    // AddDevice for each row in order, as one insertion with updates
-    // suspended; returns how many rows were added.
+    // AddDevice for each row in order, as one insertion; returns how many
+    // rows were added. While rows keep coming, the rows on screen are painted
+    // at most every kPaintPaceMs (see paceRows()).
     int AddDevices(std::span<const DeviceListRow> rows);
 
     // Index of the row with this MAC address, or -1.
@@ -154,6 +157,10 @@ public:
     int SortColumn() const { return m_nSortColumn; }
     int SortDirection(int column) const { return m_nSortDirection.at(column); }
 
+    // A burst of rows repaints the visible rows at most this often: a paint
+    // costs the user-interface thread far more than listing a batch does.
+    static constexpr int kPaintPaceMs = 100;
+
 signals:
     void leftDoubleClicked();
     void rightDoubleClicked();
@@ -161,12 +168,19 @@ signals:
 protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void selectionChanged(const QItemSelection &selected,
+                          const QItemSelection &deselected) override;
 
 private:
     std::string sortText(HKOVAITEM item, int column) const;
     // Reads the item MAC of each row from `first` on.
     void readItemMacs(int first);
     bool readMac(HKOVAITEM item, uint8_t mac[6]) const;
+    // Holds the rows' repaint back until kPaintPaceMs after the last paint,
+    // when it was more recent; paintRows() ends the hold at once.
+    void paceRows();
+    void paintRows();
 
     veltrona::KovaLibrary &m_library;
     veltrona::ui::Platform &m_platform;
@@ -176,4 +190,6 @@ private:
     QString m_strEmptyText;
     // The list's own description while the empty text stands in for it.
     QString m_strDescription;
+    QElapsedTimer m_sincePaint;
+    QTimer m_paintTimer;
 };

@@ -206,6 +206,7 @@ void ReplyBridge::serveRows() {
         m_taken.swap(m_rows);
     }
     const uint64_t listed = m_rowConnection.load();
+    m_batch.reserve(m_taken.size());
     for (const QueuedRow &queued : m_taken) {
         if (queued.connection == listed)
             m_batch.push_back(queued.row);

@@ -3,11 +3,34 @@
 #include "gui_test_support.h"
 #include "literal_device_list.h"
 
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <functional>
+
 using namespace guitest;
+
+namespace {
+
+// Calls `seen` for each event of `type` that reaches the objects it filters.
+class EventCounter : public QObject {
+public:
+    EventCounter(QEvent::Type type, std::function<void()> seen)
+        : m_type(type), m_seen(std::move(seen)) {}
+    bool eventFilter(QObject *, QEvent *event) override {
+        if (event->type() == m_type)
+            m_seen();
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
+    std::function<void()> m_seen;
+};
+
+} // namespace
 
 class DeviceListTest : public QObject {
     Q_OBJECT
@@ -216,6 +239,36 @@ private slots:
         QCOMPARE(columnTexts(*list, 3), (QStringList{"d", "c", "b", "a"}));
         list->OnColumnClick(3);
         QCOMPARE(columnTexts(*list, 3), (QStringList{"a", "b", "c", "d"}));
+    }
+
+    void burstOfRowsIsPaintedPacedAndToTheEnd() {
+        // Batches every 10 ms for 300 ms: the rows on screen are painted a few
+        // times, not once per batch, and once more after the last batch.
+        FakeItems items;
+        auto list = makeList(items);
+        list->resize(600, 300);
+        list->show();
+        QVERIFY(QTest::qWaitForWindowExposed(list.get()));
+        QList<qint64> paints;
+        QElapsedTimer clock;
+        clock.start();
+        EventCounter counter(QEvent::Paint, [&] { paints << clock.elapsed(); });
+        list->viewport()->installEventFilter(&counter);
+        qint64 lastBatch = 0;
+        for (int batch = 0; batch < 30; ++batch) {
+            std::vector<DeviceListRow> rows;
+            for (int i = 0; i < 3; ++i) {
+                RowFields fields;
+                fields.mac = mac(uint8_t(3 * batch + i + 1));
+                rows.push_back({makeRow(fields), items.make(fields.mac)});
+            }
+            QCOMPARE(list->AddDevices(rows), 3);
+            lastBatch = clock.elapsed();
+            QTest::qWait(10);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!paints.isEmpty() && paints.last() >= lastBatch, 1000);
+        QVERIFY2(paints.size() <= int(clock.elapsed() / CDeviceListCtrl::kPaintPaceMs) + 2,
+                 qPrintable(QString::number(paints.size())));
     }
 
     void movedHeaderSectionsKeepColumnIndexes() {
