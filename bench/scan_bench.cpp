@@ -6,9 +6,10 @@
 // scan (its own code, in this process, five seconds). For each it prints the
 // devices listed of N, the time of the last row (the bare loop: of its last
 // new device; the client: of its last new device decoded), the longest gap
-// between two 5 ms timer ticks of the user-interface thread, the growth of the
-// resident memory per listed device, and the ratios; then the time of a header
-// click that sorts all rows. Run it through scripts/bench-scan.
+// between two 5 ms timer ticks of the user-interface thread (with the event
+// that took longest and the one that used the most processor time), the growth
+// of the resident memory per listed device, and the ratios; then the time of a
+// header click that sorts all rows. Run it through scripts/bench-scan.
 //
 //   scan_bench [--jitter MS] [--unprivileged]
 //
