@@ -469,6 +469,10 @@ const std::vector<Value> &Value::elements() const {
     return type_ == Type::Array ? items_ : kNoElements;
 }
 
+const std::vector<Value> &Value::members() const {
+    return type_ == Type::Object ? items_ : kNoElements;
+}
+
 const Value &Value::operator[](std::string_view key) const {
     for (std::size_t i = keys_.size(); i-- > 0;)
         if (keys_[i] == key)

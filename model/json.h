@@ -78,6 +78,8 @@ public:
     // An object's member names, in the text's order (a name given twice is
     // there twice).
     const std::vector<std::string> &keys() const;
+    // An object's member values, parallel to keys().
+    const std::vector<Value> &members() const;
 
 private:
     friend class Reader;
