@@ -72,7 +72,9 @@ std::string unsendable(std::string_view utf8) {
         std::snprintf(number, sizeof number, "U+%04X", static_cast<unsigned>(code));
         if (code == 0xFFFD)
             return std::string("U+FFFD, which stands for bytes that are not UTF-8");
-        return "'" + printable(utf8.substr(0, length)) + "' (" + number + ")";
+        // A byte-order mark is shown as nothing.
+        const std::string_view shown = code == 0xFEFF ? "" : utf8.substr(0, length);
+        return "'" + printable(shown) + "' (" + number + ")";
     }
     return "a character";
 }

@@ -28,7 +28,7 @@ std::uint32_t unitOrder(char32_t code) {
 
 void escape(std::string &out, std::string_view text) {
     out += '"';
-    for (const char c : wellFormedUtf8(text)) {
+    for (const char c : text) {
         switch (c) {
         case '"':
             out += "\\\"";
@@ -267,6 +267,9 @@ private:
 
     bool string(std::string &out) {
         ++at_; // the opening quote
+        // A byte-order mark that starts a string is not part of its text.
+        if (text_.substr(at_, 3) == "\xEF\xBB\xBF")
+            at_ += 3;
         while (at_ < text_.size()) {
             const char c = text_[at_];
             if (c == '"') {
@@ -346,10 +349,10 @@ std::optional<Value::Type> Value::readList(std::string_view text,
     return Reader(text, &error).list(each);
 }
 
-Value Value::string(std::string text) {
+Value Value::string(std::string_view text) {
     Value value;
     value.type_ = Type::String;
-    value.text_ = std::move(text);
+    value.text_ = wellFormedUtf8(text);
     return value;
 }
 
@@ -386,6 +389,7 @@ Value &Value::append(Value element) {
 }
 
 Value &Value::insert(std::string key, Value member) {
+    key = wellFormedUtf8(key);
     const auto same = std::find(keys_.begin(), keys_.end(), key);
     if (same != keys_.end()) {
         items_[static_cast<std::size_t>(same - keys_.begin())] = std::move(member);

@@ -4,6 +4,7 @@
 // and the documents the client writes (reports, plans, scans). The reader is
 // strict: a text with anything else than one value and white space, or with
 // a string that is not UTF-8, is refused, with the byte where it went wrong.
+// A byte-order mark written as bytes at the start of a string is dropped.
 
 #include <cstddef>
 #include <cstdint>
@@ -40,21 +41,22 @@ public:
 
     // Values to write: a null one by default.
     Value() = default;
-    static Value string(std::string text); // UTF-8
+    // A text, made well-formed UTF-8: a leading byte-order mark dropped, a
+    // byte that starts no UTF-8 sequence taken for U+FFFD.
+    static Value string(std::string_view text);
     static Value number(std::int64_t number);
     static Value boolean(bool value);
     static Value array();
     static Value object();
     // Adds an element to an array.
     Value &append(Value element);
-    // Sets an object's member, replacing one of the same name.
+    // Sets an object's member, replacing one of the same name (a name is
+    // made well-formed UTF-8 as a text is).
     Value &insert(std::string key, Value member);
 
     // The text of the value: indented by four spaces a level with a line end
     // after the last line, or compact on one line. An object's members come in
-    // the order of keyLess. Texts are written as well-formed UTF-8 (a leading
-    // byte-order mark dropped, a byte that starts no UTF-8 sequence written as
-    // U+FFFD), control characters escaped.
+    // the order of keyLess; control characters in texts are escaped.
     enum class Layout { Indented, Compact };
     std::string write(Layout layout = Layout::Indented) const;
 
