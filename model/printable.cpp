@@ -136,7 +136,7 @@ std::string wellFormedUtf8(std::string_view bytes) {
 std::optional<std::string> latin1Of(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
-    for (std::string_view rest = withoutMark(utf8); !rest.empty();) {
+    for (std::string_view rest = utf8; !rest.empty();) {
         char32_t code = 0;
         const std::size_t length = utf8Sequence(rest, code);
         if (length == 0 || code > 0xFF)

@@ -33,8 +33,8 @@ std::string utf8OrLatin1(std::string_view bytes);
 // byte that starts no well-formed sequence replaced by U+FFFD.
 std::string wellFormedUtf8(std::string_view bytes);
 
-// The Latin-1 bytes of a UTF-8 text, a leading byte-order mark dropped, or
-// nothing when it is not UTF-8 or holds a character beyond U+00FF.
+// The Latin-1 bytes of a UTF-8 text, or nothing when it is not UTF-8 or
+// holds a character beyond U+00FF.
 std::optional<std::string> latin1Of(std::string_view utf8);
 
 // The length of the well-formed UTF-8 sequence at the start of `text` and its

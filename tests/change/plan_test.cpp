@@ -61,7 +61,9 @@ TEST(Plan, HandEditedCsvAndJsonReadTheSame) {
     EXPECT_EQ(csv.rows[1].row, 3);
 
     // A cell that is not UTF-8 is Latin-1: a plan saved by a Latin-1 program.
-    for (const char *cafe : {"caf\xe9", "caf\xc3\xa9", "\"caf\xe9\""}) {
+    for (const char *cafe : {"caf\xe9", "caf\xc3\xa9", "\"caf\xe9\"",
+                             "\xef\xbb\xbf"
+                             "caf\xc3\xa9"}) {
         const PlanInput latin1 =
             parse(std::string("mac,new_host\n02-00-00-00-00-01,") + cafe + "\n");
         ASSERT_TRUE(latin1.problems.empty()) << latin1.problems.front();
