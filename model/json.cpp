@@ -91,9 +91,8 @@ public:
                     return std::nullopt;
                 each(element);
             } while (take(','));
-            if (!take(']'))
-                return fail(at_ < text_.size() ? "missing value separator" : "unterminated array"),
-                       std::nullopt;
+            if (!closeArray())
+                return std::nullopt;
         }
         if (!end())
             return std::nullopt;
@@ -110,6 +109,11 @@ private:
         if (error_ && error_->what.empty())
             *error_ = {what, at_};
         return false;
+    }
+
+    bool closeArray() {
+        return take(']') ||
+               fail(at_ < text_.size() ? "missing value separator" : "unterminated array");
     }
 
     bool end() {
@@ -176,8 +180,7 @@ private:
                 if (!read(value.items_.back(), depth + 1))
                     return false;
             } while (take(','));
-            return take(']') ||
-                   fail(at_ < text_.size() ? "missing value separator" : "unterminated array");
+            return closeArray();
         case '"':
             value.type_ = Value::Type::String;
             return string(value.text_);
