@@ -63,6 +63,32 @@ std::optional<std::uint32_t> parseAddress(std::string_view text) {
     return ntohl(address.s_addr);
 }
 
+std::optional<std::string> canonicalIpv4(const std::string &text) {
+    std::string canonical;
+    std::size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (at >= text.size() || text[at] != '.')
+                return std::nullopt;
+            ++at;
+        }
+        std::size_t digits = 0;
+        unsigned value = 0;
+        while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) &&
+               digits < 4) {
+            value = value * 10 + static_cast<unsigned>(text[at] - '0');
+            ++at;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255)
+            return std::nullopt;
+        canonical += (part > 0 ? "." : "") + std::to_string(value);
+    }
+    if (at != text.size())
+        return std::nullopt;
+    return canonical;
+}
+
 bool sameMac(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return std::toupper(static_cast<unsigned char>(x)) ==

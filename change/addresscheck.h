@@ -99,6 +99,8 @@ std::optional<Problem> checkName(std::string_view latin1, Field field);
 // Dotted text of a host-order address, and the value of a dotted text.
 std::string dotted(std::uint32_t address);
 std::optional<std::uint32_t> parseAddress(std::string_view text);
+// A dotted IPv4 address of four decimal numbers 0 to 255, in canonical form.
+std::optional<std::string> canonicalIpv4(const std::string &text);
 // "10.77.0.0/16".
 std::string subnetText(std::uint32_t network, std::uint32_t netmask);
 

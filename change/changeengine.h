@@ -38,9 +38,12 @@ struct Credentials {
     std::optional<std::string> newPassword; // sent with the account step; later steps use it
 };
 
-// Longest texts a request carries, in bytes.
+// Longest texts a request carries, in bytes, and the largest MTU.
 inline constexpr std::size_t kMaxHostName = 32;
 inline constexpr std::size_t kMaxDomainName = 64;
+inline constexpr std::size_t kMaxPppoeUser = 16;
+inline constexpr std::size_t kMaxPppoeService = 32;
+inline constexpr std::uint32_t kMaxMtu = 65535;
 
 // Network settings asked for; the others keep the device's values.
 struct NetworkChanges {

@@ -7,9 +7,35 @@ namespace veltrona {
 
 namespace {
 
-// The length of the well-formed UTF-8 sequence at the start of `text` and its
-// code point, or 0 when the first byte does not start one (a lone continuation
-// byte, an overlong form, a surrogate, beyond U+10FFFF or cut short).
+// Control characters, and the invisible ones that move or reorder what
+// follows on a terminal: bidirectional embeddings, overrides and isolates
+// (U+202A to U+202E, U+2066 to U+2069) and marks (U+200E, U+200F, U+061C),
+// zero-width characters (U+200B to U+200D, U+2060, U+FEFF), and the line and
+// paragraph separators (U+2028, U+2029).
+bool isControl(char32_t code) {
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C ||
+           (code >= 0x200B && code <= 0x200F) || (code >= 0x2028 && code <= 0x202E) ||
+           (code >= 0x2060 && code <= 0x2069) || code == 0xFEFF;
+}
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool isUtf8(std::string_view text) {
+    for (char32_t code = 0; !text.empty();) {
+        const std::size_t length = utf8Sequence(text, code);
+        if (length == 0)
+            return false;
+        text.remove_prefix(length);
+    }
+    return true;
+}
+
+std::string_view withoutMark(std::string_view text) {
+    return text.substr(0, 3) == kByteOrderMark ? text.substr(3) : text;
+}
+
+} // namespace
+
 std::size_t utf8Sequence(std::string_view text, char32_t &code) {
     const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
     const std::uint8_t lead = byte(0);
@@ -39,17 +65,6 @@ std::size_t utf8Sequence(std::string_view text, char32_t &code) {
     return length;
 }
 
-// Control characters, and the invisible ones that move or reorder what
-// follows on a terminal: bidirectional embeddings, overrides and isolates
-// (U+202A to U+202E, U+2066 to U+2069) and marks (U+200E, U+200F, U+061C),
-// zero-width characters (U+200B to U+200D, U+2060, U+FEFF), and the line and
-// paragraph separators (U+2028, U+2029).
-bool isControl(char32_t code) {
-    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C ||
-           (code >= 0x200B && code <= 0x200F) || (code >= 0x2028 && code <= 0x202E) ||
-           (code >= 0x2060 && code <= 0x2069) || code == 0xFEFF;
-}
-
 void appendUtf8(std::string &out, char32_t code) {
     if (code < 0x80) {
         out += static_cast<char>(code);
@@ -67,8 +82,6 @@ void appendUtf8(std::string &out, char32_t code) {
         out += static_cast<char>(0x80 | (code & 0x3F));
     }
 }
-
-} // namespace
 
 std::string printable(std::string_view text) {
     std::string out;
@@ -98,14 +111,40 @@ std::string latin1ToUtf8(std::string_view latin1) {
 }
 
 std::string deviceTextUtf8(std::string_view bytes) {
-    for (std::string_view rest = bytes; !rest.empty();) {
+    return isUtf8(bytes) ? std::string(bytes) : latin1ToUtf8(bytes);
+}
+
+std::string utf8OrLatin1(std::string_view bytes) {
+    return isUtf8(bytes) ? std::string(withoutMark(bytes)) : latin1ToUtf8(bytes);
+}
+
+std::string wellFormedUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::string_view rest = withoutMark(bytes); !rest.empty();) {
         char32_t code = 0;
         const std::size_t length = utf8Sequence(rest, code);
         if (length == 0)
-            return latin1ToUtf8(bytes);
+            appendUtf8(out, 0xFFFD);
+        else
+            out.append(rest.substr(0, length));
+        rest.remove_prefix(length == 0 ? 1 : length);
+    }
+    return out;
+}
+
+std::optional<std::string> latin1Of(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::string_view rest = utf8; !rest.empty();) {
+        char32_t code = 0;
+        const std::size_t length = utf8Sequence(rest, code);
+        if (length == 0 || code > 0xFF)
+            return std::nullopt;
+        out += static_cast<char>(code);
         rest.remove_prefix(length);
     }
-    return std::string(bytes);
+    return out;
 }
 
 std::size_t displayWidth(std::string_view utf8) {

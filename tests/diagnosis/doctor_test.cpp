@@ -127,27 +127,6 @@ TEST(Doctor, FirewallBlocksOfRecordedRuleSets) {
     EXPECT_EQ(exitCode(firewallChecks({})), 0);
 }
 
-TEST(Doctor, JsonReaderTakesExactlyOneValue) {
-    using veltrona::diagnosis::json::Value;
-    for (const char *bad : {"", "{", "{\"a\":1,}", "[1 2]", "01", "1.", "-", "\"\x01\"",
-                            "\"\\ud800\"", "\"\\x\"", "nul", "{} {}", "{\"a\" 1}"})
-        EXPECT_FALSE(Value::parse(bad)) << bad;
-    EXPECT_FALSE(Value::parse(std::string(Value::kMaxDepth + 2, '[') +
-                              std::string(Value::kMaxDepth + 2, ']')));
-    const auto value = Value::parse(" {\"n\": [32153, -2.5e1, 1e400, 3.0], \"s\": "
-                                    "\"\\u00e9\\ud83d\\ude00\\n\", \"s\": \"last\"} ");
-    ASSERT_TRUE(value);
-    const std::vector<Value> &n = (*value)["n"].elements();
-    ASSERT_EQ(n.size(), 4u);
-    EXPECT_EQ(n[0].integer(), 32153);
-    EXPECT_EQ(n[1].integer(), -25);
-    EXPECT_EQ(n[2].integer(), std::nullopt);
-    EXPECT_EQ(n[3].integer(), 3);
-    EXPECT_EQ((*value)["s"].text(), "last");
-    EXPECT_EQ(Value::parse("\"\\u00e9\\ud83d\\ude00\\n\"")->text(), "\xc3\xa9\xf0\x9f\x98\x80\n");
-    EXPECT_TRUE((*value)["missing"]["deeper"].isNull());
-}
-
 HostInterface host(const char *name, const char *address, const char *mask, unsigned flags,
                    bool scanned) {
     HostInterface h;

@@ -3,8 +3,10 @@
 # mutations in ctest, and with clang a short run of the libFuzzer binary.
 set(RULESET_FUZZ_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ruleset_fuzz.cpp
                          ${CMAKE_SOURCE_DIR}/diagnosis/ruleset.cpp
-                         ${CMAKE_SOURCE_DIR}/diagnosis/json.cpp)
-set(RULESET_FUZZ_INCLUDES ${CMAKE_SOURCE_DIR}/diagnosis ${CMAKE_SOURCE_DIR}/kova/include)
+                         ${CMAKE_SOURCE_DIR}/model/json.cpp
+                         ${CMAKE_SOURCE_DIR}/model/printable.cpp)
+set(RULESET_FUZZ_INCLUDES ${CMAKE_SOURCE_DIR}/diagnosis ${CMAKE_SOURCE_DIR}/model
+                          ${CMAKE_SOURCE_DIR}/kova/include)
 file(GLOB RULESET_FUZZ_SAMPLES ${CMAKE_SOURCE_DIR}/tests/diagnosis/samples/nft-*.json)
 
 add_executable(ruleset_fuzz_replay ruleset_replay_main.cpp ${RULESET_FUZZ_SOURCES})
@@ -34,10 +36,12 @@ elseif(KOVA_FUZZ_CLANGXX AND NOT VELTRONA_SANITIZE)
         OUTPUT ${_ruleset_binary}
         COMMAND ${KOVA_FUZZ_CLANGXX} -std=c++20 -g -O1 -Wall -Wextra
                 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-                -I${CMAKE_SOURCE_DIR}/diagnosis -I${CMAKE_SOURCE_DIR}/kova/include
+                -I${CMAKE_SOURCE_DIR}/diagnosis -I${CMAKE_SOURCE_DIR}/model
+                -I${CMAKE_SOURCE_DIR}/kova/include
                 ${RULESET_FUZZ_SOURCES} -o ${_ruleset_binary}
         DEPENDS ${RULESET_FUZZ_SOURCES} ${CMAKE_SOURCE_DIR}/diagnosis/ruleset.h
-                ${CMAKE_SOURCE_DIR}/diagnosis/json.h ${CMAKE_SOURCE_DIR}/diagnosis/findings.h
+                ${CMAKE_SOURCE_DIR}/model/json.h ${CMAKE_SOURCE_DIR}/model/printable.h
+                ${CMAKE_SOURCE_DIR}/diagnosis/findings.h
                 ${CMAKE_SOURCE_DIR}/kova/include/kova.h
         COMMENT "Building the rule-set libFuzzer target with clang"
         VERBATIM)

@@ -20,7 +20,7 @@ void Require(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string_view text(reinterpret_cast<const char *>(data), size);
-    const auto value = veltrona::diagnosis::json::Value::parse(text);
+    const auto value = veltrona::json::Value::parse(text);
     const auto ruleSet = veltrona::diagnosis::readRuleSet(text);
     // Only a JSON object with a list "nftables" is a rule set.
     Require(!ruleSet || (value && value->isObject() && (*value)["nftables"].isArray()));

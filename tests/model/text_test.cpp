@@ -1,7 +1,8 @@
-// Untrusted texts: the CSV reader, the spreadsheet cells, the password rule
-// and the terminal filter, one case per row.
+// Untrusted texts: the CSV and JSON readers, the spreadsheet cells, the
+// password rule and the terminal filter, one case per row.
 
 #include "csv.h"
+#include "json.h"
 #include "password.h"
 #include "printable.h"
 
@@ -198,5 +199,37 @@ INSTANTIATE_TEST_SUITE_P(
                      "holds bytes that are not text in the locale's character set"},
         PasswordCase{"zero_byte", std::string("a\0b", 3), "", "holds a zero byte"}),
     [](const testing::TestParamInfo<PasswordCase> &info) { return std::string(info.param.name); });
+
+TEST(Json, ReaderTakesExactlyOneValue) {
+    using veltrona::json::Value;
+    for (const char *bad :
+         {"", "{", "{\"a\":1,}", "[1 2]", "01", "1.", "-", "\"\x01\"", "\"\\ud800\"", "\"\\x\"",
+          "nul", "{} {}", "{\"a\" 1}", "\"caf\xe9\"", "\"\xed\xa0\x80\""})
+        EXPECT_FALSE(Value::parse(bad)) << bad;
+    EXPECT_FALSE(Value::parse(std::string(Value::kMaxDepth + 2, '[') +
+                              std::string(Value::kMaxDepth + 2, ']')));
+    const auto value = Value::parse(" {\"n\": [32153, -2.5e1, 1e400, 3.0], \"s\": "
+                                    "\"\\u00e9\\ud83d\\ude00\\n\", \"s\": \"last\"} ");
+    ASSERT_TRUE(value);
+    const std::vector<Value> &n = (*value)["n"].elements();
+    ASSERT_EQ(n.size(), 4u);
+    EXPECT_EQ(n[0].integer(), 32153);
+    EXPECT_EQ(n[1].integer(), -25);
+    EXPECT_EQ(n[2].integer(), std::nullopt);
+    EXPECT_EQ(n[3].integer(), 3);
+    EXPECT_EQ((*value)["s"].text(), "last");
+    EXPECT_EQ(Value::parse("\"\\u00e9\\ud83d\\ude00\\n\"")->text(), "\xc3\xa9\xf0\x9f\x98\x80\n");
+    EXPECT_TRUE((*value)["missing"]["deeper"].isNull());
+
+    // Written with the members in order, texts escaped and made UTF-8.
+    Value object = Value::object();
+    object.insert("z", Value::array().append(Value::number(-1)).append(Value()));
+    object.insert("a", Value::string("\xEF\xBB\xBFq\"\x01\xe9"));
+    object.insert("e", Value::object());
+    EXPECT_EQ(object.write(), "{\n    \"a\": \"q\\\"\\u0001\xEF\xBF\xBD\",\n    \"e\": {\n    },\n"
+                              "    \"z\": [\n        -1,\n        null\n    ]\n}\n");
+    EXPECT_EQ(object.write(Value::Layout::Compact),
+              "{\"a\":\"q\\\"\\u0001\xEF\xBF\xBD\",\"e\":{},\"z\":[-1,null]}");
+}
 
 } // namespace

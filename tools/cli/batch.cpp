@@ -16,11 +16,9 @@
 #include "stopsignals.h"
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -51,28 +49,21 @@ std::optional<std::string> optionalText(const Arguments &arguments, const char *
 
 // ---- a plan's rows as changes ----
 
+using change::AppliedRow;
+using change::ApplyReport;
 using change::DeviceChange;
+using change::PlanFill;
+using change::PlanInput;
+using change::PlanOrder;
+using change::PlanRow;
+using change::ShownValues;
 using change::State;
 using change::Step;
 
-// What each row of a plan asks of its device, with the credentials to use.
-std::vector<change::Desired> desiredOf(const std::deque<PlanRow> &rows,
-                                       const std::map<std::uint64_t, Credentials> &secrets,
-                                       const Credentials &common) {
-    std::vector<change::Desired> desired(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const PlanRow &row = rows[i];
-        change::Desired &d = desired[i];
-        d.row = row.row;
-        d.mac = row.mac;
-        d.network = row.changes.network;
-        d.hostName = row.changes.hostName;
-        d.domainName = row.changes.domainName;
-        d.guest = row.changes.guest;
-        const auto own = secrets.find(macKey(row.mac.data()));
-        d.credentials = own != secrets.end() ? &own->second : &common;
-    }
-    return desired;
+// A plan's text read and checked, its rows' problems in the client's words.
+PlanInput readPlan(std::string_view text) {
+    return change::parsePlan(
+        text, [](const change::Problem &problem) { return problemText(problem, Terms::Columns); });
 }
 
 void printProblems(const std::vector<change::Problem> &problems, Terms terms,
@@ -91,7 +82,7 @@ int runPlan(const Arguments &arguments, bool progress, KovaLibrary &library) {
     const bool json = arguments.choice("format") == 1;
     PlanFill fill;
     if (arguments.isSet("static-range")) {
-        if (auto range = parseRange(arguments.text("static-range"))) {
+        if (auto range = change::parseRange(arguments.text("static-range"))) {
             fill.rangeFirst = range->first;
             fill.rangeLast = range->second;
         } else {
@@ -139,7 +130,7 @@ int runPlan(const Arguments &arguments, bool progress, KovaLibrary &library) {
     // A malformed pattern is refused before the scan.
     if (fill.hostPattern) {
         FoundDevice sample;
-        if (!expandHostPattern(*fill.hostPattern, 1, sample, error))
+        if (!change::expandHostPattern(*fill.hostPattern, 1, sample, error))
             return fail(kExitUsage, error);
     }
 
@@ -154,7 +145,7 @@ int runPlan(const Arguments &arguments, bool progress, KovaLibrary &library) {
     std::vector<FoundDevice> devices;
     const std::optional<std::string> onlyModel = optionalText(arguments, "only-model");
     for (const FoundDevice &device : result.devices) {
-        if (onlyModel && currentValue(device, "model") != *onlyModel)
+        if (onlyModel && change::currentValue(device, "model") != *onlyModel)
             continue;
         if (onlyMode && device.network.mode != *onlyMode)
             continue;
@@ -162,7 +153,7 @@ int runPlan(const Arguments &arguments, bool progress, KovaLibrary &library) {
             continue;
         devices.push_back(device);
     }
-    sortDevices(devices, order);
+    change::sortDevices(devices, order);
     // A device heard on a network of this host only gets an address inside it:
     // one the range cannot serve keeps its address, and is named.
     const change::Surroundings surroundings{!bind.empty(), change::localNetworks()};
@@ -177,15 +168,15 @@ int runPlan(const Arguments &arguments, bool progress, KovaLibrary &library) {
                           << ": address cells left blank: " << problemText(*outside, Terms::Options)
                           << '\n';
             }
-    error = checkFill(fill, addressed);
+    error = change::checkFill(fill, addressed);
     if (!error.empty())
         return fail(kExitUsage, error);
-    const QByteArray plan = formatPlan(devices, fill, json, error);
+    const std::string plan = change::formatPlan(devices, fill, json, error);
     if (!error.empty())
         return fail(kExitUsage, error);
     // The plan is checked as apply will check it: no address that a device
     // outside it keeps, none that no device can use.
-    const PlanInput written = parsePlan(plan);
+    const PlanInput written = readPlan(plan);
     for (const std::string &problem : written.problems)
         std::cerr << "veltrona-cli: plan: " << problem << '\n';
     if (!written.problems.empty())
@@ -193,7 +184,8 @@ int runPlan(const Arguments &arguments, bool progress, KovaLibrary &library) {
     const Credentials none;
     std::vector<change::Problem> problems;
     change::ChangeEngine engine(
-        library, change::changesFor(desiredOf(written.rows, {}, none), result, problems), {});
+        library, change::changesFor(change::desiredOf(written.rows, {}, none), result, problems),
+        {});
     if (problems.empty())
         problems = engine.check(change::holdersFor(engine.changes(), result), surroundings);
     if (!problems.empty()) {
@@ -201,7 +193,7 @@ int runPlan(const Arguments &arguments, bool progress, KovaLibrary &library) {
             std::cerr << "veltrona-cli: plan: " << problemText(problem, Terms::Columns) << '\n';
         return kExitUsage;
     }
-    std::cout << plan.toStdString();
+    std::cout << plan;
     if (progress)
         std::cerr << devices.size() << (devices.size() == 1 ? " device" : " devices")
                   << " in the plan\n";
@@ -216,42 +208,6 @@ void wipeAll(std::map<std::uint64_t, Credentials> &secrets, Credentials &common)
     wipeCredentials(common);
 }
 
-// The values a device shows, under the report's names.
-ShownValues shownValues(const FoundDevice &d) {
-    ShownValues values;
-    for (const char *column :
-         {"host", "domain", "guest", "mode", "ip", "netmask", "gateway", "dns"})
-        values.emplace_back(column, currentValue(d, column));
-    const KOVA_NETWORK_SETTINGS &n = d.network;
-    values.emplace_back("pppoe_user", deviceTextUtf8(fieldView(n.pppoeUserName)));
-    values.emplace_back("pppoe_service", deviceTextUtf8(fieldView(n.pppoeServiceName)));
-    values.emplace_back("mtu", std::to_string(n.mtu));
-    values.emplace_back("dns_mode", n.dnsMode != 0 ? "manual" : "auto");
-    values.emplace_back("pppoe_dns", fieldText(n.pppoeDnsServer));
-    return values;
-}
-
-template <std::size_t N> void putField(char (&field)[N], const std::string &text) {
-    std::memset(field, 0, N);
-    std::memcpy(field, text.data(), std::min(text.size(), N));
-}
-
-// The device as the row's requests leave it.
-FoundDevice deviceAfter(const DeviceChange &change) {
-    FoundDevice after = *change.device;
-    for (Step step : change.steps) {
-        if (step == Step::HostName) {
-            putField(after.info.hostName, change.hostName);
-            putField(after.info.domainName, change.domainName);
-        } else if (step == Step::Account) {
-            after.guestAccount = change.guest;
-        } else {
-            after.network = change.settings;
-        }
-    }
-    return after;
-}
-
 const std::set<std::string> kPppoeFields = {"pppoe_user", "pppoe_service", "mtu", "dns_mode",
                                             "pppoe_dns"};
 
@@ -259,9 +215,10 @@ const std::set<std::string> kPppoeFields = {"pppoe_user", "pppoe_service", "mtu"
 // PPPoE ones when the device is or goes into PPPoE mode.
 void printDryRun(const DeviceChange &change) {
     const FoundDevice &d = *change.device;
-    std::cout << formatMac(change.mac.data()) << "  " << printable(currentValue(d, "model"))
+    std::cout << formatMac(change.mac.data()) << "  " << printable(change::currentValue(d, "model"))
               << '\n';
-    const ShownValues is = shownValues(d), tobe = shownValues(deviceAfter(change));
+    const ShownValues is = change::shownValues(d),
+                      tobe = change::shownValues(change::deviceAfter(change));
     const bool pppoe = d.network.mode == KOVA_MODE_PPPOE || change.settings.mode == KOVA_MODE_PPPOE;
     const std::map<Step, std::vector<std::string>> fields = {
         {Step::HostName, {"host", "domain"}},
@@ -292,24 +249,37 @@ void printDryRun(const DeviceChange &change) {
 // The dry run's last line: how many devices would be changed with how many requests.
 std::string dryRunSummary(const std::vector<DeviceChange> &planned,
                           const std::vector<change::Outcome> &outcomes) {
-    std::size_t devices = 0, requests = 0;
-    for (std::size_t i = 0; i < planned.size(); ++i)
-        if (outcomes[i].state == State::Pending)
-            ++devices, requests += planned[i].steps.size();
+    const auto [devices, requests] = change::dryRunCount(planned, outcomes);
     return std::to_string(devices) + (devices == 1 ? " device" : " devices") + " to change, " +
            std::to_string(requests) + (requests == 1 ? " request" : " requests") +
            " would go; nothing was sent\n";
 }
 
-AppliedRow appliedRow(const DeviceChange &change, const change::Outcome &outcome) {
-    return {change.row,
-            formatMac(change.mac.data()),
-            change::stateWords(outcome.state).key,
-            outcome.detail,
-            outcome.addressBefore,
-            outcome.addressAfter,
-            {},
-            {}};
+// One line of the table printed at the end.
+struct TableLine {
+    std::string mac, hostName, address, result, detail;
+};
+
+// The table with its title line; device texts are shown with control
+// characters as '?'.
+std::string formatAppliedTable(const std::vector<TableLine> &lines) {
+    std::vector<std::array<std::string, 5>> cells = {
+        {"MAC", "Host name", "Address", "Result", "Detail"}};
+    for (const TableLine &line : lines)
+        cells.push_back({line.mac, printable(line.hostName), line.address, line.result,
+                         printable(line.detail)});
+    std::array<std::size_t, 5> width{};
+    for (const auto &line : cells)
+        for (std::size_t i = 0; i < 5; ++i)
+            width[i] = std::max(width[i], displayWidth(line[i]));
+    std::string out;
+    for (const auto &line : cells) {
+        std::string text;
+        for (std::size_t i = 0; i < 5; ++i)
+            text += line[i] + (i < 4 ? std::string(width[i] - displayWidth(line[i]) + 2, ' ') : "");
+        out += text.substr(0, text.find_last_not_of(' ') + 1) + '\n';
+    }
+    return out;
 }
 
 // The table's line of a row: for a confirmed row the values it was given, for
@@ -325,51 +295,10 @@ TableLine tableLine(const DeviceChange &change, const change::Outcome &outcome) 
     const bool confirmed = outcome.state == State::Confirmed;
     const bool renamed =
         std::find(change.steps.begin(), change.steps.end(), Step::HostName) != change.steps.end();
-    line.hostName = confirmed && renamed ? QString::fromLatin1(change.hostName).toStdString()
-                                         : currentValue(*change.device, "host");
+    line.hostName = confirmed && renamed ? latin1ToUtf8(change.hostName)
+                                         : change::currentValue(*change.device, "host");
     line.address = !outcome.addressAfter.empty() ? outcome.addressAfter : outcome.addressBefore;
     return line;
-}
-
-// The key word of a row's state in the journal: a row whose request went out
-// is `sent` until it settles, or `applied` (answered Success, not confirmed).
-std::string journalKey(State state, bool sent) {
-    if (state == State::Applied)
-        return "applied";
-    if (state == State::InFlight || (state == State::Pending && sent))
-        return "sent";
-    return change::stateWords(state).key;
-}
-
-// The rows of a plan refused before anything was sent: every one not-sent,
-// with the problems that name it, else `why`. A plan without rows gives one
-// line, row 0, for the whole plan.
-std::vector<AppliedRow> refusedRows(const std::deque<PlanRow> &rows,
-                                    const std::vector<std::string> &problems,
-                                    const std::string &why) {
-    std::vector<AppliedRow> out;
-    for (const PlanRow &row : rows) {
-        const std::string n = std::to_string(row.row);
-        std::string detail;
-        for (const std::string &problem : problems)
-            for (const std::string &start :
-                 {"row " + n + ": ", "entry " + n + ": ", "row " + n + " ("})
-                if (problem.rfind(start, 0) == 0) {
-                    detail += (detail.empty() ? "" : "; ") + problem;
-                    break;
-                }
-        out.push_back({row.row,
-                       formatMac(row.mac.data()),
-                       "not-sent",
-                       detail.empty() ? "not sent: " + why : detail,
-                       {},
-                       {},
-                       {},
-                       {}});
-    }
-    if (out.empty())
-        out.push_back({0, {}, "not-sent", "not sent: " + why, {}, {}, {}, {}});
-    return out;
 }
 
 std::pair<std::uint32_t, std::uint32_t> lostNow(KovaLibrary &library) {
@@ -383,10 +312,6 @@ std::uint32_t lostSince(KovaLibrary &library,
                         const std::pair<std::uint32_t, std::uint32_t> &before) {
     const auto now = lostNow(library);
     return (now.first - before.first) + (now.second - before.second);
-}
-
-std::string lostNote(std::uint32_t count, const char *when) {
-    return std::to_string(count) + (count == 1 ? " reply was" : " replies were") + " lost " + when;
 }
 
 // After a stop, answers in flight are awaited this long at most.
@@ -408,6 +333,10 @@ struct RunEnd {
     std::uint32_t lostConfirming = 0; // and in the confirmation scan
 };
 
+change::LostReplies lostIn(const RunEnd &end) {
+    return {end.lostSending, end.lostConfirming};
+}
+
 // Drives a started engine: sends, awaits the answers and the moves, then
 // confirms with a fresh scan. `report` is kept as a journal: each row's
 // latest state is added as it changes, a row's "sent" before its request
@@ -426,8 +355,8 @@ RunEnd run(change::ChangeEngine &engine, KovaLibrary &library, const RunSetup &s
     std::vector<std::string> written(planned.size());
     std::set<std::size_t> sent; // rows last written as sent
     const auto journal = [&](std::size_t i) {
-        AppliedRow row = appliedRow(planned[i], outcomes[i]);
-        row.result = journalKey(outcomes[i].state, sends[i] > 0);
+        AppliedRow row = change::appliedRow(planned[i], outcomes[i]);
+        row.result = change::journalKey(outcomes[i].state, sends[i] > 0);
         if (row.result == "sent")
             row.detail =
                 std::string(change::stepName(planned[i].steps[sends[i] - 1])) + " request sent";
@@ -548,34 +477,14 @@ RunEnd run(change::ChangeEngine &engine, KovaLibrary &library, const RunSetup &s
     end.stopSignal = stopSignal;
     end.elapsed = std::chrono::duration<double>(Clock::now() - started).count();
     if (end.lostSending != 0)
-        std::cerr << "veltrona-cli: " << lostNote(end.lostSending, "while sending")
+        std::cerr << "veltrona-cli: " << change::lostNote(end.lostSending, "while sending")
                   << " (receive buffer full): a row without an answer may have applied its "
                      "change\n";
     if (end.lostConfirming != 0)
-        std::cerr << "veltrona-cli: " << lostNote(end.lostConfirming, "in the confirmation scan")
+        std::cerr << "veltrona-cli: "
+                  << change::lostNote(end.lostConfirming, "in the confirmation scan")
                   << ": a row not confirmed may have applied its change\n";
     return end;
-}
-
-// A row for the final report and table: the detail also says when its answer
-// may have been among the replies lost.
-AppliedRow finalRow(const DeviceChange &change, const change::Outcome &outcome, const RunEnd &end) {
-    AppliedRow row = appliedRow(change, outcome);
-    if (change.device) {
-        row.before = shownValues(*change.device);
-        row.after = shownValues(deviceAfter(change));
-    }
-    const State state = outcome.state;
-    if (end.lostSending != 0 &&
-        (state == State::NoAnswer ||
-         (state == State::NotSent && row.detail.find("was not seen") != std::string::npos)))
-        row.detail += "; " + lostNote(end.lostSending, "while sending") +
-                      ", its answer may have been among them";
-    if (end.lostConfirming != 0 && state == State::NotConfirmed &&
-        row.detail.rfind("no answer to the confirmation scan", 0) == 0)
-        row.detail += "; " + lostNote(end.lostConfirming, "in that scan") +
-                      ", its answer may have been among them";
-    return row;
 }
 
 // What a change starts from: the scan, the engine made from what it heard,
@@ -634,16 +543,15 @@ int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLi
     if (!error.empty())
         return fail(kExitUsage, error);
 
-    const QString planPath = arguments.positionals.front();
-    const std::string planName = toLocale(planPath);
+    const std::string planName = toLocale(arguments.positionals.front());
     // A report that cannot be written, or would replace a file this run
     // reads, is found before anything is read or sent.
     const std::optional<std::string> reportPath = optionalText(arguments, "report");
     if (reportPath) {
-        std::vector<std::string> keep = {QFile::encodeName(planPath).toStdString()};
+        std::vector<std::string> keep = {planName};
         for (const char *option : {"secrets", "password-file"})
             if (arguments.isSet(option))
-                keep.push_back(QFile::encodeName(arguments.value(option)).toStdString());
+                keep.push_back(arguments.text(option));
         error = ApplyReport::check(*reportPath, keep);
         if (!error.empty())
             return fail(kExitOutput, error);
@@ -654,18 +562,18 @@ int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLi
     const auto refuse = [&](int code, const std::deque<PlanRow> &rows,
                             const std::vector<std::string> &problems, const std::string &why) {
         if (reportPath &&
-            !report.finish(*reportPath, refusedRows(rows, problems, why), reportError))
+            !report.finish(*reportPath, change::refusedRows(rows, problems, why), reportError))
             fail(kExitOutput, reportError);
         return code;
     };
 
     // Every row is checked before anything is sent.
-    const std::optional<QByteArray> planText = readPlanFile(planPath, error);
+    const std::optional<std::string> planText = change::readPlanFile(planName, error);
     if (!planText) {
         fail(kExitUsage, planName + ": " + error);
         return refuse(kExitUsage, {}, {}, "the plan cannot be read: " + error);
     }
-    const PlanInput plan = parsePlan(*planText);
+    const PlanInput plan = readPlan(*planText);
     if (!plan.problems.empty()) {
         for (const std::string &problem : plan.problems)
             fail(kExitUsage, planName + ": " + problem);
@@ -705,8 +613,8 @@ int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLi
     }
 
     Start start;
-    scanThenEngine(start, library, desiredOf(plan.rows, secrets, common), {bind, seconds, progress},
-                   parallel, {});
+    scanThenEngine(start, library, change::desiredOf(plan.rows, secrets, common),
+                   {bind, seconds, progress}, parallel, {});
     const ScanResult &found = start.found;
     if (found.error != KOVA_OK) {
         wipeAll(secrets, common);
@@ -718,7 +626,8 @@ int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLi
         // A partial scan is no ground for any change: nothing goes.
         wipeAll(secrets, common);
         const int signal = caughtStopSignal();
-        const std::vector<AppliedRow> rows = refusedRows(plan.rows, {}, "stopped during the scan");
+        const std::vector<AppliedRow> rows =
+            change::refusedRows(plan.rows, {}, "stopped during the scan");
         std::vector<TableLine> lines;
         for (const AppliedRow &row : rows)
             lines.push_back({row.mac, {}, {}, "not sent", row.detail});
@@ -759,7 +668,7 @@ int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLi
         bool allFound = true;
         std::vector<AppliedRow> rows;
         for (std::size_t i = 0; i < planned.size(); ++i) {
-            AppliedRow row = finalRow(planned[i], outcomes[i], {});
+            AppliedRow row = change::finalRow(planned[i], outcomes[i], {});
             if (outcomes[i].state == State::Pending) {
                 printDryRun(planned[i]);
                 row.result = "would-change";
@@ -790,7 +699,7 @@ int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLi
     std::vector<AppliedRow> rows;
     std::size_t good = 0;
     for (std::size_t i = 0; i < planned.size(); ++i) {
-        AppliedRow row = finalRow(planned[i], outcomes[i], end);
+        AppliedRow row = change::finalRow(planned[i], outcomes[i], lostIn(end));
         TableLine line = tableLine(planned[i], outcomes[i]);
         line.detail = row.detail;
         lines.push_back(std::move(line));
@@ -876,7 +785,8 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
                            one.reportPath ? &report : nullptr, start.beforeSend, forget);
     std::string reportError = end.reportError;
     if (one.reportPath && reportError.empty())
-        report.finish(*one.reportPath, {finalRow(engine.changes().front(), outcome, end)},
+        report.finish(*one.reportPath,
+                      {change::finalRow(engine.changes().front(), outcome, lostIn(end))},
                       reportError);
 
     // The device's answer as the setting page words it, then what the

@@ -27,11 +27,11 @@ inline constexpr int kExitUsage = 64;       // bad command line or input; nothin
 inline constexpr int kExitOutput = 74;      // standard output could not be written
 
 // Longest texts a request can carry, in bytes.
-inline constexpr std::size_t kMaxHostName = 32;
-inline constexpr std::size_t kMaxDomainName = 64;
-inline constexpr std::size_t kMaxPppoeUser = 16;
+using change::kMaxDomainName;
+using change::kMaxHostName;
+using change::kMaxPppoeService;
+using change::kMaxPppoeUser;
 inline constexpr std::size_t kMaxPppoePassword = 32;
-inline constexpr std::size_t kMaxPppoeService = 32;
 
 enum class Format { Table, Csv, Json };
 

@@ -345,32 +345,6 @@ std::string toLocale(const QString &text) {
     return bytes;
 }
 
-std::optional<std::string> canonicalIpv4(const std::string &text) {
-    std::string canonical;
-    std::size_t at = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (at >= text.size() || text[at] != '.')
-                return std::nullopt;
-            ++at;
-        }
-        std::size_t digits = 0;
-        unsigned value = 0;
-        while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) &&
-               digits < 4) {
-            value = value * 10 + static_cast<unsigned>(text[at] - '0');
-            ++at;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255)
-            return std::nullopt;
-        canonical += (part > 0 ? "." : "") + std::to_string(value);
-    }
-    if (at != text.size())
-        return std::nullopt;
-    return canonical;
-}
-
 const std::vector<CommandEntry> &commandTable() {
     static const std::vector<CommandEntry> table = makeTable();
     return table;

@@ -3,6 +3,8 @@
 // range and choice checks, the usage texts, `help COMMAND` and the bash
 // completion all read it; a test holds the manual page and docs/cli.md to it.
 
+#include "changeengine.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -19,7 +21,7 @@ namespace veltrona::cli {
 // How long a command listens (--seconds), and the largest MTU (--mtu).
 inline constexpr int kDefaultSeconds = 5;
 inline constexpr int kMaxSeconds = 3600;
-inline constexpr std::uint32_t kMaxMtu = 65535;
+using change::kMaxMtu;
 
 // Decodes `bytes` from the character set of the locale (LC_CTYPE, as set by
 // setlocale). A byte that does not decode is kept apart (as a lone surrogate),
@@ -27,8 +29,7 @@ inline constexpr std::uint32_t kMaxMtu = 65535;
 QString fromLocale(const std::string &bytes);
 std::string toLocale(const QString &text);
 
-// A dotted IPv4 address of four decimal numbers 0 to 255, in canonical form.
-std::optional<std::string> canonicalIpv4(const std::string &text);
+using change::canonicalIpv4;
 
 enum class Command { Help, Scan, SetNetwork, SetHostName, SetAccount, Plan, Apply, Doctor };
 

@@ -5,13 +5,10 @@
 
 #include "doctor.h"
 #include "hoststate.h"
+#include "json.h"
 #include "kovalibrary.h"
 #include "scansequence.h"
 #include "session.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <chrono>
 #include <iostream>
@@ -33,21 +30,21 @@ Check portTrial(KovaLibrary &library, const std::string &bindAddress) {
 }
 
 // One object per check and the exit code, for scripts.
-QByteArray formatJson(const std::vector<Check> &checks) {
-    QJsonArray list;
+std::string formatJson(const std::vector<Check> &checks) {
+    json::Value list = json::Value::array();
     for (const Check &c : checks) {
-        QJsonObject object;
-        object.insert("area", QString::fromStdString(c.area));
-        object.insert("subject", QString::fromStdString(c.subject));
-        object.insert("status", QString::fromLatin1(statusWord(c.status)));
-        object.insert("finding", QString::fromStdString(c.finding));
-        object.insert("fix", QString::fromStdString(c.fix));
-        list.append(object);
+        json::Value object = json::Value::object();
+        object.insert("area", json::Value::string(c.area));
+        object.insert("subject", json::Value::string(c.subject));
+        object.insert("status", json::Value::string(statusWord(c.status)));
+        object.insert("finding", json::Value::string(c.finding));
+        object.insert("fix", json::Value::string(c.fix));
+        list.append(std::move(object));
     }
-    QJsonObject root;
-    root.insert("checks", list);
-    root.insert("exitCode", exitCode(checks));
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+    json::Value root = json::Value::object();
+    root.insert("checks", std::move(list));
+    root.insert("exitCode", json::Value::number(exitCode(checks)));
+    return root.write();
 }
 
 std::vector<Check> probe(KovaLibrary &library, const CommandLine &line,
@@ -85,7 +82,7 @@ int runDoctor(const CommandLine &line, bool progress, KovaLibrary &library) {
         for (const Check &c : probe(library, line, hosts, progress))
             checks.push_back(c);
     if (line.format == Format::Json)
-        std::cout << formatJson(checks).toStdString();
+        std::cout << formatJson(checks);
     else
         std::cout << formatTable(checks);
     return exitCode(checks);

@@ -88,7 +88,7 @@ int runScan(const CommandLine &line, bool progress, veltrona::KovaLibrary &libra
         std::cout << formatCsv(result.devices, line.showSecrets);
         break;
     case Format::Json:
-        std::cout << formatJson(result.devices, line.showSecrets).toStdString();
+        std::cout << formatJson(result.devices, line.showSecrets);
         break;
     }
     return kExitOk;

@@ -3,11 +3,6 @@
 #include "csv.h"
 #include "printable.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QString>
-#include <QStringDecoder>
-
 #include <algorithm>
 
 namespace veltrona::cli {
@@ -15,15 +10,11 @@ namespace veltrona::cli {
 namespace {
 
 // Device texts are 8-bit; they are UTF-8 when they decode as such, else Latin-1.
-QString jsonText(const std::string &bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    if (decoder.hasError())
-        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    return text;
+json::Value jsonText(const std::string &bytes) {
+    return json::Value::string(deviceTextUtf8(bytes));
 }
 
-template <std::size_t N> QString jsonField(const char (&field)[N]) {
+template <std::size_t N> json::Value jsonField(const char (&field)[N]) {
     return jsonText(fieldText(field));
 }
 
@@ -89,43 +80,43 @@ std::string formatCsv(const std::vector<FoundDevice> &devices, bool showSecrets)
     return out;
 }
 
-QJsonObject deviceJson(const FoundDevice &device, bool showSecrets) {
-    QJsonObject columns;
+json::Value deviceJson(const FoundDevice &device, bool showSecrets) {
+    using json::Value;
+    Value columns = Value::object();
     const auto texts = rowTexts(rowOf(device));
     for (int i = 0; i < kColumnCount; ++i)
-        columns.insert(QString::fromLatin1(kColumnTitles[i]), jsonText(texts[i]));
+        columns.insert(kColumnTitles[i], jsonText(texts[i]));
 
     const KOVA_DEVICE_INFO &info = device.info;
     const KOVA_NETWORK_SETTINGS &net = device.network;
-    QJsonObject object{
-        {"columns", columns},
-        {"mac", QString::fromStdString(formatMac(info.mac))},
-        {"ipAddress", jsonField(info.ipAddress)},
-        {"modelName", jsonField(info.modelName)},
-        {"hostName", jsonField(info.hostName)},
-        {"domainName", jsonField(info.domainName)},
-        {"mode", net.mode},
-        // The address in the device's network settings; "ipAddress" is the
-        // address its reply came from.
-        {"settingsIpAddress", jsonField(net.ipAddress)},
-        {"netMask", jsonField(net.netMask)},
-        {"gateway", jsonField(net.gateway)},
-        {"dnsServer", jsonField(net.dnsServer)},
-        {"pppoeUserName", jsonField(net.pppoeUserName)},
-        {"pppoeServiceName", jsonField(net.pppoeServiceName)},
-        {"mtu", static_cast<qint64>(static_cast<std::uint32_t>(net.mtu))},
-        {"dnsMode", net.dnsMode},
-        {"pppoeDnsServer", jsonField(net.pppoeDnsServer)},
-        {"guestAccount", device.guestAccount},
-        {"version", device.version ? QJsonValue(*device.version) : QJsonValue()},
-    };
+    Value object = Value::object();
+    object.insert("columns", std::move(columns));
+    object.insert("mac", Value::string(formatMac(info.mac)));
+    object.insert("ipAddress", jsonField(info.ipAddress));
+    object.insert("modelName", jsonField(info.modelName));
+    object.insert("hostName", jsonField(info.hostName));
+    object.insert("domainName", jsonField(info.domainName));
+    object.insert("mode", Value::number(net.mode));
+    // The address in the device's network settings; "ipAddress" is the
+    // address its reply came from.
+    object.insert("settingsIpAddress", jsonField(net.ipAddress));
+    object.insert("netMask", jsonField(net.netMask));
+    object.insert("gateway", jsonField(net.gateway));
+    object.insert("dnsServer", jsonField(net.dnsServer));
+    object.insert("pppoeUserName", jsonField(net.pppoeUserName));
+    object.insert("pppoeServiceName", jsonField(net.pppoeServiceName));
+    object.insert("mtu", Value::number(static_cast<std::uint32_t>(net.mtu)));
+    object.insert("dnsMode", Value::number(net.dnsMode));
+    object.insert("pppoeDnsServer", jsonField(net.pppoeDnsServer));
+    object.insert("guestAccount", Value::number(device.guestAccount));
+    object.insert("version", device.version ? Value::number(*device.version) : Value());
     if (showSecrets)
         object.insert("pppoePassword", jsonField(net.pppoePassword));
 
     // Ports and firmware are null for replies that carry none (below version 3).
     const std::optional<KOVA_SERVICE_PORTS> &ports = device.ports;
     auto port = [&](auto member) {
-        return ports ? QJsonValue(static_cast<int>((*ports).*member)) : QJsonValue();
+        return ports ? Value::number(static_cast<int>((*ports).*member)) : Value();
     };
     object.insert("av1Port", port(&KOVA_SERVICE_PORTS::av1Port));
     object.insert("webPort", port(&KOVA_SERVICE_PORTS::webPort));
@@ -138,23 +129,22 @@ QJsonObject deviceJson(const FoundDevice &device, bool showSecrets) {
 
     const std::optional<KOVA_FIRMWARE_INFO> &firmware = device.firmware;
     auto part = [&](auto member) {
-        return firmware ? QJsonValue(static_cast<int>((*firmware).*member)) : QJsonValue();
+        return firmware ? Value::number(static_cast<int>((*firmware).*member)) : Value();
     };
     object.insert("fwMajor", part(&KOVA_FIRMWARE_INFO::fwMajor));
     object.insert("fwMinor", part(&KOVA_FIRMWARE_INFO::fwMinor));
     object.insert("fwPatch", part(&KOVA_FIRMWARE_INFO::fwPatch));
     object.insert("fwReserved", part(&KOVA_FIRMWARE_INFO::fwReserved));
-    object.insert("serialNumber",
-                  firmware ? QJsonValue(jsonField(firmware->serialNumber)) : QJsonValue());
+    object.insert("serialNumber", firmware ? jsonField(firmware->serialNumber) : Value());
     object.insert("interfaceName", jsonText(device.interfaceName));
     return object;
 }
 
-QByteArray formatJson(const std::vector<FoundDevice> &devices, bool showSecrets) {
-    QJsonArray array;
+std::string formatJson(const std::vector<FoundDevice> &devices, bool showSecrets) {
+    json::Value array = json::Value::array();
     for (const FoundDevice &device : devices)
         array.append(deviceJson(device, showSecrets));
-    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+    return array.write();
 }
 
 } // namespace veltrona::cli

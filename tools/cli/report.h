@@ -3,10 +3,8 @@
 
 #include "devicerow.h"
 #include "fieldtext.h"
+#include "json.h"
 #include "kova.h"
-
-#include <QByteArray>
-#include <QJsonObject>
 
 #include <string>
 #include <vector>
@@ -30,8 +28,8 @@ std::string formatCsv(const std::vector<FoundDevice> &devices, bool showSecrets)
 // One object per device: the column texts under "columns", every decoded field
 // under its record field name, the reply's version byte as "version", the
 // interface it was heard on as "interfaceName".
-QJsonObject deviceJson(const FoundDevice &device, bool showSecrets);
-QByteArray formatJson(const std::vector<FoundDevice> &devices, bool showSecrets);
+json::Value deviceJson(const FoundDevice &device, bool showSecrets);
+std::string formatJson(const std::vector<FoundDevice> &devices, bool showSecrets);
 
 // The title of the extra column that --show-secrets adds to table and CSV.
 inline constexpr const char *kSecretColumnTitle = "PPPoE Password";

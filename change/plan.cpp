@@ -1,25 +1,25 @@
 #include "plan.h"
 
+#include "addresscheck.h"
 #include "csv.h"
-#include "devicerow.h"
+#include "fieldtext.h"
+#include "json.h"
 #include "printable.h"
-#include "problems.h"
 
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QString>
-#include <QStringDecoder>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <numeric>
 #include <set>
 
-namespace veltrona::cli {
+namespace veltrona::change {
 
 namespace {
 
@@ -61,18 +61,20 @@ std::string textProblem(const std::string &latin1, bool hostName) {
     return {};
 }
 
-// The first character of `text` that Latin-1 cannot hold, as people read it:
-// "'ā' (U+0101)".
-std::string unsendable(const QString &text) {
-    for (const char32_t code : text.toUcs4()) {
-        if (code <= 0xff)
+// The first character of a UTF-8 text that Latin-1 cannot hold, as people
+// read it: "'ā' (U+0101)".
+std::string unsendable(std::string_view utf8) {
+    for (char32_t code = 0; !utf8.empty(); utf8.remove_prefix(1)) {
+        const std::size_t length = utf8Sequence(utf8, code);
+        if (length == 0 || code <= 0xff)
             continue;
         char number[16];
         std::snprintf(number, sizeof number, "U+%04X", static_cast<unsigned>(code));
         if (code == 0xFFFD)
             return std::string("U+FFFD, which stands for bytes that are not UTF-8");
-        const std::string shown = printable(QString::fromUcs4(&code, 1).toStdString());
-        return "'" + shown + "' (" + number + ")";
+        // A byte-order mark is shown as nothing.
+        const std::string_view shown = code == 0xFEFF ? "" : utf8.substr(0, length);
+        return "'" + printable(shown) + "' (" + number + ")";
     }
     return "a character";
 }
@@ -90,7 +92,7 @@ public:
         PlanChanges &c = row_.changes;
         NetworkChanges &n = c.network;
         if (column == "mac") {
-            if (std::optional<MacAddress> mac = parseMac(value))
+            if (std::optional<Mac> mac = parseMac(value))
                 row_.mac = *mac;
             else
                 problem(column, value.empty() ? "the MAC address is missing"
@@ -164,14 +166,10 @@ private:
 
     std::optional<std::string> text(const std::string &column, const std::string &value,
                                     std::size_t limit, const std::string &what) {
-        const std::string_view cell = fromSpreadsheetText(value);
         // A cell is UTF-8 when it decodes as such, else Latin-1 (a plan saved
         // by a program that writes Latin-1).
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        QString decoded = decoder(QByteArrayView(cell.data(), static_cast<qsizetype>(cell.size())));
-        if (decoder.hasError())
-            decoded = QString::fromLatin1(cell.data(), static_cast<qsizetype>(cell.size()));
-        std::optional<std::string> latin1 = toLatin1(decoded);
+        const std::string decoded = utf8OrLatin1(fromSpreadsheetText(value));
+        std::optional<std::string> latin1 = latin1Of(decoded);
         if (!latin1)
             problem(column, "the " + what + " holds " + unsendable(decoded) +
                                 ", which devices cannot take (they take Latin-1 characters only)");
@@ -191,8 +189,8 @@ private:
 };
 
 // Checks that need every row: duplicate MACs and duplicate new addresses.
-void checkAcrossRows(PlanInput &input, const std::string &unit) {
-    std::map<MacAddress, int> macs;
+void checkAcrossRows(PlanInput &input, const std::string &unit, const ProblemWords &words) {
+    std::map<Mac, int> macs;
     std::map<std::string, int> addresses;
     for (const PlanRow &row : input.rows) {
         const std::string where = unit + " " + std::to_string(row.row);
@@ -209,8 +207,8 @@ void checkAcrossRows(PlanInput &input, const std::string &unit) {
         }
         if (row.changes.network.mode)
             if (const auto problem =
-                    change::checkModes(row.changes.network, false, *row.changes.network.mode))
-                input.problems.push_back(where + ": " + problemText(*problem, Terms::Columns));
+                    checkModes(row.changes.network, false, *row.changes.network.mode))
+                input.problems.push_back(where + ": " + words(*problem));
     }
 }
 
@@ -235,11 +233,11 @@ void readHeader(const std::vector<std::string> &cells, std::vector<std::string> 
 // Reading stops once this many problems are listed.
 constexpr std::size_t kMaxProblems = 100;
 
-PlanInput parseCsvPlan(const QByteArray &text) {
+PlanInput parseCsvPlan(std::string_view text, const ProblemWords &words) {
     PlanInput input;
     std::vector<std::string> header;
     const std::string csvProblem = readCsv(
-        std::string_view(text.data(), static_cast<std::size_t>(text.size())),
+        text,
         [&](const CsvRecord &record) {
             if (header.empty()) {
                 readHeader(record.cells, header, input.problems);
@@ -269,130 +267,112 @@ PlanInput parseCsvPlan(const QByteArray &text) {
                                  " problems)");
     if (header.empty() && input.problems.empty())
         input.problems.push_back("row 1: the plan is empty (no header line)");
-    checkAcrossRows(input, "row");
+    checkAcrossRows(input, "row", words);
     return input;
 }
 
-std::string jsonTypeName(const QJsonValue &value) {
+std::string jsonTypeName(const json::Value &value) {
     switch (value.type()) {
-    case QJsonValue::Null:
+    case json::Value::Type::Null:
         return "null";
-    case QJsonValue::Bool:
+    case json::Value::Type::Bool:
         return "true or false";
-    case QJsonValue::Double:
+    case json::Value::Type::Number:
         return "a number";
-    case QJsonValue::Array:
+    case json::Value::Type::Array:
         return "a list";
-    case QJsonValue::Object:
+    case json::Value::Type::Object:
         return "an object";
     default:
         return "this";
     }
 }
 
-// The first field name given twice in one object of a JSON text that parses
-// ("entry 2: field 'mac' is given twice"), or an empty text; the reader keeps
-// only the last of them.
-std::string duplicateField(const QByteArray &text) {
-    struct Level {
-        bool object;
-        bool expectKey;
-        std::set<QString> keys;
-    };
-    std::vector<Level> levels;
-    int entry = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ':')
-            continue;
-        if (levels.size() == 1 && c != ',' && c != ']')
-            ++entry; // a value of the top-level list starts
-        if (c == '{' || c == '[') {
-            levels.push_back({c == '{', c == '{', {}});
-        } else if (c == '}' || c == ']') {
-            if (!levels.empty())
-                levels.pop_back();
-        } else if (c == ',') {
-            if (!levels.empty())
-                levels.back().expectKey = levels.back().object;
-        } else if (c == '"') {
-            const qsizetype start = i;
-            for (++i; i < text.size() && text[i] != '"'; ++i)
-                if (text[i] == '\\')
-                    ++i;
-            if (levels.empty() || !levels.back().object || !levels.back().expectKey)
-                continue;
-            levels.back().expectKey = false;
-            const QByteArray token = text.mid(start, i - start + 1);
-            const QString key =
-                QJsonDocument::fromJson("[" + token + "]").array().first().toString();
-            if (!levels.back().keys.insert(key).second)
-                return "entry " + std::to_string(entry) + ": field '" +
-                       printable(key.toStdString()) + "' is given twice";
-        } else {
-            // A number or a word: up to the next delimiter.
-            while (i + 1 < text.size() && !std::strchr(",]} \t\r\n", text[i + 1]))
-                ++i;
-        }
+// The first field name given twice in one object of an entry, in the order
+// of the text ("entry 2: field 'mac' is given twice"), or an empty text.
+std::string duplicateField(const json::Value &value, int entry) {
+    const std::vector<std::string> &keys = value.keys();
+    const std::vector<json::Value> &items = value.isObject() ? value.members() : value.elements();
+    std::set<std::string_view> seen;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (value.isObject() && !seen.insert(keys[i]).second)
+            return "entry " + std::to_string(entry) + ": field '" + printable(keys[i]) +
+                   "' is given twice";
+        if (std::string twice = duplicateField(items[i], entry); !twice.empty())
+            return twice;
     }
     return {};
 }
 
-PlanInput parseJsonPlan(const QByteArray &text) {
+// One entry of a JSON plan, its fields in a fixed order.
+void readEntry(const json::Value &value, int n, PlanInput &input) {
+    PlanRow row;
+    row.row = n;
+    const std::string where = "entry " + std::to_string(n);
+    if (!value.isObject()) {
+        input.problems.push_back(where + ": not an object of fields");
+        return;
+    }
+    RowReader reader(row, input.problems, where);
+    if (!value.contains("mac"))
+        reader.problem("mac", "the MAC address is missing");
+    const std::vector<std::string> &keys = value.keys();
+    std::vector<std::size_t> order(keys.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return json::keyLess(keys[a], keys[b]); });
+    for (const std::size_t i : order) {
+        const std::string &name = keys[i];
+        const json::Value &field = value.members()[i];
+        if (!isPlanColumn(name))
+            input.problems.push_back(where + ": unknown field '" + printable(name) + "'");
+        else if (!field.isString())
+            reader.problem(name, "a text is needed (in quotes), not " + jsonTypeName(field));
+        else
+            reader.read(name, field.text());
+    }
+    input.rows.push_back(std::move(row));
+}
+
+// A JSON plan is read entry by entry; a text that is not JSON, or has a field
+// given twice, is refused with that problem alone.
+PlanInput parseJsonPlan(std::string_view text, const ProblemWords &words) {
     PlanInput input;
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError) {
-        input.problems.push_back(
-            "the plan is not valid JSON: " + error.errorString().toStdString() + " at byte " +
-            std::to_string(error.offset + 1));
-        return input;
-    }
-    if (!document.isArray()) {
-        input.problems.push_back(
-            "the plan is JSON, but not a list: its top level is an object, where a list of "
-            "entries, one per device, is needed");
-        return input;
-    }
-    if (std::string twice = duplicateField(text); !twice.empty()) {
-        input.problems.push_back(twice);
-        return input;
-    }
+    std::string twice;
+    bool stopped = false;
     int n = 0;
-    for (const QJsonValue &value : document.array()) {
-        PlanRow row;
-        row.row = ++n;
-        const std::string where = "entry " + std::to_string(n);
-        if (!value.isObject()) {
-            input.problems.push_back(where + ": not an object of fields");
-            continue;
-        }
-        const QJsonObject object = value.toObject();
-        RowReader reader(row, input.problems, where);
-        if (!object.contains(QStringLiteral("mac")))
-            reader.problem("mac", "the MAC address is missing");
-        for (auto it = object.begin(); it != object.end(); ++it) {
-            const std::string name = it.key().toStdString();
-            if (!isPlanColumn(name))
-                input.problems.push_back(where + ": unknown field '" + printable(name) + "'");
-            else if (!it.value().isString())
-                reader.problem(name,
-                               "a text is needed (in quotes), not " + jsonTypeName(it.value()));
-            else
-                reader.read(name, it.value().toString().toStdString());
-        }
-        input.rows.push_back(std::move(row));
-        if (input.problems.size() >= kMaxProblems) {
-            input.problems.push_back("(reading stopped after " + std::to_string(kMaxProblems) +
-                                     " problems)");
-            return input;
-        }
-    }
-    checkAcrossRows(input, "entry");
+    json::Error error;
+    const auto type = json::Value::readList(
+        text,
+        [&](const json::Value &entry) {
+            if (twice.empty())
+                twice = duplicateField(entry, ++n);
+            if (!twice.empty() || stopped)
+                return;
+            readEntry(entry, n, input);
+            if (input.problems.size() >= kMaxProblems) {
+                input.problems.push_back("(reading stopped after " + std::to_string(kMaxProblems) +
+                                         " problems)");
+                stopped = true;
+            }
+        },
+        error);
+    if (!type)
+        return {{},
+                {"the plan is not valid JSON: " + error.what + " at byte " +
+                 std::to_string(error.offset + 1)}};
+    if (*type != json::Value::Type::Array)
+        return {{},
+                {"the plan is JSON, but not a list: its top level is an object, where a list of "
+                 "entries, one per device, is needed"}};
+    if (!twice.empty())
+        return {{}, {twice}};
+    if (!stopped)
+        checkAcrossRows(input, "entry", words);
     return input;
 }
 
-std::string serialOf(const FoundDevice &device) {
+std::string serialOf(const DeviceRecord &device) {
     return device.firmware ? fieldText(device.firmware->serialNumber) : std::string();
 }
 
@@ -413,40 +393,71 @@ bool isPlanColumn(const std::string &name) {
     return false;
 }
 
-std::optional<QByteArray> readPlanFile(const QString &path, std::string &error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = toLocale(file.errorString());
+std::optional<std::string> readPlanFile(const std::string &path, std::string &error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+        error = fd >= 0 && S_ISDIR(status.st_mode) ? "file to open is a directory"
+                                                   : std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
         return std::nullopt;
     }
-    QByteArray text = file.read(kMaxPlanBytes + 1);
+    std::string text;
+    char buffer[65536];
+    ssize_t n = 0;
+    while (text.size() <= kMaxPlanBytes &&
+           (n = ::read(fd, buffer, std::min(sizeof buffer, kMaxPlanBytes + 1 - text.size()))) !=
+               0) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    const int readError = n < 0 ? errno : 0;
+    ::close(fd);
     if (text.size() > kMaxPlanBytes) {
         error = "the plan is larger than " + std::to_string(kMaxPlanBytes >> 20) + " MiB";
         return std::nullopt;
     }
-    if (file.error() != QFileDevice::NoError) {
-        error = toLocale(file.errorString());
+    if (readError != 0) {
+        error = std::strerror(readError);
         return std::nullopt;
     }
     return text;
 }
 
-PlanInput parsePlan(const QByteArray &text) {
+PlanInput parsePlan(std::string_view text, const ProblemWords &words) {
     // JSON starts with a list (or, wrongly, an object), after a byte-order mark
     // and white space.
-    QByteArray json = text.startsWith("\xEF\xBB\xBF") ? text.mid(3) : text;
-    const QByteArray start = json.trimmed().left(1);
-    if (start == "[" || start == "{")
-        return parseJsonPlan(json);
-    return parseCsvPlan(text);
+    std::string_view json = text.substr(0, 3) == "\xEF\xBB\xBF" ? text.substr(3) : text;
+    const std::size_t start = json.find_first_not_of(" \t\n\v\f\r");
+    if (start != std::string_view::npos && (json[start] == '[' || json[start] == '{'))
+        return parseJsonPlan(json, words);
+    return parseCsvPlan(text, words);
 }
 
-std::string ipv4Text(std::uint32_t a) {
-    return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) + "." +
-           std::to_string(a >> 8 & 255) + "." + std::to_string(a & 255);
+std::vector<Desired> desiredOf(const std::deque<PlanRow> &rows,
+                               const std::map<std::uint64_t, Credentials> &secrets,
+                               const Credentials &common) {
+    std::vector<Desired> desired(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const PlanRow &row = rows[i];
+        Desired &d = desired[i];
+        d.row = row.row;
+        d.mac = row.mac;
+        d.network = row.changes.network;
+        d.hostName = row.changes.hostName;
+        d.domainName = row.changes.domainName;
+        d.guest = row.changes.guest;
+        const auto own = secrets.find(macKey(row.mac.data()));
+        d.credentials = own != secrets.end() ? &own->second : &common;
+    }
+    return desired;
 }
 
-std::string currentValue(const FoundDevice &device, const std::string &column) {
+std::string currentValue(const DeviceRecord &device, const std::string &column) {
     const KOVA_NETWORK_SETTINGS &n = device.network;
     if (column == "mac")
         return formatMac(device.info.mac);
@@ -475,8 +486,8 @@ std::string currentValue(const FoundDevice &device, const std::string &column) {
     return {};
 }
 
-void sortDevices(std::vector<FoundDevice> &devices, PlanOrder order) {
-    auto key = [order](const FoundDevice &d) -> std::string {
+void sortDevices(std::vector<DeviceRecord> &devices, PlanOrder order) {
+    auto key = [order](const DeviceRecord &d) -> std::string {
         switch (order) {
         case PlanOrder::Ip: {
             const auto value = addressValue(fieldText(d.info.ipAddress)).value_or(0);
@@ -523,12 +534,12 @@ std::string checkFill(const PlanFill &fill, std::size_t count) {
     const std::uint32_t first = *fill.rangeFirst, last = *fill.rangeLast;
     const std::uint32_t net = first & mask, broadcast = net | ~mask;
     if ((last & mask) != net)
-        return "--static-range: " + ipv4Text(first) + " and " + ipv4Text(last) +
+        return "--static-range: " + dotted(first) + " and " + dotted(last) +
                " are not in the same subnet of netmask " + *fill.netMask;
     if (mask < 0xFFFFFFFEu && (first == net || last == broadcast))
         return "--static-range: the range holds the subnet's " +
-               std::string(first == net ? "own address " + ipv4Text(net)
-                                        : "broadcast address " + ipv4Text(broadcast));
+               std::string(first == net ? "own address " + dotted(net)
+                                        : "broadcast address " + dotted(broadcast));
     const std::uint64_t size = std::uint64_t{last} - first + 1;
     if (size < count)
         return "--static-range: " + std::to_string(size) + " addresses for " +
@@ -542,7 +553,7 @@ std::string checkFill(const PlanFill &fill, std::size_t count) {
 }
 
 std::optional<std::string> expandHostPattern(const std::string &pattern, int n,
-                                             const FoundDevice &device, std::string &error) {
+                                             const DeviceRecord &device, std::string &error) {
     std::string out;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         const char c = pattern[i];
@@ -591,25 +602,25 @@ std::optional<std::string> expandHostPattern(const std::string &pattern, int n,
     return out;
 }
 
-QByteArray formatPlan(const std::vector<FoundDevice> &devices, const PlanFill &fill, bool json,
-                      std::string &error) {
+std::string formatPlan(const std::vector<DeviceRecord> &devices, const PlanFill &fill, bool json,
+                       std::string &error) {
     std::vector<std::string> columns = kCurrent;
     columns.insert(columns.end(), kNew.begin(), kNew.end());
-    QJsonArray array;
+    json::Value array = json::Value::array();
     std::string csv;
     for (std::size_t i = 0; i < columns.size(); ++i)
         csv += (i == 0 ? "" : ",") + columns[i];
     csv += '\n';
     int n = 0;
     std::uint32_t next = fill.rangeFirst.value_or(0);
-    for (const FoundDevice &device : devices) {
+    for (const DeviceRecord &device : devices) {
         ++n;
         std::map<std::string, std::string> values;
         for (const std::string &column : kCurrent)
             values[column] = currentValue(device, column);
         if (fill.rangeFirst && !fill.noAddress.count(macKey(device.info.mac))) {
             values["new_mode"] = "static";
-            values["new_ip"] = ipv4Text(next++);
+            values["new_ip"] = dotted(next++);
             values["new_netmask"] = *fill.netMask;
             values["new_gateway"] = *fill.gateway;
             values["new_dns"] = fill.dnsServer.value_or("");
@@ -619,7 +630,7 @@ QByteArray formatPlan(const std::vector<FoundDevice> &devices, const PlanFill &f
                 expandHostPattern(*fill.hostPattern, n, device, error);
             if (!host)
                 return {};
-            const std::optional<std::string> latin1 = toLatin1(QString::fromUtf8(*host));
+            const std::optional<std::string> latin1 = latin1Of(wellFormedUtf8(*host));
             const std::string why =
                 !latin1 ? "holding a character devices cannot take"
                 : latin1->size() > kMaxHostName
@@ -632,16 +643,16 @@ QByteArray formatPlan(const std::vector<FoundDevice> &devices, const PlanFill &f
             }
             values["new_host"] = *host;
         }
-        QJsonObject object;
+        json::Value object = json::Value::object();
         for (std::size_t i = 0; i < columns.size(); ++i) {
             const std::string &value = values[columns[i]];
             csv += (i == 0 ? "" : ",") + csvField(spreadsheetText(value));
-            object.insert(QString::fromStdString(columns[i]), QString::fromStdString(value));
+            object.insert(columns[i], json::Value::string(value));
         }
         csv += '\n';
-        array.append(object);
+        array.append(std::move(object));
     }
-    return json ? QJsonDocument(array).toJson() : QByteArray::fromStdString(csv);
+    return json ? array.write() : csv;
 }
 
-} // namespace veltrona::cli
+} // namespace veltrona::change

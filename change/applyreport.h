@@ -1,6 +1,6 @@
 #pragma once
-// What `veltrona-cli apply` did, row by row: the report file and the table on
-// standard output.
+// What an apply did, row by row: the records made from the engine's outcomes,
+// and the report file.
 //
 // The report file is a journal while the run goes: a line (CSV) or an entry of
 // the JSON list is added each time a row's state changes, written at once (a
@@ -10,12 +10,16 @@
 // only ever replaced by a rename of a new file made in the same folder: an
 // existing file is never truncated or written through a symbolic link.
 
+#include "changeengine.h"
+#include "plan.h"
+
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
-namespace veltrona::cli {
+namespace veltrona::change {
 
 // A device's settings as it shows them, by name (host, domain, guest, mode,
 // ip, ...), in a fixed order; never a password.
@@ -63,13 +67,47 @@ private:
     std::chrono::steady_clock::time_point synced_{};
 };
 
-// One line of the table printed at the end.
-struct TableLine {
-    std::string mac, hostName, address, result, detail;
+// The values a device shows, under the report's names.
+ShownValues shownValues(const DeviceRecord &device);
+
+// The device as the change's requests leave it.
+DeviceRecord deviceAfter(const DeviceChange &change);
+
+// A row's record as its outcome stands: result key word, detail, addresses.
+AppliedRow appliedRow(const DeviceChange &change, const Outcome &outcome);
+
+// The key word of a row's state in the journal: a row whose request went out
+// is `sent` until it settles, or `applied` (answered Success, not confirmed).
+std::string journalKey(State state, bool sent);
+
+// Replies the library lost while the requests went and in the confirmation
+// scan.
+struct LostReplies {
+    std::uint32_t sending = 0;
+    std::uint32_t confirming = 0;
 };
 
-// The table with its title line; device texts are shown with control
-// characters as '?'.
-std::string formatAppliedTable(const std::vector<TableLine> &lines);
+// "3 replies were lost while sending".
+std::string lostNote(std::uint32_t count, const char *when);
 
-} // namespace veltrona::cli
+// A row for the final report and table, with the device's values before and
+// after: the detail also says when its answer may have been among the
+// replies lost.
+AppliedRow finalRow(const DeviceChange &change, const Outcome &outcome, const LostReplies &lost);
+
+// The rows of a plan refused before anything was sent: every one not-sent,
+// with the problems that name it, else `why`. A plan without rows gives one
+// line, row 0, for the whole plan.
+std::vector<AppliedRow> refusedRows(const std::deque<PlanRow> &rows,
+                                    const std::vector<std::string> &problems,
+                                    const std::string &why);
+
+// What a dry run would do: the devices to change and the requests that would go.
+struct DryRunCount {
+    std::size_t devices = 0;
+    std::size_t requests = 0;
+};
+DryRunCount dryRunCount(const std::vector<DeviceChange> &planned,
+                        const std::vector<Outcome> &outcomes);
+
+} // namespace veltrona::change

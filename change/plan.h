@@ -3,19 +3,20 @@
 // values to give it. Written by `veltrona-cli plan`, edited by hand, read back
 // and checked by `veltrona-cli apply`. Nothing here touches the network.
 
-#include "commandline.h"
-#include "report.h"
-
-#include <QByteArray>
+#include "changeengine.h"
+#include "devicerow.h"
 
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
-namespace veltrona::cli {
+namespace veltrona::change {
 
 // The values a row asks for; nothing means "keep".
 struct PlanChanges {
@@ -29,7 +30,7 @@ struct PlanChanges {
 
 struct PlanRow {
     int row = 0; // the row's number in the file, the header being row 1
-    MacAddress mac{};
+    Mac mac{};
     PlanChanges changes;
 };
 
@@ -45,12 +46,16 @@ struct PlanInput {
 };
 
 // The largest plan file read, and the most cells a row of it may have.
-inline constexpr qsizetype kMaxPlanBytes = qsizetype{16} << 20;
+inline constexpr std::size_t kMaxPlanBytes = std::size_t{16} << 20;
 inline constexpr std::size_t kMaxPlanColumns = 64;
 
 // The whole plan file, at most kMaxPlanBytes; nothing, with `error` set, when
 // it cannot be read or is larger.
-std::optional<QByteArray> readPlanFile(const QString &path, std::string &error);
+std::optional<std::string> readPlanFile(const std::string &path, std::string &error);
+
+// How the front end words a coded problem of a row (a setting that the row's
+// mode does not send), after the row is named.
+using ProblemWords = std::function<std::string(const Problem &)>;
 
 // Reads a plan: CSV with a header line (columns in any order, blank cells keep
 // the current value; RFC 4180 quoting; a leading apostrophe that protects a
@@ -58,8 +63,15 @@ std::optional<QByteArray> readPlanFile(const QString &path, std::string &error);
 // json` writes (every value a text). Every row is checked: MAC, addresses,
 // words, numbers, text lengths, control characters in texts, a host name that
 // starts like a formula, duplicate MACs and duplicate new addresses, unknown
-// columns, broken quoting, JSON values that are not texts.
-PlanInput parsePlan(const QByteArray &text);
+// columns, broken quoting, JSON values that are not texts, settings the row's
+// mode does not send (worded by `words`).
+PlanInput parsePlan(std::string_view text, const ProblemWords &words);
+
+// What each row of a plan asks of its device, with the credentials to use:
+// its own in `secrets` (by macKey) when there are some, else `common`.
+std::vector<Desired> desiredOf(const std::deque<PlanRow> &rows,
+                               const std::map<std::uint64_t, Credentials> &secrets,
+                               const Credentials &common);
 
 // What `plan` fills in for every listed device.
 struct PlanFill {
@@ -74,7 +86,7 @@ struct PlanFill {
 enum class PlanOrder { Mac, Ip, Model, Serial };
 
 // Sorts the devices by `order` (then by MAC).
-void sortDevices(std::vector<FoundDevice> &devices, PlanOrder order);
+void sortDevices(std::vector<DeviceRecord> &devices, PlanOrder order);
 
 // "FIRST-LAST" as two addresses in host order, FIRST not after LAST.
 std::optional<std::pair<std::uint32_t, std::uint32_t>> parseRange(const std::string &text);
@@ -89,16 +101,14 @@ std::string checkFill(const PlanFill &fill, std::size_t count);
 // bytes of the MAC in lower-case hex, "{serial}" the serial number, "{{" and
 // "}}" single braces. Nothing when the pattern is malformed.
 std::optional<std::string> expandHostPattern(const std::string &pattern, int n,
-                                             const FoundDevice &device, std::string &error);
+                                             const DeviceRecord &device, std::string &error);
 
 // The plan of the given devices, in their order, with the fill applied.
 // Returns the problem (e.g. a host name over its limit) in `error`.
-QByteArray formatPlan(const std::vector<FoundDevice> &devices, const PlanFill &fill, bool json,
-                      std::string &error);
+std::string formatPlan(const std::vector<DeviceRecord> &devices, const PlanFill &fill, bool json,
+                       std::string &error);
 
 // The current values of a device under the plan's current column names.
-std::string currentValue(const FoundDevice &device, const std::string &column);
+std::string currentValue(const DeviceRecord &device, const std::string &column);
 
-std::string ipv4Text(std::uint32_t address);
-
-} // namespace veltrona::cli
+} // namespace veltrona::change

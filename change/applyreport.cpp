@@ -1,24 +1,21 @@
 #include "applyreport.h"
 
-#include "commandline.h"
 #include "csv.h"
+#include "fieldtext.h"
+#include "json.h"
 #include "printable.h"
-#include "report.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <random>
 
-namespace veltrona::cli {
+namespace veltrona::change {
 
 namespace {
 
@@ -36,29 +33,35 @@ std::string csvLine(const AppliedRow &row) {
            row.addressAfter + "\n";
 }
 
-QJsonObject jsonValues(const ShownValues &values) {
-    QJsonObject object;
+json::Value jsonValues(const ShownValues &values) {
+    json::Value object = json::Value::object();
     for (const auto &[name, value] : values)
-        object.insert(QString::fromStdString(name), QString::fromStdString(value));
+        object.insert(name, json::Value::string(value));
     return object;
 }
 
-QJsonObject jsonRow(const AppliedRow &row) {
-    QJsonObject object{{"row", row.row},
-                       {"mac", QString::fromStdString(row.mac)},
-                       {"result", QString::fromStdString(row.result)},
-                       {"detail", QString::fromStdString(row.detail)},
-                       {"address_before", QString::fromStdString(row.addressBefore)},
-                       {"address_after", QString::fromStdString(row.addressAfter)}};
+json::Value jsonRow(const AppliedRow &row) {
+    json::Value object = json::Value::object();
+    object.insert("row", json::Value::number(row.row));
+    object.insert("mac", json::Value::string(row.mac));
+    object.insert("result", json::Value::string(row.result));
+    object.insert("detail", json::Value::string(row.detail));
+    object.insert("address_before", json::Value::string(row.addressBefore));
+    object.insert("address_after", json::Value::string(row.addressAfter));
     if (!row.before.empty()) {
-        object.insert(QStringLiteral("before"), jsonValues(row.before));
-        object.insert(QStringLiteral("after"), jsonValues(row.after));
+        object.insert("before", jsonValues(row.before));
+        object.insert("after", jsonValues(row.after));
     }
     return object;
 }
 
 std::string compact(const AppliedRow &row) {
-    return QJsonDocument(jsonRow(row)).toJson(QJsonDocument::Compact).toStdString();
+    return jsonRow(row).write(json::Value::Layout::Compact);
+}
+
+template <std::size_t N> void putField(char (&field)[N], const std::string &text) {
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), std::min(text.size(), N));
 }
 
 std::string folderOf(const std::string &path) {
@@ -210,10 +213,10 @@ bool ApplyReport::finish(const std::string &path, const std::vector<AppliedRow> 
                          std::string &error) {
     std::string data;
     if (isJson(path)) {
-        QJsonArray array;
+        json::Value array = json::Value::array();
         for (const AppliedRow &row : rows)
             array.append(jsonRow(row));
-        data = QJsonDocument(array).toJson().toStdString();
+        data = array.write();
     } else {
         data = kCsvHeader;
         for (const AppliedRow &row : rows)
@@ -228,24 +231,112 @@ bool ApplyReport::finish(const std::string &path, const std::vector<AppliedRow> 
     fd_ = -1;
     return true;
 }
-std::string formatAppliedTable(const std::vector<TableLine> &lines) {
-    std::vector<std::array<std::string, 5>> cells = {
-        {"MAC", "Host name", "Address", "Result", "Detail"}};
-    for (const TableLine &line : lines)
-        cells.push_back({line.mac, printable(line.hostName), line.address, line.result,
-                         printable(line.detail)});
-    std::array<std::size_t, 5> width{};
-    for (const auto &line : cells)
-        for (std::size_t i = 0; i < 5; ++i)
-            width[i] = std::max(width[i], displayWidth(line[i]));
-    std::string out;
-    for (const auto &line : cells) {
-        std::string text;
-        for (std::size_t i = 0; i < 5; ++i)
-            text += line[i] + (i < 4 ? std::string(width[i] - displayWidth(line[i]) + 2, ' ') : "");
-        out += text.substr(0, text.find_last_not_of(' ') + 1) + '\n';
+ShownValues shownValues(const DeviceRecord &d) {
+    ShownValues values;
+    for (const char *column :
+         {"host", "domain", "guest", "mode", "ip", "netmask", "gateway", "dns"})
+        values.emplace_back(column, currentValue(d, column));
+    const KOVA_NETWORK_SETTINGS &n = d.network;
+    values.emplace_back("pppoe_user", deviceTextUtf8(fieldView(n.pppoeUserName)));
+    values.emplace_back("pppoe_service", deviceTextUtf8(fieldView(n.pppoeServiceName)));
+    values.emplace_back("mtu", std::to_string(n.mtu));
+    values.emplace_back("dns_mode", n.dnsMode != 0 ? "manual" : "auto");
+    values.emplace_back("pppoe_dns", fieldText(n.pppoeDnsServer));
+    return values;
+}
+
+DeviceRecord deviceAfter(const DeviceChange &change) {
+    DeviceRecord after = *change.device;
+    for (Step step : change.steps) {
+        if (step == Step::HostName) {
+            putField(after.info.hostName, change.hostName);
+            putField(after.info.domainName, change.domainName);
+        } else if (step == Step::Account) {
+            after.guestAccount = change.guest;
+        } else {
+            after.network = change.settings;
+        }
     }
+    return after;
+}
+
+AppliedRow appliedRow(const DeviceChange &change, const Outcome &outcome) {
+    return {change.row,
+            formatMac(change.mac.data()),
+            stateWords(outcome.state).key,
+            outcome.detail,
+            outcome.addressBefore,
+            outcome.addressAfter,
+            {},
+            {}};
+}
+
+std::string journalKey(State state, bool sent) {
+    if (state == State::Applied)
+        return "applied";
+    if (state == State::InFlight || (state == State::Pending && sent))
+        return "sent";
+    return stateWords(state).key;
+}
+
+std::string lostNote(std::uint32_t count, const char *when) {
+    return std::to_string(count) + (count == 1 ? " reply was" : " replies were") + " lost " + when;
+}
+
+AppliedRow finalRow(const DeviceChange &change, const Outcome &outcome, const LostReplies &lost) {
+    AppliedRow row = appliedRow(change, outcome);
+    if (change.device) {
+        row.before = shownValues(*change.device);
+        row.after = shownValues(deviceAfter(change));
+    }
+    const State state = outcome.state;
+    if (lost.sending != 0 &&
+        (state == State::NoAnswer ||
+         (state == State::NotSent && row.detail.find("was not seen") != std::string::npos)))
+        row.detail += "; " + lostNote(lost.sending, "while sending") +
+                      ", its answer may have been among them";
+    if (lost.confirming != 0 && state == State::NotConfirmed &&
+        row.detail.rfind("no answer to the confirmation scan", 0) == 0)
+        row.detail += "; " + lostNote(lost.confirming, "in that scan") +
+                      ", its answer may have been among them";
+    return row;
+}
+
+std::vector<AppliedRow> refusedRows(const std::deque<PlanRow> &rows,
+                                    const std::vector<std::string> &problems,
+                                    const std::string &why) {
+    std::vector<AppliedRow> out;
+    for (const PlanRow &row : rows) {
+        const std::string n = std::to_string(row.row);
+        std::string detail;
+        for (const std::string &problem : problems)
+            for (const std::string &start :
+                 {"row " + n + ": ", "entry " + n + ": ", "row " + n + " ("})
+                if (problem.rfind(start, 0) == 0) {
+                    detail += (detail.empty() ? "" : "; ") + problem;
+                    break;
+                }
+        out.push_back({row.row,
+                       formatMac(row.mac.data()),
+                       "not-sent",
+                       detail.empty() ? "not sent: " + why : detail,
+                       {},
+                       {},
+                       {},
+                       {}});
+    }
+    if (out.empty())
+        out.push_back({0, {}, "not-sent", "not sent: " + why, {}, {}, {}, {}});
     return out;
 }
 
-} // namespace veltrona::cli
+DryRunCount dryRunCount(const std::vector<DeviceChange> &planned,
+                        const std::vector<Outcome> &outcomes) {
+    DryRunCount count;
+    for (std::size_t i = 0; i < planned.size(); ++i)
+        if (outcomes[i].state == State::Pending)
+            ++count.devices, count.requests += planned[i].steps.size();
+    return count;
+}
+
+} // namespace veltrona::change
