@@ -9,6 +9,7 @@
 #include "plan.h"
 #include "printable.h"
 #include "problems.h"
+#include "runner.h"
 #include "scansequence.h"
 #include "secrets.h"
 #include "secretsfile.h"
@@ -19,7 +20,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -27,14 +27,10 @@
 #include <iostream>
 #include <map>
 #include <set>
-#include <unordered_map>
 
 namespace veltrona::cli {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
 
 int fail(int code, const std::string &message) {
     std::cerr << "veltrona-cli: " << printable(message) << '\n';
@@ -301,225 +297,44 @@ TableLine tableLine(const DeviceChange &change, const change::Outcome &outcome) 
     return line;
 }
 
-std::pair<std::uint32_t, std::uint32_t> lostNow(KovaLibrary &library) {
-    std::uint32_t tableFull = 0, bufferFull = 0;
-    library.getLostReplies(&tableFull, &bufferFull);
-    return {tableFull, bufferFull};
-}
-
-// Replies the library lost since `before` (taken with lostNow).
-std::uint32_t lostSince(KovaLibrary &library,
-                        const std::pair<std::uint32_t, std::uint32_t> &before) {
-    const auto now = lostNow(library);
-    return (now.first - before.first) + (now.second - before.second);
-}
-
-// After a stop, answers in flight are awaited this long at most.
-constexpr auto kStopGrace = 3s;
-
-struct RunSetup {
-    std::string bind;
-    int seconds;
-    bool progress;
-};
-
-struct RunEnd {
-    int stopSignal = 0;
-    std::int32_t opened = KOVA_OK;
-    std::string reportError;
-    double elapsed = 0;
-    bool sentRequests = false;        // a request went out
-    std::uint32_t lostSending = 0;    // replies the system dropped while sending
-    std::uint32_t lostConfirming = 0; // and in the confirmation scan
-};
-
-change::LostReplies lostIn(const RunEnd &end) {
-    return {end.lostSending, end.lostConfirming};
-}
-
-// Drives a started engine: sends, awaits the answers and the moves, then
-// confirms with a fresh scan. `report` is kept as a journal: each row's
-// latest state is added as it changes, a row's "sent" before its request
-// goes. `beforeSend` is the engine's mayStart: it is set here, and stops the
-// run when a stop signal came. After a stop the answers in flight are awaited
-// kStopGrace at most, and not at all after a second stop signal. `forget`
-// wipes the passwords once nothing more is sent.
-RunEnd run(change::ChangeEngine &engine, KovaLibrary &library, const RunSetup &setup,
-           ApplyReport *report, std::function<bool(std::size_t)> &beforeSend,
-           const std::function<void()> &forget) {
-    RunEnd end;
-    const auto &outcomes = engine.outcomes();
-    const auto &planned = engine.changes();
-    std::string &reportError = end.reportError;
-    std::vector<std::size_t> sends(planned.size(), 0); // requests gone out, by row
-    std::vector<std::string> written(planned.size());
-    std::set<std::size_t> sent; // rows last written as sent
-    const auto journal = [&](std::size_t i) {
-        AppliedRow row = change::appliedRow(planned[i], outcomes[i]);
-        row.result = change::journalKey(outcomes[i].state, sends[i] > 0);
-        if (row.result == "sent")
-            row.detail =
-                std::string(change::stepName(planned[i].steps[sends[i] - 1])) + " request sent";
-        std::string stamp = row.result + '\n' + row.detail;
-        if (stamp == written[i])
-            return;
-        written[i] = std::move(stamp);
-        if (report && reportError.empty())
-            report->add(row, reportError);
-    };
-    const auto syncJournal = [&] {
-        for (std::size_t i : engine.takeSettled()) {
-            journal(i);
-            sent.erase(i);
-        }
-        for (auto it = sent.begin(); it != sent.end();) {
-            journal(*it);
-            const State state = outcomes[*it].state;
-            it = state == State::InFlight || state == State::Pending ? std::next(it)
-                                                                     : sent.erase(it);
-        }
-    };
-    beforeSend = [&](std::size_t i) {
-        syncJournal(); // an answer that lets this request go is written before it
-        if (caughtStopSignal() != 0)
-            return false;
-        ++sends[i];
-        end.sentRequests = true;
-        journal(i);
-        sent.insert(i);
-        return true;
-    };
-    const bool progress = setup.progress;
-
-    const Clock::time_point started = Clock::now();
-    std::int32_t &opened = end.opened;
-    std::optional<Clock::time_point> stoppedAt;
-    const auto lostBefore = lostNow(library);
-    {
-        Answers answers(library, true); // discoveries find the devices that moved
-        Connection connection(library, answers, setup.bind);
-        opened = connection.error();
-        if (opened != KOVA_OK)
-            engine.stop();
-        const auto noteStop = [&] {
-            if (caughtStopSignal() != 0 && !stoppedAt) {
-                engine.stop();
-                stoppedAt = Clock::now();
-            }
-        };
-        noteStop();
-        const std::size_t total = planned.size();
-        // While a device that left an address is to be heard from its new one,
-        // a discovery goes out every kMoveDiscoveryGap.
-        constexpr auto kMoveDiscoveryGap = 500ms;
-        Clock::time_point nextDiscovery{};
-        for (engine.advance(Clock::now()); !engine.idle(); engine.advance(Clock::now())) {
-            noteStop();
-            syncJournal();
-            if (stoppedAt &&
-                (caughtSecondStopSignal() || Clock::now() >= *stoppedAt + kStopGrace)) {
-                engine.abandon(caughtSecondStopSignal()
-                                   ? "sent, its answer not awaited after a second stop signal"
-                                   : "sent, no answer within " +
-                                         std::to_string(kStopGrace.count()) + " s of the stop");
-                break;
-            }
+// The client's side of a run: its scan with the countdown, its stop signals
+// (caught from here: a stop ends the run with every row written down), its
+// progress line; `forget` wipes the passwords once nothing more is sent.
+change::Driver driverFor(KovaLibrary &library, const std::string &bind, int seconds, bool progress,
+                         const std::function<void()> &forget) {
+    catchStopSignals();
+    change::Driver driver{
+        [&library, bind, seconds, progress](const auto &awaited, const auto &lastSecond) {
+            return scan(library, bind, seconds, awaited, progress, lastSecond);
+        },
+        caughtStopSignal, caughtSecondStopSignal, nullptr,
+        [progress, forget] {
             if (progress)
-                std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", engine.done(),
-                             total);
-            auto deadline = engine.nextDeadline().value_or(Clock::now() + 100ms);
-            if (stoppedAt)
-                deadline = std::min(deadline, *stoppedAt + kStopGrace);
-            if (engine.awaitsMoves()) {
-                if (Clock::now() >= nextDiscovery && caughtStopSignal() == 0) {
-                    library.sendDiscovery();
-                    nextDiscovery = Clock::now() + kMoveDiscoveryGap;
-                }
-                deadline = std::min(deadline, nextDiscovery);
-            }
-            for (const auto &[mac, event] : answers.take(deadline))
-                engine.answer(mac, event, Clock::now());
-            for (const DeviceRecord &device : answers.takeHeard())
-                engine.heard(device, Clock::now());
-        }
-        if (progress)
-            std::fputs("\r\033[K", stderr);
-        if (const auto loop = answers.loopErrorCode())
-            std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*loop) << '\n';
-    }
-    forget();
-    syncJournal();
-    end.lostSending = lostSince(library, lostBefore);
-    if (opened != KOVA_OK)
-        std::cerr << "veltrona-cli: cannot send: " << kova_ErrorText(opened) << '\n';
+                std::fputs("\r\033[K", stderr);
+            forget();
+        }};
+    if (progress)
+        driver.progress = [](std::size_t done, std::size_t total) {
+            std::fprintf(stderr, "\r\033[KApplying: %zu of %zu devices done", done, total);
+        };
+    return driver;
+}
 
-    // Confirmation: a fresh scan, which also tells where every device answers
-    // from now. Skipped when stopped: the run ends as soon as it can.
-    int stopSignal = caughtStopSignal();
-    if (stopSignal == 0 && opened == KOVA_OK) {
-        // Until every device that was sent something has answered.
-        std::vector<MacAddress> toConfirm;
-        for (std::size_t i = 0; i < planned.size(); ++i)
-            if (planned[i].device && outcomes[i].state != State::Unchanged &&
-                outcomes[i].state != State::NotSent)
-                toConfirm.push_back(planned[i].mac);
-        const ScanResult check =
-            toConfirm.empty() ? ScanResult{}
-                              : scan(library, setup.bind, setup.seconds, toConfirm, progress);
-        end.lostConfirming = check.lostTableFull + check.lostBufferFull;
-        stopSignal = caughtStopSignal();
-        if (check.error == KOVA_OK && !check.stopped)
-            engine.confirm(check.devices);
-    }
-    engine.leaveUnconfirmed(stopSignal != 0 ? "stopped before the confirmation scan"
-                                            : "the confirmation scan could not be made");
-    syncJournal();
-    end.stopSignal = stopSignal;
-    end.elapsed = std::chrono::duration<double>(Clock::now() - started).count();
-    if (end.lostSending != 0)
-        std::cerr << "veltrona-cli: " << change::lostNote(end.lostSending, "while sending")
+// What went wrong while sending and confirming, on standard error.
+void printRunEnd(const change::RunEnd &end) {
+    if (end.loopError)
+        std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*end.loopError)
+                  << '\n';
+    if (end.opened != KOVA_OK)
+        std::cerr << "veltrona-cli: cannot send: " << kova_ErrorText(end.opened) << '\n';
+    if (end.lost.sending != 0)
+        std::cerr << "veltrona-cli: " << change::lostNote(end.lost.sending, "while sending")
                   << " (receive buffer full): a row without an answer may have applied its "
                      "change\n";
-    if (end.lostConfirming != 0)
+    if (end.lost.confirming != 0)
         std::cerr << "veltrona-cli: "
-                  << change::lostNote(end.lostConfirming, "in the confirmation scan")
+                  << change::lostNote(end.lost.confirming, "in the confirmation scan")
                   << ": a row not confirmed may have applied its change\n";
-    return end;
-}
-
-// What a change starts from: the scan, the engine made from what it heard,
-// and the problems of matching the rows to its devices. The engine asks
-// beforeSend before each request goes out; run() sets it.
-struct Start {
-    change::NeighbourProbes probes;
-    ScanResult found;
-    std::vector<change::Problem> problems;
-    std::function<bool(std::size_t)> beforeSend = [](std::size_t) { return false; };
-    std::optional<change::ChangeEngine> engine;
-};
-
-// The scan that apply and set-* start from: it ends once the devices in
-// `awaited` answered (none: it listens for all its time, so that every holder
-// of an address is heard), and the new addresses asked for are probed in its
-// last second, so that the neighbour table has answered for them by its end.
-// From here a stop signal ends the run with every row written down. Without
-// an engine when the scan failed.
-void scanThenEngine(Start &start, KovaLibrary &library, const std::vector<change::Desired> &desired,
-                    const RunSetup &setup, int parallel, const std::vector<MacAddress> &awaited) {
-    catchStopSignals();
-    start.found = scan(library, setup.bind, setup.seconds, awaited, setup.progress, [&] {
-        std::vector<std::uint32_t> addresses;
-        for (const change::Desired &row : desired)
-            if (const auto &ip = row.network.ipAddress)
-                if (const auto address = change::parseAddress(*ip))
-                    addresses.push_back(*address);
-        start.probes.send(addresses);
-    });
-    if (start.found.error != KOVA_OK)
-        return;
-    start.engine.emplace(library, change::changesFor(desired, start.found, start.problems),
-                         change::Options{parallel, std::chrono::seconds(setup.seconds),
-                                         [&start](std::size_t i) { return start.beforeSend(i); }});
 }
 
 int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLibrary &library,
@@ -612,10 +427,10 @@ int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLi
         }
     }
 
-    Start start;
-    scanThenEngine(start, library, change::desiredOf(plan.rows, secrets, common),
-                   {bind, seconds, progress}, parallel, {});
-    const ScanResult &found = start.found;
+    change::Run run(library,
+                    driverFor(library, bind, seconds, progress, [&] { wipeAll(secrets, common); }),
+                    change::desiredOf(plan.rows, secrets, common), bind, seconds, parallel, {});
+    const ScanResult &found = run.found();
     if (found.error != KOVA_OK) {
         wipeAll(secrets, common);
         const std::string why = "cannot scan: " + std::string(kova_ErrorText(found.error));
@@ -646,12 +461,8 @@ int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLi
     if (found.loopError)
         std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
                   << '\n';
-    change::ChangeEngine &engine = *start.engine;
-    std::vector<change::Problem> &problems = start.problems;
-    if (problems.empty())
-        problems = engine.start(change::holdersFor(engine.changes(), found, &start.probes),
-                                {!bind.empty(), change::localNetworks()});
-    if (!problems.empty()) {
+    change::ChangeEngine &engine = run.engine();
+    if (const auto &problems = run.start(true); !problems.empty()) {
         wipeAll(secrets, common);
         printProblems(problems, Terms::Columns, planName + ": ");
         std::vector<std::string> texts;
@@ -689,9 +500,8 @@ int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLi
         wipeAll(secrets, common);
         return fail(kExitOutput, reportError);
     }
-    const RunEnd end =
-        run(engine, library, {bind, seconds, progress}, reportPath ? &report : nullptr,
-            start.beforeSend, [&] { wipeAll(secrets, common); });
+    const change::RunEnd end = run.drive(reportPath ? &report : nullptr);
+    printRunEnd(end);
     sentRequests = end.sentRequests;
     reportError = end.reportError;
 
@@ -699,7 +509,7 @@ int runApply(const Arguments &arguments, bool interactive, bool progress, KovaLi
     std::vector<AppliedRow> rows;
     std::size_t good = 0;
     for (std::size_t i = 0; i < planned.size(); ++i) {
-        AppliedRow row = change::finalRow(planned[i], outcomes[i], lostIn(end));
+        AppliedRow row = change::finalRow(planned[i], outcomes[i], end.lost);
         TableLine line = tableLine(planned[i], outcomes[i]);
         line.detail = row.detail;
         lines.push_back(std::move(line));
@@ -741,10 +551,10 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
     }
     // A new address is checked against every device heard: the scan then
     // listens for its whole time instead of ending at the device's answer.
-    Start start;
-    scanThenEngine(start, library, {desired}, {one.bind, one.seconds, progress}, 1,
-                   one.readdressing ? std::vector<MacAddress>{} : std::vector{desired.mac});
-    const ScanResult &found = start.found;
+    change::Run run(library, driverFor(library, one.bind, one.seconds, progress, forget), {desired},
+                    one.bind, one.seconds, 1,
+                    one.readdressing ? std::vector<MacAddress>{} : std::vector{desired.mac});
+    const ScanResult &found = run.found();
     if (found.error != KOVA_OK) {
         forget();
         return fail(kExitRefused, "cannot scan" + (one.bind.empty() ? "" : " on " + one.bind) +
@@ -755,8 +565,7 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
     if (found.loopError)
         std::cerr << "veltrona-cli: receiving stopped early: " << kova_ErrorText(*found.loopError)
                   << '\n';
-    change::ChangeEngine &engine = *start.engine;
-    std::vector<change::Problem> &problems = start.problems;
+    change::ChangeEngine &engine = run.engine();
     const change::Outcome &outcome = engine.outcomes().front();
     if (outcome.state == State::NotFound) {
         forget();
@@ -765,12 +574,7 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
         return fail(kExitNoDevice, "no device with MAC address " + mac + " answered within " +
                                        std::to_string(one.seconds) + " s");
     }
-    if (problems.empty())
-        problems = engine.start(one.readdressing
-                                    ? change::holdersFor(engine.changes(), found, &start.probes)
-                                    : change::heardDevices(found),
-                                {!one.bind.empty(), change::localNetworks()});
-    if (!problems.empty()) {
+    if (const auto &problems = run.start(one.readdressing); !problems.empty()) {
         forget();
         printProblems(problems, Terms::Options, "");
         return kExitUsage;
@@ -781,13 +585,12 @@ int runOneDevice(const OneDevice &one, bool progress, KovaLibrary &library,
         forget();
         return fail(kExitOutput, error);
     }
-    const RunEnd end = run(engine, library, {one.bind, one.seconds, progress},
-                           one.reportPath ? &report : nullptr, start.beforeSend, forget);
+    const change::RunEnd end = run.drive(one.reportPath ? &report : nullptr);
+    printRunEnd(end);
     std::string reportError = end.reportError;
     if (one.reportPath && reportError.empty())
         report.finish(*one.reportPath,
-                      {change::finalRow(engine.changes().front(), outcome, lostIn(end))},
-                      reportError);
+                      {change::finalRow(engine.changes().front(), outcome, end.lost)}, reportError);
 
     // The device's answer as the setting page words it, then what the
     // confirmation found.
