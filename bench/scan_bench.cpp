@@ -209,14 +209,14 @@ public:
         qint64 wallNs = 0;
         qint64 cpuNs = 0;
         int type = 0;
-        QByteArray receiver;
+        const char *receiver = "";
     };
     bool notify(QObject *receiver, QEvent *event) override {
         if (!timing || depth > 0)
             return QApplication::notify(receiver, event);
         ++depth;
         const int type = int(event->type());
-        const QByteArray name = receiver->metaObject()->className();
+        const char *name = receiver->metaObject()->className();
         const qint64 cpu = threadCpuNs();
         QElapsedTimer clock;
         clock.start();
@@ -398,10 +398,10 @@ int main(int argc, char **argv) {
                 window.stallEndMs, window.stallCpuMs, window.lostBufferFull);
     std::printf("  %-18s the longest event: %.1f ms (%.1f ms on the processor), type %d to %s\n",
                 "", ms(application.longest.wallNs), ms(application.longest.cpuNs),
-                application.longest.type, application.longest.receiver.constData());
+                application.longest.type, application.longest.receiver);
     std::printf("  %-18s the busiest event: %.1f ms on the processor (%.1f ms), type %d to %s\n",
                 "", ms(application.busiest.cpuNs), ms(application.busiest.wallNs),
-                application.busiest.type, application.busiest.receiver.constData());
+                application.busiest.type, application.busiest.receiver);
     std::printf("  %-18s %6d of %-5d %11.0f ms %16s %12.0f B   (%u replies dropped, receive "
                 "buffer full)\n",
                 "client", client.listed, count, client.lastMs, "-", client.bytesPerRow,

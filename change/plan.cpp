@@ -431,7 +431,7 @@ std::optional<std::string> readPlanFile(const std::string &path, std::string &er
 PlanInput parsePlan(std::string_view text, const ProblemWords &words) {
     // JSON starts with a list (or, wrongly, an object), after a byte-order mark
     // and white space.
-    std::string_view json = text.substr(0, 3) == "\xEF\xBB\xBF" ? text.substr(3) : text;
+    const std::string_view json = withoutByteOrderMark(text);
     const std::size_t start = json.find_first_not_of(" \t\n\v\f\r");
     if (start != std::string_view::npos && (json[start] == '[' || json[start] == '{'))
         return parseJsonPlan(json, words);

@@ -30,11 +30,11 @@ bool isUtf8(std::string_view text) {
     return true;
 }
 
-std::string_view withoutMark(std::string_view text) {
+} // namespace
+
+std::string_view withoutByteOrderMark(std::string_view text) {
     return text.substr(0, 3) == kByteOrderMark ? text.substr(3) : text;
 }
-
-} // namespace
 
 std::size_t utf8Sequence(std::string_view text, char32_t &code) {
     const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
@@ -115,13 +115,13 @@ std::string deviceTextUtf8(std::string_view bytes) {
 }
 
 std::string utf8OrLatin1(std::string_view bytes) {
-    return isUtf8(bytes) ? std::string(withoutMark(bytes)) : latin1ToUtf8(bytes);
+    return isUtf8(bytes) ? std::string(withoutByteOrderMark(bytes)) : latin1ToUtf8(bytes);
 }
 
 std::string wellFormedUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    for (std::string_view rest = withoutMark(bytes); !rest.empty();) {
+    for (std::string_view rest = withoutByteOrderMark(bytes); !rest.empty();) {
         char32_t code = 0;
         const std::size_t length = utf8Sequence(rest, code);
         if (length == 0)

@@ -29,6 +29,9 @@ std::string deviceTextUtf8(std::string_view bytes);
 // it is less a leading byte-order mark, else read as Latin-1.
 std::string utf8OrLatin1(std::string_view bytes);
 
+// `text` less a leading UTF-8 byte-order mark.
+std::string_view withoutByteOrderMark(std::string_view text);
+
 // `bytes` as well-formed UTF-8: a leading byte-order mark dropped, and each
 // byte that starts no well-formed sequence replaced by U+FFFD.
 std::string wellFormedUtf8(std::string_view bytes);

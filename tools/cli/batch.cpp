@@ -2,7 +2,6 @@
 
 #include "applyreport.h"
 #include "changeengine.h"
-#include "csv.h"
 #include "devicerow.h"
 #include "kovalibrary.h"
 #include "neighbours.h"
@@ -10,7 +9,6 @@
 #include "printable.h"
 #include "problems.h"
 #include "runner.h"
-#include "scansequence.h"
 #include "secrets.h"
 #include "secretsfile.h"
 #include "session.h"
@@ -21,7 +19,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <iostream>
